@@ -1,0 +1,64 @@
+// One opened adapter: opens and configures it, switches its bit rate by baud-rate code,
+// discards stale input, writes raw bytes, reads raw bytes with a timeout computed from the
+// byte count and the bit rate, and closes it. The only code that talks to the driver.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "drivers/Clock.h"
+#include "drivers/FtDriver.h"
+
+namespace mvx {
+
+class AdapterLink {
+public:
+    // Opens adapter `index` of the driver's list, configures it and sets `initialCode`.
+    // Returns nothing on failure, with the adapter closed again.
+    static std::unique_ptr<AdapterLink> open(FtDriver& driver, Clock& clock, std::uint32_t index,
+                                             std::uint8_t initialCode);
+    // Closes the driver handle.
+    ~AdapterLink();
+
+    AdapterLink(const AdapterLink&) = delete;
+    AdapterLink& operator=(const AdapterLink&) = delete;
+
+    // 100 or 101. Setting the code already in force makes no driver call and does not wait.
+    int setBaudCode(std::uint8_t code);
+    // The code last programmed into the adapter, or -1 before the first successful setting.
+    int currentBaudCode() const;
+    // Wire time of one byte (12 bit times) at the current rate, in milliseconds.
+    float byteTimeMs() const;
+
+    int purgeReceive();                                          // 100 or 101
+    int setBitMode(bool on);                                     // 100 or 101
+    int queueLength(std::uint32_t& rxBytes);                     // 100 or 101
+    int write(const std::uint8_t* bytes, std::uint32_t count,
+              std::uint32_t& written);                           // 100, 101 or 102
+    int read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received,
+             bool timed);                                        // 100, 101 or 103
+
+    // Transaction coordination flags, driven by the packet layer.
+    std::atomic<int>& busy() { return busy_; }
+    std::atomic<int>& purgePending() { return purgePending_; }
+
+    Clock& clock() { return clock_; }
+
+private:
+    AdapterLink(FtHandle handle, Clock& clock);
+
+    FtHandle handle_;
+    Clock& clock_;
+    std::atomic<int> currentCode_{-1};
+    std::atomic<float> byteTimeMs_{0.0f};
+    std::atomic<int> busy_{0};
+    std::atomic<int> purgePending_{0};
+};
+
+// Number of adapters plugged in, or -1 when the driver's list call fails.
+int adapterCount(FtDriver& driver);
+// Reads the description of adapter `index` into `buffer` (zero-terminated); 100 or 101.
+int adapterDescription(FtDriver& driver, std::uint32_t index, char (&buffer)[128]);
+
+}  // namespace mvx

@@ -1,0 +1,58 @@
+// The one place where the application keeps its open adapter: opens and closes it, tunes it
+// to a device's baud-rate code before every exchange, and judges writes by return level.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "drivers/Clock.h"
+#include "drivers/FtDriver.h"
+#include "link/AdapterLink.h"
+
+namespace mvx {
+
+class BusConnection {
+public:
+    BusConnection(FtDriver& driver, Clock& clock);
+    ~BusConnection();  // closes the link
+
+    BusConnection(const BusConnection&) = delete;
+    BusConnection& operator=(const BusConnection&) = delete;
+
+    // Opens adapter `index` at code 1 and makes it the current link.
+    bool open(std::uint32_t index);
+    // Closes the current link; harmless when none is open.
+    void close();
+    bool isOpen() const;
+
+    int adapterCount();
+    // Adapter description as display text (UTF-8). On false `name` is left untouched.
+    bool adapterName(std::uint32_t index, std::string& name);
+
+    // Makes the current link run at `code`: 100, or 101 with no link or a failed change.
+    int tune(std::uint8_t code);
+
+    // The current link, or null. Callers keep the returned pointer for one operation, so a
+    // concurrent close cannot pull the link from under a running transaction.
+    std::shared_ptr<AdapterLink> link() const;
+
+    FtDriver& driver() { return driver_; }
+    Clock& clock() { return clock_; }
+
+private:
+    FtDriver& driver_;
+    Clock& clock_;
+    mutable std::mutex mutex_;
+    std::shared_ptr<AdapterLink> link_;
+};
+
+// Record rule (servo record setters): 100 is success; 103 is success when the device's
+// return level is not 2; anything else is returned. Yields 100 or the failure.
+int judgeByRecordRule(int result, int returnLevel);
+// Entry rule (return delay and return level writes): 101 fails; 100 succeeds; anything else
+// succeeds when the level is not 2 and fails at level 2. Yields 100 or the failure.
+int judgeByEntryRule(int result, int returnLevel);
+
+}  // namespace mvx

@@ -1,0 +1,33 @@
+// Sending instruction packets, receiving status packets, and the transaction that pairs a
+// request with its reply, plus one wrapper per instruction. All work on the link's current
+// bit rate; choosing the rate for a device is the caller's business.
+#pragma once
+
+#include <cstdint>
+
+#include "link/AdapterLink.h"
+#include "protocol/Packet.h"
+
+namespace mvx {
+
+// 100, 101, 102 or 105 (another transaction holds the link).
+int sendPacket(AdapterLink& link, const InstructionPacket& packet);
+// 100, 101, 103 or 104. Timed: the read timeout follows the byte count; untimed: 1 ms.
+int receivePacket(AdapterLink& link, StatusPacket& status, bool timed);
+// Waits for the link in 1 ms steps, sends, and receives until a matching reply arrives.
+// A broadcast returns 100 right after the write.
+int transact(AdapterLink& link, const InstructionPacket& packet, StatusPacket& status);
+
+int ping(AdapterLink& link, std::uint8_t id);
+// Copies `length` bytes to `out` on 100 (nothing when length is 0).
+int readBlock(AdapterLink& link, std::uint8_t id, std::uint8_t address, std::uint8_t length,
+              std::uint8_t* out);
+int readByte(AdapterLink& link, std::uint8_t id, std::uint8_t address, std::uint8_t& out);
+int writeByte(AdapterLink& link, std::uint8_t id, std::uint8_t address, std::uint8_t value);
+int writeWord(AdapterLink& link, std::uint8_t id, std::uint8_t address, std::uint16_t value);
+// Instruction 13 with the key; 10 ms later the byte is read back: 100 when it equals
+// `value`, 103 when it differs, else the failure.
+int keyedWrite(AdapterLink& link, std::uint8_t id, std::uint8_t address, std::uint8_t value);
+int instruction7(AdapterLink& link, std::uint8_t id);
+
+}  // namespace mvx

@@ -1,0 +1,26 @@
+// Finds every device on the bus: per baud-rate code a broadcast ping, and where someone
+// answers a walk over IDs 0-253. Runs on a worker thread; publishes its progress through the
+// registry and stops when the registry's searching flag is cleared.
+#pragma once
+
+namespace mvx {
+
+class DeviceRegistry;
+
+enum SearchMode : int {
+    QuickSearch = 1,
+    FullSearch = 2,
+};
+
+class SearchEngine {
+public:
+    explicit SearchEngine(DeviceRegistry& registry) : registry_(registry) {}
+    // 100 when the search ran to its end or was stopped; 101 on adapter failure; 105 when a
+    // search already runs; a failure of a baud change or the broadcast send as it is.
+    int search(int mode);
+
+private:
+    DeviceRegistry& registry_;
+};
+
+}  // namespace mvx
