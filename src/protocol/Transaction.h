@@ -7,6 +7,7 @@
 
 #include "link/AdapterLink.h"
 #include "protocol/Packet.h"
+#include "protocol/ResultCode.h"
 
 namespace mvx {
 
