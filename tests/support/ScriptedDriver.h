@@ -4,7 +4,7 @@
 //   mvx::test::ScriptedDriver driver(clock);            // one adapter, "USB2Movantrix"
 //   auto link = mvx::AdapterLink::open(driver, clock, 0, 1);
 //   driver.clearCalls();                                // forget the open sequence
-//   driver.queueReply(mvx::test::hexBytes("FF FF 01 02 00 FC"));  // after the next write
+//   driver.queueReply(mvx::test::statusBytes(1));       // FF FF 01 02 00 FC, after the next write
 //   EXPECT_EQ(mvx::ping(*link, 1), 100);
 //   EXPECT_EQ(driver.calls(), (std::vector<std::string>{"write(FF FF 01 02 01 FB)",
 //                                                      "setTimeouts(20,0)", "read(4)", ...}));
@@ -48,6 +48,9 @@
 #include "support/Bytes.h"
 
 namespace mvx::test {
+
+// Wire bytes of a status packet from `id` with `error` and `data`, checksum included.
+Bytes statusBytes(std::uint8_t id, std::uint8_t error = 0, const Bytes& data = {});
 
 class ScriptedDriver final : public FtDriver {
 public:
