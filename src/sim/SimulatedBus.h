@@ -123,8 +123,9 @@ class SimulatedBus {
     std::int64_t nextEventLocked(std::int64_t nowUs) const;
     bool loaderActiveLocked() const;
     void releaseStandbyLocked();
-    void sendReplyLocked(SimulatedDevice& device, std::int64_t readyUs,
+    void sendReplyLocked(SimulatedDevice& device, int deviceId, std::int64_t readyUs,
                          std::vector<std::uint8_t> bytes, std::uint8_t code);
+    void sortDevicesLocked();
     void recordLocked(SimTraffic entry);
     SimFaults effectiveFaultsLocked(const SimulatedDevice& device) const;
 
