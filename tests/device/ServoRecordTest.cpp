@@ -1,6 +1,7 @@
 #include "device/ServoRecord.h"
 
 #include "DeviceFixture.h"
+#include "protocol/Packet.h"
 
 namespace mvx::test {
 namespace {
