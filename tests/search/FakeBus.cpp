@@ -194,6 +194,11 @@ void FakeBus::hostWrote(const std::uint8_t* bytes, std::uint32_t count) {
         if (!d.armed) {
             continue;
         }
+        // A loader that heard nothing for a while takes the image as complete.
+        if (d.stage == 2 && clock_.nowUs() - d.lastByteUs >= 150000) {
+            judge(d);
+        }
+        d.lastByteUs = clock_.nowUs();
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint8_t b = bytes[i];
             if (d.stage == 2) {
@@ -209,25 +214,29 @@ void FakeBus::hostWrote(const std::uint8_t* bytes, std::uint32_t count) {
     }
 }
 
-// A loader judges the image when the host turns to read: the last byte must be the sum of
-// the others.
+// A loader judges the image when the host turns to read, or after a pause: the last byte
+// must be the sum of the others.
 void FakeBus::judgeLoaders() {
     for (FakeDevice& d : devices) {
-        if (!d.armed || d.stage != 2 || d.image.empty()) {
-            continue;
-        }
-        d.images.push_back(d.image);
-        std::uint8_t sum = 0;
-        for (std::size_t i = 0; i + 1 < d.image.size(); ++i) {
-            sum = static_cast<std::uint8_t>(sum + d.image[i]);
-        }
-        const bool good =
-            sum == d.image.back() && d.successOnAttempt > 0 && d.attempts >= d.successOnAttempt;
-        const std::string reply = good ? "Success\r\n" : "Error\r\n";
-        rx_.insert(rx_.end(), reply.begin(), reply.end());
-        d.image.clear();
-        d.stage = good ? 3 : 0;
+        judge(d);
     }
+}
+
+void FakeBus::judge(FakeDevice& d) {
+    if (!d.armed || d.stage != 2 || d.image.empty()) {
+        return;
+    }
+    d.images.push_back(d.image);
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i + 1 < d.image.size(); ++i) {
+        sum = static_cast<std::uint8_t>(sum + d.image[i]);
+    }
+    const bool good =
+        sum == d.image.back() && d.successOnAttempt > 0 && d.attempts >= d.successOnAttempt;
+    const std::string reply = good ? "Success\r\n" : "Error\r\n";
+    rx_.insert(rx_.end(), reply.begin(), reply.end());
+    d.image.clear();
+    d.stage = good ? 3 : 0;
 }
 
 void FakeBus::answer(const FakeDevice& device, std::uint8_t error,

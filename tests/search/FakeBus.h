@@ -33,6 +33,7 @@ struct FakeDevice {
     bool armed = false;
     int stage = 0;  // 0 idle, 1 after 0x0D, 2 receiving, 3 accepted
     int attempts = 0;
+    std::int64_t lastByteUs = 0;
     std::vector<std::uint8_t> image;
     std::vector<std::vector<std::uint8_t>> images;  // every image received, in order
     int instruction7Count = 0;
@@ -77,6 +78,7 @@ private:
     void answer(const FakeDevice& device, std::uint8_t error,
                 const std::vector<std::uint8_t>& data);
     void judgeLoaders();
+    void judge(FakeDevice& device);
     bool atRate(const FakeDevice& device) const;
 
     VirtualClock& clock_;
