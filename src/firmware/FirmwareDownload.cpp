@@ -154,6 +154,16 @@ bool updateDevice(DeviceRegistry& registry, int code, int id,
 
 }  // namespace
 
+int DownloadPercent(int done, int count) {
+    if (count <= 0) {
+        return 100;
+    }
+    // Rounded to single precision before truncation, so 29 of 100 gives 29, not 28.
+    const float percent =
+        static_cast<float>(static_cast<double>(done) / static_cast<double>(count) * 100.0);
+    return static_cast<int>(percent);
+}
+
 std::vector<std::uint8_t> ImageWithChecksum(const FirmwareImage& firmware) {
     const std::size_t length = std::min<std::size_t>(firmware.imageLength, firmware.image.size());
     std::vector<std::uint8_t> bytes(firmware.image.begin(), firmware.image.begin() + length);
@@ -213,10 +223,7 @@ int DownloadAll(DeviceRegistry& registry) {
         if (updateDevice(registry, updates.baudCodes[k], updates.ids[k], bytes)) {
             updates.resultFlags[k] = 1;
         }
-        // Rounded to single precision before truncation, so 29 of 100 gives 29, not 28.
-        const float percent =
-            static_cast<float>(static_cast<double>(k + 1) / static_cast<double>(count) * 100.0);
-        updates.progress = static_cast<int>(percent);
+        updates.progress = DownloadPercent(k + 1, count);
     }
 
     const int result = purge(bus.link().get());

@@ -21,6 +21,10 @@ int DownloadAll(DeviceRegistry& registry);
 // Progress of the running download, 0-100; readable from any thread.
 int DownloadProgress(const DeviceRegistry& registry);
 
+// Progress after `done` of `count` devices: the percentage rounded to single precision, then
+// truncated (29 of 100 gives 29, 1 of 3 gives 33).
+int DownloadPercent(int done, int count);
+
 // The bytes a loader receives: the image followed by the plain 8-bit sum of its bytes.
 std::vector<std::uint8_t> ImageWithChecksum(const FirmwareImage& firmware);
 

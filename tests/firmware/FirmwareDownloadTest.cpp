@@ -273,6 +273,15 @@ TEST_F(FirmwareDownloadTest, ProgressTakes33And66And100ForThreeDevices) {
     }
 }
 
+TEST(DownloadPercentTest, RoundsToSinglePrecisionThenTruncates) {
+    EXPECT_EQ(DownloadPercent(1, 3), 33);
+    EXPECT_EQ(DownloadPercent(2, 3), 66);
+    EXPECT_EQ(DownloadPercent(3, 3), 100);
+    EXPECT_EQ(DownloadPercent(29, 100), 29);  // 28.999999999999996 in double precision
+    EXPECT_EQ(DownloadPercent(57, 100), 57);
+    EXPECT_EQ(DownloadPercent(1, 1), 100);
+}
+
 TEST_F(FirmwareDownloadTest, EmptyListSendsNothing) {
     registerDevices({makeDevice(1, 1, 12)});
     setImage(64, 4, {0x10});
