@@ -1,0 +1,161 @@
+// ports, scan and flash: the commands that work on the whole bus.
+#include <memory>
+
+#include "cli/Commands.h"
+#include "cli/Messages.h"
+#include "cli/ProgressBar.h"
+#include "cli/Session.h"
+#include "device/ModelCatalogue.h"
+#include "firmware/FirmwareDownload.h"
+#include "firmware/FirmwareImage.h"
+#include "protocol/ResultCode.h"
+#include "search/SearchEngine.h"
+
+namespace mvx::cli {
+
+namespace {
+
+// The session for the --port, or null with the reason printed.
+std::unique_ptr<Session> makeSession(CommandContext& context) {
+    std::string error;
+    auto port = context.env.makePort(context.options.port, error);
+    if (!port) {
+        printError(context.err, error);
+        return nullptr;
+    }
+    return std::make_unique<Session>(std::move(port));
+}
+
+// Searches the bus with a progress bar: the search on a worker thread, the bar redrawn
+// from here.
+int searchBus(Session& session, CommandContext& context) {
+    DeviceRegistry& registry = session.registry();
+    ProgressBar bar(context.err, context.env.stderrIsTerminal(), "Searching");
+    const int mode = context.options.full ? FullSearch : QuickSearch;
+    const int result = runWithProgress(
+        [&registry, mode] { return SearchEngine(registry).search(mode); },
+        [&registry, &bar] {
+            int code = 0;
+            int id = 0;
+            const int percent = registry.progress(code, id);
+            bar.update(percent, "code " + std::to_string(code) + " ID " + std::to_string(id));
+        });
+    if (result == Success) {
+        bar.finish();
+    }
+    return result;
+}
+
+}  // namespace
+
+int portsCommand(CommandContext& context) {
+    auto session = makeSession(context);
+    if (!session) {
+        return kExitBadInput;
+    }
+    BusConnection& bus = session->registry().bus();
+    const int count = bus.adapterCount();
+    if (count < 0) {
+        printError(context.err, "listing the adapters failed");
+        return kExitFailed;
+    }
+    if (count == 0) {
+        // An empty list is an answer, not a failure: nothing on stdout.
+        printError(context.err, kNoAdapterText);
+        return kExitOk;
+    }
+    for (int index = 0; index < count; ++index) {
+        std::string name = kUnknownAdapterName;
+        bus.adapterName(static_cast<std::uint32_t>(index), name);
+        context.out << index << ": " << name << '\n';
+    }
+    return kExitOk;
+}
+
+int scanCommand(CommandContext& context) {
+    auto session = makeSession(context);
+    if (!session) {
+        return kExitBadInput;
+    }
+    if (!session->open(context.err)) {
+        return kExitFailed;
+    }
+    const int result = searchBus(*session, context);
+    if (result != Success) {
+        printError(context.err, "search failed: " + resultWords(result));
+        return kExitFailed;
+    }
+    const auto devices = session->registry().snapshot();
+    if (context.options.json) {
+        context.out << scanJson(devices).dump(2) << '\n';
+    } else if (devices.empty()) {
+        context.err << "No device found.\n";
+    } else {
+        printDeviceTable(devices, context.out);
+    }
+    return kExitOk;
+}
+
+int flashCommand(CommandContext& context) {
+    const CliOptions& options = context.options;
+    auto session = makeSession(context);
+    if (!session) {
+        return kExitBadInput;
+    }
+    if (!session->open(context.err)) {
+        return kExitFailed;
+    }
+    // The update list is built from the devices found, so the bus is searched first.
+    int result = searchBus(*session, context);
+    if (result != Success) {
+        printError(context.err, "search failed: " + resultWords(result));
+        return kExitFailed;
+    }
+    DeviceRegistry& registry = session->registry();
+    // Loaded anew for the run: the download appends its checksum byte to the image.
+    LoadFirmware(options.file, registry.firmware, registry.updates);
+    if (!registry.firmware.valid) {
+        printError(context.err, options.file + ": Invalid Firmware File!");
+        return kExitBadInput;
+    }
+    const int model = registry.firmware.modelNumber;
+    const int version = registry.firmware.version;
+    const std::string modelText =
+        std::string(displayName(model)) + " (" + std::to_string(model) + ")";
+    BuildUpdateList(registry, options.allVersions ? 0 : 1);
+    UpdateList& updates = registry.updates;
+    if (updates.count == 0) {
+        printError(context.err, "no device of model " + modelText +
+                                    (options.allVersions ? std::string(" found")
+                                                         : " with a version below " +
+                                                               std::to_string(version) + " found") +
+                                    "; nothing updated");
+        return kExitFailed;
+    }
+    context.out << "Firmware for model " << modelText << ", version " << version << "; "
+                << updates.count << (updates.count == 1 ? " device" : " devices")
+                << " to update:\n";
+    for (int k = 0; k < updates.count; ++k) {
+        const DeviceEntry* entry = registry.find(updates.baudCodes[k], updates.ids[k]);
+        context.out << "  ID " << updates.ids[k] << " at code " << updates.baudCodes[k]
+                    << " (version " << (entry ? entry->firmwareVersion() : 0) << ")\n";
+    }
+    context.out << std::flush;
+
+    ProgressBar bar(context.err, context.env.stderrIsTerminal(), "Updating");
+    runWithProgress([&registry] { return DownloadAll(registry); },
+                    [&registry, &bar] { bar.update(DownloadProgress(registry)); });
+    bar.finish();
+
+    int successes = 0;
+    for (int k = 0; k < updates.count; ++k) {
+        const bool ok = updates.resultFlags[k] == 1;
+        successes += ok ? 1 : 0;
+        context.out << "ID " << updates.ids[k] << " at code " << updates.baudCodes[k] << ": "
+                    << (ok ? "Success" : "Fail") << '\n';
+    }
+    context.out << "Total Success=" << successes << ", Fail=" << updates.count - successes << '\n';
+    return successes == updates.count ? kExitOk : kExitFailed;
+}
+
+}  // namespace mvx::cli

@@ -1,0 +1,167 @@
+#include "cli/Cli.h"
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <map>
+
+#include "cli/CliOptions.h"
+#include "cli/Commands.h"
+#include "cli/Messages.h"
+#include "cli/NamedRegister.h"
+#include "firmware/FirmwareImage.h"
+#include "firmware/UpdateList.h"
+#include "protocol/Packet.h"
+
+namespace mvx::cli {
+
+namespace {
+
+std::string registerNamesHelp() {
+    std::string text = "Registers:\n";
+    for (const auto& reg : namedRegisters()) {
+        std::string name = std::string("  ") + reg.name;
+        name.resize(std::max<std::size_t>(name.size() + 1, 26), ' ');
+        text += name + reg.help + "\n";
+    }
+    return text;
+}
+
+// Checks what the parser could not: ranges that depend on other arguments, register names
+// and values, the firmware file. False with the reason printed.
+bool validate(const std::string& command, CliOptions& o, std::ostream& err) {
+    std::string error;
+    o.port.virtualTime = o.virtualTime;
+    if (!parsePortSpec(o.portText, o.port, error)) {
+        printError(err, "--port: " + error);
+        return false;
+    }
+    if (command == "read" && o.address + o.length > 256) {
+        printError(err, "read: registers " + std::to_string(o.address) + " to " +
+                            std::to_string(o.address + o.length - 1) +
+                            " run past the end of the control table (255)");
+        return false;
+    }
+    if (command == "write") {
+        const int max = o.word ? 65535 : 255;
+        if (o.value < 0 || o.value > max) {
+            printError(err, "write: value " + std::to_string(o.value) + " is out of range (0-" +
+                                std::to_string(max) + (o.word ? " for a word)" : " for a byte)"));
+            return false;
+        }
+        if (o.word && o.address > 254) {
+            printError(err, "write: a word at register 255 runs past the control table");
+            return false;
+        }
+    }
+    if (command == "set") {
+        const NamedRegister* reg = findNamedRegister(o.registerName);
+        if (reg == nullptr) {
+            printError(err, "set: unknown register name \"" + o.registerName +
+                                "\" (see movantrix-cli set --help)");
+            return false;
+        }
+        if (!parseRegisterValue(*reg, o.valueText, o.registerValue, error)) {
+            printError(err, "set: " + error);
+            return false;
+        }
+    }
+    if (command == "flash") {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(o.file, ec)) {
+            printError(err, o.file + ": no such firmware file");
+            return false;
+        }
+        FirmwareImage image;
+        UpdateList updates;
+        LoadFirmware(o.file, image, updates);
+        if (!image.valid) {
+            printError(err, o.file + ": Invalid Firmware File!");
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        Environment& env) {
+    CliOptions o;
+    CLI::App app{"Finds and configures Movantrix actuators and sensor modules on their bus.",
+                 kProgramName};
+    app.require_subcommand(1);
+    app.fallthrough();
+    app.add_option("-p,--port", o.portText,
+                   "Adapter index from 'ports', a serial device path (any tty), 'sim' for the "
+                   "built-in simulated bus or 'sim:FILE' for a bus described in a JSON file")
+        ->capture_default_str();
+    app.add_flag("--sim-virtual-time", o.virtualTime,
+                 "Run the simulated bus on virtual time (instant) instead of real time");
+    app.add_flag("--json", o.json, "JSON output (scan, info)");
+
+    auto addAddress = [&o](CLI::App* command) {
+        command->add_option("--id", o.id, "Device ID (0-253)")
+            ->required()
+            ->check(CLI::Range(0, 253));
+        command->add_option("--baud", o.baud, "Baud-rate code the device answers at (0-255)")
+            ->required()
+            ->check(CLI::Range(0, 255));
+    };
+
+    app.add_subcommand("ports", "List the adapters (index and description)");
+    CLI::App* scan = app.add_subcommand("scan", "Search the bus and list the devices found");
+    scan->add_flag("--full", o.full, "Search all 255 baud-rate codes, not only the common nine");
+    CLI::App* ping = app.add_subcommand("ping", "Ping one device");
+    addAddress(ping);
+    CLI::App* info = app.add_subcommand("info", "Show a device's identity and control table");
+    addAddress(info);
+    CLI::App* read = app.add_subcommand("read", "Read raw control-table bytes");
+    addAddress(read);
+    read->add_option("ADDR", o.address, "First register (0-255)")
+        ->required()
+        ->check(CLI::Range(0, 255));
+    read->add_option("LEN", o.length, "Number of bytes (1-150)")
+        ->required()
+        ->check(CLI::Range(1, static_cast<int>(kMaxParameters)));
+    CLI::App* write = app.add_subcommand("write", "Write a raw control-table byte or word");
+    addAddress(write);
+    write->add_option("ADDR", o.address, "Register (0-255)")->required()->check(CLI::Range(0, 255));
+    write->add_option("VALUE", o.value, "Value (0-255, or 0-65535 with --word)")->required();
+    write->add_flag("--word", o.word, "Write a 16-bit little-endian word");
+    CLI::App* set = app.add_subcommand("set", "Set a register by name");
+    addAddress(set);
+    set->add_option("NAME", o.registerName, "Register name (below)")->required();
+    set->add_option("VALUE", o.valueText, "Value")->required();
+    set->footer(registerNamesHelp());
+    CLI::App* reset = app.add_subcommand("reset-defaults", "Write an actuator's default limits");
+    addAddress(reset);
+    CLI::App* flash = app.add_subcommand("flash",
+                                         "Search the bus and update the firmware of the devices of "
+                                         "the file's model");
+    flash->add_option("FILE", o.file, "Firmware file (.mvx)")->required();
+    flash->add_flag("--all-versions", o.allVersions,
+                    "Also update devices whose version is not older than the file's");
+    flash->add_flag("--full", o.full, "Search all 255 baud-rate codes");
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e, out, err);
+        return status == 0 ? kExitOk : kExitBadInput;
+    }
+
+    const std::string command = app.get_subcommands().front()->get_name();
+    if (!validate(command, o, err)) {
+        return kExitBadInput;
+    }
+    CommandContext context{o, out, err, env};
+    static const std::map<std::string, int (*)(CommandContext&)> kCommands = {
+        {"ports", portsCommand}, {"scan", scanCommand},   {"ping", pingCommand},
+        {"info", infoCommand},   {"read", readCommand},   {"write", writeCommand},
+        {"set", setCommand},     {"flash", flashCommand}, {"reset-defaults", resetDefaultsCommand},
+    };
+    return kCommands.at(command)(context);
+}
+
+}  // namespace mvx::cli

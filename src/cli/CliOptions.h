@@ -1,0 +1,34 @@
+// Everything the command line was given, after parsing and range checks.
+#pragma once
+
+#include <string>
+
+#include "cli/PortSpec.h"
+
+namespace mvx::cli {
+
+struct CliOptions {
+    std::string portText = "0";
+    PortSpec port;
+    bool virtualTime = false;
+    bool json = false;
+
+    // Device commands.
+    int id = -1;
+    int baud = -1;
+    // read / write.
+    int address = 0;
+    int length = 1;
+    int value = 0;
+    bool word = false;
+    // set.
+    std::string registerName;
+    std::string valueText;
+    int registerValue = 0;
+    // scan / flash.
+    bool full = false;
+    std::string file;
+    bool allVersions = false;
+};
+
+}  // namespace mvx::cli

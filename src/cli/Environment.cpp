@@ -1,0 +1,27 @@
+#include "cli/Environment.h"
+
+#include <unistd.h>
+
+#include "cli/HardwarePorts.h"
+#include "cli/SimPort.h"
+
+namespace mvx::cli {
+
+std::unique_ptr<Port> SystemEnvironment::makePort(const PortSpec& spec, std::string& error) {
+    switch (spec.kind) {
+        case PortSpec::Kind::Sim:
+            return makeSimPort(spec, error);
+        case PortSpec::Kind::Path:
+            return makeSerialPathPort(spec.path, error);
+        case PortSpec::Kind::AdapterIndex:
+            return makeAdapterListPort(spec.index, error);
+    }
+    error = "unknown kind of port";
+    return nullptr;
+}
+
+bool SystemEnvironment::stderrIsTerminal() const {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+}  // namespace mvx::cli

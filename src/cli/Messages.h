@@ -1,0 +1,28 @@
+// Texts and message helpers shared by the commands.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "cli/DeviceReport.h"
+
+namespace mvx::cli {
+
+inline constexpr const char* kProgramName = "movantrix-cli";
+inline constexpr const char* kNoAdapterText =
+    "Can not find USB2Movantrix! Please check connection.";
+inline constexpr const char* kAccessFailedText =
+    "USB2Movantrix access failed! Please check connection.";
+inline constexpr const char* kUnknownAdapterName = "Unknown device name";
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;    // the bus or a device failed, or nothing to do
+inline constexpr int kExitBadInput = 2;  // bad arguments or files; the bus was not touched
+
+// "movantrix-cli: <text>" on its own line.
+inline void printError(std::ostream& err, const std::string& text) {
+    err << kProgramName << ": " << text << '\n';
+}
+
+}  // namespace mvx::cli

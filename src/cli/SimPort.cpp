@@ -1,0 +1,22 @@
+#include "cli/SimPort.h"
+
+namespace mvx::cli {
+
+SimPort::SimPort(std::unique_ptr<Clock> clock, const BusDescription& description)
+    : clock_(std::move(clock)), bus_(description, *clock_), driver_(bus_) {}
+
+std::unique_ptr<SimPort> makeSimPort(const PortSpec& spec, std::string& error) {
+    BusDescription description = SimulatedBus::defaultBus();
+    if (!spec.path.empty() && !SimulatedBus::loadDescription(spec.path, description, error)) {
+        return nullptr;
+    }
+    std::unique_ptr<Clock> clock;
+    if (spec.virtualTime) {
+        clock = std::make_unique<VirtualClock>();
+    } else {
+        clock = std::make_unique<SystemClock>();
+    }
+    return std::make_unique<SimPort>(std::move(clock), description);
+}
+
+}  // namespace mvx::cli
