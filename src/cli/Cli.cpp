@@ -147,6 +147,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     try {
         app.parse(reversed);
     } catch (const CLI::ParseError& e) {
+        const auto rest = app.remaining();
+        if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr &&
+            app.get_subcommands().empty() && !rest.empty()) {
+            printError(err, "unknown command \"" + rest.front() +
+                                "\" (run movantrix-cli --help for the commands)");
+            return kExitBadInput;
+        }
         const int status = app.exit(e, out, err);
         return status == 0 ? kExitOk : kExitBadInput;
     }

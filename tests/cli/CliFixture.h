@@ -1,0 +1,72 @@
+// Runs movantrix-cli command lines against a simulated bus on virtual time and inspects what
+// reached the bus.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/Cli.h"
+#include "cli/Environment.h"
+#include "drivers/Clock.h"
+#include "sim/SimDriver.h"
+#include "sim/SimulatedBus.h"
+
+namespace mvx::test {
+
+// Hands out a port over one driver and clock, and counts the ports asked for.
+class TestEnvironment final : public cli::Environment {
+public:
+    TestEnvironment(FtDriver& driver, Clock& clock) : driver_(driver), clock_(clock) {}
+
+    std::unique_ptr<cli::Port> makePort(const cli::PortSpec& spec, std::string&) override {
+        ++portsMade;
+        lastSpec = spec;
+        const std::uint32_t index = spec.kind == cli::PortSpec::Kind::AdapterIndex ? spec.index : 0;
+        return std::make_unique<cli::BorrowedPort>(driver_, clock_, index);
+    }
+    bool stderrIsTerminal() const override { return terminal; }
+
+    int portsMade = 0;
+    cli::PortSpec lastSpec;
+    bool terminal = false;
+
+private:
+    FtDriver& driver_;
+    Clock& clock_;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    explicit CliTest(const BusDescription& description = SimulatedBus::defaultBus())
+        : bus(description, clock), driver(bus), env(driver, clock) {}
+
+    // Runs `args` (without the program name); output in out(), messages in err().
+    int run(const std::vector<std::string>& args);
+    std::string out() const { return out_.str(); }
+    std::string err() const { return err_.str(); }
+
+    // Host packets with this instruction byte in the traffic record (3: Write).
+    int hostPackets(std::uint8_t instruction) const;
+    bool anyHostBytes() const;
+
+    SimulatedDevice& device(std::uint8_t code, std::uint8_t id);
+
+    static std::string sample(const std::string& name) {
+        return std::string(MVX_SOURCE_DIR) + "/samples/" + name;
+    }
+
+    VirtualClock clock;
+    SimulatedBus bus;
+    SimDriver driver;
+    TestEnvironment env;
+
+private:
+    std::ostringstream out_;
+    std::ostringstream err_;
+};
+
+}  // namespace mvx::test

@@ -1,0 +1,137 @@
+// ports, and the --port texts with the sim ports the program itself builds.
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "CliFixture.h"
+#include "cli/PortSpec.h"
+#include "cli/SimPort.h"
+#include "support/ScriptedDriver.h"
+
+namespace mvx::test {
+namespace {
+
+using cli::PortSpec;
+
+TEST(CliPortSpecTest, IndexPathAndSim) {
+    PortSpec spec;
+    std::string error;
+    ASSERT_TRUE(cli::parsePortSpec("2", spec, error));
+    EXPECT_EQ(spec.kind, PortSpec::Kind::AdapterIndex);
+    EXPECT_EQ(spec.index, 2u);
+
+    ASSERT_TRUE(cli::parsePortSpec("/dev/pts/3", spec, error));
+    EXPECT_EQ(spec.kind, PortSpec::Kind::Path);
+    EXPECT_EQ(spec.path, "/dev/pts/3");
+    ASSERT_TRUE(cli::parsePortSpec("ttyUSB0", spec, error));
+    EXPECT_EQ(spec.path, "/dev/ttyUSB0");
+
+    spec.virtualTime = true;
+    ASSERT_TRUE(cli::parsePortSpec("sim", spec, error));
+    EXPECT_EQ(spec.kind, PortSpec::Kind::Sim);
+    EXPECT_TRUE(spec.path.empty());
+    EXPECT_TRUE(spec.virtualTime);
+    ASSERT_TRUE(cli::parsePortSpec("sim:bus.json", spec, error));
+    EXPECT_EQ(spec.path, "bus.json");
+
+    EXPECT_FALSE(cli::parsePortSpec("123456", spec, error));
+    EXPECT_FALSE(cli::parsePortSpec("sim:", spec, error));
+}
+
+TEST(CliSimPortTest, DescriptionFileAndVirtualTime) {
+    PortSpec spec;
+    spec.kind = PortSpec::Kind::Sim;
+    spec.virtualTime = true;
+    spec.path = std::string(MVX_SOURCE_DIR) + "/samples/sim-bus.json";
+    std::string error;
+    auto port = cli::makeSimPort(spec, error);
+    ASSERT_NE(port, nullptr) << error;
+    EXPECT_NE(dynamic_cast<VirtualClock*>(&port->clock()), nullptr);
+    EXPECT_EQ(port->bus().deviceCount(), 8u);
+
+    spec.virtualTime = false;
+    spec.path.clear();
+    port = cli::makeSimPort(spec, error);
+    ASSERT_NE(port, nullptr);
+    EXPECT_NE(dynamic_cast<SystemClock*>(&port->clock()), nullptr) << "real time by default";
+
+    spec.path = "/nonexistent/bus.json";
+    EXPECT_EQ(cli::makeSimPort(spec, error), nullptr);
+    EXPECT_NE(error.find("/nonexistent/bus.json"), std::string::npos);
+}
+
+TEST(CliSystemEnvironmentTest, ScanOfADescribedBusOnVirtualTime) {
+    cli::SystemEnvironment env;
+    std::ostringstream out;
+    std::ostringstream err;
+    const std::string file = std::string(MVX_SOURCE_DIR) + "/samples/sim-bus.json";
+    ASSERT_EQ(
+        cli::run({"--port", "sim:" + file, "--sim-virtual-time", "--json", "scan"}, out, err, env),
+        0)
+        << err.str();
+    EXPECT_EQ(nlohmann::json::parse(out.str())["devices"].size(), 8u);
+
+    out.str("");
+    err.str("");
+    EXPECT_EQ(cli::run({"--port", "sim:/nonexistent/bus.json", "scan"}, out, err, env), 2);
+    EXPECT_NE(err.str().find("cannot open bus description"), std::string::npos) << err.str();
+}
+
+using CliPortsTest = CliTest;
+
+TEST_F(CliPortsTest, ListsTheSimulatedAdapter) {
+    ASSERT_EQ(run({"--port", "sim", "ports"}), 0);
+    EXPECT_EQ(out(), "0: Movantrix Simulated Bus\n");
+    EXPECT_EQ(err(), "");
+}
+
+TEST_F(CliPortsTest, NoAdapterIsAnEmptyListWithAMessage) {
+    bus.setAdapterPlugged(false);
+    ASSERT_EQ(run({"ports"}), 0);
+    EXPECT_EQ(out(), "");
+    EXPECT_EQ(err(), "movantrix-cli: Can not find USB2Movantrix! Please check connection.\n");
+}
+
+class CliScriptedPortsTest : public ::testing::Test {
+protected:
+    int run(const std::vector<std::string>& args) {
+        out.str("");
+        err.str("");
+        return cli::run(args, out, err, env);
+    }
+    VirtualClock clock;
+    ScriptedDriver driver{clock};
+    TestEnvironment env{driver, clock};
+    std::ostringstream out;
+    std::ostringstream err;
+};
+
+TEST_F(CliScriptedPortsTest, UnreadableDescriptionsShowAsUnknownDeviceName) {
+    driver.setAdapters({"USB2Movantrix A", "USB2Movantrix B", "USB2Movantrix C"});
+    driver.failNext("listDescription", FT_OTHER_ERROR, 2);
+    ASSERT_EQ(run({"ports"}), 0);
+    EXPECT_EQ(out.str(),
+              "0: USB2Movantrix A\n"
+              "1: Unknown device name\n"
+              "2: USB2Movantrix C\n");
+    EXPECT_EQ(driver.openDevices(), 0) << "listing opens nothing";
+}
+
+TEST_F(CliScriptedPortsTest, IndexBeyondTheListIsNamed) {
+    driver.setAdapters({"USB2Movantrix A"});
+    EXPECT_EQ(run({"--port", "3", "scan"}), 1);
+    EXPECT_EQ(err.str(),
+              "movantrix-cli: there is no adapter 3 (1 found; 'movantrix-cli ports' lists "
+              "them)\n");
+    EXPECT_EQ(driver.count("write"), 0);
+}
+
+TEST_F(CliScriptedPortsTest, AdapterThatFailsToOpen) {
+    driver.failAlways("open", FT_DEVICE_NOT_OPENED);
+    EXPECT_EQ(run({"--port", "0", "info", "--id", "1", "--baud", "1"}), 1);
+    EXPECT_EQ(err.str(),
+              "movantrix-cli: USB2Movantrix access failed! Please check connection. (adapter "
+              "access failed (101))\n");
+}
+
+}  // namespace
+}  // namespace mvx::test

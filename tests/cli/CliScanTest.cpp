@@ -1,0 +1,115 @@
+// scan: the table, the JSON, the full search, the progress bar and a failing adapter.
+#include <nlohmann/json.hpp>
+
+#include "CliFixture.h"
+
+namespace mvx::test {
+namespace {
+
+using CliScanTest = CliTest;
+
+TEST_F(CliScanTest, TablePrintsExactlyTheDevicesOfTheDefaultBus) {
+    ASSERT_EQ(run({"--port", "sim", "scan"}), 0) << err();
+    EXPECT_EQ(out(),
+              "CODE      BPS   ID  CLASS     NAME     MODEL  VERSION  LEVEL\n"
+              "   1  1000000    1  Actuator  MQ-35       28       30      2\n"
+              "   1  1000000    2  Actuator  LT-50+      12       24      2\n"
+              "   1  1000000    3  Actuator  PW-900     106       38      2\n"
+              "   1  1000000    4  Actuator  MQ-75       64       35      2\n"
+              "   1  1000000    9  Unknown   Unknown    255        0      0\n"
+              "  34    57142    7  Actuator  MQ-15       10       27      1\n"
+              "  34    57142  100  Sensor    LT-P1       13       20      2\n"
+              " 207     9615   21  Actuator  KV-430     113       36      2\n");
+    // No terminal: no progress bar, nothing else on stderr.
+    EXPECT_EQ(err(), "");
+    EXPECT_EQ(env.lastSpec.kind, cli::PortSpec::Kind::Sim);
+    // The search did not write to any device.
+    EXPECT_EQ(hostPackets(3), 0);
+}
+
+TEST_F(CliScanTest, JsonListsTheDevicesInRegistryOrder) {
+    ASSERT_EQ(run({"--port", "sim", "--json", "scan"}), 0) << err();
+    const auto root = nlohmann::json::parse(out());
+    ASSERT_TRUE(root.contains("devices"));
+    const auto& devices = root["devices"];
+    ASSERT_EQ(devices.size(), 8u);
+
+    const std::vector<std::pair<int, int>> order = {{1, 1}, {1, 2},  {1, 3},    {1, 4},
+                                                    {1, 9}, {34, 7}, {34, 100}, {207, 21}};
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        EXPECT_EQ(devices[i]["code"], order[i].first) << i;
+        EXPECT_EQ(devices[i]["id"], order[i].second) << i;
+    }
+    const auto& first = devices[0];
+    EXPECT_EQ(first["bps"], 1000000);
+    EXPECT_EQ(first["class"], "Actuator");
+    EXPECT_EQ(first["name"], "MQ-35");
+    EXPECT_EQ(first["model"], 28);
+    EXPECT_EQ(first["version"], 30);
+    EXPECT_EQ(first["return_level"], 2);
+
+    // The device that answers only pings: model 255, as the registry records it.
+    const auto& pingOnly = devices[4];
+    EXPECT_EQ(pingOnly["model"], 255);
+    EXPECT_EQ(pingOnly["class"], "Unknown");
+    EXPECT_EQ(pingOnly["name"], "Unknown");
+    EXPECT_EQ(pingOnly["version"], 0);
+    EXPECT_EQ(pingOnly["return_level"], 0);
+
+    EXPECT_EQ(devices[5]["return_level"], 1);
+    EXPECT_EQ(devices[6]["class"], "Sensor");
+    EXPECT_EQ(devices[7]["bps"], 9615);
+}
+
+class CliFullScanTest : public CliTest {
+protected:
+    static BusDescription offListBus() {
+        BusDescription description;
+        description.adapterName = "Off-list bus";
+        SimDeviceSpec spec;
+        spec.id = 5;
+        spec.code = 2;  // not among the nine common codes
+        spec.model = 64;
+        description.devices.push_back(spec);
+        return description;
+    }
+    CliFullScanTest() : CliTest(offListBus()) {}
+};
+
+TEST_F(CliFullScanTest, OnlyTheFullSearchFindsADeviceOffTheCommonCodes) {
+    ASSERT_EQ(run({"--port", "sim", "scan"}), 0) << err();
+    EXPECT_EQ(out(), "");
+    EXPECT_EQ(err(), "No device found.\n");
+
+    ASSERT_EQ(run({"--port", "sim", "scan", "--full"}), 0) << err();
+    EXPECT_EQ(out(),
+              "CODE     BPS  ID  CLASS     NAME   MODEL  VERSION  LEVEL\n"
+              "   2  666666   5  Actuator  MQ-75     64       30      2\n");
+}
+
+TEST_F(CliScanTest, ProgressBarOnlyOnATerminal) {
+    env.terminal = true;
+    ASSERT_EQ(run({"--port", "sim", "scan"}), 0);
+    EXPECT_NE(err().find("\rSearching ["), std::string::npos) << err();
+    EXPECT_NE(err().find("] 100%"), std::string::npos) << err();
+    EXPECT_EQ(err().back(), '\n');
+    EXPECT_EQ(out().find('\r'), std::string::npos) << "the bar stays off stdout";
+}
+
+TEST_F(CliScanTest, AdapterFailureDuringTheSearchIsReportedInWords) {
+    // The adapter opens, then fails while the search runs.
+    bus.failAdapterFrom(40);
+    EXPECT_EQ(run({"--port", "sim", "scan"}), 1);
+    EXPECT_EQ(out(), "");
+    EXPECT_NE(err().find("adapter access failed (101)"), std::string::npos) << err();
+}
+
+TEST_F(CliScanTest, UnpluggedAdapterCannotBeOpened) {
+    bus.setAdapterPlugged(false);
+    EXPECT_EQ(run({"--port", "sim", "scan"}), 1);
+    EXPECT_EQ(err(), "movantrix-cli: Can not find USB2Movantrix! Please check connection.\n");
+    EXPECT_FALSE(anyHostBytes());
+}
+
+}  // namespace
+}  // namespace mvx::test
