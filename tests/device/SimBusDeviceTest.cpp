@@ -2,6 +2,9 @@
 // setters that land in the virtual control tables, and address changes that move devices.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "device/DeviceRegistry.h"
 #include "device/ServoRecord.h"
 #include "drivers/Clock.h"
@@ -149,6 +152,36 @@ TEST_F(SimBusDeviceTest, SearchFillsTheRegistry) {
     EXPECT_EQ(registry.idsAt(34), (std::vector<int>{7, 100}));
     EXPECT_EQ(registry.find(1, 9)->modelNumber(), 255);
     EXPECT_EQ(registry.find(1, 9)->servoRecord(), nullptr);
+}
+
+// The search runs on a worker while this thread polls the list and finally stops it, as the
+// search dialog does; under ThreadSanitizer this checks the registry's locking.
+TEST_F(SimBusDeviceTest, PollingAndStoppingARunningSearch) {
+    SearchEngine engine(registry);
+    std::atomic<int> result{0};
+    std::thread worker([&] { result = engine.search(FullSearch); });
+    int code = 0;
+    int id = 0;
+    int polls = 0;
+    while (result.load() == 0) {
+        for (const auto& device : registry.snapshot()) {
+            EXPECT_NE(device.id, -1);
+            EXPECT_NE(device.modelNumber, 0);
+        }
+        registry.codesInUse();
+        registry.idsAt(1);
+        registry.progress(code, id);
+        if (++polls == 200) {
+            registry.stopSearch();
+        }
+        std::this_thread::yield();
+    }
+    worker.join();
+    EXPECT_EQ(result.load(), 100);
+    EXPECT_EQ(registry.entryCount(), registry.deviceCount());
+    for (int i = 0; i < registry.entryCount(); ++i) {
+        EXPECT_NE(registry.entryAt(i)->modelNumber(), 0);
+    }
 }
 
 }  // namespace
