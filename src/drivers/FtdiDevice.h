@@ -14,7 +14,7 @@ struct ftdi_context;
 namespace mvx {
 
 class FtdiDevice final : public FtDevice {
-  public:
+public:
     // Takes over `context`, which must hold an opened USB device. `clock` paces the timed
     // read; null means real time.
     FtdiDevice(ftdi_context* context, Clock* clock);
@@ -45,7 +45,7 @@ class FtdiDevice final : public FtDevice {
     // The receive queue stops fetching from the adapter once it holds this many bytes.
     static constexpr std::size_t kMaxQueued = 64 * 1024;
 
-  private:
+private:
     // Fetches whatever the adapter has received, without waiting, into rx_.
     FtStatus poll();
     // Moves up to `count` queued bytes to `out`; returns how many.

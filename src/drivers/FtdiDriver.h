@@ -27,7 +27,7 @@ struct FtdiAdapterInfo {
 };
 
 class FtdiDriver final : public FtDriver {
-  public:
+public:
     // `clock` paces the timed reads of the opened devices; null means real time. A given
     // clock must outlive every device opened through this driver.
     explicit FtdiDriver(Clock* clock = nullptr);
@@ -46,7 +46,7 @@ class FtdiDriver final : public FtDriver {
     // True when the last open failed because the device node refused access.
     bool lastOpenAccessDenied() const { return lastOpenAccessDenied_; }
 
-  private:
+private:
     FtStatus enumerate();
     FtStatus ensureListed();
 

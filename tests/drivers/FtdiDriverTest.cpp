@@ -49,7 +49,7 @@ double chipRate(const ControlRequest& r) {
 }
 
 class FtdiDriverTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { test::resetFakeUsb(); }
     void TearDown() override {
         // Every context, handle, claimed interface and descriptor is given back.
