@@ -10,7 +10,7 @@ constexpr std::uint32_t kMaxBaudRate = 3000000;
 
 // An opened handle on the simulated bus.
 class SimFtDevice final : public FtDevice {
-  public:
+public:
     explicit SimFtDevice(SimulatedBus& bus) : bus_(bus) {}
     ~SimFtDevice() override { close(); }
 
@@ -104,7 +104,7 @@ class SimFtDevice final : public FtDevice {
         return ok ? FT_OK : FT_IO_ERROR;
     }
 
-  private:
+private:
     template <typename F>
     FtStatus call(F&& body) {
         if (closed_) {

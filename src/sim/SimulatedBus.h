@@ -34,7 +34,7 @@
 namespace mvx {
 
 class SimulatedBus {
-  public:
+public:
     // Builds the devices of `description`. The clock must outlive the bus.
     SimulatedBus(const BusDescription& description, Clock& clock);
     ~SimulatedBus();
@@ -109,7 +109,7 @@ class SimulatedBus {
     static constexpr std::int64_t kPacketGapUs = 10000;
     static constexpr std::size_t kTrafficLimit = 100000;
 
-  private:
+private:
     friend class SimulatedDevice;
 
     struct InByte {

@@ -45,7 +45,7 @@ inline Bytes keyedBytes(std::uint8_t id, std::uint8_t address, std::uint8_t valu
 }
 
 class SimFixture : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { build(SimulatedBus::defaultBus()); }
 
     void build(const BusDescription& description) {

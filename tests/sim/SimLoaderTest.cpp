@@ -8,7 +8,7 @@ namespace {
 const Bytes kSuccess = {'S', 'u', 'c', 'c', 'e', 's', 's'};
 
 class SimLoaderTest : public SimFixture {
-  protected:
+protected:
     Bytes readBack(std::uint8_t id, std::uint8_t address) {
         clock.sleepMs(10);
         const Bytes reply = exchange(instructionBytes(id, 2, {address, 1}), 7);

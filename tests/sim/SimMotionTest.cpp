@@ -5,7 +5,7 @@ namespace mvx::test {
 namespace {
 
 class SimMotionTest : public SimFixture {
-  protected:
+protected:
     Bytes write(std::uint8_t id, Bytes params) {
         return exchange(instructionBytes(id, 3, std::move(params)), 6);
     }
