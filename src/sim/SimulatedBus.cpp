@@ -15,9 +15,8 @@ constexpr std::uint8_t kNoiseByte = 0x55;
 // on the wire meanwhile.
 constexpr std::int64_t kMaxWaitStepUs = 1000;
 
-// Wire time of `bytes` bytes at `rateBps` (10 bit times each), in microseconds.
 std::int64_t wireUs(std::size_t bytes, std::uint32_t rateBps) {
-    return static_cast<std::int64_t>(bytes) * kBitsPerByte * 1000000 / rateBps;
+    return rateBps == 0 ? 0 : static_cast<std::int64_t>(bytes) * kBitsPerByte * 1000000 / rateBps;
 }
 
 }  // namespace
@@ -125,6 +124,15 @@ void SimulatedBus::hostWrite(const std::uint8_t* bytes, std::size_t count, std::
             }
         }
     }
+}
+
+std::int64_t SimulatedBus::hostWireFreeUs() const {
+    std::lock_guard lock(mutex_);
+    return hostWireFreeUs_;
+}
+
+std::int64_t SimulatedBus::wireTimeUs(std::size_t bytes, std::uint32_t rateBps) {
+    return wireUs(bytes, rateBps);
 }
 
 std::size_t SimulatedBus::hostRead(std::uint8_t* out, std::size_t max) {

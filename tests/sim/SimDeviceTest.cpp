@@ -227,6 +227,17 @@ TEST_F(SimDeviceTest, ReadsWaitForArrivalsOrTheTimeoutAndNeverLonger) {
     EXPECT_EQ(queued, 0u);
 }
 
+TEST_F(SimDeviceTest, LongWritesReturnWhenTheAdapterBufferHasRoom) {
+    setCode(34);
+    const std::int64_t start = clock.nowUs();
+    send(Bytes(100, 0x00));
+    EXPECT_EQ(clock.nowUs(), start) << "fits the 128-byte transmit buffer";
+    send(Bytes(1000, 0x00));
+    // 1100 bytes queued at 57142 bps; the write returns with 128 bytes left to send.
+    EXPECT_EQ(clock.nowUs() - start,
+              SimulatedBus::wireTimeUs(1100, 57142) - SimulatedBus::wireTimeUs(128, 57142));
+}
+
 TEST_F(SimDeviceTest, TrafficRecordHoldsBothDirectionsWithRateAndTime) {
     clock.sleepMs(3);
     ping(2);
