@@ -7,10 +7,13 @@ namespace mvx {
 namespace {
 
 constexpr std::uint32_t kMaxBaudRate = 3000000;
+// The adapter's transmit buffer: a write returns once no more than this many of its bytes
+// still wait for the wire, so long writes take their wire time as on the real adapter.
+constexpr std::size_t kTxBufferBytes = 128;
 
 // An opened handle on the simulated bus.
 class SimFtDevice final : public FtDevice {
-  public:
+public:
     explicit SimFtDevice(SimulatedBus& bus) : bus_(bus) {}
     ~SimFtDevice() override { close(); }
 
@@ -89,8 +92,11 @@ class SimFtDevice final : public FtDevice {
             if (written == nullptr || (buffer == nullptr && count > 0)) {
                 return FT_INVALID_PARAMETER;
             }
-            bus_.hostWrite(buffer, count, bus_.hostRate());
+            const std::uint32_t rate = bus_.hostRate();
+            bus_.hostWrite(buffer, count, rate);
             *written = count;
+            bus_.clock().sleepUntilUs(bus_.hostWireFreeUs() -
+                                      SimulatedBus::wireTimeUs(kTxBufferBytes, rate));
             return FT_OK;
         });
     }
@@ -104,7 +110,7 @@ class SimFtDevice final : public FtDevice {
         return ok ? FT_OK : FT_IO_ERROR;
     }
 
-  private:
+private:
     template <typename F>
     FtStatus call(F&& body) {
         if (closed_) {

@@ -9,7 +9,7 @@
 namespace mvx {
 
 class SimDriver : public FtDriver {
-  public:
+public:
     explicit SimDriver(SimulatedBus& bus) : bus_(bus) {}
 
     FtStatus listNumber(std::uint32_t* count) override;
@@ -19,7 +19,7 @@ class SimDriver : public FtDriver {
 
     SimulatedBus& bus() { return bus_; }
 
-  private:
+private:
     SimulatedBus& bus_;
 };
 

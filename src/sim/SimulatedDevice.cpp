@@ -302,7 +302,7 @@ void SimulatedDevice::settleLocked(std::int64_t nowUs) {
         lastLoaderByteUs_ = -1;
         rx_.clear();
     }
-    if (inLoader_ && loaderState_ == LoaderState::Receiving &&
+    if (inLoader_ && loaderState_ == LoaderState::Receiving && !image_.empty() &&
         nowUs >= lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs) {
         finishImage(lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs);
     }
@@ -312,7 +312,7 @@ std::int64_t SimulatedDevice::nextTimerLocked() const {
     if (loaderStartUs_ >= 0) {
         return loaderStartUs_;
     }
-    if (inLoader_ && loaderState_ == LoaderState::Receiving) {
+    if (inLoader_ && loaderState_ == LoaderState::Receiving && !image_.empty()) {
         return lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs;
     }
     return -1;
@@ -535,7 +535,7 @@ void SimulatedDevice::applyKeyedWrite(std::int64_t timeUs, int address, int valu
 }
 
 void SimulatedDevice::hearLoaderByte(std::int64_t timeUs, std::uint8_t value) {
-    if (loaderState_ == LoaderState::Receiving &&
+    if (loaderState_ == LoaderState::Receiving && !image_.empty() &&
         timeUs - lastLoaderByteUs_ > SimulatedBus::kLoaderGapUs) {
         finishImage(lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs);
     }

@@ -49,7 +49,7 @@ enum class SimDeviceMode {
 };
 
 class SimulatedDevice {
-  public:
+public:
     // Register access for tests and tools; the live registers are brought up to the clock's
     // present time first. Addresses 0-49 and 250 exist; others read as 0.
     std::uint8_t reg(int address);
@@ -75,7 +75,7 @@ class SimulatedDevice {
     SimulatedDevice(const SimulatedDevice&) = delete;
     SimulatedDevice& operator=(const SimulatedDevice&) = delete;
 
-  private:
+private:
     friend class SimulatedBus;
     SimulatedDevice(SimulatedBus& bus, const SimDeviceSpec& spec);
 
