@@ -4,6 +4,7 @@
 #include <cctype>
 #include <sstream>
 
+#include "cli/DeviceReport.h"
 #include "device/DeviceEntry.h"
 #include "device/DeviceRegistry.h"
 #include "device/ServoRecord.h"
@@ -150,10 +151,6 @@ bool parseFlags(const std::string& text, int& bits, std::string& error) {
     return true;
 }
 
-std::string volts(int tenths) {
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-}
-
 // True when a device answers at (code, id).
 bool answersAt(DeviceRegistry& registry, int code, int id, int& result) {
     result = registry.bus().tune(static_cast<std::uint8_t>(code));
@@ -241,8 +238,8 @@ bool parseRegisterValue(const NamedRegister& reg, const std::string& text, int& 
     }
     if (value < reg.min || value > reg.max) {
         if (reg.kind == ValueKind::Volts) {
-            error = std::string(reg.name) + ": " + volts(value) + " V is out of range (" +
-                    volts(reg.min) + "-" + volts(reg.max) + " V)";
+            error = std::string(reg.name) + ": " + voltsText(value) + " V is out of range (" +
+                    voltsText(reg.min) + "-" + voltsText(reg.max) + " V)";
         } else {
             error = std::string(reg.name) + ": " + text + " is out of range (" +
                     std::to_string(reg.min) + "-" + std::to_string(reg.max) + ")";
