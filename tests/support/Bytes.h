@@ -13,6 +13,8 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes hexBytes(const std::string& text);
 // Formats bytes as upper-case hex pairs separated by single blanks.
 std::string hexString(const std::uint8_t* bytes, std::size_t count);
-inline std::string hexString(const Bytes& bytes) { return hexString(bytes.data(), bytes.size()); }
+inline std::string hexString(const Bytes& bytes) {
+    return hexString(bytes.data(), bytes.size());
+}
 
 }  // namespace mvx::test
