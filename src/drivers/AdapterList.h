@@ -32,7 +32,7 @@ struct UsbAdapter {
 };
 
 class UsbAdapterSource {
-  public:
+public:
     virtual ~UsbAdapterSource() = default;
     virtual std::vector<UsbAdapter> list() = 0;
     // Opens adapter `index` of the last list().
@@ -40,7 +40,7 @@ class UsbAdapterSource {
 };
 
 class TtySource {
-  public:
+public:
     virtual ~TtySource() = default;
     virtual std::vector<TtyPort> list() = 0;
     virtual FtStatus open(const TtyPort& port, FtHandle* handle) = 0;
@@ -48,13 +48,13 @@ class TtySource {
 
 // The kernel's ttys: sysfs listing, opened as SerialPort.
 class SysfsTtySource final : public TtySource {
-  public:
+public:
     explicit SysfsTtySource(std::string sysRoot = "/sys", std::string devRoot = "/dev",
                             SerialPortOptions options = {});
     std::vector<TtyPort> list() override;
     FtStatus open(const TtyPort& port, FtHandle* handle) override;
 
-  private:
+private:
     TtyEnumerator enumerator_;
     SerialPortOptions options_;
 };
@@ -68,7 +68,7 @@ struct AdapterEntry {
 };
 
 class AdapterList final : public FtDriver {
-  public:
+public:
     // `usb` may be null (no USB backend): then every tty is listed as a serial port.
     AdapterList(std::unique_ptr<UsbAdapterSource> usb, std::unique_ptr<TtySource> ttys);
 
@@ -83,7 +83,7 @@ class AdapterList final : public FtDriver {
     static std::vector<AdapterEntry> merge(const std::vector<UsbAdapter>& usb,
                                            const std::vector<TtyPort>& ttys);
 
-  private:
+private:
     void refreshLocked();
 
     std::unique_ptr<UsbAdapterSource> usb_;

@@ -23,7 +23,7 @@ struct SerialPortOptions {
 };
 
 class SerialPort final : public FtDevice {
-  public:
+public:
     // Opens `path` in raw mode (8N1, no flow control, low latency where supported).
     // FT_DEVICE_NOT_FOUND when the path does not exist, FT_DEVICE_NOT_OPENED when it cannot be
     // opened (permission, busy) or is not a tty.
@@ -53,7 +53,7 @@ class SerialPort final : public FtDevice {
 
     const std::string& path() const { return path_; }
 
-  private:
+private:
     SerialPort(int fd, std::string path, const SerialPortOptions& options);
 
     // Status for a failed call: a vanished device is FT_IO_ERROR, anything else a plain failure.
@@ -71,7 +71,7 @@ class SerialPort final : public FtDevice {
 // A driver over one tty path, e.g. the command line's --port. It lists the port when the path
 // exists and opens it as a SerialPort.
 class SerialPortDriver final : public FtDriver {
-  public:
+public:
     // `description` defaults to the tty's name (the path's last component).
     explicit SerialPortDriver(std::string path, std::string description = {},
                               SerialPortOptions options = {});
@@ -80,7 +80,7 @@ class SerialPortDriver final : public FtDriver {
     FtStatus listDescription(std::uint32_t index, char* buffer, std::size_t size) override;
     FtStatus open(std::uint32_t index, FtHandle* handle) override;
 
-  private:
+private:
     std::string path_;
     std::string description_;
     SerialPortOptions options_;

@@ -27,7 +27,7 @@ struct TtyPort {
 };
 
 class TtyEnumerator {
-  public:
+public:
     // Both roots can be pointed at a fake tree for tests.
     explicit TtyEnumerator(std::string sysRoot = "/sys", std::string devRoot = "/dev");
 
@@ -36,7 +36,7 @@ class TtyEnumerator {
     // slots of on-board UART drivers, and entries without a node in the /dev root.
     std::vector<TtyPort> list() const;
 
-  private:
+private:
     std::string sysRoot_;
     std::string devRoot_;
 };

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 // A sysfs and /dev look-alike in a temporary directory.
 class FakeSystem {
-  public:
+public:
     FakeSystem() : root_(fs::temp_directory_path() / ("mvx-fake-" + std::to_string(getpid()))) {
         fs::remove_all(root_);
         fs::create_directories(sys() / "class/tty");
@@ -73,7 +73,7 @@ class FakeSystem {
         write(dev() / name, "");
     }
 
-  private:
+private:
     static void write(const fs::path& file, const std::string& text) {
         std::ofstream(file) << text << "\n";
     }
@@ -136,7 +136,7 @@ TEST(TtyEnumeratorTest, NoTtyClassMeansNoPorts) {
 
 // A handle that only remembers where it came from.
 class MarkerDevice final : public FtDevice {
-  public:
+public:
     explicit MarkerDevice(std::string origin) : origin(std::move(origin)) {}
     FtStatus resetDevice() override { return FT_OK; }
     FtStatus setDataCharacteristics(std::uint8_t, std::uint8_t, std::uint8_t) override {
@@ -221,7 +221,7 @@ TtyPort plainTty(const std::string& name, const std::string& product, int bus = 
 }
 
 class AdapterListTest : public ::testing::Test {
-  protected:
+protected:
     AdapterListTest() {
         auto u = std::make_unique<FakeUsb>();
         auto t = std::make_unique<FakeTtys>();

@@ -22,7 +22,7 @@ using test::hexString;
 namespace fs = std::filesystem;
 
 class SerialPortTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(pty.ok());
         ASSERT_EQ(SerialPort::open(pty.slavePath(), &port), FT_OK);
@@ -153,11 +153,11 @@ TEST_F(SerialPortTest, ReadCollectsPiecesUntilCountAndStopsAtTheTimeout) {
 TEST_F(SerialPortTest, ReadDeadlineComesFromTheClock) {
     // A clock that is already far past every deadline ends a waiting read at once.
     class LateClock final : public Clock {
-      public:
+    public:
         std::int64_t nowUs() override { return calls_++ == 0 ? 0 : 10'000'000; }
         void sleepUs(std::int64_t) override {}
 
-      private:
+    private:
         int calls_ = 0;
     } clock;
     FtHandle other;

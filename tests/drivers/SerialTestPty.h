@@ -15,7 +15,7 @@
 namespace mvx::test {
 
 class TestPty {
-  public:
+public:
     TestPty() {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) {
@@ -70,7 +70,7 @@ class TestPty {
         return out;
     }
 
-  private:
+private:
     int master_ = -1;
     std::string slavePath_;
 };
