@@ -96,6 +96,9 @@ FtStatus SerialPort::close() {
     if (fd_ < 0) {
         return FT_INVALID_HANDLE;
     }
+    // The exclusive flag outlives this descriptor while another one keeps the tty open (a bus
+    // server holding its own end of a pseudo-terminal does): clear it, or the next open fails.
+    (void)tty::clearExclusive(fd_);
     ::close(fd_);
     fd_ = -1;
     return FT_OK;

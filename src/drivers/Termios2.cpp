@@ -149,4 +149,8 @@ int setExclusive(int fd) {
     return ioctl(fd, TIOCEXCL) == 0 ? 0 : errno;
 }
 
+int clearExclusive(int fd) {
+    return ioctl(fd, TIOCNXCL) == 0 ? 0 : errno;
+}
+
 }  // namespace mvx::tty

@@ -41,7 +41,8 @@ int bytesWaiting(int fd, std::uint32_t* count);
 // no serial driver settings, e.g. on a pseudo-terminal.
 int setLowLatency(int fd);
 
-// Keeps other processes from opening the same tty (root can still open it).
+// Keeps other processes from opening the same tty (root can still open it), and lets them again.
 int setExclusive(int fd);
+int clearExclusive(int fd);
 
 }  // namespace mvx::tty
