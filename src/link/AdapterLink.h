@@ -31,15 +31,25 @@ public:
     // Wire time of one byte (12 bit times) at the current rate, in milliseconds.
     float byteTimeMs() const;
 
-    int purgeReceive();                                          // 100 or 101
-    int setBitMode(bool on);                                     // 100 or 101
-    int queueLength(std::uint32_t& rxBytes);                     // 100 or 101
-    int write(const std::uint8_t* bytes, std::uint32_t count,
-              std::uint32_t& written);                           // 100, 101 or 102
-    int read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received,
-             bool timed);                                        // 100, 101 or 103
+    // Discards the receive buffer: 100 or 101.
+    int purgeReceive();
+    // Drives CBUS3 high (on) or low (off); switching on waits 100 ms and purges. 100 or 101.
+    int setBitMode(bool on);
+    // Number of received bytes waiting: 100 or 101.
+    int queueLength(std::uint32_t& rxBytes);
+    // 100 when all `count` bytes went out, 102 when fewer did (`written` tells how many),
+    // 101 on a driver I/O error.
+    int write(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written);
+    // 100 when all `count` bytes arrived, 103 when fewer did (`received` tells how many),
+    // 101 on a driver failure. Timed reads wait according to the byte count; untimed 1 ms.
+    int read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received, bool timed);
+    // The read timeout read() programs: timed, the integer part of byte time x count plus a
+    // margin of 20 ms (60 ms from code 103 on, the slow rates); untimed, 1 ms.
+    std::uint32_t readTimeoutMs(std::uint32_t count, bool timed) const;
 
-    // Transaction coordination flags, driven by the packet layer.
+    // Transaction coordination flags, driven by the packet layer. Busy is 1 while one caller
+    // holds the link for a write or a request/reply exchange; it is claimed by
+    // compare-exchange only. Purge-pending asks the next addressed send to discard stale input.
     std::atomic<int>& busy() { return busy_; }
     std::atomic<int>& purgePending() { return purgePending_; }
 

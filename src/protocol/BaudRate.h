@@ -7,7 +7,9 @@
 namespace mvx {
 
 // Bit rate of a baud-rate code: 2000000 / (code + 1), by integer division.
-constexpr std::uint32_t rateOf(int code) { return 2000000u / static_cast<std::uint32_t>(code + 1); }
+constexpr std::uint32_t rateOf(int code) {
+    return 2000000u / static_cast<std::uint32_t>(code + 1);
+}
 
 // Quick search: the common rates, 1000000 and 57142 bps first.
 inline constexpr std::array<std::uint8_t, 9> kQuickSearchCodes = {1, 34, 3, 4, 7, 9, 16, 103, 207};

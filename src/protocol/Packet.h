@@ -42,8 +42,12 @@ struct InstructionPacket {
 
     static InstructionPacket make(std::uint8_t id, std::uint8_t instruction,
                                   std::initializer_list<std::uint8_t> parameters = {});
-    // Wire size: parameter count + 6.
-    std::size_t wireSize() const { return parameterCount + 6u; }
+    // Largest wire size of an instruction packet.
+    static constexpr std::size_t kMaxWireSize = kMaxParameters + 6;
+    // Wire size: parameter count + 6 (a count above 150 is taken as 150).
+    std::size_t wireSize() const {
+        return (parameterCount < kMaxParameters ? parameterCount : kMaxParameters) + 6u;
+    }
     // Writes FF FF, ID, LEN, instruction, parameters, checksum into `out` (room for
     // wireSize() bytes); returns the number of bytes written.
     std::size_t encode(std::uint8_t* out) const;

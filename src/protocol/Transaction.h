@@ -7,12 +7,16 @@
 
 #include "link/AdapterLink.h"
 #include "protocol/Packet.h"
+#include "protocol/ResultCode.h"
 
 namespace mvx {
 
-// 100, 101, 102 or 105 (another transaction holds the link).
+// 100, 101, 102 or 105 (another transaction holds the link). Holds the link only for the
+// write. After a bad reply, an addressed send first discards stale input.
 int sendPacket(AdapterLink& link, const InstructionPacket& packet);
 // 100, 101, 103 or 104. Timed: the read timeout follows the byte count; untimed: 1 ms.
+// A reply whose LEN is below 2 or whose data exceed the parameter area is read off and
+// refused with 104; such data is never copied into `status`.
 int receivePacket(AdapterLink& link, StatusPacket& status, bool timed);
 // Waits for the link in 1 ms steps, sends, and receives until a matching reply arrives.
 // A broadcast returns 100 right after the write.

@@ -1,0 +1,92 @@
+#include "protocol/BusConnection.h"
+
+#include <cstring>
+
+#include <utility>
+#include "protocol/ResultCode.h"
+
+namespace mvx {
+
+namespace {
+
+constexpr std::uint8_t kOpenCode = 1;  // 1000000 bps until the first tune elsewhere
+
+}  // namespace
+
+BusConnection::BusConnection(FtDriver& driver, Clock& clock) : driver_(driver), clock_(clock) {}
+
+BusConnection::~BusConnection() {
+    close();
+}
+
+bool BusConnection::open(std::uint32_t index) {
+    close();  // one adapter at a time
+    std::shared_ptr<AdapterLink> link = AdapterLink::open(driver_, clock_, index, kOpenCode);
+    std::lock_guard<std::mutex> lock(mutex_);
+    link_ = std::move(link);
+    return link_ != nullptr;
+}
+
+void BusConnection::close() {
+    std::shared_ptr<AdapterLink> old;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        old = std::move(link_);
+        link_.reset();
+    }
+    // The adapter closes once the last user lets go of the link.
+}
+
+bool BusConnection::isOpen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return link_ != nullptr;
+}
+
+std::shared_ptr<AdapterLink> BusConnection::link() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return link_;
+}
+
+int BusConnection::adapterCount() {
+    return mvx::adapterCount(driver_);
+}
+
+bool BusConnection::adapterName(std::uint32_t index, std::string& name) {
+    char buffer[128] = {};
+    if (adapterDescription(driver_, index, buffer) != Success) {
+        return false;
+    }
+    // The description is narrow text; it is kept byte for byte as UTF-8.
+    name.assign(buffer, strnlen(buffer, sizeof buffer));
+    return true;
+}
+
+int BusConnection::tune(std::uint8_t code) {
+    const std::shared_ptr<AdapterLink> current = link();
+    if (!current) {
+        return AdapterFailure;
+    }
+    if (current->currentBaudCode() == code) {
+        return Success;
+    }
+    return current->setBaudCode(code) == Success ? Success : AdapterFailure;
+}
+
+int judgeByRecordRule(int result, int returnLevel) {
+    if (result == Success) {
+        return Success;
+    }
+    if (result == Timeout && returnLevel != 2) {
+        return Success;  // the device does not answer writes; the write took effect
+    }
+    return result;
+}
+
+int judgeByEntryRule(int result, int returnLevel) {
+    if (result == AdapterFailure || result == Success) {
+        return result;
+    }
+    return returnLevel != 2 ? Success : result;
+}
+
+}  // namespace mvx

@@ -1,0 +1,192 @@
+#include "protocol/Transaction.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace mvx {
+
+namespace {
+
+// Pause between looks at a held link, and after a keyed write before its read-back.
+constexpr std::int64_t kBusyPollMs = 1;
+constexpr std::int64_t kKeyedWriteSettleMs = 10;
+// Status LEN covers the error byte, the data and the checksum.
+constexpr std::uint8_t kMinStatusLen = 2;
+constexpr std::uint8_t kMaxStatusLen = kMaxParameters + 2;
+
+bool tryClaim(AdapterLink& link) {
+    int expected = 0;
+    return link.busy().compare_exchange_strong(expected, 1, std::memory_order_acquire,
+                                               std::memory_order_relaxed);
+}
+
+void release(AdapterLink& link) {
+    link.busy().store(0, std::memory_order_release);
+}
+
+// Waits in 1 ms steps until this caller holds the link.
+void claim(AdapterLink& link) {
+    while (!tryClaim(link)) {
+        link.clock().sleepMs(kBusyPollMs);
+        std::this_thread::yield();  // on virtual time the sleep above does not give way
+    }
+}
+
+// Sends with the link already held by the caller.
+int sendHeld(AdapterLink& link, const InstructionPacket& packet) {
+    if (packet.id != kBroadcastId && link.purgePending().load(std::memory_order_relaxed) != 0) {
+        std::uint32_t queued = 0;
+        if (link.queueLength(queued) == Success && queued != 0) {
+            link.purgeReceive();
+        }
+        link.purgePending().store(0, std::memory_order_relaxed);
+    }
+    std::uint8_t wire[InstructionPacket::kMaxWireSize];
+    const std::size_t size = packet.encode(wire);
+    std::uint32_t written = 0;
+    return link.write(wire, static_cast<std::uint32_t>(size), written);
+}
+
+void markPurgePending(AdapterLink& link) {
+    link.purgePending().store(1, std::memory_order_relaxed);
+}
+
+std::uint8_t expectedReplyCount(const InstructionPacket& packet) {
+    return packet.instruction == Read && packet.parameterCount >= 2 ? packet.parameters[1] : 0;
+}
+
+}  // namespace
+
+int sendPacket(AdapterLink& link, const InstructionPacket& packet) {
+    // Held only for the write, so a bare send never interleaves with a transaction.
+    if (!tryClaim(link)) {
+        return Busy;
+    }
+    const int result = sendHeld(link, packet);
+    release(link);
+    return result;
+}
+
+int receivePacket(AdapterLink& link, StatusPacket& status, bool timed) {
+    std::uint8_t header[4];
+    std::uint32_t received = 0;
+    int result = link.read(header, sizeof header, received, timed);
+    if (result == AdapterFailure) {
+        return AdapterFailure;
+    }
+    if (result != Success) {
+        markPurgePending(link);
+        return received == 0 ? Timeout : CorruptReply;
+    }
+    if (header[0] != 0xFF || header[1] != 0xFF) {
+        markPurgePending(link);
+        return CorruptReply;
+    }
+
+    // Body: error byte, data, checksum. LEN is one byte, so the body always fits here even
+    // when LEN is out of range; such a body is read off and dropped, never copied out.
+    const std::uint8_t len = header[3];
+    std::uint8_t body[256];
+    if (len != 0) {
+        result = link.read(body, len, received, timed);
+        if (result == AdapterFailure) {
+            return AdapterFailure;
+        }
+        if (result != Success) {
+            markPurgePending(link);
+            return CorruptReply;
+        }
+    }
+    if (len < kMinStatusLen || len > kMaxStatusLen) {
+        markPurgePending(link);  // whatever else of it is still on the way goes too
+        return CorruptReply;
+    }
+
+    unsigned sum = header[2] + header[3];
+    for (std::uint8_t i = 0; i + 1 < len; ++i) {
+        sum += body[i];
+    }
+    const auto checksum = static_cast<std::uint8_t>(~sum);
+    if (checksum != body[len - 1]) {
+        return CorruptReply;
+    }
+
+    status.id = header[2];
+    status.error = body[0];
+    status.parameterCount = static_cast<std::uint8_t>(len - 2);
+    std::memcpy(status.parameters.data(), body + 1, len - 2u);
+    return Success;
+}
+
+int transact(AdapterLink& link, const InstructionPacket& packet, StatusPacket& status) {
+    claim(link);
+    int result = sendHeld(link, packet);
+    if (result != Success || packet.id == kBroadcastId) {
+        release(link);
+        return result;
+    }
+    const std::uint8_t expected = expectedReplyCount(packet);
+    do {
+        result = receivePacket(link, status, true);
+        // Replies from other devices, or stale ones of the wrong length, are skipped.
+    } while (result == Success && (status.id != packet.id || status.parameterCount != expected));
+    release(link);
+    return result;
+}
+
+int ping(AdapterLink& link, std::uint8_t id) {
+    StatusPacket status;
+    return transact(link, InstructionPacket::make(id, Ping), status);
+}
+
+int readBlock(AdapterLink& link, std::uint8_t id, std::uint8_t address, std::uint8_t length,
+              std::uint8_t* out) {
+    StatusPacket status;
+    const int result = transact(link, InstructionPacket::make(id, Read, {address, length}), status);
+    if (result == Success && length != 0) {
+        std::memcpy(out, status.parameters.data(), length);
+    }
+    return result;
+}
+
+int readByte(AdapterLink& link, std::uint8_t id, std::uint8_t address, std::uint8_t& out) {
+    return readBlock(link, id, address, 1, &out);
+}
+
+int writeByte(AdapterLink& link, std::uint8_t id, std::uint8_t address, std::uint8_t value) {
+    StatusPacket status;
+    return transact(link, InstructionPacket::make(id, Write, {address, value}), status);
+}
+
+int writeWord(AdapterLink& link, std::uint8_t id, std::uint8_t address, std::uint16_t value) {
+    StatusPacket status;
+    const auto low = static_cast<std::uint8_t>(value & 0xFF);
+    const auto high = static_cast<std::uint8_t>(value >> 8);
+    return transact(link, InstructionPacket::make(id, Write, {address, low, high}), status);
+}
+
+int keyedWrite(AdapterLink& link, std::uint8_t id, std::uint8_t address, std::uint8_t value) {
+    const InstructionPacket packet =
+        InstructionPacket::make(id, KeyedWrite,
+                                {address, value, kKeyedWriteKey[0], kKeyedWriteKey[1],
+                                 kKeyedWriteKey[2], kKeyedWriteKey[3]});
+    int result = sendPacket(link, packet);
+    if (result != Success) {
+        return result;
+    }
+    link.clock().sleepMs(kKeyedWriteSettleMs);
+    std::uint8_t readBack = 0;
+    result = readByte(link, id, address, readBack);
+    if (result != Success) {
+        return result;
+    }
+    return readBack == value ? Success : Timeout;
+}
+
+int instruction7(AdapterLink& link, std::uint8_t id) {
+    StatusPacket status;
+    return transact(link, InstructionPacket::make(id, Instruction7), status);
+}
+
+}  // namespace mvx

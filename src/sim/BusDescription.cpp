@@ -1,0 +1,189 @@
+// The built-in bus and the bus description file reader.
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <utility>
+
+#include "sim/BusDescription.h"
+#include "sim/SimulatedBus.h"
+
+namespace mvx {
+
+namespace {
+
+SimDeviceSpec spec(int id, int code, int model, int version, int level = 2) {
+    SimDeviceSpec s;
+    s.id = static_cast<std::uint8_t>(id);
+    s.code = static_cast<std::uint8_t>(code);
+    s.model = static_cast<std::uint16_t>(model);
+    s.version = static_cast<std::uint8_t>(version);
+    s.returnLevel = static_cast<std::uint8_t>(level);
+    return s;
+}
+
+// Reads an integer field in [min, max]; false with `error` set when it is missing (and
+// required), not an integer or out of range.
+bool intField(const nlohmann::json& object, const char* key, int min, int max, bool required,
+              int& out, const std::string& where, std::string& error) {
+    const auto it = object.find(key);
+    if (it == object.end()) {
+        if (required) {
+            error = where + ": \"" + key + "\" is missing";
+            return false;
+        }
+        return true;
+    }
+    if (!it->is_number_integer()) {
+        error = where + ": \"" + key + "\" must be an integer";
+        return false;
+    }
+    const auto value = it->get<long long>();
+    if (value < min || value > max) {
+        error = where + ": \"" + key + "\" is " + std::to_string(value) + ", outside " +
+                std::to_string(min) + "-" + std::to_string(max);
+        return false;
+    }
+    out = static_cast<int>(value);
+    return true;
+}
+
+}  // namespace
+
+BusDescription SimulatedBus::defaultBus() {
+    BusDescription bus;
+    bus.adapterName = "Movantrix Simulated Bus";
+    // Code 1 (1000000 bps): four actuators of different models, one at return level 0.
+    bus.devices.push_back(spec(1, 1, 28, 30));      // MQ-35
+    bus.devices.push_back(spec(2, 1, 12, 24));      // LT-50+
+    bus.devices.push_back(spec(3, 1, 106, 38));     // PW-900, positions 0-4095
+    bus.devices.push_back(spec(4, 1, 64, 35));      // MQ-75
+    bus.devices.push_back(spec(9, 1, 116, 21, 0));  // KV-410, answers pings only
+    // Code 34 (57142 bps): a sensor and an actuator that answers pings and reads only.
+    bus.devices.push_back(spec(100, 34, 13, 20));   // LT-P1
+    bus.devices.push_back(spec(7, 34, 10, 27, 1));  // MQ-15
+    // Code 207 (9615 bps): one slow actuator.
+    bus.devices.push_back(spec(21, 207, 113, 36));  // KV-430
+    return bus;
+}
+
+bool SimulatedBus::loadDescription(const std::string& path, BusDescription& description,
+                                   std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot open bus description \"" + path + "\"";
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!parseDescription(text.str(), description, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+bool SimulatedBus::parseDescription(const std::string& text, BusDescription& description,
+                                    std::string& error) {
+    nlohmann::json root;
+    try {
+        root = nlohmann::json::parse(text);
+    } catch (const nlohmann::json::parse_error& e) {
+        error = std::string("not valid JSON: ") + e.what();
+        return false;
+    }
+    if (!root.is_object()) {
+        error = "the top level must be an object";
+        return false;
+    }
+    BusDescription result;
+    for (const auto& [key, value] : root.items()) {
+        if (key == "adapter") {
+            if (!value.is_string() || value.get<std::string>().empty()) {
+                error = "\"adapter\" must be a non-empty string";
+                return false;
+            }
+            result.adapterName = value.get<std::string>();
+        } else if (key != "devices") {
+            error = "unknown key \"" + key + "\"";
+            return false;
+        }
+    }
+    const auto devices = root.find("devices");
+    if (devices == root.end() || !devices->is_array()) {
+        error = "\"devices\" must be an array";
+        return false;
+    }
+    std::set<std::pair<int, int>> addresses;
+    static const std::set<std::string> kKeys = {
+        "id", "baud", "model", "version", "returnLevel", "returnDelay", "position", "registers"};
+    for (std::size_t i = 0; i < devices->size(); ++i) {
+        const auto& d = (*devices)[i];
+        const std::string where = "devices[" + std::to_string(i) + "]";
+        if (!d.is_object()) {
+            error = where + " must be an object";
+            return false;
+        }
+        for (const auto& [key, value] : d.items()) {
+            if (!kKeys.count(key)) {
+                error = where + ": unknown key \"" + key + "\"";
+                return false;
+            }
+        }
+        SimDeviceSpec s;
+        int id = 0, code = 0, model = 0;
+        int version = s.version, level = s.returnLevel, delay = s.returnDelay, position = -1;
+        if (!intField(d, "id", 0, 253, true, id, where, error) ||
+            !intField(d, "baud", 0, 255, true, code, where, error) ||
+            !intField(d, "model", 0, 65535, true, model, where, error) ||
+            !intField(d, "version", 0, 255, false, version, where, error) ||
+            !intField(d, "returnLevel", 0, 2, false, level, where, error) ||
+            !intField(d, "returnDelay", 0, 255, false, delay, where, error) ||
+            !intField(d, "position", 0, 4095, false, position, where, error)) {
+            return false;
+        }
+        s.id = static_cast<std::uint8_t>(id);
+        s.code = static_cast<std::uint8_t>(code);
+        s.model = static_cast<std::uint16_t>(model);
+        s.version = static_cast<std::uint8_t>(version);
+        s.returnLevel = static_cast<std::uint8_t>(level);
+        s.returnDelay = static_cast<std::uint8_t>(delay);
+        s.position = position;
+        const auto regs = d.find("registers");
+        if (regs != d.end()) {
+            if (!regs->is_object()) {
+                error = where + ": \"registers\" must be an object";
+                return false;
+            }
+            for (const auto& [key, value] : regs->items()) {
+                std::size_t used = 0;
+                int address = -1;
+                try {
+                    address = std::stoi(key, &used);
+                } catch (const std::exception&) {
+                    used = 0;
+                }
+                if (used != key.size() || !((address >= 0 && address <= 49) || address == 250)) {
+                    error = where + ": register address \"" + key + "\" is not 0-49 or 250";
+                    return false;
+                }
+                if (!value.is_number_integer() || value.get<long long>() < 0 ||
+                    value.get<long long>() > 65535) {
+                    error = where + ": register " + key + " needs an integer 0-65535";
+                    return false;
+                }
+                s.registers[address] = value.get<int>();
+            }
+        }
+        if (!addresses.insert({code, id}).second) {
+            error = where + ": another device already has baud " + std::to_string(code) +
+                    " and id " + std::to_string(id);
+            return false;
+        }
+        result.devices.push_back(std::move(s));
+    }
+    description = std::move(result);
+    return true;
+}
+
+}  // namespace mvx

@@ -1,0 +1,50 @@
+// What a simulated bus holds: the adapter's name and the devices with their start-up state.
+//
+// Bus description file (JSON):
+//
+//   {
+//     "adapter": "Movantrix Simulated Bus",        optional, the adapter's description
+//     "devices": [                                  required, may be empty
+//       {
+//         "id": 1,                                  required, 0-253
+//         "baud": 1,                                required, baud-rate code 0-255
+//         "model": 28,                              required, model number 0-65535
+//         "version": 30,                            optional, firmware version 0-255 (30)
+//         "returnLevel": 2,                         optional, 0-2 (2)
+//         "returnDelay": 250,                       optional, 0-255, units of 2 us (250)
+//         "position": 512,                          optional, present and goal position
+//         "registers": { "17": 4, "32": 200 }       optional, control-table overrides:
+//       }                                           address -> value; a 16-bit register
+//     ]                                             takes the whole value at its low address
+//   }
+//
+// Unknown keys are errors, so a misspelt key does not go unnoticed. Two devices at the same
+// (baud, id) are an error too. Every device starts from the plausible defaults of its model
+// (see SimulatedDevice::defaultTable), then the fields above are applied.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace mvx {
+
+struct SimDeviceSpec {
+    std::uint8_t id = 1;
+    std::uint8_t code = 1;
+    std::uint16_t model = 28;
+    std::uint8_t version = 30;
+    std::uint8_t returnLevel = 2;
+    std::uint8_t returnDelay = 250;
+    int position = -1;  // -1: the middle of the model's range
+    // Control-table overrides, applied last: address -> value (16-bit at the low address).
+    std::map<int, int> registers;
+};
+
+struct BusDescription {
+    std::string adapterName = "Movantrix Simulated Bus";
+    std::vector<SimDeviceSpec> devices;
+};
+
+}  // namespace mvx

@@ -1,0 +1,81 @@
+#include "sim/FirmwareFileWriter.h"
+
+#include <fstream>
+
+namespace mvx {
+
+namespace {
+
+constexpr std::uint8_t kMagic[6] = {0x11, 0x33, 0x55, 0x77, 0x99, 0x01};
+constexpr std::uint8_t kSignature[4] = {'M', 'V', 'F', 'W'};
+constexpr std::size_t kSignatureSize = 7;  // "MVFW", model (2), version
+constexpr std::size_t kHeaderSize = 9;
+constexpr std::size_t kMaxFileSize = 65535;
+
+}  // namespace
+
+std::vector<std::uint8_t> makeSimFirmwareImage(std::uint16_t model, std::uint8_t version,
+                                               std::size_t size) {
+    std::vector<std::uint8_t> image(std::max(size, kSignatureSize));
+    std::copy(std::begin(kSignature), std::end(kSignature), image.begin());
+    image[4] = static_cast<std::uint8_t>(model & 0xFF);
+    image[5] = static_cast<std::uint8_t>(model >> 8);
+    image[6] = version;
+    // Filler: a small linear congruential sequence seeded by model and version, so the same
+    // arguments always give the same image.
+    std::uint32_t state = 0x4D565846u ^ (static_cast<std::uint32_t>(model) << 8) ^ version;
+    for (std::size_t i = kSignatureSize; i < image.size(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        image[i] = static_cast<std::uint8_t>(state >> 24);
+    }
+    return image;
+}
+
+int simImageVersion(const std::vector<std::uint8_t>& image, std::uint16_t model) {
+    if (image.size() < kSignatureSize ||
+        !std::equal(std::begin(kSignature), std::end(kSignature), image.begin())) {
+        return -1;
+    }
+    if ((image[4] | (image[5] << 8)) != model) {
+        return -1;
+    }
+    return image[6];
+}
+
+std::vector<std::uint8_t> encodeFirmwareFile(std::uint16_t model, std::uint8_t version,
+                                             const std::vector<std::uint8_t>& image) {
+    std::vector<std::uint8_t> file(std::begin(kMagic), std::end(kMagic));
+    file.push_back(static_cast<std::uint8_t>(model & 0xFF));
+    file.push_back(static_cast<std::uint8_t>(model >> 8));
+    file.push_back(version);
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        const std::size_t offset = kHeaderSize + i;
+        file.push_back(static_cast<std::uint8_t>(image[i] ^ (offset & 0xFF)));
+    }
+    return file;
+}
+
+bool writeFirmwareFile(const std::string& path, std::uint16_t model, std::uint8_t version,
+                       const std::vector<std::uint8_t>& image, std::string& error) {
+    if (image.size() + kHeaderSize > kMaxFileSize) {
+        error = "image of " + std::to_string(image.size()) + " bytes is too large (at most " +
+                std::to_string(kMaxFileSize - kHeaderSize) + ")";
+        return false;
+    }
+    const std::vector<std::uint8_t> file = encodeFirmwareFile(model, version, image);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        error = "cannot create \"" + path + "\"";
+        return false;
+    }
+    out.write(reinterpret_cast<const char*>(file.data()),
+              static_cast<std::streamsize>(file.size()));
+    out.close();
+    if (!out) {
+        error = "cannot write \"" + path + "\"";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace mvx

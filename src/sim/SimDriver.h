@@ -1,0 +1,26 @@
+// The driver backend over a SimulatedBus: lists one adapter (the bus's adapter name) and opens
+// a handle whose reads and writes are the host side of the bus. Every call counts toward the
+// bus's adapter-failure fault. The bus must outlive the driver and its handles.
+#pragma once
+
+#include "drivers/FtDriver.h"
+#include "sim/SimulatedBus.h"
+
+namespace mvx {
+
+class SimDriver : public FtDriver {
+  public:
+    explicit SimDriver(SimulatedBus& bus) : bus_(bus) {}
+
+    FtStatus listNumber(std::uint32_t* count) override;
+    FtStatus listDescription(std::uint32_t index, char* buffer, std::size_t size) override;
+    // One handle at a time: a second open fails with FT_DEVICE_NOT_OPENED until it is closed.
+    FtStatus open(std::uint32_t index, FtHandle* handle) override;
+
+    SimulatedBus& bus() { return bus_; }
+
+  private:
+    SimulatedBus& bus_;
+};
+
+}  // namespace mvx

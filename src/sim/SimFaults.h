@@ -1,0 +1,18 @@
+// Faults that tests switch on for one simulated device or for the whole bus.
+#pragma once
+
+#include <cstdint>
+
+namespace mvx {
+
+struct SimFaults {
+    bool dropReply = false;         // replies are not sent at all
+    bool corruptChecksum = false;   // the checksum byte of each reply is inverted
+    bool truncateReply = false;     // only the first half of each reply goes out
+    int noiseBytes = 0;             // this many garbage bytes (0x55) precede each reply
+    std::int64_t extraDelayUs = 0;  // extra wait before each reply (e.g. past the read timeout)
+    int silentAfterPackets = -1;    // after this many packets heard the device goes deaf and
+                                    // mute (-1: never); counted per device
+};
+
+}  // namespace mvx

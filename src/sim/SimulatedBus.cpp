@@ -1,0 +1,367 @@
+#include "sim/SimulatedBus.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "protocol/BaudRate.h"
+
+namespace mvx {
+
+namespace {
+
+constexpr int kBitsPerByte = 10;
+constexpr std::uint8_t kNoiseByte = 0x55;
+// Longest single wait of a read, so a real-time read notices bytes that another thread puts
+// on the wire meanwhile.
+constexpr std::int64_t kMaxWaitStepUs = 1000;
+
+std::int64_t byteTimeUs(std::uint32_t rateBps) {
+    return (static_cast<std::int64_t>(kBitsPerByte) * 1000000 + rateBps - 1) / rateBps;
+}
+
+}  // namespace
+
+SimulatedBus::SimulatedBus(const BusDescription& description, Clock& clock)
+    : clock_(clock), adapterName_(description.adapterName) {
+    for (const auto& spec : description.devices) {
+        devices_.push_back(std::unique_ptr<SimulatedDevice>(new SimulatedDevice(*this, spec)));
+    }
+    for (auto& device : devices_) {
+        byId_.push_back(device.get());
+    }
+    sortDevicesLocked();
+    const std::int64_t now = clock_.nowUs();
+    hostWireFreeUs_ = now;
+    replyWireFreeUs_ = now;
+}
+
+SimulatedBus::~SimulatedBus() = default;
+
+std::string SimulatedBus::adapterName() const {
+    std::lock_guard lock(mutex_);
+    return adapterName_;
+}
+
+std::size_t SimulatedBus::deviceCount() const {
+    std::lock_guard lock(mutex_);
+    return devices_.size();
+}
+
+SimulatedDevice& SimulatedBus::device(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    return *devices_.at(index);
+}
+
+SimulatedDevice* SimulatedBus::find(std::uint8_t code, std::uint8_t id) {
+    std::lock_guard lock(mutex_);
+    settleLocked(clock_.nowUs());
+    for (auto& device : devices_) {
+        if (device->table_[3] == id && device->listenCode() == code) {
+            return device.get();
+        }
+    }
+    return nullptr;
+}
+
+bool SimulatedBus::rateMatches(std::uint32_t rateBps, std::uint8_t code) {
+    if (rateBps == 0) {
+        return false;
+    }
+    const double nearest = std::round(2000000.0 / rateBps - 1.0);
+    if (nearest != static_cast<double>(code)) {
+        return false;
+    }
+    const double codeRate = rateOf(code);
+    return std::fabs(rateBps - codeRate) <= 0.03 * codeRate;
+}
+
+void SimulatedBus::setHostRate(std::uint32_t rateBps) {
+    std::lock_guard lock(mutex_);
+    settleLocked(clock_.nowUs());
+    hostRate_ = rateBps;
+}
+
+std::uint32_t SimulatedBus::hostRate() const {
+    std::lock_guard lock(mutex_);
+    return hostRate_;
+}
+
+void SimulatedBus::hostWrite(const std::uint8_t* bytes, std::size_t count, std::uint32_t rateBps) {
+    std::lock_guard lock(mutex_);
+    const std::int64_t now = clock_.nowUs();
+    settleLocked(now);
+    hostRate_ = rateBps;
+    if (count == 0 || rateBps == 0) {
+        return;
+    }
+    sortDevicesLocked();  // devices hear (and answer a broadcast) in ascending ID order
+    const std::int64_t byteUs = byteTimeUs(rateBps);
+    const std::int64_t start = std::max(now, hostWireFreeUs_);
+    hostWireFreeUs_ = start + static_cast<std::int64_t>(count) * byteUs;
+
+    SimTraffic entry;
+    entry.direction = SimTraffic::HostToBus;
+    entry.startUs = start;
+    entry.endUs = hostWireFreeUs_;
+    entry.rateBps = rateBps;
+    entry.bytes.assign(bytes, bytes + count);
+    recordLocked(std::move(entry));
+
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int64_t at = start + static_cast<std::int64_t>(i + 1) * byteUs;
+        for (SimulatedDevice* device : byId_) {
+            device->settleLocked(at);
+            if (rateMatches(rateBps, device->listenCode())) {
+                device->hearByte(at, bytes[i]);
+            } else if (!device->rx_.empty()) {
+                device->rx_.clear();  // noise at another rate breaks a packet in progress
+            }
+        }
+    }
+}
+
+std::size_t SimulatedBus::hostRead(std::uint8_t* out, std::size_t max) {
+    std::lock_guard lock(mutex_);
+    const std::int64_t now = clock_.nowUs();
+    settleLocked(now);
+    return takeLocked(out, max, now);
+}
+
+std::size_t SimulatedBus::hostReadWait(std::uint8_t* out, std::size_t count,
+                                       std::int64_t timeoutUs) {
+    const std::int64_t deadline = clock_.nowUs() + std::max<std::int64_t>(timeoutUs, 0);
+    for (;;) {
+        std::int64_t wake = deadline;
+        {
+            std::lock_guard lock(mutex_);
+            const std::int64_t now = clock_.nowUs();
+            settleLocked(now);
+            if (arrivedLocked(now) >= count || now >= deadline) {
+                return takeLocked(out, count, now);
+            }
+            if (inbound_.size() >= count) {
+                wake = std::min(wake, inbound_[count - 1].arrivalUs);
+            }
+            for (SimulatedDevice* device : byId_) {
+                const std::int64_t timer = device->nextTimerLocked();
+                if (timer >= 0) {
+                    wake = std::min(wake, timer);
+                }
+            }
+            wake = std::min(wake, now + kMaxWaitStepUs);
+            wake = std::max(wake, now + 1);
+        }
+        clock_.sleepUntilUs(wake);
+    }
+}
+
+std::size_t SimulatedBus::pendingBytes() {
+    std::lock_guard lock(mutex_);
+    const std::int64_t now = clock_.nowUs();
+    settleLocked(now);
+    return arrivedLocked(now);
+}
+
+std::int64_t SimulatedBus::nextEventUs() {
+    std::lock_guard lock(mutex_);
+    const std::int64_t now = clock_.nowUs();
+    settleLocked(now);
+    return nextEventLocked(now);
+}
+
+void SimulatedBus::purgeHostInput() {
+    std::lock_guard lock(mutex_);
+    const std::int64_t now = clock_.nowUs();
+    settleLocked(now);
+    while (!inbound_.empty() && inbound_.front().arrivalUs <= now) {
+        inbound_.pop_front();
+    }
+}
+
+void SimulatedBus::setFaults(const SimFaults& faults) {
+    std::lock_guard lock(mutex_);
+    faults_ = faults;
+}
+
+SimFaults SimulatedBus::faults() const {
+    std::lock_guard lock(mutex_);
+    return faults_;
+}
+
+void SimulatedBus::failAdapterFrom(int callNumber) {
+    std::lock_guard lock(mutex_);
+    failFrom_ = std::max(callNumber, 0);
+    callsSinceFail_ = 0;
+}
+
+void SimulatedBus::setAdapterPlugged(bool plugged) {
+    std::lock_guard lock(mutex_);
+    plugged_ = plugged;
+}
+
+bool SimulatedBus::adapterPlugged() const {
+    std::lock_guard lock(mutex_);
+    return plugged_;
+}
+
+std::vector<SimTraffic> SimulatedBus::traffic() const {
+    std::lock_guard lock(mutex_);
+    return {traffic_.begin(), traffic_.end()};
+}
+
+void SimulatedBus::clearTraffic() {
+    std::lock_guard lock(mutex_);
+    traffic_.clear();
+}
+
+bool SimulatedBus::adapterCall() {
+    std::lock_guard lock(mutex_);
+    if (failFrom_ == 0) {
+        return true;
+    }
+    ++callsSinceFail_;
+    return callsSinceFail_ < failFrom_;
+}
+
+bool SimulatedBus::claimAdapter() {
+    std::lock_guard lock(mutex_);
+    if (adapterOpen_) {
+        return false;
+    }
+    adapterOpen_ = true;
+    return true;
+}
+
+void SimulatedBus::releaseAdapter() {
+    std::lock_guard lock(mutex_);
+    adapterOpen_ = false;
+}
+
+// --- Internals (mutex held) ---
+
+void SimulatedBus::sortDevicesLocked() {
+    std::stable_sort(byId_.begin(), byId_.end(), [](SimulatedDevice* a, SimulatedDevice* b) {
+        return a->table_[3] < b->table_[3];
+    });
+}
+
+void SimulatedBus::settleLocked(std::int64_t nowUs) {
+    for (SimulatedDevice* device : byId_) {
+        device->settleLocked(nowUs);
+    }
+}
+
+std::size_t SimulatedBus::arrivedLocked(std::int64_t nowUs) const {
+    std::size_t n = 0;
+    while (n < inbound_.size() && inbound_[n].arrivalUs <= nowUs) {
+        ++n;
+    }
+    return n;
+}
+
+std::size_t SimulatedBus::takeLocked(std::uint8_t* out, std::size_t max, std::int64_t nowUs) {
+    std::size_t n = 0;
+    while (n < max && !inbound_.empty() && inbound_.front().arrivalUs <= nowUs) {
+        out[n++] = inbound_.front().value;
+        inbound_.pop_front();
+    }
+    return n;
+}
+
+std::int64_t SimulatedBus::nextEventLocked(std::int64_t nowUs) const {
+    std::int64_t next = -1;
+    for (const InByte& byte : inbound_) {
+        if (byte.arrivalUs > nowUs) {
+            next = byte.arrivalUs;
+            break;
+        }
+    }
+    for (const SimulatedDevice* device : byId_) {
+        const std::int64_t timer = device->nextTimerLocked();
+        if (timer >= 0 && (next < 0 || timer < next)) {
+            next = timer;
+        }
+    }
+    return next;
+}
+
+bool SimulatedBus::loaderActiveLocked() const {
+    return std::any_of(byId_.begin(), byId_.end(),
+                       [](const SimulatedDevice* device) { return device->inLoader_; });
+}
+
+void SimulatedBus::releaseStandbyLocked() {
+    if (loaderActiveLocked()) {
+        return;
+    }
+    for (SimulatedDevice* device : byId_) {
+        if (device->table_[45] == 10) {
+            device->table_[45] = 0;
+        }
+    }
+}
+
+SimFaults SimulatedBus::effectiveFaultsLocked(const SimulatedDevice& device) const {
+    const SimFaults& own = device.faults_;
+    SimFaults f;
+    f.dropReply = own.dropReply || faults_.dropReply;
+    f.corruptChecksum = own.corruptChecksum || faults_.corruptChecksum;
+    f.truncateReply = own.truncateReply || faults_.truncateReply;
+    f.noiseBytes = std::max(own.noiseBytes, faults_.noiseBytes);
+    f.extraDelayUs = std::max(own.extraDelayUs, faults_.extraDelayUs);
+    f.silentAfterPackets =
+        own.silentAfterPackets >= 0 ? own.silentAfterPackets : faults_.silentAfterPackets;
+    return f;
+}
+
+void SimulatedBus::sendReplyLocked(SimulatedDevice& device, int deviceId, std::int64_t readyUs,
+                                   std::vector<std::uint8_t> bytes, std::uint8_t code) {
+    const SimFaults f = effectiveFaultsLocked(device);
+    if (f.dropReply || bytes.empty()) {
+        return;
+    }
+    if (f.corruptChecksum) {
+        bytes.back() = static_cast<std::uint8_t>(~bytes.back());
+    }
+    if (f.truncateReply) {
+        bytes.resize(std::max<std::size_t>(1, bytes.size() / 2));
+    }
+    if (f.noiseBytes > 0) {
+        bytes.insert(bytes.begin(), static_cast<std::size_t>(f.noiseBytes), kNoiseByte);
+    }
+    const std::uint32_t rate = rateOf(code);
+    const std::int64_t byteUs = byteTimeUs(rate);
+    const std::int64_t start = std::max(readyUs + f.extraDelayUs, replyWireFreeUs_);
+    const std::int64_t end = start + static_cast<std::int64_t>(bytes.size()) * byteUs;
+    replyWireFreeUs_ = end + byteUs;  // one idle byte time between replies
+
+    const bool heard = rateMatches(hostRate_, code);
+    if (heard) {
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            const InByte in{start + static_cast<std::int64_t>(i + 1) * byteUs + kUsbLatencyUs,
+                            bytes[i]};
+            auto at =
+                std::upper_bound(inbound_.begin(), inbound_.end(), in.arrivalUs,
+                                 [](std::int64_t t, const InByte& b) { return t < b.arrivalUs; });
+            inbound_.insert(at, in);
+        }
+    }
+    SimTraffic entry;
+    entry.direction = SimTraffic::BusToHost;
+    entry.startUs = start;
+    entry.endUs = end;
+    entry.rateBps = rate;
+    entry.deviceId = deviceId;
+    entry.heardByHost = heard;
+    entry.bytes = std::move(bytes);
+    recordLocked(std::move(entry));
+}
+
+void SimulatedBus::recordLocked(SimTraffic entry) {
+    traffic_.push_back(std::move(entry));
+    while (traffic_.size() > kTrafficLimit) {
+        traffic_.pop_front();
+    }
+}
+
+}  // namespace mvx

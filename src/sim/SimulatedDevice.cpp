@@ -1,0 +1,683 @@
+#include "sim/SimulatedDevice.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "protocol/BaudRate.h"
+#include "protocol/Packet.h"
+#include "sim/FirmwareFileWriter.h"
+#include "sim/SimulatedBus.h"
+
+namespace mvx {
+
+namespace {
+
+constexpr int kTableEnd = 50;  // addresses 0-49, plus 250
+constexpr int kLoaderArmAddress = 250;
+constexpr int kLoaderAddress = 45;
+constexpr std::uint8_t kLoaderArmValue = 255;
+constexpr std::uint8_t kLoaderEnterValue = 254;
+constexpr std::uint8_t kStandbyValue = 10;
+constexpr std::int64_t kLoaderAnswerDelayUs = 1000;
+constexpr std::uint16_t kSensorModel = 13;
+constexpr std::uint16_t kFastRestartModel = 12;
+
+// Complement of the 8-bit sum, as in every packet.
+std::uint8_t simChecksum(const std::uint8_t* bytes, std::size_t count) {
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        sum += bytes[i];
+    }
+    return static_cast<std::uint8_t>(~sum & 0xFF);
+}
+
+bool exists(int address) {
+    return (address >= 0 && address < kTableEnd) || address == 250;
+}
+
+// Registers the host may change with a plain Write.
+bool writable(int address) {
+    if (address >= 3 && address <= 9) {
+        return true;
+    }
+    if (address >= 11 && address <= 18) {
+        return true;
+    }
+    if (address >= 24 && address <= 35) {
+        return true;
+    }
+    return address >= 47 && address <= 49;
+}
+
+bool isWordLow(int address) {
+    switch (address) {
+        case 0:
+        case 6:
+        case 8:
+        case 14:
+        case 30:
+        case 32:
+        case 34:
+        case 36:
+        case 38:
+        case 40:
+        case 48:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Largest value a register (or word, at its low address) accepts; -1: any byte.
+int registerMax(int address, int maxPosition) {
+    switch (address) {
+        case 3:
+            return 253;
+        case 6:
+        case 8:
+        case 30:
+            return maxPosition;
+        case 11:
+            return 150;
+        case 12:
+        case 13:
+            return 250;
+        case 14:
+        case 34:
+        case 48:
+            return 1023;
+        case 16:
+            return 2;
+        case 17:
+        case 18:
+            return 127;
+        case 24:
+        case 25:
+        case 47:
+            return 1;
+        case 32:
+            return 2047;
+        default:
+            return -1;
+    }
+}
+
+int registerMin(int address) {
+    return (address == 12 || address == 13) ? 50 : 0;
+}
+
+// Units of position per second for one unit of moving speed (about 0.111 rpm).
+double unitsPerSpeedUnit(int maxPosition) {
+    const double degreesPerSecond = 0.111 * 6.0;
+    const double unitsPerDegree = maxPosition == 4095 ? 4096.0 / 360.0 : 1024.0 / 300.0;
+    return degreesPerSecond * unitsPerDegree;
+}
+
+}  // namespace
+
+int SimulatedDevice::maxPosition(std::uint16_t model) {
+    return model == 106 ? 4095 : 1023;
+}
+
+std::array<std::uint8_t, 256> SimulatedDevice::defaultTable(const SimDeviceSpec& spec) {
+    std::array<std::uint8_t, 256> t{};
+    const int maxPos = maxPosition(spec.model);
+    auto word = [&t](int address, int value) {
+        t[address] = static_cast<std::uint8_t>(value & 0xFF);
+        t[address + 1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+    };
+    int tempLimit = 80;
+    int highVoltage = 190;
+    int lowVoltage = 60;
+    int voltage = 120;
+    switch (spec.model) {
+        case 6:
+        case 12:
+            tempLimit = 70;
+            highVoltage = 140;
+            voltage = 96;
+            break;
+        case 64:
+        case 106:
+            highVoltage = 240;
+            voltage = 148;
+            break;
+        case kSensorModel:
+            highVoltage = 140;
+            voltage = 100;
+            break;
+        default:
+            break;
+    }
+    const int position = spec.position >= 0 ? std::min(spec.position, maxPos) : (maxPos + 1) / 2;
+    word(0, spec.model);
+    t[2] = spec.version;
+    t[3] = spec.id;
+    t[4] = spec.code;
+    t[5] = spec.returnDelay;
+    word(6, 0);
+    word(8, maxPos);
+    t[11] = static_cast<std::uint8_t>(tempLimit);
+    t[12] = static_cast<std::uint8_t>(lowVoltage);
+    t[13] = static_cast<std::uint8_t>(highVoltage);
+    word(14, 1023);
+    t[16] = spec.returnLevel;
+    t[17] = 36;
+    t[18] = 36;
+    t[26] = 1;
+    t[27] = 1;
+    t[28] = 32;
+    t[29] = 32;
+    word(30, position);
+    word(32, 0);
+    word(34, 1023);
+    word(36, position);
+    t[42] = static_cast<std::uint8_t>(voltage);
+    t[43] = 32;
+    word(48, 32);
+    for (const auto& [address, value] : spec.registers) {
+        if (address < 0 || address > 255) {
+            continue;
+        }
+        if (isWordLow(address) && address + 1 < 256) {
+            word(address, value);
+        } else {
+            t[address] = static_cast<std::uint8_t>(value & 0xFF);
+        }
+    }
+    return t;
+}
+
+SimulatedDevice::SimulatedDevice(SimulatedBus& bus, const SimDeviceSpec& spec)
+    : bus_(bus),
+      model_(spec.model),
+      maxPosition_(maxPosition(spec.model)),
+      table_(defaultTable(spec)) {
+    position_ = regWord(36);
+    physicsUs_ = bus.clock().nowUs();
+}
+
+// --- Public access (locks the bus) ---
+
+std::uint8_t SimulatedDevice::reg(int address) {
+    std::lock_guard lock(bus_.mutex_);
+    advance(bus_.clock_.nowUs());
+    return exists(address) ? table_[address] : 0;
+}
+
+int SimulatedDevice::reg16(int address) {
+    std::lock_guard lock(bus_.mutex_);
+    advance(bus_.clock_.nowUs());
+    if (!exists(address) || !exists(address + 1)) {
+        return 0;
+    }
+    return regWord(address);
+}
+
+void SimulatedDevice::setReg(int address, int value) {
+    std::lock_guard lock(bus_.mutex_);
+    if (exists(address)) {
+        advance(bus_.clock_.nowUs());
+        table_[address] = static_cast<std::uint8_t>(value & 0xFF);
+        if (address == 36 || address == 37) {
+            position_ = regWord(36);
+        }
+    }
+}
+
+void SimulatedDevice::setReg16(int address, int value) {
+    std::lock_guard lock(bus_.mutex_);
+    if (exists(address) && exists(address + 1)) {
+        advance(bus_.clock_.nowUs());
+        storeWord(address, value);
+        if (address == 36) {
+            position_ = regWord(36);
+        }
+    }
+}
+
+std::uint8_t SimulatedDevice::id() {
+    std::lock_guard lock(bus_.mutex_);
+    return table_[3];
+}
+
+std::uint8_t SimulatedDevice::code() {
+    std::lock_guard lock(bus_.mutex_);
+    bus_.settleLocked(bus_.clock_.nowUs());
+    return listenCode();
+}
+
+std::uint16_t SimulatedDevice::model() {
+    return model_;
+}
+
+SimDeviceMode SimulatedDevice::mode() {
+    std::lock_guard lock(bus_.mutex_);
+    bus_.settleLocked(bus_.clock_.nowUs());
+    if (inLoader_) {
+        return SimDeviceMode::Loader;
+    }
+    return quietLocked() ? SimDeviceMode::Quiet : SimDeviceMode::Normal;
+}
+
+void SimulatedDevice::setFaults(const SimFaults& faults) {
+    std::lock_guard lock(bus_.mutex_);
+    faults_ = faults;
+}
+
+SimFaults SimulatedDevice::faults() {
+    std::lock_guard lock(bus_.mutex_);
+    return faults_;
+}
+
+int SimulatedDevice::packetsHeard() {
+    std::lock_guard lock(bus_.mutex_);
+    return packetsHeard_;
+}
+
+// --- Internals (bus mutex held) ---
+
+int SimulatedDevice::regWord(int address) const {
+    return table_[address] | (table_[address + 1] << 8);
+}
+
+void SimulatedDevice::storeWord(int address, int value) {
+    table_[address] = static_cast<std::uint8_t>(value & 0xFF);
+    table_[address + 1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+}
+
+std::uint8_t SimulatedDevice::listenCode() const {
+    return inLoader_ ? SimulatedBus::kLoaderCode : table_[4];
+}
+
+bool SimulatedDevice::quietLocked() const {
+    return !inLoader_ && table_[kLoaderAddress] == kStandbyValue && bus_.loaderActiveLocked();
+}
+
+void SimulatedDevice::settleLocked(std::int64_t nowUs) {
+    if (loaderStartUs_ >= 0 && nowUs >= loaderStartUs_) {
+        inLoader_ = true;
+        loaderState_ = LoaderState::WaitCr;
+        loaderStartUs_ = -1;
+        lastLoaderByteUs_ = -1;
+        rx_.clear();
+    }
+    if (inLoader_ && loaderState_ == LoaderState::Receiving &&
+        nowUs >= lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs) {
+        finishImage(lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs);
+    }
+}
+
+std::int64_t SimulatedDevice::nextTimerLocked() const {
+    if (loaderStartUs_ >= 0) {
+        return loaderStartUs_;
+    }
+    if (inLoader_ && loaderState_ == LoaderState::Receiving) {
+        return lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs;
+    }
+    return -1;
+}
+
+void SimulatedDevice::hearByte(std::int64_t timeUs, std::uint8_t value) {
+    settleLocked(timeUs);
+    if (faults_.silentAfterPackets >= 0 || bus_.faults_.silentAfterPackets >= 0) {
+        const int limit = faults_.silentAfterPackets >= 0 ? faults_.silentAfterPackets
+                                                          : bus_.faults_.silentAfterPackets;
+        if (packetsHeard_ >= limit) {
+            return;  // deaf and mute
+        }
+    }
+    if (inLoader_) {
+        hearLoaderByte(timeUs, value);
+        return;
+    }
+    if (quietLocked()) {
+        return;
+    }
+    if (!rx_.empty() && timeUs - lastRxUs_ > SimulatedBus::kPacketGapUs) {
+        rx_.clear();  // a stale fragment: start over
+    }
+    lastRxUs_ = timeUs;
+    const std::size_t n = rx_.size();
+    if (n < 2) {
+        if (value == 0xFF) {
+            rx_.push_back(value);
+        } else {
+            rx_.clear();
+        }
+        return;
+    }
+    if (n == 2 && value == 0xFF) {
+        return;  // a third 0xFF: still in the header
+    }
+    rx_.push_back(value);
+    if (rx_.size() == 4 && rx_[3] < 2) {
+        rx_.clear();  // LEN below 2 cannot be a packet
+        return;
+    }
+    if (rx_.size() >= 4 && rx_.size() == static_cast<std::size_t>(rx_[3]) + 4) {
+        handlePacket(timeUs);
+        rx_.clear();
+    }
+}
+
+std::uint8_t SimulatedDevice::statusErrors() const {
+    std::uint8_t errors = 0;
+    if (table_[42] < table_[12] || table_[42] > table_[13]) {
+        errors |= InputVoltageError;
+    }
+    if (table_[43] > table_[11]) {
+        errors |= OverheatingError;
+    }
+    if (angleLimitError_) {
+        errors |= AngleLimitError;
+    }
+    return errors;
+}
+
+void SimulatedDevice::handlePacket(std::int64_t timeUs) {
+    const std::uint8_t id = rx_[2];
+    const std::uint8_t len = rx_[3];
+    const std::uint8_t instruction = rx_[4];
+    const std::uint8_t* params = rx_.data() + 5;
+    const int paramCount = len - 2;
+    const bool broadcast = id == kBroadcastId;
+    if (id != table_[3] && !broadcast) {
+        return;
+    }
+    ++packetsHeard_;
+    advance(timeUs);
+
+    const std::uint8_t myId = table_[3];
+    const std::uint8_t myCode = table_[4];
+    const std::uint8_t level = table_[16];
+    const std::int64_t readyUs = timeUs + 2 * static_cast<std::int64_t>(table_[5]);
+    const bool levelAnswers =
+        instruction == Ping || (instruction == Read && level >= 1) || level >= 2;
+
+    if (simChecksum(rx_.data() + 2, rx_.size() - 3) != rx_.back()) {
+        if (!broadcast && levelAnswers) {
+            reply(readyUs, myId, static_cast<std::uint8_t>(ChecksumError | statusErrors()), nullptr,
+                  0, myCode);
+        }
+        return;
+    }
+
+    switch (instruction) {
+        case Ping:
+            reply(readyUs, myId, statusErrors(), nullptr, 0, myCode);
+            return;
+        case Read: {
+            std::uint8_t error = statusErrors();
+            std::array<std::uint8_t, kMaxParameters> data{};
+            int count = 0;
+            if (paramCount != 2) {
+                error |= InstructionError;
+            } else {
+                const int address = params[0];
+                const int length = params[1];
+                bool ok = length >= 1 && length <= static_cast<int>(kMaxParameters);
+                for (int a = address; ok && a < address + length; ++a) {
+                    ok = exists(a);
+                }
+                if (!ok) {
+                    error |= RangeError;
+                } else {
+                    for (int i = 0; i < length; ++i) {
+                        data[i] = table_[address + i];
+                    }
+                    count = length;
+                }
+            }
+            if (!broadcast && level >= 1) {
+                reply(readyUs, myId, error, data.data(), count, myCode);
+            }
+            return;
+        }
+        case Write: {
+            std::uint8_t error = 0;
+            if (paramCount < 2) {
+                error = InstructionError;
+            } else {
+                error = applyWrite(params[0], params + 1, paramCount - 1);
+            }
+            // The reply leaves at the old ID and rate; the move (already stored) applies to
+            // everything after it.
+            if (!broadcast && level >= 2) {
+                reply(readyUs, myId, static_cast<std::uint8_t>(error | statusErrors()), nullptr, 0,
+                      myCode);
+            }
+            return;
+        }
+        case KeyedWrite:
+            if (paramCount == 6 &&
+                std::equal(kKeyedWriteKey.begin(), kKeyedWriteKey.end(), params + 2)) {
+                applyKeyedWrite(timeUs, params[0], params[1]);
+            }
+            return;  // never answered
+        case Instruction7:
+            if (!broadcast && level >= 2) {
+                reply(readyUs, myId, statusErrors(), nullptr, 0, myCode);
+            }
+            if (imageReady_) {
+                // Restart on the new firmware, at its factory rate.
+                imageReady_ = false;
+                if (newVersion_ >= 0) {
+                    table_[2] = static_cast<std::uint8_t>(newVersion_);
+                }
+                table_[4] = model_ == kFastRestartModel ? 1 : SimulatedBus::kLoaderCode;
+                rx_.clear();
+            }
+            return;
+        default:
+            if (!broadcast && level >= 2) {
+                reply(readyUs, myId, static_cast<std::uint8_t>(InstructionError | statusErrors()),
+                      nullptr, 0, myCode);
+            }
+            return;
+    }
+}
+
+std::uint8_t SimulatedDevice::applyWrite(int address, const std::uint8_t* data, int count) {
+    for (int a = address; a < address + count; ++a) {
+        if (!writable(a)) {
+            return InstructionError;
+        }
+    }
+    std::array<std::uint8_t, 256> next = table_;
+    for (int i = 0; i < count; ++i) {
+        next[address + i] = data[i];
+    }
+    // Check every register the write touched, words as a whole.
+    for (int a = address; a < address + count; ++a) {
+        const int low = (a > 0 && isWordLow(a - 1)) ? a - 1 : a;
+        const int value = isWordLow(low) ? (next[low] | (next[low + 1] << 8)) : next[low];
+        const int max = registerMax(low, maxPosition_);
+        if ((max >= 0 && value > max) || value < registerMin(low)) {
+            return RangeError;
+        }
+    }
+    table_ = next;
+    const bool goalWritten = address <= 31 && address + count > 30;
+    const bool speedWritten = address <= 33 && address + count > 32;
+    if (goalWritten) {
+        const int goal = regWord(30);
+        const int cw = regWord(6);
+        const int ccw = regWord(8);
+        const bool wheel = cw == 0 && ccw == 0;
+        angleLimitError_ = !wheel && (goal < cw || goal > ccw);
+    }
+    if (goalWritten || speedWritten) {
+        table_[24] = 1;
+    }
+    return 0;
+}
+
+void SimulatedDevice::applyKeyedWrite(std::int64_t timeUs, int address, int value) {
+    if (address == kLoaderArmAddress) {
+        table_[kLoaderArmAddress] = static_cast<std::uint8_t>(value);
+        return;
+    }
+    if (address == kLoaderAddress) {
+        if (value == kLoaderEnterValue) {
+            if (table_[kLoaderArmAddress] != kLoaderArmValue) {
+                return;  // not armed: ignored, so the host's read-back fails
+            }
+            loaderStartUs_ = timeUs + SimulatedBus::kLoaderEntryDelayUs;
+        }
+        table_[kLoaderAddress] = static_cast<std::uint8_t>(value);
+        return;
+    }
+    if (writable(address)) {
+        const std::uint8_t byte = static_cast<std::uint8_t>(value);
+        applyWrite(address, &byte, 1);
+    }
+}
+
+void SimulatedDevice::hearLoaderByte(std::int64_t timeUs, std::uint8_t value) {
+    if (loaderState_ == LoaderState::Receiving &&
+        timeUs - lastLoaderByteUs_ > SimulatedBus::kLoaderGapUs) {
+        finishImage(lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs);
+    }
+    lastLoaderByteUs_ = timeUs;
+    switch (loaderState_) {
+        case LoaderState::WaitCr:
+            if (value == 0x0D) {
+                loaderState_ = LoaderState::WaitL;
+            } else if (value == 0x41) {
+                loaderState_ = LoaderState::WaitG;
+            }
+            break;
+        case LoaderState::WaitL:
+            if (value == 0x4C) {
+                loaderState_ = LoaderState::Receiving;
+                image_.clear();
+            } else if (value != 0x0D) {
+                loaderState_ = LoaderState::WaitCr;
+            }
+            break;
+        case LoaderState::Receiving:
+            image_.push_back(value);
+            break;
+        case LoaderState::WaitG:
+            if (value == 0x47) {
+                leaveLoader();
+            } else if (value == 0x0D) {
+                loaderState_ = LoaderState::WaitL;
+            } else if (value != 0x41) {
+                loaderState_ = LoaderState::WaitCr;
+            }
+            break;
+    }
+}
+
+void SimulatedDevice::finishImage(std::int64_t timeUs) {
+    loaderState_ = LoaderState::WaitCr;
+    if (image_.empty()) {
+        return;
+    }
+    unsigned sum = 0;
+    for (std::size_t i = 0; i + 1 < image_.size(); ++i) {
+        sum += image_[i];
+    }
+    if ((sum & 0xFF) != image_.back()) {
+        image_.clear();
+        return;  // no answer: the host sees no "Success"
+    }
+    image_.pop_back();
+    imageReady_ = true;
+    newVersion_ = simImageVersion(image_, model_);
+    image_.clear();
+    static constexpr std::uint8_t kSuccess[] = {'S', 'u', 'c', 'c', 'e', 's', 's'};
+    bus_.sendReplyLocked(*this, table_[3], timeUs + kLoaderAnswerDelayUs,
+                         std::vector<std::uint8_t>(std::begin(kSuccess), std::end(kSuccess)),
+                         SimulatedBus::kLoaderCode);
+}
+
+void SimulatedDevice::leaveLoader() {
+    inLoader_ = false;
+    loaderState_ = LoaderState::WaitCr;
+    image_.clear();
+    table_[kLoaderAddress] = 0;
+    table_[kLoaderArmAddress] = 0;
+    rx_.clear();
+    bus_.releaseStandbyLocked();
+}
+
+void SimulatedDevice::advance(std::int64_t timeUs) {
+    if (timeUs <= physicsUs_) {
+        return;
+    }
+    const double dt = static_cast<double>(timeUs - physicsUs_) / 1e6;
+    physicsUs_ = timeUs;
+    if (statusErrors() & table_[18]) {
+        table_[24] = 0;  // alarm shutdown
+    }
+    if (model_ == kSensorModel) {
+        return;
+    }
+    const int range = maxPosition_ + 1;
+    if (table_[24] != 1) {
+        storeWord(38, 0);
+        storeWord(40, 0);
+        table_[46] = 0;
+        return;
+    }
+    const int speedRaw = regWord(32);
+    const int cw = regWord(6);
+    const int ccw = regWord(8);
+    const double rate = unitsPerSpeedUnit(maxPosition_);
+    if (cw == 0 && ccw == 0) {
+        // Wheel mode: turns at the moving speed, bit 10 gives the direction.
+        const int magnitude = speedRaw & 1023;
+        const bool clockwise = (speedRaw & 1024) != 0;
+        position_ += (clockwise ? -1.0 : 1.0) * magnitude * rate * dt;
+        position_ = std::fmod(position_, static_cast<double>(range));
+        if (position_ < 0) {
+            position_ += range;
+        }
+        storeWord(38, magnitude == 0 ? 0 : (magnitude | (clockwise ? 1024 : 0)));
+        storeWord(
+            40, magnitude == 0 ? 0 : (std::min(1023, 40 + magnitude / 8) | (clockwise ? 1024 : 0)));
+        table_[46] = magnitude > 0 ? 1 : 0;
+    } else {
+        const double target = std::clamp(regWord(30), cw, std::max(cw, ccw));
+        int magnitude = speedRaw & 1023;
+        if (magnitude == 0) {
+            magnitude = 1023;  // 0: as fast as it goes
+        }
+        const double step = magnitude * rate * dt;
+        const double distance = target - position_;
+        if (std::fabs(distance) <= step) {
+            position_ = target;
+            storeWord(38, 0);
+            storeWord(40, 0);
+            table_[46] = 0;
+        } else {
+            const bool clockwise = distance < 0;
+            position_ += clockwise ? -step : step;
+            storeWord(38, magnitude | (clockwise ? 1024 : 0));
+            storeWord(40, std::min(1023, 40 + magnitude / 8) | (clockwise ? 1024 : 0));
+            table_[46] = 1;
+        }
+    }
+    storeWord(36, std::clamp(static_cast<int>(std::lround(position_)), 0, maxPosition_));
+}
+
+void SimulatedDevice::reply(std::int64_t readyUs, std::uint8_t id, std::uint8_t error,
+                            const std::uint8_t* data, int count, std::uint8_t code) {
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(count) + 6);
+    bytes.push_back(0xFF);
+    bytes.push_back(0xFF);
+    bytes.push_back(id);
+    bytes.push_back(static_cast<std::uint8_t>(count + 2));
+    bytes.push_back(error);
+    for (int i = 0; i < count; ++i) {
+        bytes.push_back(data[i]);
+    }
+    bytes.push_back(simChecksum(bytes.data() + 2, bytes.size() - 2));
+    bus_.sendReplyLocked(*this, id, readyUs, std::move(bytes), code);
+}
+
+}  // namespace mvx

@@ -1,0 +1,129 @@
+// One virtual device on the simulated bus: its control table, its packet handling, its
+// firmware loader and its live behaviour (movement toward the goal, present speed and load).
+//
+// Behaviour as the host sees it:
+// - Hears and answers only at its own baud-rate code (register 4); bytes at other rates are
+//   noise to it and dropped.
+// - Ping, Read, Write (any number of data bytes to writable registers), instruction 7 and
+//   KeyedWrite (13: address, value, the four key bytes). A keyed write is never answered; one
+//   with a wrong key or a wrong length is ignored.
+// - A packet with a bad checksum is answered with the checksum error bit (and no data) when
+//   the return level would answer that instruction; unknown instructions and malformed
+//   parameters get the instruction error bit.
+// - Writes to read-only or reserved registers get the instruction error bit, out-of-range
+//   values the range error bit; in both cases nothing is written.
+// - Writing goal position or moving speed switches the torque on.
+// - Return level 0 answers Ping only, level 1 Ping and Read, level 2 everything; writes take
+//   effect at every level. The reply starts 2 us per return-delay unit after the packet.
+// - Writing the ID or the baud rate moves the device after its reply.
+// - Firmware loader: a keyed write of 255 to register 250 arms it; a keyed write of 254 to
+//   register 45 then enters the loader 200 ms later (the read-back of register 45 is still
+//   answered normally). The loader listens at code 34: 0x0D, 0x4C, then the image and its
+//   checksum byte (plain sum mod 256). The image ends when the host stops sending for 30 ms;
+//   the last byte received is the checksum. A right checksum is answered with the seven bytes
+//   "Success", a wrong one with nothing. 0x41, 0x47 leave the loader. After a successful image,
+//   instruction 7 restarts the device at code 1 (model 12) or 34 (other models) with the new
+//   firmware version in register 2 (taken from the image's signature, see
+//   FirmwareFileWriter.h; an image without it keeps the version).
+// - A keyed write of 10 to register 45 puts a device on stand-by: while any device of the bus
+//   is in its loader it hears nothing; when that loader is left (0x41, 0x47) it clears
+//   register 45 and hears the host again.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "sim/BusDescription.h"
+#include "sim/SimFaults.h"
+
+namespace mvx {
+
+class SimulatedBus;
+
+enum class SimDeviceMode {
+    Normal,  // answers packets at its own code
+    Quiet,   // on stand-by while another device's loader runs
+    Loader,  // in its firmware loader at code 34
+};
+
+class SimulatedDevice {
+  public:
+    // Register access for tests and tools; the live registers are brought up to the clock's
+    // present time first. Addresses 0-49 and 250 exist; others read as 0.
+    std::uint8_t reg(int address);
+    int reg16(int address);  // little-endian word at address, address + 1
+    // Raw stores without checks or side effects (for tests: voltage, temperature, ...).
+    void setReg(int address, int value);
+    void setReg16(int address, int value);
+
+    std::uint8_t id();
+    std::uint8_t code();  // the code the device answers at (its loader listens at 34)
+    std::uint16_t model();
+    SimDeviceMode mode();
+
+    void setFaults(const SimFaults& faults);
+    SimFaults faults();
+    int packetsHeard();  // packets addressed to it (or broadcast) that it handled
+
+    // The plausible start-up control table of a device (0-255; only 0-49 and 250 used).
+    static std::array<std::uint8_t, 256> defaultTable(const SimDeviceSpec& spec);
+    // Largest position of a model: 4095 for model 106, else 1023.
+    static int maxPosition(std::uint16_t model);
+
+    SimulatedDevice(const SimulatedDevice&) = delete;
+    SimulatedDevice& operator=(const SimulatedDevice&) = delete;
+
+  private:
+    friend class SimulatedBus;
+    SimulatedDevice(SimulatedBus& bus, const SimDeviceSpec& spec);
+
+    enum class LoaderState { WaitCr, WaitL, Receiving, WaitG };
+
+    // Everything below runs with the bus mutex held.
+    int regWord(int address) const;
+    void storeWord(int address, int value);
+    std::uint8_t listenCode() const;
+    bool quietLocked() const;
+    void settleLocked(std::int64_t nowUs);
+    std::int64_t nextTimerLocked() const;  // -1: none
+    void hearByte(std::int64_t timeUs, std::uint8_t value);
+    void handlePacket(std::int64_t timeUs);
+    void hearLoaderByte(std::int64_t timeUs, std::uint8_t value);
+    void finishImage(std::int64_t timeUs);
+    void leaveLoader();
+    std::uint8_t statusErrors() const;
+    std::uint8_t applyWrite(int address, const std::uint8_t* data, int count);
+    void applyKeyedWrite(std::int64_t timeUs, int address, int value);
+    void advance(std::int64_t timeUs);
+    void reply(std::int64_t readyUs, std::uint8_t id, std::uint8_t error, const std::uint8_t* data,
+               int count, std::uint8_t code);
+
+    SimulatedBus& bus_;
+    std::uint16_t model_;
+    int maxPosition_;
+    std::array<std::uint8_t, 256> table_{};
+    SimFaults faults_;
+    int packetsHeard_ = 0;
+
+    // Packet receiver.
+    std::vector<std::uint8_t> rx_;
+    std::int64_t lastRxUs_ = -1;
+
+    // Firmware loader.
+    bool inLoader_ = false;
+    std::int64_t loaderStartUs_ = -1;  // pending entry into the loader
+    LoaderState loaderState_ = LoaderState::WaitCr;
+    std::vector<std::uint8_t> image_;
+    std::int64_t lastLoaderByteUs_ = -1;
+    bool imageReady_ = false;  // a checked image waits for instruction 7
+    int newVersion_ = -1;
+
+    // Live state.
+    std::int64_t physicsUs_ = 0;
+    double position_ = 0.0;
+    bool angleLimitError_ = false;
+};
+
+}  // namespace mvx
