@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -26,6 +27,29 @@ std::string errorText(const char* what) {
 }
 
 }  // namespace
+
+void writeTrafficRecord(std::ostream& out, const std::vector<SimTraffic>& traffic,
+                        std::int64_t originUs) {
+    for (const SimTraffic& entry : traffic) {
+        char head[64];
+        const std::string who = entry.direction == SimTraffic::HostToBus
+                                    ? std::string("host")
+                                    : "id " + std::to_string(entry.deviceId);
+        std::snprintf(head, sizeof head, "%9lld us  %-6s %8u bps ",
+                      static_cast<long long>(entry.startUs - originUs), who.c_str(),
+                      static_cast<unsigned>(entry.rateBps));
+        out << head;
+        for (std::uint8_t byte : entry.bytes) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, " %02X", static_cast<unsigned>(byte));
+            out << hex;
+        }
+        if (entry.direction == SimTraffic::BusToHost && !entry.heardByHost) {
+            out << "  (not heard)";
+        }
+        out << '\n';
+    }
+}
 
 PtyBusServer::PtyBusServer(WireHost& bus) : bus_(bus) {}
 

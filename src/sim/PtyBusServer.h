@@ -12,10 +12,13 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "drivers/Clock.h"
+#include "sim/SimTraffic.h"
+#include "sim/SimulatedBus.h"
 
 namespace mvx {
 
@@ -33,6 +36,31 @@ public:
     // Clock time of the next arrival or timer, or -1 when nothing is pending.
     virtual std::int64_t nextEventUs() = 0;
 };
+
+// The simulated bus as the server's wire.
+class SimulatedBusWire final : public WireHost {
+public:
+    explicit SimulatedBusWire(SimulatedBus& bus) : bus_(bus) {}
+    Clock& clock() override { return bus_.clock(); }
+    void setHostRate(std::uint32_t rateBps) override { bus_.setHostRate(rateBps); }
+    void hostWrite(const std::uint8_t* bytes, std::size_t count, std::uint32_t rateBps) override {
+        bus_.hostWrite(bytes, count, rateBps);
+    }
+    std::size_t hostRead(std::uint8_t* out, std::size_t max) override {
+        return bus_.hostRead(out, max);
+    }
+    std::int64_t nextEventUs() override { return bus_.nextEventUs(); }
+
+private:
+    SimulatedBus& bus_;
+};
+
+// Writes a traffic record as text, one line per entry, times in microseconds from `originUs`:
+//   "     1234 us  host    1000000 bps  FF FF 01 02 01 FB"
+//   "     1452 us  id 1    1000000 bps  FF FF 01 02 00 FC"
+// A reply the host did not hear (it listened at another rate) ends in "(not heard)".
+void writeTrafficRecord(std::ostream& out, const std::vector<SimTraffic>& traffic,
+                        std::int64_t originUs);
 
 class PtyBusServer {
 public:
