@@ -2,14 +2,16 @@
 // actuator with a nonzero return level its servo record.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "device/ModelCatalogue.h"
+#include "device/ServoRecord.h"
 
 namespace mvx {
 
+class AdapterLink;
 class BusConnection;
-class ServoRecord;
 
 class DeviceEntry {
 public:
@@ -48,7 +50,17 @@ public:
 
     BusConnection& bus() { return bus_; }
 
+    // Tunes the bus to the entry's code and hands out the current link for one operation:
+    // 100, 101 (no adapter or failed rate change) or 103 (the entry has no valid address).
+    int tuneLink(std::shared_ptr<AdapterLink>& link);
+
 private:
+    // Drops the record and, for an actuator, builds a new one; Build's result or 100.
+    int rebuildRecord();
+    // Writes the ID or baud-rate register and follows the device to its new address.
+    int changeAddressRegister(std::uint8_t address, int& field, int newValue);
+    void settle();
+
     BusConnection& bus_;
     std::unique_ptr<ServoRecord> record_;
     int id_ = -1;

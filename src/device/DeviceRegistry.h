@@ -3,6 +3,10 @@
 //
 // The search worker appends and fills entries while the GUI thread reads the list, so every
 // change of the list and every query runs under one lock, and the GUI reads value snapshots.
+// While a search runs the last entry is the placeholder the worker fills for each probed
+// address; the queries over devices leave it out. Entry pointers handed out stay valid until
+// that entry is removed; entry fields of devices change only on the GUI thread while no
+// search runs.
 #pragma once
 
 #include <atomic>
@@ -43,15 +47,19 @@ public:
     int entryCount() const;  // including the placeholder
     void move(int from, int to);
     void moveToEnd(int from);
-    int indexOf(int code, int id) const;       // over all entries
-    DeviceEntry* find(int code, int id);       // over the devices (placeholder left out)
-    int deviceCount() const;                   // placeholder left out while searching
-    std::vector<int> codesInUse() const;       // ascending, each once
-    std::vector<int> idsAt(int code) const;    // list order
+    int indexOf(int code, int id) const;          // over all entries
+    DeviceEntry* find(int code, int id);          // over the devices (placeholder left out)
+    int deviceCount() const;                      // placeholder left out while searching
+    std::vector<int> codesInUse() const;          // ascending, each once
+    std::vector<int> idsAt(int code) const;       // list order
     std::vector<DeviceSummary> snapshot() const;  // the devices, list order
     int progress(int& code, int& id) const;
+    // Clears the searching flag. The placeholder stays left out of the device queries until
+    // the worker removes it, since the worker may still be filling it.
     void stopSearch();
     int refresh();
+    // Moves the entry to its place in (code, ID) order, then writes ID and baud rate. 105
+    // onto an occupied address (nothing written); 103 when the old address is not registered.
     int changeAddress(int oldCode, int oldId, int newCode, int newId);
     void clear();
 
@@ -67,9 +75,20 @@ public:
     UpdateList updates;
 
 private:
+    // Number of entries that are devices (lock held).
+    std::size_t deviceCountLocked() const;
+    const DeviceEntry* findLocked(int code, int id) const;
+    int indexOfLocked(int code, int id) const;
+    void moveLocked(int from, int to);
+    void forgetPlaceholder(const DeviceEntry* removed);
+
     BusConnection bus_;
     mutable std::mutex mutex_;
     std::vector<std::unique_ptr<DeviceEntry>> entries_;
+    // The entry last appended by appendPlaceholder while it is in the list, and whether a
+    // stop came while it was the search's placeholder.
+    const DeviceEntry* placeholder_ = nullptr;
+    bool stoppedWithPlaceholder_ = false;
 };
 
 }  // namespace mvx

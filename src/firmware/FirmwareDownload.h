@@ -2,17 +2,30 @@
 // other, through their loader.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 namespace mvx {
 
 class DeviceRegistry;
+struct FirmwareImage;
 
 // Fills the update list with the devices of the image's model (only older versions when
-// `oldOnly` is 1).
+// `oldOnly` is 1), in list order. The list holds at most 256 devices; further matches are
+// left out.
 void BuildUpdateList(DeviceRegistry& registry, int oldOnly);
 // Runs the whole download; 100 or 101 (the final purge's result). Per-device outcomes are in
-// the update list's result flags.
+// the update list's result flags. The loaded image is left as it is, so a second run sends
+// the same bytes.
 int DownloadAll(DeviceRegistry& registry);
 // Progress of the running download, 0-100; readable from any thread.
 int DownloadProgress(const DeviceRegistry& registry);
+
+// Progress after `done` of `count` devices: the percentage rounded to single precision, then
+// truncated (29 of 100 gives 29, 1 of 3 gives 33).
+int DownloadPercent(int done, int count);
+
+// The bytes a loader receives: the image followed by the plain 8-bit sum of its bytes.
+std::vector<std::uint8_t> ImageWithChecksum(const FirmwareImage& firmware);
 
 }  // namespace mvx

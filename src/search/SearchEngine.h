@@ -17,9 +17,13 @@ public:
     explicit SearchEngine(DeviceRegistry& registry) : registry_(registry) {}
     // 100 when the search ran to its end or was stopped; 101 on adapter failure; 105 when a
     // search already runs; a failure of a baud change or the broadcast send as it is.
+    // Mode 2 walks every code from 1 to 255; any other mode the nine common codes.
     int search(int mode);
 
 private:
+    // Tunes the bus to `code` and pings `id` with the timed read, as an entry's ping does.
+    int pingAt(int code, int id);
+
     DeviceRegistry& registry_;
 };
 

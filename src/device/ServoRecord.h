@@ -1,0 +1,204 @@
+// The host's image of an actuator's control table: limits, alarms, compliance, goal, speed,
+// torque and live state. Loads register blocks in one read, converts raw values, and offers
+// one setter per writable register that writes the device and keeps the image in step.
+//
+// Control-table addresses used here (16-bit registers little-endian):
+//   6 CW angle limit, 8 CCW angle limit, 11 highest limit temperature, 12 lowest limit
+//   voltage, 13 highest limit voltage, 14 max torque, 17 alarm LED, 18 alarm shutdown,
+//   24 torque enable, 25 LED, 26/27 CW/CCW compliance margin, 28/29 CW/CCW compliance slope,
+//   30 goal position, 32 moving speed, 34 torque limit, 36 present position, 38 present
+//   speed, 40 present load, 42 present voltage, 43 present temperature, 44 registered
+//   instruction, 46 moving, 47 lock, 48 punch.
+//
+// A record is owned by its DeviceEntry and reaches the device through it (bus, ID, baud-rate
+// code, return level, model number). Every operation returns a result code.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace mvx {
+
+class DeviceEntry;
+
+// Seven error or alarm flags in the order instruction, overload, checksum, range,
+// overheating, angle limit, input voltage (bits 6 down to 0).
+using AlarmFlags = std::array<bool, 7>;
+
+enum LoadKind : int {
+    LoadLimits = 0,  // 13 bytes from address 6 (registers 6-18)
+    LoadState = 1,   // 26 bytes from address 24 (registers 24-49)
+    LoadAll = 2,     // 44 bytes from address 6 (registers 6-49)
+};
+
+// Control-table addresses.
+enum Register : std::uint8_t {
+    RegModelNumber = 0,
+    RegFirmwareVersion = 2,
+    RegId = 3,
+    RegBaudRate = 4,
+    RegReturnDelay = 5,
+    RegCwAngleLimit = 6,
+    RegCcwAngleLimit = 8,
+    RegHighestLimitTemperature = 11,
+    RegLowestLimitVoltage = 12,
+    RegHighestLimitVoltage = 13,
+    RegMaxTorque = 14,
+    RegReturnLevel = 16,
+    RegAlarmLed = 17,
+    RegAlarmShutdown = 18,
+    RegTorqueEnable = 24,
+    RegLed = 25,
+    RegCwComplianceMargin = 26,
+    RegCcwComplianceMargin = 27,
+    RegCwComplianceSlope = 28,
+    RegCcwComplianceSlope = 29,
+    RegGoalPosition = 30,
+    RegMovingSpeed = 32,
+    RegTorqueLimit = 34,
+    RegPresentPosition = 36,
+    RegPresentSpeed = 38,
+    RegPresentLoad = 40,
+    RegPresentVoltage = 42,
+    RegPresentTemperature = 43,
+    RegRegisteredInstruction = 44,
+    RegMoving = 46,
+    RegLock = 47,
+    RegPunch = 48,
+};
+
+// Writes below this address change the configuration and are followed by a settling wait.
+inline constexpr int kSettlingAddressLimit = 24;
+inline constexpr int kSettlingWaitMs = 100;
+
+// Signed registers: a raw value above 1023 means the opposite direction, -(raw & 1023).
+int decodeDirection(int raw);
+// Moving speed on the wire: a negative v is sent as 1024 - v.
+std::uint16_t encodeDirection(int value);
+// Seven flags (each counts only when exactly 1) to the register byte, bit 6 first.
+std::uint8_t flagsToByte(int instruction, int overload, int checksum, int range, int overheating,
+                         int angleLimit, int inputVoltage);
+AlarmFlags byteToFlags(int bits);
+
+class ServoRecord {
+public:
+    explicit ServoRecord(DeviceEntry& owner);
+
+    ServoRecord(const ServoRecord&) = delete;
+    ServoRecord& operator=(const ServoRecord&) = delete;
+
+    // Error flags 0, max position by model number, then a load of every register.
+    int build();
+    // Reads one block (LoadKind) and decodes it. A failed read leaves every field as it was.
+    int load(int kind);
+
+    // Setters: each compares with the image first and sends nothing when unchanged (the two
+    // alarm setters always write).
+    int setHighestLimitTemperature(int value);
+    int setHighestLimitVoltage(int value);
+    int setLowestLimitVoltage(int value);
+    int setOperatingMode(int wheel);  // 1 wheel, 0 joint
+    int setCwAngleLimit(int value);
+    int setCcwAngleLimit(int value);
+    int setMaxTorque(int value);
+    int setAlarmLed(int instruction, int overload, int checksum, int range, int overheating,
+                    int angleLimit, int inputVoltage);
+    int setAlarmLed(const AlarmFlags& flags);
+    int setAlarmShutdown(int instruction, int overload, int checksum, int range, int overheating,
+                         int angleLimit, int inputVoltage);
+    int setAlarmShutdown(const AlarmFlags& flags);
+    int setTorqueEnable(int value);
+    int setLed(int value);
+    int setCwComplianceMargin(int value);
+    int setCcwComplianceMargin(int value);
+    int setCwComplianceSlope(int value);
+    int setCcwComplianceSlope(int value);
+    int setPunch(int value);
+    int setMovingSpeed(int value);   // signed: negative turns the other way
+    int setGoalPosition(int value);  // only a real reply counts; updates angle-limit/overload
+    int setTorqueLimit(int value);
+
+    // Joint mode, max torque 1023, alarms 36/36, then the model group's temperature and
+    // voltage limits. Stops at the first failure.
+    int resetToDefaults();
+
+    // Flags as seven booleans (no bus traffic).
+    AlarmFlags alarmLedFlags() const { return byteToFlags(alarmLed_); }
+    AlarmFlags alarmShutdownFlags() const { return byteToFlags(alarmShutdown_); }
+    AlarmFlags errorFlags() const { return byteToFlags(errorBits_); }
+
+    DeviceEntry& owner() const { return owner_; }
+    int maxPosition() const { return maxPosition_; }
+    int errorBits() const { return errorBits_; }
+    int wheelMode() const { return wheelMode_; }
+    int highestLimitTemperature() const { return highestLimitTemperature_; }
+    int highestLimitVoltage() const { return highestLimitVoltage_; }
+    int lowestLimitVoltage() const { return lowestLimitVoltage_; }
+    int cwAngleLimit() const { return cwAngleLimit_; }
+    int ccwAngleLimit() const { return ccwAngleLimit_; }
+    int maxTorque() const { return maxTorque_; }
+    int alarmLed() const { return alarmLed_; }
+    int alarmShutdown() const { return alarmShutdown_; }
+    int torqueEnable() const { return torqueEnable_; }
+    int led() const { return led_; }
+    int cwComplianceSlope() const { return cwComplianceSlope_; }
+    int ccwComplianceSlope() const { return ccwComplianceSlope_; }
+    int cwComplianceMargin() const { return cwComplianceMargin_; }
+    int ccwComplianceMargin() const { return ccwComplianceMargin_; }
+    int punch() const { return punch_; }
+    int movingSpeed() const { return movingSpeed_; }
+    int goalPosition() const { return goalPosition_; }
+    int torqueLimit() const { return torqueLimit_; }
+    int presentPosition() const { return presentPosition_; }
+    int presentSpeed() const { return presentSpeed_; }
+    int presentLoad() const { return presentLoad_; }
+    int presentVoltage() const { return presentVoltage_; }
+    int presentTemperature() const { return presentTemperature_; }
+    int registeredInstruction() const { return registeredInstruction_; }
+    int moving() const { return moving_; }
+    int lock() const { return lock_; }
+
+private:
+    // Writes one register (byte or word) and judges it by the record rule; waits after
+    // configuration writes. 100 or the failure.
+    int writeRegister(std::uint8_t address, int value, bool word);
+    // Byte setter / word setter: compare, write, store.
+    int setByte(int& field, std::uint8_t address, int value);
+    int setWord(int& field, std::uint8_t address, int value);
+    int setAngleLimit(int& field, std::uint8_t address, int value);
+    int writeAlarm(int& field, std::uint8_t address, std::uint8_t bits);
+    void settle();
+
+    DeviceEntry& owner_;
+    int maxPosition_ = 1023;
+    int errorBits_ = 0;
+    int wheelMode_ = 0;
+    int highestLimitTemperature_ = 0;
+    int highestLimitVoltage_ = 0;
+    int lowestLimitVoltage_ = 0;
+    int cwAngleLimit_ = 0;
+    int ccwAngleLimit_ = 0;
+    int maxTorque_ = 0;
+    int alarmLed_ = 0;
+    int alarmShutdown_ = 0;
+    int torqueEnable_ = 0;
+    int led_ = 0;
+    int cwComplianceSlope_ = 0;
+    int ccwComplianceSlope_ = 0;
+    int cwComplianceMargin_ = 0;
+    int ccwComplianceMargin_ = 0;
+    int punch_ = 0;
+    int movingSpeed_ = 0;
+    int goalPosition_ = 0;
+    int torqueLimit_ = 0;
+    int presentPosition_ = 0;
+    int presentSpeed_ = 0;
+    int presentLoad_ = 0;
+    int presentVoltage_ = 0;
+    int presentTemperature_ = 0;
+    int registeredInstruction_ = 0;
+    int moving_ = 0;
+    int lock_ = 0;
+};
+
+}  // namespace mvx

@@ -1,0 +1,140 @@
+#include "search/SearchEngine.h"
+
+#include <span>
+
+#include "device/DeviceRegistry.h"
+#include "protocol/BaudRate.h"
+#include "protocol/Packet.h"
+#include "protocol/ResultCode.h"
+#include "protocol/Transaction.h"
+
+namespace mvx {
+
+namespace {
+
+constexpr int kIdsPerCode = 254;       // IDs 0-253 are probed at a code that answered
+constexpr int kBroadcastWaitMs = 500;  // time the devices get to answer the broadcast ping
+constexpr std::array<std::uint8_t, 255> kFullSearchCodes = fullSearchCodes();
+
+}  // namespace
+
+int SearchEngine::search(int mode) {
+    std::shared_ptr<AdapterLink> link = registry_.bus().link();
+    if (!link) {
+        return AdapterFailure;
+    }
+    // Test and set in one step, so two callers can never both start a search.
+    int idle = 0;
+    if (!registry_.searching.compare_exchange_strong(idle, 1)) {
+        return Busy;
+    }
+
+    const std::span<const std::uint8_t> codes =
+        mode == FullSearch ? std::span<const std::uint8_t>(kFullSearchCodes)
+                           : std::span<const std::uint8_t>(kQuickSearchCodes);
+    const double total = static_cast<double>(codes.size()) * kIdsPerCode;
+    double steps = 0.0;
+    registry_.searchProgress = 0;
+
+    registry_.clear();
+    DeviceEntry* placeholder = registry_.appendPlaceholder();
+
+    // Ends the search early; the devices found so far stay, the progress keeps its value.
+    auto abort = [this](int result) {
+        registry_.removeLast();
+        registry_.searching = 0;
+        return result;
+    };
+    // Normal end and stop: the placeholder goes and the flag is cleared before the progress
+    // reaches 100, so whoever sees 100 also sees the final device list.
+    auto finish = [this] {
+        registry_.removeLast();
+        registry_.searching = 0;
+        registry_.searchProgress = 100;
+        return static_cast<int>(Success);
+    };
+    auto publish = [this, &steps, total] {
+        registry_.searchProgress = static_cast<int>(steps * 100.0 / total);
+    };
+
+    for (const std::uint8_t code : codes) {
+        int result = link->setBaudCode(code);
+        if (result != Success) {
+            return abort(result);
+        }
+        registry_.searchCode = code;
+        registry_.searchId = kBroadcastId;
+
+        link->purgeReceive();
+        result = sendPacket(*link, InstructionPacket::make(kBroadcastId, Ping));
+        if (result != Success) {
+            return abort(result);
+        }
+        link->clock().sleepMs(kBroadcastWaitMs);
+
+        // Count the answers that arrived; corrupt packets (colliding answers) are skipped.
+        int answers = 0;
+        for (;;) {
+            StatusPacket status;
+            result = receivePacket(*link, status, false);
+            if (result == Success) {
+                ++answers;
+            } else if (result == Timeout) {
+                break;
+            } else if (result == AdapterFailure) {
+                return abort(AdapterFailure);
+            }
+        }
+
+        if (answers == 0) {
+            steps += kIdsPerCode;
+            publish();
+            if (registry_.searching == 0) {
+                return finish();
+            }
+            continue;
+        }
+
+        link->purgeReceive();
+        for (int id = 0; id < kIdsPerCode; ++id) {
+            registry_.searchId = id;
+            // A failed probe may have left identity or a servo record behind; start clean.
+            placeholder->reset();
+            result = pingAt(code, id);
+            if (result == AdapterFailure) {
+                return abort(AdapterFailure);
+            }
+            if (result == Success) {
+                result = placeholder->probe(code, id);
+                if (result == AdapterFailure) {
+                    return abort(AdapterFailure);
+                }
+                if (result == Success) {
+                    // The placeholder is now a found device; probe on with a new one.
+                    placeholder = registry_.appendPlaceholder();
+                }
+            }
+            steps += 1.0;
+            publish();
+            if (registry_.searching == 0) {
+                return finish();
+            }
+        }
+    }
+    return finish();
+}
+
+int SearchEngine::pingAt(int code, int id) {
+    BusConnection& bus = registry_.bus();
+    const int tuned = bus.tune(static_cast<std::uint8_t>(code));
+    if (tuned != Success) {
+        return tuned;
+    }
+    std::shared_ptr<AdapterLink> link = bus.link();
+    if (!link) {
+        return AdapterFailure;
+    }
+    return ping(*link, static_cast<std::uint8_t>(id));
+}
+
+}  // namespace mvx
