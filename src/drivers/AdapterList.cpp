@@ -40,6 +40,36 @@ FtStatus SysfsTtySource::open(const TtyPort& port, FtHandle* handle) {
     return SerialPort::open(port.devicePath, handle, options_);
 }
 
+std::vector<UsbAdapter> FtdiAdapterSource::list() {
+    std::vector<UsbAdapter> out;
+    std::uint32_t count = 0;
+    if (driver_.listNumber(&count) != FT_OK || count == 0) {
+        return out;
+    }
+    for (const FtdiAdapterInfo& info : driver_.adapters()) {
+        UsbAdapter adapter;
+        adapter.description = info.stringsRead ? info.description : std::string();
+        // USB numbers buses and addresses from 1; 0 means the listing could not tell.
+        adapter.busNumber = info.busNumber != 0 ? info.busNumber : -1;
+        adapter.deviceAddress = info.deviceAddress != 0 ? info.deviceAddress : -1;
+        adapter.serial = info.serialNumber;
+        adapter.permissionDenied = info.accessDenied;
+        out.push_back(std::move(adapter));
+    }
+    return out;
+}
+
+FtStatus FtdiAdapterSource::open(std::size_t index, FtHandle* handle) {
+    return driver_.open(static_cast<std::uint32_t>(index), handle);
+}
+
+std::unique_ptr<AdapterList> makeSystemAdapterList(Clock* clock) {
+    SerialPortOptions options;
+    options.clock = clock;
+    return std::make_unique<AdapterList>(std::make_unique<FtdiAdapterSource>(clock),
+                                         std::make_unique<SysfsTtySource>("/sys", "/dev", options));
+}
+
 AdapterList::AdapterList(std::unique_ptr<UsbAdapterSource> usb, std::unique_ptr<TtySource> ttys)
     : usb_(std::move(usb)), ttys_(std::move(ttys)) {}
 

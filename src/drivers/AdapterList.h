@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "drivers/Clock.h"
 #include "drivers/FtDriver.h"
+#include "drivers/FtdiDriver.h"
 #include "drivers/SerialPort.h"
 #include "drivers/TtyEnumerator.h"
 
@@ -59,6 +61,17 @@ private:
     SerialPortOptions options_;
 };
 
+// FTDI adapters through libftdi1.
+class FtdiAdapterSource final : public UsbAdapterSource {
+public:
+    explicit FtdiAdapterSource(Clock* clock = nullptr) : driver_(clock) {}
+    std::vector<UsbAdapter> list() override;
+    FtStatus open(std::size_t index, FtHandle* handle) override;
+
+private:
+    FtdiDriver driver_;
+};
+
 // One line of the merged list.
 struct AdapterEntry {
     std::string description;
@@ -92,5 +105,10 @@ private:
     bool listed_ = false;
     std::vector<AdapterEntry> entries_;
 };
+
+// The list of this machine: libftdi1 for FTDI adapters, the kernel's ttys for everything else
+// (and for FTDI adapters libftdi1 may not open). `clock` paces reads (null: real time) and must
+// outlive the list and every device opened through it.
+std::unique_ptr<AdapterList> makeSystemAdapterList(Clock* clock = nullptr);
 
 }  // namespace mvx
