@@ -161,8 +161,11 @@ bool PtyBusServer::run() {
     Clock& clock = bus_.clock();
     std::uint8_t buffer[4096];
     for (;;) {
-        // Replies that have reached the host by now go into the pty.
+        // Replies that have reached the host by now go into the pty. The next event is asked
+        // for first: it counts only what arrives after the asking, so a byte that arrives
+        // between the two calls is taken now instead of being left for the idle wait.
         sampleRate();
+        const std::int64_t next = bus_.nextEventUs();
         for (;;) {
             const std::size_t n = bus_.hostRead(buffer, sizeof buffer);
             if (n == 0) {
@@ -175,7 +178,6 @@ bool PtyBusServer::run() {
         }
 
         const std::int64_t now = clock.nowUs();
-        const std::int64_t next = bus_.nextEventUs();
         std::int64_t waitUs =
             next < 0 ? kIdleWaitUs : std::clamp<std::int64_t>(next - now, 0, kIdleWaitUs);
         pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (outbox_.empty() ? 0 : POLLOUT)), 0},

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <thread>
 
@@ -57,6 +58,11 @@ protected:
         ASSERT_NE(link, nullptr);
     }
     void TearDown() override {
+        if (HasFailure()) {
+            std::ostringstream record;  // what went over the wire, to tell what went wrong
+            writeTrafficRecord(record, bus.traffic(), 0);
+            std::cerr << record.str();
+        }
         link.reset();
         server.requestStop();
         serving.join();
