@@ -99,7 +99,10 @@ std::vector<TtyPort> TtyEnumerator::list() const {
         port.subsystem = linkName(deviceLink / "subsystem");
         // On-board UART drivers register a fixed number of slots whether or not there is a
         // UART behind them; those slots hang off the platform bus.
-        if (port.subsystem == "platform" && port.name.rfind("ttyS", 0) == 0) {
+        // Newer kernels put a serial-base port device in between and tell the slot's UART
+        // type in the tty's "type" attribute, 0 when there is none.
+        if (port.name.rfind("ttyS", 0) == 0 &&
+            (port.subsystem == "platform" || readAttribute(entry.path() / "type") == "0")) {
             continue;
         }
         const fs::path deviceDir = fs::canonical(deviceLink, e2);

@@ -29,6 +29,10 @@ TEST(TtyEnumeratorTest, FindsRealPortsWithTheirUsbIdentityInNameOrder) {
     system.tty("ttyUSB3", other / "1-3:1.2/ttyUSB3", "usb-serial", "ftdi_sio", false);
     system.tty("ttyS0", system.sys() / "devices/platform/serial8250", "platform", "serial8250");
     system.tty("ttyS4", system.sys() / "devices/pnp0/00:05", "pnp", "serial");
+    system.attribute("ttyS4", "type", "4");
+    system.tty("ttyS1", system.sys() / "devices/platform/serial8250/serial8250:0/00:01",
+               "serial-base", "port");
+    system.attribute("ttyS1", "type", "0");
     system.virtualTerminal("tty1");
 
     const std::vector<TtyPort> ports =

@@ -26,6 +26,7 @@ public:
         fs::create_directories(sys() / "bus/usb");
         fs::create_directories(sys() / "bus/platform");
         fs::create_directories(sys() / "bus/pnp");
+        fs::create_directories(sys() / "bus/serial-base/drivers/port");
     }
     ~FakeSystem() { fs::remove_all(root_); }
 
@@ -68,6 +69,11 @@ public:
     void nodeLink(const std::string& name, const std::string& target) {
         fs::remove(dev() / name);
         fs::create_symlink(target, dev() / name);
+    }
+
+    // An attribute of the tty's own class directory, e.g. "type".
+    void attribute(const std::string& name, const std::string& file, const std::string& text) {
+        write(sys() / "class/tty" / name / file, text);
     }
 
     void virtualTerminal(const std::string& name) {
