@@ -24,7 +24,12 @@ public:
     // Each talks to the device after tuning the bus to the entry's code; result codes.
     int ping();
     int readIdentity();
+    // Starts from a clean entry (nothing of an earlier probe is kept), takes the address and
+    // reads the identity.
     int probe(int code, int id);
+    // Below level 2 the device is pinged at its new address; when it does not answer, the
+    // entry keeps the old value and the ping's result is returned. An ID outside 0-253 or a
+    // code outside 0-255 is refused with 105 before anything is sent.
     int changeId(int newId);
     int changeBaud(int newCode);
     int setReturnDelay(int value);

@@ -19,12 +19,12 @@ constexpr int kLoadErrorMask =
     InputVoltageError | OverheatingError | RangeError | ChecksumError | InstructionError;
 constexpr int kGoalErrorMask = AngleLimitError | OverloadError;
 
-struct BlockSpec {
+struct RegisterBlock {
     std::uint8_t address;
     std::uint8_t length;
 };
 
-BlockSpec blockOf(int kind) {
+RegisterBlock blockOf(int kind) {
     switch (kind) {
         case LoadLimits:
             return {RegCwAngleLimit, 13};
@@ -84,7 +84,7 @@ int ServoRecord::load(int kind) {
     if (result != Success) {
         return result;
     }
-    const BlockSpec block = blockOf(kind);
+    const RegisterBlock block = blockOf(kind);
     const auto request = InstructionPacket::make(static_cast<std::uint8_t>(owner_.id()), Read,
                                                  {block.address, block.length});
     StatusPacket reply;

@@ -1,5 +1,6 @@
 #include "sim/SimDriver.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace mvx {
@@ -7,10 +8,13 @@ namespace mvx {
 namespace {
 
 constexpr std::uint32_t kMaxBaudRate = 3000000;
+// The adapter's transmit buffer: a write returns once no more than this many of its bytes
+// still wait for the wire, so long writes take their wire time as on the real adapter.
+constexpr std::size_t kTxBufferBytes = 128;
 
 // An opened handle on the simulated bus.
 class SimFtDevice final : public FtDevice {
-  public:
+public:
     explicit SimFtDevice(SimulatedBus& bus) : bus_(bus) {}
     ~SimFtDevice() override { close(); }
 
@@ -89,22 +93,24 @@ class SimFtDevice final : public FtDevice {
             if (written == nullptr || (buffer == nullptr && count > 0)) {
                 return FT_INVALID_PARAMETER;
             }
-            bus_.hostWrite(buffer, count, bus_.hostRate());
+            const std::uint32_t rate = bus_.hostRate();
+            bus_.hostWrite(buffer, count, rate);
             *written = count;
+            bus_.clock().sleepUntilUs(bus_.hostWireFreeUs() -
+                                      SimulatedBus::wireTimeUs(kTxBufferBytes, rate));
             return FT_OK;
         });
     }
     FtStatus close() override {
-        if (closed_) {
+        if (closed_.exchange(true)) {
             return FT_INVALID_HANDLE;
         }
-        closed_ = true;
         const bool ok = bus_.adapterCall();
         bus_.releaseAdapter();
         return ok ? FT_OK : FT_IO_ERROR;
     }
 
-  private:
+private:
     template <typename F>
     FtStatus call(F&& body) {
         if (closed_) {
@@ -117,8 +123,9 @@ class SimFtDevice final : public FtDevice {
     }
 
     SimulatedBus& bus_;
-    std::uint32_t readTimeoutMs_ = 0;
-    bool closed_ = false;
+    // Atomic: the link is used from the GUI thread and from worker threads.
+    std::atomic<std::uint32_t> readTimeoutMs_{0};
+    std::atomic<bool> closed_{false};
 };
 
 }  // namespace

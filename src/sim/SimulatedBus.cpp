@@ -15,8 +15,8 @@ constexpr std::uint8_t kNoiseByte = 0x55;
 // on the wire meanwhile.
 constexpr std::int64_t kMaxWaitStepUs = 1000;
 
-std::int64_t byteTimeUs(std::uint32_t rateBps) {
-    return (static_cast<std::int64_t>(kBitsPerByte) * 1000000 + rateBps - 1) / rateBps;
+std::int64_t wireUs(std::size_t bytes, std::uint32_t rateBps) {
+    return rateBps == 0 ? 0 : static_cast<std::int64_t>(bytes) * kBitsPerByte * 1000000 / rateBps;
 }
 
 }  // namespace
@@ -77,7 +77,14 @@ bool SimulatedBus::rateMatches(std::uint32_t rateBps, std::uint8_t code) {
 
 void SimulatedBus::setHostRate(std::uint32_t rateBps) {
     std::lock_guard lock(mutex_);
-    settleLocked(clock_.nowUs());
+    const std::int64_t now = clock_.nowUs();
+    settleLocked(now);
+    if (rateBps != hostRate_) {
+        // Bytes still on the wire now reach a receiver at the wrong rate: they are lost.
+        // Bytes already received (only waiting for the USB transfer) stay.
+        std::erase_if(inbound_,
+                      [now](const InByte& b) { return b.arrivalUs - kUsbLatencyUs > now; });
+    }
     hostRate_ = rateBps;
 }
 
@@ -95,9 +102,8 @@ void SimulatedBus::hostWrite(const std::uint8_t* bytes, std::size_t count, std::
         return;
     }
     sortDevicesLocked();  // devices hear (and answer a broadcast) in ascending ID order
-    const std::int64_t byteUs = byteTimeUs(rateBps);
     const std::int64_t start = std::max(now, hostWireFreeUs_);
-    hostWireFreeUs_ = start + static_cast<std::int64_t>(count) * byteUs;
+    hostWireFreeUs_ = start + wireUs(count, rateBps);
 
     SimTraffic entry;
     entry.direction = SimTraffic::HostToBus;
@@ -108,7 +114,7 @@ void SimulatedBus::hostWrite(const std::uint8_t* bytes, std::size_t count, std::
     recordLocked(std::move(entry));
 
     for (std::size_t i = 0; i < count; ++i) {
-        const std::int64_t at = start + static_cast<std::int64_t>(i + 1) * byteUs;
+        const std::int64_t at = start + wireUs(i + 1, rateBps);
         for (SimulatedDevice* device : byId_) {
             device->settleLocked(at);
             if (rateMatches(rateBps, device->listenCode())) {
@@ -118,6 +124,15 @@ void SimulatedBus::hostWrite(const std::uint8_t* bytes, std::size_t count, std::
             }
         }
     }
+}
+
+std::int64_t SimulatedBus::hostWireFreeUs() const {
+    std::lock_guard lock(mutex_);
+    return hostWireFreeUs_;
+}
+
+std::int64_t SimulatedBus::wireTimeUs(std::size_t bytes, std::uint32_t rateBps) {
+    return wireUs(bytes, rateBps);
 }
 
 std::size_t SimulatedBus::hostRead(std::uint8_t* out, std::size_t max) {
@@ -330,16 +345,14 @@ void SimulatedBus::sendReplyLocked(SimulatedDevice& device, int deviceId, std::i
         bytes.insert(bytes.begin(), static_cast<std::size_t>(f.noiseBytes), kNoiseByte);
     }
     const std::uint32_t rate = rateOf(code);
-    const std::int64_t byteUs = byteTimeUs(rate);
     const std::int64_t start = std::max(readyUs + f.extraDelayUs, replyWireFreeUs_);
-    const std::int64_t end = start + static_cast<std::int64_t>(bytes.size()) * byteUs;
-    replyWireFreeUs_ = end + byteUs;  // one idle byte time between replies
+    const std::int64_t end = start + wireUs(bytes.size(), rate);
+    replyWireFreeUs_ = end + wireUs(1, rate);  // one idle byte time between replies
 
     const bool heard = rateMatches(hostRate_, code);
     if (heard) {
         for (std::size_t i = 0; i < bytes.size(); ++i) {
-            const InByte in{start + static_cast<std::int64_t>(i + 1) * byteUs + kUsbLatencyUs,
-                            bytes[i]};
+            const InByte in{start + wireUs(i + 1, rate) + kUsbLatencyUs, bytes[i]};
             auto at =
                 std::upper_bound(inbound_.begin(), inbound_.end(), in.arrivalUs,
                                  [](std::int64_t t, const InByte& b) { return t < b.arrivalUs; });

@@ -34,7 +34,7 @@
 namespace mvx {
 
 class SimulatedBus {
-  public:
+public:
     // Builds the devices of `description`. The clock must outlive the bus.
     SimulatedBus(const BusDescription& description, Clock& clock);
     ~SimulatedBus();
@@ -67,6 +67,10 @@ class SimulatedBus {
     std::uint32_t hostRate() const;
     // Puts bytes on the wire at `rateBps` (which becomes the host rate) from now on.
     void hostWrite(const std::uint8_t* bytes, std::size_t count, std::uint32_t rateBps);
+    // Clock time at which the host's bytes written so far have all left the wire.
+    std::int64_t hostWireFreeUs() const;
+    // Wire time of `bytes` bytes at `rateBps` (10 bit times each), in microseconds.
+    static std::int64_t wireTimeUs(std::size_t bytes, std::uint32_t rateBps);
     // Takes up to `max` bytes that have reached the host by now; never waits.
     std::size_t hostRead(std::uint8_t* out, std::size_t max);
     // Waits until `count` bytes have arrived or `timeoutUs` ran out (whichever comes first)
@@ -106,10 +110,11 @@ class SimulatedBus {
     static constexpr std::uint8_t kLoaderCode = 34;
     static constexpr std::int64_t kLoaderEntryDelayUs = 200000;
     static constexpr std::int64_t kLoaderGapUs = 30000;
+    static constexpr std::int64_t kLoaderIdleUs = 30000000;
     static constexpr std::int64_t kPacketGapUs = 10000;
     static constexpr std::size_t kTrafficLimit = 100000;
 
-  private:
+private:
     friend class SimulatedDevice;
 
     struct InByte {

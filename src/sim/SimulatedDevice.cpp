@@ -298,13 +298,16 @@ void SimulatedDevice::settleLocked(std::int64_t nowUs) {
     if (loaderStartUs_ >= 0 && nowUs >= loaderStartUs_) {
         inLoader_ = true;
         loaderState_ = LoaderState::WaitCr;
+        lastLoaderByteUs_ = loaderStartUs_;
         loaderStartUs_ = -1;
-        lastLoaderByteUs_ = -1;
         rx_.clear();
     }
-    if (inLoader_ && loaderState_ == LoaderState::Receiving &&
+    if (inLoader_ && loaderState_ == LoaderState::Receiving && !image_.empty() &&
         nowUs >= lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs) {
         finishImage(lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs);
+    }
+    if (inLoader_ && nowUs >= lastLoaderByteUs_ + SimulatedBus::kLoaderIdleUs) {
+        leaveLoader();  // the loader's watchdog: an abandoned dialogue does not hang the bus
     }
 }
 
@@ -312,8 +315,11 @@ std::int64_t SimulatedDevice::nextTimerLocked() const {
     if (loaderStartUs_ >= 0) {
         return loaderStartUs_;
     }
-    if (inLoader_ && loaderState_ == LoaderState::Receiving) {
+    if (inLoader_ && loaderState_ == LoaderState::Receiving && !image_.empty()) {
         return lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs;
+    }
+    if (inLoader_) {
+        return lastLoaderByteUs_ + SimulatedBus::kLoaderIdleUs;
     }
     return -1;
 }
@@ -535,7 +541,7 @@ void SimulatedDevice::applyKeyedWrite(std::int64_t timeUs, int address, int valu
 }
 
 void SimulatedDevice::hearLoaderByte(std::int64_t timeUs, std::uint8_t value) {
-    if (loaderState_ == LoaderState::Receiving &&
+    if (loaderState_ == LoaderState::Receiving && !image_.empty() &&
         timeUs - lastLoaderByteUs_ > SimulatedBus::kLoaderGapUs) {
         finishImage(lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs);
     }

@@ -28,6 +28,9 @@
 // - A keyed write of 10 to register 45 puts a device on stand-by: while any device of the bus
 //   is in its loader it hears nothing; when that loader is left (0x41, 0x47) it clears
 //   register 45 and hears the host again.
+// - A loader that hears nothing for 30 s gives up and returns to normal operation (old
+//   firmware unless an image was accepted), so an abandoned download does not hang the bus.
+// - Packet bytes more than 10 ms apart do not belong to one packet: a fragment is dropped.
 #pragma once
 
 #include <array>
@@ -49,7 +52,7 @@ enum class SimDeviceMode {
 };
 
 class SimulatedDevice {
-  public:
+public:
     // Register access for tests and tools; the live registers are brought up to the clock's
     // present time first. Addresses 0-49 and 250 exist; others read as 0.
     std::uint8_t reg(int address);
@@ -75,7 +78,7 @@ class SimulatedDevice {
     SimulatedDevice(const SimulatedDevice&) = delete;
     SimulatedDevice& operator=(const SimulatedDevice&) = delete;
 
-  private:
+private:
     friend class SimulatedBus;
     SimulatedDevice(SimulatedBus& bus, const SimDeviceSpec& spec);
 

@@ -255,6 +255,9 @@ void FakeBus::packet(const std::vector<std::uint8_t>& bytes) {
         return;
     }
     const std::uint8_t instruction = bytes[4];
+    if (id == 254 && instruction == 1 && rate_ == noiseRate) {
+        rx_.insert(rx_.end(), noise.begin(), noise.end());
+    }
     const std::vector<std::uint8_t> params(bytes.begin() + 5, bytes.end() - 1);
     for (FakeDevice& d : devices) {
         const bool mine = d.id == id || id == 254;

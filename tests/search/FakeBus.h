@@ -60,6 +60,10 @@ public:
     // When set, consulted before every driver call of the open adapter (by name, e.g.
     // "setBaudRate", "read", "write"); returning true makes the call fail.
     std::function<bool(const std::string& call)> fail;
+    // Bytes that arrive after every broadcast ping at this rate, before the answers (noise,
+    // collided packets).
+    std::uint32_t noiseRate = 0;
+    std::vector<std::uint8_t> noise;
 
     FakeDevice* device(int code, int id);
     // Writes at `rate` (0: any) whose first byte is `first` (-1: any).

@@ -171,6 +171,25 @@ TEST_F(SearchEngineTest, StopAfterASilentBroadcastEndsBeforeTheNextCode) {
     EXPECT_EQ(registry_.searching.load(), 0);
 }
 
+TEST_F(SearchEngineTest, CorruptPacketsDuringTheAnswerCountAreSkipped) {
+    bus_.devices = {makeDevice(1, 3, 12)};
+    // At code 1 a packet with a wrong checksum comes before the device's answer; at code 34
+    // only one with bad header bytes comes: nothing answered there.
+    bus_.noiseRate = 1000000;
+    bus_.noise = hexBytes("FF FF 09 02 00 00");
+    ASSERT_EQ(engine_.search(QuickSearch), 100);
+    EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 3}}));
+
+    bus_.noiseRate = 57142;
+    bus_.noise = hexBytes("00 11 22 33");
+    bus_.log.clear();
+    ASSERT_EQ(engine_.search(QuickSearch), 100);
+    EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 3}}));
+    for (const auto& w : bus_.log) {
+        EXPECT_TRUE(w.rate != 57142 || w.bytes == kBroadcastPing);  // no walk at code 34
+    }
+}
+
 TEST_F(SearchEngineTest, LevelZeroDeviceIsRecordedAsUnknownWithoutRecord) {
     bus_.devices = {makeDevice(1, 4, 12, 7, 0)};
     ASSERT_EQ(engine_.search(QuickSearch), 100);

@@ -1,0 +1,158 @@
+// Bus descriptions (built-in and JSON files) and the firmware file writer.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "drivers/Clock.h"
+#include "sim/FirmwareFileWriter.h"
+#include "sim/SimulatedBus.h"
+
+namespace mvx {
+namespace {
+
+TEST(BusDescriptionTest, DefaultBusShowsEveryKindOfDevice) {
+    const BusDescription d = SimulatedBus::defaultBus();
+    int atCode1 = 0;
+    bool model106 = false, sensorAt34 = false, level1At34 = false, level0 = false, slow = false;
+    for (const auto& s : d.devices) {
+        atCode1 += s.code == 1 ? 1 : 0;
+        model106 |= s.model == 106;
+        sensorAt34 |= s.model == 13 && s.code == 34;
+        level1At34 |= s.model != 13 && s.code == 34 && s.returnLevel == 1;
+        level0 |= s.returnLevel == 0;
+        slow |= s.code == 207;
+    }
+    EXPECT_GE(atCode1, 3);
+    EXPECT_TRUE(model106 && sensorAt34 && level1At34 && level0 && slow);
+
+    VirtualClock clock;
+    SimulatedBus bus(d, clock);
+    SimulatedDevice* pw = nullptr;
+    for (std::size_t i = 0; i < bus.deviceCount(); ++i) {
+        if (bus.device(i).model() == 106) {
+            pw = &bus.device(i);
+        }
+    }
+    ASSERT_NE(pw, nullptr);
+    EXPECT_EQ(pw->reg16(8), 4095);
+    EXPECT_EQ(pw->reg(17), 36);
+    EXPECT_EQ(pw->reg(18), 36);
+    EXPECT_EQ(pw->reg(13), 240);
+}
+
+TEST(BusDescriptionTest, ParsesAGoodDescription) {
+    BusDescription d;
+    std::string error;
+    ASSERT_TRUE(SimulatedBus::parseDescription(R"({
+        "adapter": "Bench bus",
+        "devices": [
+            {"id": 5, "baud": 3, "model": 12, "version": 9, "returnLevel": 1,
+             "returnDelay": 0, "position": 100, "registers": {"17": 4, "32": 300}},
+            {"id": 6, "baud": 3, "model": 999}
+        ]})",
+                                               d, error))
+        << error;
+    EXPECT_EQ(d.adapterName, "Bench bus");
+    ASSERT_EQ(d.devices.size(), 2u);
+    EXPECT_EQ(d.devices[0].id, 5);
+    EXPECT_EQ(d.devices[0].code, 3);
+    EXPECT_EQ(d.devices[0].returnLevel, 1);
+    EXPECT_EQ(d.devices[1].version, 30);
+    EXPECT_EQ(d.devices[1].returnLevel, 2);
+
+    VirtualClock clock;
+    SimulatedBus bus(d, clock);
+    SimulatedDevice* dev = bus.find(3, 5);
+    ASSERT_NE(dev, nullptr);
+    EXPECT_EQ(dev->reg(17), 4);
+    EXPECT_EQ(dev->reg16(32), 300);
+    EXPECT_EQ(dev->reg16(36), 100);
+    EXPECT_EQ(dev->reg(2), 9);
+    EXPECT_EQ(dev->reg(5), 0);
+    EXPECT_EQ(bus.adapterName(), "Bench bus");
+}
+
+TEST(BusDescriptionTest, SampleFileLoads) {
+    BusDescription d;
+    std::string error;
+    ASSERT_TRUE(SimulatedBus::loadDescription(MVX_SOURCE_DIR "/samples/sim-bus.json", d, error))
+        << error;
+    EXPECT_EQ(d.devices.size(), SimulatedBus::defaultBus().devices.size());
+}
+
+TEST(BusDescriptionTest, BadDescriptionsSayWhatIsWrong) {
+    const struct {
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {"{\"devices\": [", "not valid JSON"},
+        {"[]", "top level must be an object"},
+        {"{}", "\"devices\" must be an array"},
+        {"{\"devices\": [], \"speed\": 1}", "unknown key \"speed\""},
+        {"{\"devices\": [{\"id\": 300, \"baud\": 1, \"model\": 12}]}",
+         "devices[0]: \"id\" is 300, outside 0-253"},
+        {"{\"devices\": [{\"baud\": 1, \"model\": 12}]}", "devices[0]: \"id\" is missing"},
+        {"{\"devices\": [{\"id\": 1, \"baud\": \"1\", \"model\": 12}]}",
+         "\"baud\" must be an integer"},
+        {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12, \"colour\": 1}]}",
+         "devices[0]: unknown key \"colour\""},
+        {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12, \"registers\": {\"60\": 1}}]}",
+         "register address \"60\""},
+        {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12}, "
+         "{\"id\": 1, \"baud\": 1, \"model\": 28}]}",
+         "devices[1]: another device already has baud 1 and id 1"},
+    };
+    for (const auto& c : cases) {
+        BusDescription d = SimulatedBus::defaultBus();
+        std::string error;
+        EXPECT_FALSE(SimulatedBus::parseDescription(c.text, d, error)) << c.text;
+        EXPECT_NE(error.find(c.message), std::string::npos) << "error was: " << error;
+        EXPECT_EQ(d.devices.size(), SimulatedBus::defaultBus().devices.size())
+            << "left untouched on failure";
+    }
+    BusDescription d;
+    std::string error;
+    EXPECT_FALSE(SimulatedBus::loadDescription("/nonexistent/bus.json", d, error));
+    EXPECT_NE(error.find("cannot open"), std::string::npos);
+}
+
+TEST(FirmwareFileWriterTest, FileLayoutAndScrambling) {
+    const std::vector<std::uint8_t> file = encodeFirmwareFile(12, 0xFF, {0x41, 0x42});
+    const std::vector<std::uint8_t> expected = {0x11, 0x33, 0x55, 0x77, 0x99, 0x01,
+                                                0x0C, 0x00, 0xFF, 0x48, 0x48};
+    EXPECT_EQ(file, expected);
+    // Byte 256 of the image sits at offset 265, scrambled with 0x09 again.
+    std::vector<std::uint8_t> image(300, 0);
+    EXPECT_EQ(encodeFirmwareFile(1, 1, image)[265], 0x09);
+}
+
+TEST(FirmwareFileWriterTest, ImagesCarryModelAndVersion) {
+    const auto image = makeSimFirmwareImage(28, 31, 100);
+    EXPECT_EQ(image.size(), 100u);
+    EXPECT_EQ(simImageVersion(image, 28), 31);
+    EXPECT_EQ(simImageVersion(image, 12), -1);
+    EXPECT_EQ(simImageVersion({0x41, 0x42}, 28), -1);
+    EXPECT_EQ(makeSimFirmwareImage(28, 31, 100), image) << "deterministic";
+}
+
+TEST(FirmwareFileWriterTest, SampleFileMatchesTheGenerator) {
+    std::ifstream in(MVX_SOURCE_DIR "/samples/MQ-35_v31.mvx", std::ios::binary);
+    ASSERT_TRUE(in);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes, encodeFirmwareFile(28, 31, makeSimFirmwareImage(28, 31, 4096)));
+}
+
+TEST(FirmwareFileWriterTest, WriteFailsClearly) {
+    std::string error;
+    EXPECT_FALSE(writeFirmwareFile("/nonexistent/dir/x.mvx", 28, 1, {1, 2}, error));
+    EXPECT_NE(error.find("cannot create"), std::string::npos);
+    EXPECT_FALSE(
+        writeFirmwareFile("/tmp/never.mvx", 28, 1, std::vector<std::uint8_t>(65527), error));
+    EXPECT_NE(error.find("too large"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace mvx
