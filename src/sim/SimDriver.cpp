@@ -1,5 +1,6 @@
 #include "sim/SimDriver.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace mvx {
@@ -101,10 +102,9 @@ public:
         });
     }
     FtStatus close() override {
-        if (closed_) {
+        if (closed_.exchange(true)) {
             return FT_INVALID_HANDLE;
         }
-        closed_ = true;
         const bool ok = bus_.adapterCall();
         bus_.releaseAdapter();
         return ok ? FT_OK : FT_IO_ERROR;
@@ -123,8 +123,9 @@ private:
     }
 
     SimulatedBus& bus_;
-    std::uint32_t readTimeoutMs_ = 0;
-    bool closed_ = false;
+    // Atomic: the link is used from the GUI thread and from worker threads.
+    std::atomic<std::uint32_t> readTimeoutMs_{0};
+    std::atomic<bool> closed_{false};
 };
 
 }  // namespace

@@ -1,6 +1,10 @@
 // The driver backend over a SimulatedBus: lists one adapter (the bus's adapter name) and opens
 // a handle whose reads and writes are the host side of the bus. Every call counts toward the
 // bus's adapter-failure fault. The bus must outlive the driver and its handles.
+//
+// A handle's write puts the bytes on the wire and returns once at most 128 of them (the
+// adapter's transmit buffer) still wait to go out, so long writes take their wire time; its
+// read waits on the bus's clock until the bytes arrived or the read timeout ran out.
 #pragma once
 
 #include "drivers/FtDriver.h"

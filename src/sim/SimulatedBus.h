@@ -110,6 +110,7 @@ public:
     static constexpr std::uint8_t kLoaderCode = 34;
     static constexpr std::int64_t kLoaderEntryDelayUs = 200000;
     static constexpr std::int64_t kLoaderGapUs = 30000;
+    static constexpr std::int64_t kLoaderIdleUs = 30000000;
     static constexpr std::int64_t kPacketGapUs = 10000;
     static constexpr std::size_t kTrafficLimit = 100000;
 

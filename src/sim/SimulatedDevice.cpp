@@ -298,13 +298,16 @@ void SimulatedDevice::settleLocked(std::int64_t nowUs) {
     if (loaderStartUs_ >= 0 && nowUs >= loaderStartUs_) {
         inLoader_ = true;
         loaderState_ = LoaderState::WaitCr;
+        lastLoaderByteUs_ = loaderStartUs_;
         loaderStartUs_ = -1;
-        lastLoaderByteUs_ = -1;
         rx_.clear();
     }
     if (inLoader_ && loaderState_ == LoaderState::Receiving && !image_.empty() &&
         nowUs >= lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs) {
         finishImage(lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs);
+    }
+    if (inLoader_ && nowUs >= lastLoaderByteUs_ + SimulatedBus::kLoaderIdleUs) {
+        leaveLoader();  // the loader's watchdog: an abandoned dialogue does not hang the bus
     }
 }
 
@@ -314,6 +317,9 @@ std::int64_t SimulatedDevice::nextTimerLocked() const {
     }
     if (inLoader_ && loaderState_ == LoaderState::Receiving && !image_.empty()) {
         return lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs;
+    }
+    if (inLoader_) {
+        return lastLoaderByteUs_ + SimulatedBus::kLoaderIdleUs;
     }
     return -1;
 }

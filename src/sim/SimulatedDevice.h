@@ -28,6 +28,9 @@
 // - A keyed write of 10 to register 45 puts a device on stand-by: while any device of the bus
 //   is in its loader it hears nothing; when that loader is left (0x41, 0x47) it clears
 //   register 45 and hears the host again.
+// - A loader that hears nothing for 30 s gives up and returns to normal operation (old
+//   firmware unless an image was accepted), so an abandoned download does not hang the bus.
+// - Packet bytes more than 10 ms apart do not belong to one packet: a fragment is dropped.
 #pragma once
 
 #include <array>

@@ -157,6 +157,21 @@ TEST_F(SimLoaderTest, LeavingWithoutAnImageChangesNothing) {
     EXPECT_EQ(dev(1, 1).reg(2), 30);
 }
 
+TEST_F(SimLoaderTest, AbandonedLoaderGivesUpAfterThirtySeconds) {
+    send(keyedBytes(2, 45, 10));
+    readBack(2, 45);
+    enterLoader(1, 1);
+    send({0x0D});
+    clock.sleepMs(29000);
+    EXPECT_EQ(dev(34, 1).mode(), SimDeviceMode::Loader);
+    clock.sleepMs(1100);  // 30 s after the 0x0D
+    ASSERT_NE(bus->find(1, 1), nullptr);
+    EXPECT_EQ(dev(1, 1).mode(), SimDeviceMode::Normal);
+    setCode(1);
+    EXPECT_EQ(ping(1), statusBytes(1, 0));
+    EXPECT_EQ(ping(2), statusBytes(2, 0)) << "stand-by ends with the loader";
+}
+
 TEST_F(SimLoaderTest, SuccessIsRecordedAtTheLoaderRate) {
     enterLoader(1, 1);
     bus->clearTraffic();
