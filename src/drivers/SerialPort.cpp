@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -177,6 +178,7 @@ FtStatus SerialPort::setBaudRate(std::uint32_t bitsPerSecond) {
     }
     const int e = tty::setRate(fd_, bitsPerSecond);
     if (e == 0) {
+        rateBps_.store(bitsPerSecond, std::memory_order_relaxed);
         return FT_OK;
     }
     return e == EINVAL ? FT_INVALID_BAUD_RATE : statusOf(e);
@@ -261,6 +263,25 @@ FtStatus SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::uint32
     return FT_OK;
 }
 
+void SerialPort::paceWrite(std::uint32_t bytes) {
+    const std::uint32_t rate = rateBps_.load(std::memory_order_relaxed);
+    if (rate == 0 || bytes == 0) {
+        return;  // no rate set yet: nothing to pace by
+    }
+    // 10 bit times per byte on the wire (start, 8 data, stop).
+    auto wireUs = [rate](std::uint64_t n) {
+        return static_cast<std::int64_t>(n * 10u * 1'000'000u / rate);
+    };
+    const std::int64_t now = clock_.nowUs();
+    const std::int64_t start = std::max(now, wireFreeUs_.load(std::memory_order_relaxed));
+    const std::int64_t freeAt = start + wireUs(bytes);
+    wireFreeUs_.store(freeAt, std::memory_order_relaxed);
+    const std::int64_t returnAt = freeAt - wireUs(kWriteAheadBytes);
+    if (returnAt > now) {
+        clock_.sleepUntilUs(returnAt);
+    }
+}
+
 FtStatus SerialPort::write(const std::uint8_t* buffer, std::uint32_t count,
                            std::uint32_t* written) {
     if (written == nullptr || (buffer == nullptr && count > 0)) {
@@ -306,6 +327,7 @@ FtStatus SerialPort::write(const std::uint8_t* buffer, std::uint32_t count,
         }
     }
     *written = done;
+    paceWrite(done);
     return FT_OK;
 }
 

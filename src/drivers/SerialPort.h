@@ -47,9 +47,14 @@ public:
     FtStatus purge(std::uint32_t mask) override;
     FtStatus getQueueStatus(std::uint32_t* rxBytes) override;
     FtStatus read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* received) override;
+    // Returns once at most kWriteAheadBytes of what was written still wait to go out on the
+    // wire, as a USB adapter's write does: the kernel takes whole kilobytes at once, and callers
+    // time their waits (a reply expected 300 ms after an image) from the end of the write.
     FtStatus write(const std::uint8_t* buffer, std::uint32_t count,
                    std::uint32_t* written) override;
     FtStatus close() override;
+
+    static constexpr std::uint32_t kWriteAheadBytes = 128;
 
     const std::string& path() const { return path_; }
 
@@ -58,6 +63,8 @@ private:
 
     // Status for a failed call: a vanished device is FT_IO_ERROR, anything else a plain failure.
     static FtStatus statusOf(int error);
+    // Waits until at most kWriteAheadBytes of the bytes written are still on their way.
+    void paceWrite(std::uint32_t bytes);
 
     int fd_;
     std::string path_;
@@ -66,6 +73,10 @@ private:
     Clock& clock_;
     std::atomic<std::uint32_t> readTimeoutMs_{0};
     std::atomic<std::uint32_t> writeTimeoutMs_{0};
+    // Pacing of writes (see write()): the rate last set, 0 before the first setBaudRate, and
+    // the clock time at which the bytes written so far will have left the wire.
+    std::atomic<std::uint32_t> rateBps_{0};
+    std::atomic<std::int64_t> wireFreeUs_{0};
 };
 
 // A driver over one tty path, e.g. the command line's --port. It lists the port when the path

@@ -174,6 +174,32 @@ TEST_F(SerialPortTest, ReadDeadlineComesFromTheClock) {
     EXPECT_EQ(got, 0u);
 }
 
+TEST_F(SerialPortTest, WritesReturnWhenAllButTheWriteAheadIsOnTheWire) {
+    // The kernel swallows a whole image at once; the write must still take its wire time,
+    // or a wait timed from the end of the write (the loader's 300 ms) runs out too early.
+    VirtualClock clock;
+    FtHandle paced;
+    port.reset();
+    SerialPortOptions options;
+    options.clock = &clock;
+    ASSERT_EQ(SerialPort::open(pty.slavePath(), &paced, options), FT_OK);
+
+    const Bytes ping = hexBytes("FF FF 01 02 01 FB");
+    std::uint32_t written = 0;
+    ASSERT_EQ(paced->write(ping.data(), ping.size(), &written), FT_OK);
+    EXPECT_EQ(clock.nowUs(), 0) << "no rate set yet: nothing to pace by";
+
+    ASSERT_EQ(paced->setBaudRate(57142), FT_OK);
+    ASSERT_EQ(paced->write(ping.data(), ping.size(), &written), FT_OK);
+    EXPECT_EQ(clock.nowUs(), 0) << "a packet fits in the write-ahead";
+
+    const Bytes image(1000, 0x5A);
+    ASSERT_EQ(paced->write(image.data(), image.size(), &written), FT_OK);
+    ASSERT_EQ(written, image.size());
+    // 1006 bytes at 10 bit times each, less the 128 bytes still allowed on their way.
+    EXPECT_EQ(clock.nowUs(), 1006 * 10'000'000LL / 57142 - 128 * 10'000'000LL / 57142);
+}
+
 TEST_F(SerialPortTest, AStalledWriteComesBackShortAfterTheWriteTimeout) {
     ASSERT_EQ(port->setTimeouts(0, 30), FT_OK);
     const Bytes big(256 * 1024, 0x55);  // more than any tty buffers; nobody reads the master
