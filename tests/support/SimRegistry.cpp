@@ -78,8 +78,10 @@ FtStatus HookedDriver::open(std::uint32_t index, FtHandle* handle) {
     return status;
 }
 
-SimDeviceSpec simSpec(int code, int id, int model, int version, int level) {
+SimDeviceSpec simSpec(int code, int id, int model, int version, int level,
+                      std::map<int, int> registers) {
     SimDeviceSpec spec;
+    spec.registers = std::move(registers);
     spec.code = static_cast<std::uint8_t>(code);
     spec.id = static_cast<std::uint8_t>(id);
     spec.model = static_cast<std::uint16_t>(model);

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,8 +46,10 @@ public:
     FtStatus before(const std::string& call) const { return hook ? hook(call) : FT_OK; }
 };
 
-// A device at (code, id) of `model` with firmware `version` and return level `level`.
-SimDeviceSpec simSpec(int code, int id, int model, int version = 30, int level = 2);
+// A device at (code, id) of `model` with firmware `version`, return level `level` and
+// control-table overrides (address -> value, 16-bit at the low address).
+SimDeviceSpec simSpec(int code, int id, int model, int version = 30, int level = 2,
+                      std::map<int, int> registers = {});
 
 class SimRegistryTest : public ::testing::Test {
 protected:
