@@ -1,0 +1,93 @@
+// movantrix-bus-sim: serves a simulated bus on a pseudo-terminal.
+//
+//   movantrix-bus-sim [--bus FILE.json] [--link PATH] [--traffic FILE]
+//
+// Prints the slave's path on the first line of standard output; any program can open it as a
+// serial port. Runs until interrupted (Ctrl+C, SIGTERM, SIGHUP).
+#include <pthread.h>
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "drivers/Clock.h"
+#include "sim/BusDescription.h"
+#include "sim/PtyBusServer.h"
+#include "sim/SimulatedBus.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"Serves a simulated Movantrix bus on a pseudo-terminal.", "movantrix-bus-sim"};
+    std::string busFile;
+    std::string linkPath;
+    std::string trafficFile;
+    app.add_option("--bus", busFile, "bus description (JSON); default: the built-in bus")
+        ->check(CLI::ExistingFile);
+    app.add_option("--link", linkPath, "also make a symbolic link to the slave here");
+    app.add_option("--traffic", trafficFile, "write the traffic record to this file at the end");
+    CLI11_PARSE(app, argc, argv);
+
+    mvx::BusDescription description = mvx::SimulatedBus::defaultBus();
+    if (!busFile.empty()) {
+        std::string error;
+        if (!mvx::SimulatedBus::loadDescription(busFile, description, error)) {
+            std::cerr << "movantrix-bus-sim: " << error << '\n';
+            return 1;
+        }
+    }
+
+    // Signals are taken by sigwait below, in this thread only.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) {
+        sigaddset(&signals, s);
+    }
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    mvx::SystemClock clock;
+    mvx::SimulatedBus bus(description, clock);
+    mvx::SimulatedBusWire wire(bus);
+    mvx::PtyBusServer server(wire);
+    std::string error;
+    if (!server.start(linkPath, &error)) {
+        std::cerr << "movantrix-bus-sim: " << error << '\n';
+        return 1;
+    }
+    const std::int64_t originUs = clock.nowUs();
+    std::cout << server.slavePath() << std::endl;
+    std::cerr << "Serving \"" << description.adapterName << "\" with " << description.devices.size()
+              << " device(s) on " << server.slavePath();
+    if (!linkPath.empty()) {
+        std::cerr << " (" << linkPath << ")";
+    }
+    std::cerr << "; Ctrl+C ends." << std::endl;
+
+    std::atomic<bool> served{true};
+    std::thread serving([&] {
+        served = server.run();
+        kill(getpid(), SIGUSR1);  // wakes the sigwait below
+    });
+    int signal = 0;
+    sigwait(&signals, &signal);
+    server.requestStop();
+    serving.join();
+
+    int status = 0;
+    if (!served) {
+        std::cerr << "movantrix-bus-sim: the pseudo-terminal failed\n";
+        status = 1;
+    }
+    if (!trafficFile.empty()) {
+        std::ofstream out(trafficFile);
+        mvx::writeTrafficRecord(out, bus.traffic(), originUs);
+        if (!out) {
+            std::cerr << "movantrix-bus-sim: cannot write " << trafficFile << '\n';
+            status = 1;
+        }
+    }
+    return status;
+}

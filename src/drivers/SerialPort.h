@@ -1,0 +1,89 @@
+// The Linux serial-port backend: an adapter that the kernel already serves as a tty
+// (/dev/ttyUSB*, /dev/ttyACM*, /dev/serial/by-id/*, or any other tty such as a pseudo-terminal)
+// driven through the FtDevice interface.
+//
+// What a tty cannot do is accepted as a no-op: the CBUS bit mode and the USB transfer sizes.
+// The latency timer goes to the serial driver's sysfs attribute when there is one.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "drivers/Clock.h"
+#include "drivers/FtDriver.h"
+
+namespace mvx {
+
+struct SerialPortOptions {
+    // Time source for read deadlines; nullptr means real time.
+    Clock* clock = nullptr;
+    // Root of sysfs, used to find the latency_timer attribute.
+    std::string sysRoot = "/sys";
+};
+
+class SerialPort final : public FtDevice {
+public:
+    // Opens `path` in raw mode (8N1, no flow control, low latency where supported).
+    // FT_DEVICE_NOT_FOUND when the path does not exist, FT_DEVICE_NOT_OPENED when it cannot be
+    // opened (permission, busy) or is not a tty.
+    static FtStatus open(const std::string& path, FtHandle* handle,
+                         const SerialPortOptions& options = {});
+
+    ~SerialPort() override;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    FtStatus resetDevice() override;
+    FtStatus setDataCharacteristics(std::uint8_t wordLength, std::uint8_t stopBits,
+                                    std::uint8_t parity) override;
+    FtStatus setFlowControl(std::uint16_t flowControl, std::uint8_t xon,
+                            std::uint8_t xoff) override;
+    FtStatus setTimeouts(std::uint32_t readTimeoutMs, std::uint32_t writeTimeoutMs) override;
+    FtStatus setLatencyTimer(std::uint8_t milliseconds) override;
+    FtStatus setUsbParameters(std::uint32_t inTransferSize, std::uint32_t outTransferSize) override;
+    FtStatus setBaudRate(std::uint32_t bitsPerSecond) override;
+    FtStatus setBitMode(std::uint8_t mask, std::uint8_t mode) override;
+    FtStatus purge(std::uint32_t mask) override;
+    FtStatus getQueueStatus(std::uint32_t* rxBytes) override;
+    FtStatus read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* received) override;
+    FtStatus write(const std::uint8_t* buffer, std::uint32_t count,
+                   std::uint32_t* written) override;
+    FtStatus close() override;
+
+    const std::string& path() const { return path_; }
+
+private:
+    SerialPort(int fd, std::string path, const SerialPortOptions& options);
+
+    // Status for a failed call: a vanished device is FT_IO_ERROR, anything else a plain failure.
+    static FtStatus statusOf(int error);
+
+    int fd_;
+    std::string path_;
+    std::string sysRoot_;
+    SystemClock systemClock_;
+    Clock& clock_;
+    std::atomic<std::uint32_t> readTimeoutMs_{0};
+    std::atomic<std::uint32_t> writeTimeoutMs_{0};
+};
+
+// A driver over one tty path, e.g. the command line's --port. It lists the port when the path
+// exists and opens it as a SerialPort.
+class SerialPortDriver final : public FtDriver {
+public:
+    // `description` defaults to the tty's name (the path's last component).
+    explicit SerialPortDriver(std::string path, std::string description = {},
+                              SerialPortOptions options = {});
+
+    FtStatus listNumber(std::uint32_t* count) override;
+    FtStatus listDescription(std::uint32_t index, char* buffer, std::size_t size) override;
+    FtStatus open(std::uint32_t index, FtHandle* handle) override;
+
+private:
+    std::string path_;
+    std::string description_;
+    SerialPortOptions options_;
+};
+
+}  // namespace mvx

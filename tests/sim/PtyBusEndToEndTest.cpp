@@ -1,0 +1,187 @@
+// The whole road over a real pseudo-terminal: adapter link and packets on the serial backend,
+// the pty server, the simulated bus. Runs in real time, so it keeps to few transactions at fast
+// rates.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "drivers/SerialPort.h"
+#include "link/AdapterLink.h"
+#include "protocol/Transaction.h"
+#include "sim/PtyBusServer.h"
+#include "sim/SimulatedBus.h"
+#include "support/Bytes.h"
+
+extern char** environ;
+
+namespace mvx {
+namespace {
+
+using test::Bytes;
+using test::hexBytes;
+using test::hexString;
+namespace fs = std::filesystem;
+
+BusDescription smallBus() {
+    BusDescription bus;
+    SimDeviceSpec a;  // code 1: 1000000 bps
+    a.id = 1;
+    a.code = 1;
+    a.model = 28;
+    SimDeviceSpec b;  // code 16: 117647 bps, answers pings and reads only
+    b.id = 7;
+    b.code = 16;
+    b.model = 10;
+    b.returnLevel = 1;
+    bus.devices = {a, b};
+    return bus;
+}
+
+class PtyBusEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(server.start("", &error)) << error;
+        serving = std::thread([this] { served = server.run(); });
+        driver = std::make_unique<SerialPortDriver>(server.slavePath());
+        // The link's settling waits run on virtual time; reads wait on the real pty.
+        link = AdapterLink::open(*driver, linkClock, 0, 1);
+        ASSERT_NE(link, nullptr);
+    }
+    void TearDown() override {
+        if (HasFailure()) {
+            std::ostringstream record;  // what went over the wire, to tell what went wrong
+            writeTrafficRecord(record, bus.traffic(), 0);
+            std::cerr << record.str();
+        }
+        link.reset();
+        server.requestStop();
+        serving.join();
+        EXPECT_TRUE(served);
+    }
+
+    SystemClock clock;
+    SimulatedBus bus{smallBus(), clock};
+    SimulatedBusWire wire{bus};
+    PtyBusServer server{wire};
+    std::thread serving;
+    bool served = false;
+    VirtualClock linkClock;
+    std::unique_ptr<SerialPortDriver> driver;
+    std::unique_ptr<AdapterLink> link;
+};
+
+TEST_F(PtyBusEndToEnd, PingReadAndWriteAtOneMegabit) {
+    EXPECT_EQ(ping(*link, 1), 100);
+    EXPECT_EQ(ping(*link, 2), 103);  // nobody there
+
+    std::uint8_t block[3] = {};
+    ASSERT_EQ(readBlock(*link, 1, 0, 3, block), 100);  // model number and firmware version
+    EXPECT_EQ(block[0] | (block[1] << 8), 28);
+
+    EXPECT_EQ(writeByte(*link, 1, 25, 1), 100);  // LED on
+    std::uint8_t led = 0;
+    ASSERT_EQ(readByte(*link, 1, 25, led), 100);
+    EXPECT_EQ(led, 1);
+    EXPECT_EQ(server.lastRate(), 1000000u);
+}
+
+TEST_F(PtyBusEndToEnd, ADeviceAtAnotherRateAnswersOnlyOnceTheHostSwitches) {
+    EXPECT_EQ(ping(*link, 7), 103);
+    ASSERT_EQ(link->setBaudCode(16), 100);
+    EXPECT_EQ(ping(*link, 7), 100);
+    std::uint8_t id = 0;
+    ASSERT_EQ(readByte(*link, 7, 3, id), 100);
+    EXPECT_EQ(id, 7);
+    EXPECT_EQ(ping(*link, 1), 103);  // the 1 Mbit device does not hear 117647 bps
+    ASSERT_EQ(link->setBaudCode(1), 100);
+    EXPECT_EQ(ping(*link, 1), 100);
+
+    // The record shows the replies the host did hear, at the rates it used.
+    int heard = 0;
+    for (const SimTraffic& t : bus.traffic()) {
+        if (t.direction == SimTraffic::BusToHost && t.heardByHost) {
+            ++heard;
+            EXPECT_EQ(t.rateBps, t.deviceId == 7 ? 117647u : 1000000u);
+        }
+    }
+    EXPECT_EQ(heard, 3);
+}
+
+// --- the program --------------------------------------------------------------------------
+
+TEST(BusSimProgram, ServesTheDefaultBusAndWritesTheTrafficRecord) {
+    const fs::path dir = fs::temp_directory_path() / ("mvx-bussim-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string link = (dir / "ttyMVX").string();
+    const std::string traffic = (dir / "traffic.txt").string();
+
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::string program = MVX_BUS_SIM;
+    std::vector<std::string> args = {program, "--link", link, "--traffic", traffic};
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+
+    FILE* stream = fdopen(out[0], "r");
+    char line[256] = {};
+    ASSERT_NE(fgets(line, sizeof line, stream), nullptr);
+    std::string slave(line);
+    while (!slave.empty() && slave.back() == '\n') {
+        slave.pop_back();
+    }
+    EXPECT_EQ(slave.rfind("/dev/pts/", 0), 0u) << slave;
+    EXPECT_EQ(fs::read_symlink(link).string(), slave);
+
+    {
+        FtHandle port;
+        ASSERT_EQ(SerialPort::open(link, &port), FT_OK);
+        ASSERT_EQ(port->setBaudRate(1000000), FT_OK);
+        ASSERT_EQ(port->setTimeouts(500, 0), FT_OK);
+        const Bytes pingOne = hexBytes("FF FF 01 02 01 FB");
+        std::uint32_t n = 0;
+        ASSERT_EQ(port->write(pingOne.data(), 6, &n), FT_OK);
+        Bytes reply(6);
+        ASSERT_EQ(port->read(reply.data(), 6, &n), FT_OK);
+        EXPECT_EQ(hexString(reply), "FF FF 01 02 00 FC");
+    }
+
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    fclose(stream);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+
+    std::ifstream in(traffic);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("host    1000000 bps  FF FF 01 02 01 FB"), std::string::npos)
+        << text.str();
+    EXPECT_NE(text.str().find("id 1    1000000 bps  FF FF 01 02 00 FC"), std::string::npos)
+        << text.str();
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace mvx
