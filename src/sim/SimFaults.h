@@ -13,6 +13,12 @@ struct SimFaults {
     std::int64_t extraDelayUs = 0;  // extra wait before each reply (e.g. past the read timeout)
     int silentAfterPackets = -1;    // after this many packets heard the device goes deaf and
                                     // mute (-1: never); counted per device
+    int answerReads = -1;           // reads answered before the device stops answering reads
+                                    // (-1: all); counted per device
+    bool ignoreWrites = false;      // writes and keyed writes change nothing (replies as usual)
+    std::uint8_t errorBits = 0;     // set in the error byte of every status packet
+    int rejectImages = 0;           // the loader stays silent on this many right images before
+                                    // it accepts one; counted per device
 };
 
 }  // namespace mvx

@@ -435,7 +435,9 @@ void SimulatedDevice::handlePacket(std::int64_t timeUs) {
                     count = length;
                 }
             }
-            if (!broadcast && level >= 1) {
+            const int answerReads = bus_.effectiveFaultsLocked(*this).answerReads;
+            if (!broadcast && level >= 1 && (answerReads < 0 || readsAnswered_ < answerReads)) {
+                ++readsAnswered_;
                 reply(readyUs, myId, error, data.data(), count, myCode);
             }
             return;
@@ -444,7 +446,7 @@ void SimulatedDevice::handlePacket(std::int64_t timeUs) {
             std::uint8_t error = 0;
             if (paramCount < 2) {
                 error = InstructionError;
-            } else {
+            } else if (!bus_.effectiveFaultsLocked(*this).ignoreWrites) {
                 error = applyWrite(params[0], params + 1, paramCount - 1);
             }
             // The reply leaves at the old ID and rate; the move (already stored) applies to
@@ -456,7 +458,7 @@ void SimulatedDevice::handlePacket(std::int64_t timeUs) {
             return;
         }
         case KeyedWrite:
-            if (paramCount == 6 &&
+            if (paramCount == 6 && !bus_.effectiveFaultsLocked(*this).ignoreWrites &&
                 std::equal(kKeyedWriteKey.begin(), kKeyedWriteKey.end(), params + 2)) {
                 applyKeyedWrite(timeUs, params[0], params[1]);
             }
@@ -590,6 +592,11 @@ void SimulatedDevice::finishImage(std::int64_t timeUs) {
         image_.clear();
         return;  // no answer: the host sees no "Success"
     }
+    if (imagesRejected_ < bus_.effectiveFaultsLocked(*this).rejectImages) {
+        ++imagesRejected_;
+        image_.clear();
+        return;  // a rejecting loader stays silent as after a wrong checksum
+    }
     image_.pop_back();
     imageReady_ = true;
     newVersion_ = simImageVersion(image_, model_);
@@ -678,7 +685,7 @@ void SimulatedDevice::reply(std::int64_t readyUs, std::uint8_t id, std::uint8_t 
     bytes.push_back(0xFF);
     bytes.push_back(id);
     bytes.push_back(static_cast<std::uint8_t>(count + 2));
-    bytes.push_back(error);
+    bytes.push_back(static_cast<std::uint8_t>(error | bus_.effectiveFaultsLocked(*this).errorBits));
     for (int i = 0; i < count; ++i) {
         bytes.push_back(data[i]);
     }

@@ -109,6 +109,8 @@ private:
     std::array<std::uint8_t, 256> table_{};
     SimFaults faults_;
     int packetsHeard_ = 0;
+    int readsAnswered_ = 0;
+    int imagesRejected_ = 0;
 
     // Packet receiver.
     std::vector<std::uint8_t> rx_;

@@ -1,42 +1,51 @@
 #include "device/ServoRecord.h"
 
-#include "DeviceFixture.h"
 #include "protocol/Packet.h"
+#include "support/SimRegistry.h"
 
 namespace mvx::test {
 namespace {
 
-class ServoRecordTest : public DeviceTest {
+class ServoRecordTest : public SimRegistryTest {
 protected:
-    ServoRecord& record(DeviceEntry& entry) {
+    // One device of `model` at (1, 3) with these register overrides, registered; its record.
+    ServoRecord& startOne(std::map<int, int> registers = {}, int model = 12, int level = 2) {
+        start({simSpec(1, 3, model, 30, level, std::move(registers))});
+        return record(registerDevice(1, 3));
+    }
+    static ServoRecord& record(DeviceEntry& entry) {
         EXPECT_NE(entry.servoRecord(), nullptr);
         return *entry.servoRecord();
+    }
+    std::vector<Bytes> writes() const {
+        std::vector<Bytes> out;
+        for (const SimTraffic& t : packets(Write)) {
+            out.push_back(params(t));
+        }
+        return out;
     }
 };
 
 TEST_F(ServoRecordTest, BuildLoadsEveryRegister) {
-    auto& dev = addDevice(12, 1, 3, 2);
-    dev.setWord(38, 2047);
-    dev.setWord(40, 1024 + 5);
-    dev.table[46] = 1;
-    dev.table[47] = 2;  // only exactly 1 counts as true
-    ServoRecord& r = record(registerDevice(1, 3));
+    // Turning clockwise in wheel mode at full speed; lock 2 (only exactly 1 counts as true).
+    ServoRecord& r = startOne({{8, 0}, {24, 1}, {32, 2047}, {47, 2}});
     EXPECT_EQ(r.maxPosition(), 1023);
     EXPECT_EQ(r.cwAngleLimit(), 0);
-    EXPECT_EQ(r.ccwAngleLimit(), 1023);
-    EXPECT_EQ(r.wheelMode(), 0);
-    EXPECT_EQ(r.highestLimitTemperature(), 80);
+    EXPECT_EQ(r.ccwAngleLimit(), 0);
+    EXPECT_EQ(r.wheelMode(), 1);
+    EXPECT_EQ(r.highestLimitTemperature(), 70);
     EXPECT_EQ(r.lowestLimitVoltage(), 60);
-    EXPECT_EQ(r.highestLimitVoltage(), 160);
+    EXPECT_EQ(r.highestLimitVoltage(), 140);
     EXPECT_EQ(r.maxTorque(), 1023);
     EXPECT_EQ(r.alarmLed(), 36);
     EXPECT_EQ(r.cwComplianceSlope(), 32);
     EXPECT_EQ(r.goalPosition(), 512);
+    EXPECT_EQ(r.movingSpeed(), -1023);
     EXPECT_EQ(r.punch(), 32);
-    EXPECT_EQ(r.presentVoltage(), 120);
-    EXPECT_EQ(r.presentTemperature(), 35);
+    EXPECT_EQ(r.presentVoltage(), 96);
+    EXPECT_EQ(r.presentTemperature(), 32);
     EXPECT_EQ(r.presentSpeed(), -1023);
-    EXPECT_EQ(r.presentLoad(), -5);
+    EXPECT_EQ(r.presentLoad(), -167);  // 40 + 1023 / 8, clockwise
     EXPECT_EQ(r.moving(), 1);
     EXPECT_EQ(r.lock(), 0);
     EXPECT_EQ(r.alarmLedFlags(), (AlarmFlags{false, true, false, false, true, false, false}));
@@ -49,100 +58,103 @@ TEST_F(ServoRecordTest, DirectionRule) {
     EXPECT_EQ(encodeDirection(-300), 1324);
     EXPECT_EQ(encodeDirection(300), 300);
 
-    auto& dev = addDevice(12, 1, 3, 2);
-    ServoRecord& r = record(registerDevice(1, 3));
+    // In wheel mode the present speed follows the moving speed, direction bit included.
+    ServoRecord& r = startOne({{8, 0}, {24, 1}});
     for (auto [raw, shown] : {std::pair{1024, 0}, {2047, -1023}, {1023, 1023}}) {
-        dev.setWord(38, raw);
+        dev(1, 3).setReg16(32, raw);
+        clock.sleepMs(1);
         ASSERT_EQ(r.load(LoadState), 100);
         EXPECT_EQ(r.presentSpeed(), shown) << raw;
     }
 }
 
 TEST_F(ServoRecordTest, MovingSpeedNegativeIsSentAboveOneThousand) {
-    auto& dev = addDevice(12, 1, 3, 2);
-    ServoRecord& r = record(registerDevice(1, 3));
+    ServoRecord& r = startOne();
     ASSERT_EQ(r.setMovingSpeed(-300), 100);
-    ASSERT_EQ(writes().size(), 1u);
-    EXPECT_EQ(writes()[0].parameters, params({32, 1324 & 0xFF, 1324 >> 8}));
-    EXPECT_EQ(dev.word(32), 1324);
+    EXPECT_EQ(writes(), (std::vector<Bytes>{bytes({32, 1324 & 0xFF, 1324 >> 8})}));
+    EXPECT_EQ(dev(1, 3).reg16(32), 1324);
     EXPECT_EQ(r.movingSpeed(), -300);
     EXPECT_EQ(r.torqueEnable(), 1);
     ASSERT_EQ(r.load(LoadState), 100);
     EXPECT_EQ(r.movingSpeed(), -300);
 }
 
+TEST_F(ServoRecordTest, SettersLandInTheControlTable) {
+    ServoRecord& r = startOne({}, 28);
+    SimulatedDevice& d = dev(1, 3);
+    ASSERT_EQ(r.setGoalPosition(300), 100);
+    EXPECT_EQ(d.reg16(30), 300);
+    EXPECT_EQ(d.reg(24), 1);
+    ASSERT_EQ(r.setHighestLimitTemperature(70), 100);
+    EXPECT_EQ(d.reg(11), 70);
+    ASSERT_EQ(r.setAlarmShutdown(1, 0, 0, 0, 0, 0, 1), 100);
+    EXPECT_EQ(d.reg(18), 65);
+    ASSERT_EQ(r.setCcwAngleLimit(1000), 100);
+    EXPECT_EQ(d.reg16(8), 1000);
+    ASSERT_EQ(r.load(LoadAll), 100);
+    EXPECT_EQ(r.alarmShutdown(), 65);
+    EXPECT_EQ(r.highestLimitTemperature(), 70);
+    EXPECT_EQ(r.goalPosition(), 300);
+}
+
 TEST_F(ServoRecordTest, OperatingModeIsOneFourByteWrite) {
-    auto& dev = addDevice(12, 1, 3, 2);
-    ServoRecord& r = record(registerDevice(1, 3));
+    ServoRecord& r = startOne();
     ASSERT_EQ(r.setOperatingMode(1), 100);
-    ASSERT_EQ(writes().size(), 1u);
-    EXPECT_EQ(writes()[0].parameters, params({6, 0, 0, 0, 0}));
+    EXPECT_EQ(writes(), (std::vector<Bytes>{bytes({6, 0, 0, 0, 0})}));
     EXPECT_EQ(r.wheelMode(), 1);
-    EXPECT_EQ(dev.word(8), 0);
+    EXPECT_EQ(dev(1, 3).reg16(8), 0);
     EXPECT_EQ(r.setOperatingMode(1), 100);  // unchanged: nothing sent
     EXPECT_EQ(writes().size(), 1u);
     ASSERT_EQ(r.setOperatingMode(0), 100);
-    EXPECT_EQ(writes().back().parameters, params({6, 0, 0, 0xFF, 0x03}));
+    EXPECT_EQ(writes().back(), bytes({6, 0, 0, 0xFF, 0x03}));
     EXPECT_EQ(r.ccwAngleLimit(), 1023);
 }
 
 TEST_F(ServoRecordTest, WideModelJointModeUsesFullRange) {
-    auto& dev = addDevice(106, 1, 3, 2);
-    dev.setWord(8, 0);  // wheel
-    ServoRecord& r = record(registerDevice(1, 3));
+    ServoRecord& r = startOne({{8, 0}}, 106);  // wheel
     EXPECT_EQ(r.maxPosition(), 4095);
     ASSERT_EQ(r.wheelMode(), 1);
     ASSERT_EQ(r.setOperatingMode(0), 100);
-    EXPECT_EQ(writes().back().parameters, params({6, 0, 0, 0xFF, 0x0F}));
-    EXPECT_EQ(dev.word(8), 4095);
+    EXPECT_EQ(writes().back(), bytes({6, 0, 0, 0xFF, 0x0F}));
+    EXPECT_EQ(dev(1, 3).reg16(8), 4095);
 }
 
 TEST_F(ServoRecordTest, AngleLimitsRecomputeWheelMode) {
-    auto& dev = addDevice(12, 1, 3, 2);
-    dev.setWord(6, 100);
-    dev.setWord(8, 0);
-    ServoRecord& r = record(registerDevice(1, 3));
+    ServoRecord& r = startOne({{6, 100}, {8, 0}});
     ASSERT_EQ(r.wheelMode(), 0);
     ASSERT_EQ(r.setCwAngleLimit(0), 100);
-    EXPECT_EQ(writes().back().parameters, params({6, 0, 0}));
+    EXPECT_EQ(writes().back(), bytes({6, 0, 0}));
     EXPECT_EQ(r.wheelMode(), 1);
     ASSERT_EQ(r.setCcwAngleLimit(300), 100);
     EXPECT_EQ(r.wheelMode(), 0);
 }
 
 TEST_F(ServoRecordTest, UnchangedValuesSendNothingButAlarmsAlwaysWrite) {
-    auto& dev = addDevice(12, 1, 3, 2);
-    dev.table[24] = 1;
-    ServoRecord& r = record(registerDevice(1, 3));
+    ServoRecord& r = startOne({{24, 1}});
     EXPECT_EQ(r.setTorqueEnable(1), 100);
     EXPECT_EQ(r.setGoalPosition(512), 100);
-    EXPECT_EQ(r.setHighestLimitTemperature(80), 100);
-    EXPECT_TRUE(bus.sent.empty());
+    EXPECT_EQ(r.setHighestLimitTemperature(70), 100);
+    EXPECT_TRUE(hostWrites().empty());
 
     EXPECT_EQ(r.setAlarmLed(0, 1, 0, 0, 1, 0, 0), 100);
     EXPECT_EQ(r.setAlarmLed(0, 1, 0, 0, 1, 0, 0), 100);
     EXPECT_EQ(r.setAlarmShutdown(2, 1, 0, 0, 1, 0, 1), 100);  // 2 is not a set flag
-    ASSERT_EQ(writes().size(), 3u);
-    EXPECT_EQ(writes()[0].parameters, params({17, 36}));
-    EXPECT_EQ(writes()[1].parameters, params({17, 36}));
-    EXPECT_EQ(writes()[2].parameters, params({18, 37}));
+    EXPECT_EQ(writes(), (std::vector<Bytes>{bytes({17, 36}), bytes({17, 36}), bytes({18, 37})}));
 }
 
 TEST_F(ServoRecordTest, TorqueAndLedWriteOneOnlyForExactlyOne) {
-    addDevice(12, 1, 3, 2);
-    ServoRecord& r = record(registerDevice(1, 3));
+    ServoRecord& r = startOne();
     ASSERT_EQ(r.setLed(2), 100);
-    EXPECT_EQ(writes().back().parameters, params({25, 0}));
+    EXPECT_EQ(writes().back(), bytes({25, 0}));
     EXPECT_EQ(r.led(), 2);
     ASSERT_EQ(r.setTorqueEnable(1), 100);
-    EXPECT_EQ(writes().back().parameters, params({24, 1}));
+    EXPECT_EQ(writes().back(), bytes({24, 1}));
 }
 
 TEST_F(ServoRecordTest, SettlingWaitOnlyBelowAddress24) {
-    addDevice(12, 1, 3, 2);
-    ServoRecord& r = record(registerDevice(1, 3));
+    ServoRecord& r = startOne();
     std::int64_t before = clock.nowUs();
-    ASSERT_EQ(r.setHighestLimitTemperature(70), 100);
+    ASSERT_EQ(r.setHighestLimitTemperature(75), 100);
     EXPECT_GE(clock.nowUs() - before, 100'000);
     EXPECT_LT(clock.nowUs() - before, 110'000);
     before = clock.nowUs();
@@ -156,63 +168,61 @@ TEST_F(ServoRecordTest, SettlingWaitOnlyBelowAddress24) {
 }
 
 TEST_F(ServoRecordTest, ResetToDefaultsForSmallModel) {
-    auto& dev = addDevice(12, 1, 3, 2);
-    dev.setWord(8, 0);  // wheel
-    dev.setWord(14, 500);
-    dev.table[12] = 50;
+    start({simSpec(1, 3, 12, 30, 2, {{8, 0}, {14, 500}, {12, 50}, {11, 80}, {13, 160}})});
     DeviceEntry& entry = registerDevice(1, 3);
     ASSERT_EQ(entry.resetToDefaults(), 100);
-    std::vector<std::vector<std::uint8_t>> got;
-    for (const auto& p : writes()) {
-        got.push_back(p.parameters);
-    }
-    EXPECT_EQ(got, (std::vector<std::vector<std::uint8_t>>{
-                       params({6, 0, 0, 0xFF, 0x03}), params({14, 0xFF, 0x03}), params({17, 36}),
-                       params({18, 36}), params({11, 70}), params({13, 140}), params({12, 60})}));
+    EXPECT_EQ(writes(), (std::vector<Bytes>{bytes({6, 0, 0, 0xFF, 0x03}), bytes({14, 0xFF, 0x03}),
+                                            bytes({17, 36}), bytes({18, 36}), bytes({11, 70}),
+                                            bytes({13, 140}), bytes({12, 60})}));
     ServoRecord& r = record(entry);
     EXPECT_EQ(r.wheelMode(), 0);
     EXPECT_EQ(r.highestLimitTemperature(), 70);
     // Matching values are not written again; the alarms are.
-    bus.sent.clear();
+    sim->clearTraffic();
     ASSERT_EQ(entry.resetToDefaults(), 100);
-    ASSERT_EQ(writes().size(), 2u);
+    EXPECT_EQ(writes().size(), 2u);
 }
 
 TEST_F(ServoRecordTest, ResetToDefaultsByModelGroup) {
-    auto& mid = addDevice(28, 1, 4, 2);
-    auto& big = addDevice(64, 1, 5, 2);
-    mid.table[13] = 10;
-    big.table[13] = 10;
-    DeviceEntry& midEntry = registerDevice(1, 4);
-    DeviceEntry& bigEntry = registerDevice(1, 5);
-    ASSERT_EQ(midEntry.resetToDefaults(), 100);
-    ASSERT_EQ(bigEntry.resetToDefaults(), 100);
-    EXPECT_EQ(mid.table[11], 80);
-    EXPECT_EQ(mid.table[13], 190);
-    EXPECT_EQ(big.table[13], 240);
-    EXPECT_EQ(big.table[12], 60);
+    start({simSpec(1, 4, 28, 30, 2, {{11, 90}, {13, 200}}), simSpec(1, 5, 64, 30, 2, {{13, 200}}),
+           simSpec(1, 6, 106, 30, 2, {{8, 0}, {14, 600}, {17, 4}, {18, 4}, {12, 70}})});
+    for (int id : {4, 5, 6}) {
+        ASSERT_EQ(registerDevice(1, id).resetToDefaults(), 100) << id;
+    }
+    EXPECT_EQ(dev(1, 4).reg(11), 80);
+    EXPECT_EQ(dev(1, 4).reg(13), 190);
+    EXPECT_EQ(dev(1, 5).reg(13), 240);
+    EXPECT_EQ(dev(1, 5).reg(12), 60);
+    // The wide model goes back to joint mode over its whole range.
+    SimulatedDevice& wide = dev(1, 6);
+    EXPECT_EQ(wide.reg16(8), 4095);
+    EXPECT_EQ(wide.reg16(14), 1023);
+    EXPECT_EQ(wide.reg(17), 36);
+    EXPECT_EQ(wide.reg(18), 36);
+    EXPECT_EQ(wide.reg(11), 80);
+    EXPECT_EQ(wide.reg(13), 240);
+    EXPECT_EQ(wide.reg(12), 60);
 }
 
 TEST_F(ServoRecordTest, ResetStopsAtFirstFailure) {
-    auto& dev = addDevice(12, 1, 3, 2);
-    dev.setWord(14, 500);
+    start({simSpec(1, 3, 12, 30, 2, {{14, 500}})});
     DeviceEntry& entry = registerDevice(1, 3);
-    dev.silent = true;
+    dev(1, 3).setFaults({.dropReply = true});
     EXPECT_EQ(entry.resetToDefaults(), 103);
-    ASSERT_EQ(writes().size(), 1u);  // max torque, then stop
+    EXPECT_EQ(writes().size(), 1u);  // max torque, then stop
     EXPECT_EQ(entry.servoRecord()->maxTorque(), 500);
 }
 
 TEST_F(ServoRecordTest, StateLoadLeavesGoalErrorBits) {
-    auto& dev = addDevice(12, 1, 3, 2);
-    ServoRecord& r = record(registerDevice(1, 3));
-    dev.errorByte = AngleLimitError | OverloadError | RangeError;
+    ServoRecord& r = startOne();
+    SimulatedDevice& d = dev(1, 3);
+    d.setFaults({.errorBits = AngleLimitError | OverloadError | RangeError});
     ASSERT_EQ(r.setGoalPosition(700), 100);
     EXPECT_EQ(r.errorBits(), AngleLimitError | OverloadError);  // only the goal's two bits
-    dev.errorByte = InputVoltageError;
+    d.setFaults({.errorBits = InputVoltageError});
     ASSERT_EQ(r.load(LoadState), 100);
     EXPECT_EQ(r.errorBits(), AngleLimitError | OverloadError | InputVoltageError);
-    dev.errorByte = 0;
+    d.setFaults({});
     ASSERT_EQ(r.load(LoadLimits), 100);
     EXPECT_EQ(r.errorBits(), AngleLimitError | OverloadError);
     EXPECT_EQ(r.errorFlags(), (AlarmFlags{false, true, false, false, false, true, false}));
@@ -221,58 +231,53 @@ TEST_F(ServoRecordTest, StateLoadLeavesGoalErrorBits) {
 }
 
 TEST_F(ServoRecordTest, FailedReadLeavesEveryField) {
-    auto& dev = addDevice(12, 1, 3, 2);
-    ServoRecord& r = record(registerDevice(1, 3));
-    dev.errorByte = InputVoltageError;
-    dev.setWord(36, 77);
-    dev.table[11] = 99;
-    dev.corruptReplies = 1;
+    ServoRecord& r = startOne();
+    SimulatedDevice& d = dev(1, 3);
+    d.setReg16(36, 77);
+    d.setReg(11, 99);
+    d.setFaults({.corruptChecksum = true, .errorBits = InputVoltageError});
     EXPECT_EQ(r.load(LoadAll), 104);
     EXPECT_EQ(r.presentPosition(), 512);
-    EXPECT_EQ(r.highestLimitTemperature(), 80);
+    EXPECT_EQ(r.highestLimitTemperature(), 70);
     EXPECT_EQ(r.errorBits(), 0);
-    dev.silent = true;
+    d.setFaults({.dropReply = true});
     EXPECT_EQ(r.load(LoadState), 103);
     EXPECT_EQ(r.presentPosition(), 512);
     EXPECT_EQ(r.errorBits(), 0);
 }
 
 TEST_F(ServoRecordTest, RecordRuleByReturnLevel) {
-    auto& quiet = addDevice(12, 1, 3, 1);
-    auto& loud = addDevice(12, 1, 4, 2);
+    start({simSpec(1, 3, 12, 30, 1), simSpec(1, 4, 12)});
     ServoRecord& q = record(registerDevice(1, 3));
     ServoRecord& l = record(registerDevice(1, 4));
     // Level 1: no reply to writes, which counts as success.
     EXPECT_EQ(q.setPunch(40), 100);
     EXPECT_EQ(q.punch(), 40);
-    EXPECT_EQ(quiet.word(48), 40);
+    EXPECT_EQ(dev(1, 3).reg16(48), 40);
     // Level 2: silence is a failure; the field stays and the same call writes again.
-    loud.silent = true;
+    dev(1, 4).setFaults({.dropReply = true});
     EXPECT_EQ(l.setPunch(40), 103);
     EXPECT_EQ(l.punch(), 32);
-    loud.silent = false;
+    dev(1, 4).setFaults({});
     EXPECT_EQ(l.setPunch(40), 100);
     EXPECT_EQ(l.punch(), 40);
-    // A corrupt reply fails at either level.
-    quiet.corruptReplies = 0;
-    loud.corruptReplies = 1;
+    // A corrupt reply fails.
+    dev(1, 4).setFaults({.corruptChecksum = true});
     EXPECT_EQ(l.setTorqueLimit(5), 104);
     EXPECT_EQ(l.torqueLimit(), 1023);
 }
 
 TEST_F(ServoRecordTest, GoalPositionNeedsARealReply) {
-    auto& dev = addDevice(12, 1, 3, 1);
-    ServoRecord& r = record(registerDevice(1, 3));
+    ServoRecord& r = startOne({}, 12, 1);
     EXPECT_EQ(r.setGoalPosition(100), 103);
     EXPECT_EQ(r.goalPosition(), 512);
-    EXPECT_EQ(dev.word(30), 100);  // the device took it all the same
+    EXPECT_EQ(dev(1, 3).reg16(30), 100);  // the device took it all the same
     EXPECT_EQ(r.torqueEnable(), 0);
 }
 
 TEST_F(ServoRecordTest, NoAdapterIsAdapterFailure) {
-    addDevice(12, 1, 3, 2);
-    ServoRecord& r = record(registerDevice(1, 3));
-    registry.bus().close();
+    ServoRecord& r = startOne();
+    registry->bus().close();
     EXPECT_EQ(r.setPunch(1), 101);
     EXPECT_EQ(r.load(LoadAll), 101);
     EXPECT_EQ(r.punch(), 32);

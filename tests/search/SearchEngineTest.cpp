@@ -4,114 +4,121 @@
 
 #include <thread>
 
-#include "device/DeviceRegistry.h"
-#include "search/FakeBus.h"
-#include "support/Bytes.h"
+#include "device/ServoRecord.h"
+#include "protocol/Packet.h"
+#include "support/SimRegistry.h"
 
-namespace mvx {
+namespace mvx::test {
 namespace {
 
-using test::FakeBus;
-using test::hexBytes;
-using test::makeDevice;
+const Bytes kBroadcastPing = hexBytes("FF FF FE 02 01 FE");
 
-const test::Bytes kBroadcastPing = hexBytes("FF FF FE 02 01 FE");
-
-bool isPingOf(const test::WireWrite& w, int id) {
-    return w.bytes.size() == 6 && w.bytes[2] == id && w.bytes[4] == 1;
-}
-
-class SearchEngineTest : public ::testing::Test {
+class SearchEngineTest : public SimRegistryTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(registry_.bus().open(0)); }
-
     // (code, id) of every device in list order.
     std::vector<std::pair<int, int>> addresses() const {
         std::vector<std::pair<int, int>> out;
-        for (const DeviceSummary& d : registry_.snapshot()) {
+        for (const DeviceSummary& d : registry->snapshot()) {
             out.emplace_back(d.baudCode, d.id);
         }
         return out;
     }
-
-    VirtualClock clock_;
-    FakeBus bus_{clock_};
-    DeviceRegistry registry_{bus_, clock_};
-    SearchEngine engine_{registry_};
+    std::vector<SimTraffic> broadcasts() const {
+        std::vector<SimTraffic> out;
+        for (const SimTraffic& t : hostWrites()) {
+            if (t.bytes == kBroadcastPing) {
+                out.push_back(t);
+            }
+        }
+        return out;
+    }
+    int search(SearchMode mode) { return SearchEngine(*registry).search(mode); }
 };
 
-TEST_F(SearchEngineTest, QuickSearchFindsEveryDeviceGroupedByCodeInListOrder) {
-    bus_.devices = {makeDevice(34, 7, 64, 21),    makeDevice(1, 3, 12, 24),
-                    makeDevice(1, 0, 13, 5),      makeDevice(34, 2, 28, 30),
-                    makeDevice(207, 200, 106, 9), makeDevice(2, 1, 12, 1)};
+TEST_F(SearchEngineTest, QuickSearchFindsTheDefaultBusGroupedByCodeInListOrder) {
+    startDefault();
+    ASSERT_EQ(search(QuickSearch), 100);
+    EXPECT_EQ(registry->searchProgress.load(), 100);
+    EXPECT_EQ(registry->searching.load(), 0);
 
-    EXPECT_EQ(engine_.search(QuickSearch), 100);
-
-    // Code 2 is not in the quick list.
-    EXPECT_EQ(addresses(),
-              (std::vector<std::pair<int, int>>{{1, 0}, {1, 3}, {34, 2}, {34, 7}, {207, 200}}));
-    const std::vector<DeviceSummary> devices = registry_.snapshot();
-    EXPECT_EQ(devices[0].modelNumber, 13);
-    EXPECT_EQ(devices[0].modelClass, Sensor);
-    EXPECT_EQ(devices[0].firmwareVersion, 5);
-    EXPECT_EQ(devices[1].modelNumber, 12);
-    EXPECT_EQ(devices[1].modelClass, Actuator);
-    EXPECT_EQ(devices[1].firmwareVersion, 24);
-    EXPECT_EQ(devices[1].returnLevel, 2);
-    EXPECT_EQ(devices[4].modelNumber, 106);
-    EXPECT_EQ(devices[4].firmwareVersion, 9);
-    ASSERT_NE(registry_.find(1, 3), nullptr);
-    EXPECT_NE(registry_.find(1, 3)->servoRecord(), nullptr);
-    EXPECT_EQ(registry_.find(1, 0)->servoRecord(), nullptr);  // a sensor has no record
-
-    // The placeholder is gone and the search is over.
-    EXPECT_EQ(registry_.entryCount(), 5);
-    EXPECT_EQ(registry_.searching.load(), 0);
-    EXPECT_EQ(registry_.searchProgress.load(), 100);
+    struct Expected {
+        int code, id, model, version, level;
+        ModelClass modelClass;
+        bool record;
+    };
+    const std::vector<Expected> expected = {
+        {1, 1, 28, 30, 2, Actuator, true},      {1, 2, 12, 24, 2, Actuator, true},
+        {1, 3, 106, 38, 2, Actuator, true},     {1, 4, 64, 35, 2, Actuator, true},
+        {1, 9, 255, 0, 0, UnknownModel, false}, {34, 7, 10, 27, 1, Actuator, true},
+        {34, 100, 13, 20, 2, Sensor, false},    {207, 21, 113, 36, 2, Actuator, true},
+    };
+    const std::vector<DeviceSummary> found = registry->snapshot();
+    ASSERT_EQ(found.size(), expected.size());
+    EXPECT_EQ(registry->entryCount(), static_cast<int>(expected.size()));  // no placeholder
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        const Expected& e = expected[i];
+        EXPECT_EQ(found[i].baudCode, e.code);
+        EXPECT_EQ(found[i].id, e.id);
+        EXPECT_EQ(found[i].modelNumber, e.model);
+        EXPECT_EQ(found[i].firmwareVersion, e.version);
+        EXPECT_EQ(found[i].returnLevel, e.level);
+        EXPECT_EQ(found[i].modelClass, e.modelClass);
+        DeviceEntry* entry = registry->find(e.code, e.id);
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(entry->servoRecord() != nullptr, e.record);
+    }
+    // The PW-900's record knows its larger range.
+    EXPECT_EQ(registry->find(1, 3)->servoRecord()->maxPosition(), 4095);
+    EXPECT_EQ(registry->codesInUse(), (std::vector<int>{1, 34, 207}));
 
     // Nine broadcasts, at the quick list's rates in order.
     std::vector<std::uint32_t> rates;
-    for (const auto& w : bus_.log) {
-        if (w.bytes == kBroadcastPing) {
-            rates.push_back(w.rate);
-        }
+    for (const SimTraffic& t : broadcasts()) {
+        rates.push_back(t.rateBps);
     }
     EXPECT_EQ(rates, (std::vector<std::uint32_t>{1000000, 57142, 500000, 400000, 250000, 200000,
                                                  117647, 19230, 9615}));
 }
 
-TEST_F(SearchEngineTest, SearchClearsThePreviousList) {
-    bus_.devices = {makeDevice(1, 3, 12)};
-    ASSERT_EQ(engine_.search(QuickSearch), 100);
-    bus_.devices = {makeDevice(34, 4, 12)};
-    ASSERT_EQ(engine_.search(QuickSearch), 100);
-    EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{34, 4}}));
+TEST_F(SearchEngineTest, CodesOutsideTheQuickListAreLeftToTheFullSearch) {
+    start({simSpec(1, 3, 12), simSpec(2, 6, 12), simSpec(255, 253, 12)});
+    ASSERT_EQ(search(QuickSearch), 100);
+    EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 3}}));
+
+    // The full search walks every code from 1 and clears the previous list.
+    sim->clearTraffic();
+    EXPECT_EQ(search(FullSearch), 100);
+    EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 3}, {2, 6}, {255, 253}}));
+    EXPECT_EQ(broadcasts().size(), 255u);
 }
 
 TEST_F(SearchEngineTest, EmptyBusMakesNineBroadcastsAndAddsNothing) {
-    const std::int64_t start = clock_.nowUs();
-    EXPECT_EQ(engine_.search(QuickSearch), 100);
-    ASSERT_EQ(bus_.log.size(), 9u);
-    for (const auto& w : bus_.log) {
-        EXPECT_EQ(w.bytes, kBroadcastPing);
+    start({});
+    const std::int64_t start = clock.nowUs();
+    EXPECT_EQ(search(QuickSearch), 100);
+    const auto writes = hostWrites();
+    ASSERT_EQ(writes.size(), 9u);
+    for (const SimTraffic& t : writes) {
+        EXPECT_EQ(t.bytes, kBroadcastPing);
     }
-    EXPECT_EQ(registry_.entryCount(), 0);
-    EXPECT_EQ(registry_.searchProgress.load(), 100);
+    EXPECT_EQ(registry->entryCount(), 0);
+    EXPECT_EQ(registry->searchProgress.load(), 100);
     // Each silent code costs the baud change (100 ms), the 500 ms wait and a 1 ms count read.
-    EXPECT_EQ((clock_.nowUs() - start) / 1000, 9 * 601 - 100);  // code 1 was already set at open
+    EXPECT_EQ((clock.nowUs() - start) / 1000, 9 * 601 - 100);  // code 1 was already set at open
 }
 
 TEST_F(SearchEngineTest, ProgressAdvancesPerIdAndPerSilentCode) {
-    bus_.devices = {makeDevice(1, 30, 12)};
+    start({simSpec(1, 30, 12)});
     // Sample (search ID, progress) at every write.
     std::vector<std::pair<int, int>> samples;
-    bus_.fail = [&](const std::string& call) {
+    driver.hook = [&](const std::string& call) {
         if (call == "write") {
-            samples.emplace_back(registry_.searchId.load(), registry_.searchProgress.load());
+            samples.emplace_back(registry->searchId.load(), registry->searchProgress.load());
         }
-        return false;
+        return FT_OK;
     };
-    ASSERT_EQ(engine_.search(QuickSearch), 100);
+    ASSERT_EQ(search(QuickSearch), 100);
 
     auto progressAtId = [&](int id) {
         for (const auto& [searchId, progress] : samples) {
@@ -135,66 +142,58 @@ TEST_F(SearchEngineTest, ProgressAdvancesPerIdAndPerSilentCode) {
         }
     }
     EXPECT_EQ(atBroadcast, (std::vector<int>{0, 11, 22, 33, 44, 55, 66, 77, 88}));
-    EXPECT_EQ(registry_.searchProgress.load(), 100);
+    EXPECT_EQ(registry->searchProgress.load(), 100);
 }
 
 TEST_F(SearchEngineTest, StopDuringTheWalkEndsAfterTheCurrentIdAndKeepsTheDevices) {
-    bus_.devices = {makeDevice(1, 3, 12), makeDevice(1, 10, 28), makeDevice(1, 20, 12),
-                    makeDevice(34, 5, 12)};
-    bus_.fail = [&](const std::string& call) {
-        if (call == "write" && registry_.searchId.load() == 10 && registry_.searching.load()) {
-            registry_.stopSearch();
+    start({simSpec(1, 3, 12), simSpec(1, 10, 28), simSpec(1, 20, 12), simSpec(34, 5, 12)});
+    driver.hook = [&](const std::string& call) {
+        if (call == "write" && registry->searchId.load() == 10 && registry->searching.load()) {
+            registry->stopSearch();
         }
-        return false;
+        return FT_OK;
     };
-    EXPECT_EQ(engine_.search(QuickSearch), 100);
+    EXPECT_EQ(search(QuickSearch), 100);
     // ID 10 was still probed to its end; nothing after it.
     EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 3}, {1, 10}}));
-    EXPECT_EQ(registry_.entryCount(), 2);
-    EXPECT_EQ(registry_.searchProgress.load(), 100);
-    for (const auto& w : bus_.log) {
-        EXPECT_FALSE(isPingOf(w, 11));
-        EXPECT_NE(w.rate, 57142u);
-    }
+    EXPECT_EQ(registry->entryCount(), 2);
+    EXPECT_EQ(registry->searchProgress.load(), 100);
+    EXPECT_TRUE(packets(Ping, 11).empty());
+    EXPECT_TRUE(hostWrites(57142).empty());
 }
 
 TEST_F(SearchEngineTest, StopAfterASilentBroadcastEndsBeforeTheNextCode) {
-    bus_.fail = [&](const std::string& call) {
-        if (call == "write" && registry_.searchCode.load() == 34) {
-            registry_.stopSearch();
+    start({});
+    driver.hook = [&](const std::string& call) {
+        if (call == "write" && registry->searchCode.load() == 34) {
+            registry->stopSearch();
         }
-        return false;
+        return FT_OK;
     };
-    EXPECT_EQ(engine_.search(QuickSearch), 100);
-    EXPECT_EQ(bus_.log.size(), 2u);  // broadcasts at codes 1 and 34 only
-    EXPECT_EQ(registry_.searchProgress.load(), 100);
-    EXPECT_EQ(registry_.searching.load(), 0);
+    EXPECT_EQ(search(QuickSearch), 100);
+    EXPECT_EQ(hostWrites().size(), 2u);  // broadcasts at codes 1 and 34 only
+    EXPECT_EQ(registry->searchProgress.load(), 100);
+    EXPECT_EQ(registry->searching.load(), 0);
 }
 
-TEST_F(SearchEngineTest, CorruptPacketsDuringTheAnswerCountAreSkipped) {
-    bus_.devices = {makeDevice(1, 3, 12)};
-    // At code 1 a packet with a wrong checksum comes before the device's answer; at code 34
-    // only one with bad header bytes comes: nothing answered there.
-    bus_.noiseRate = 1000000;
-    bus_.noise = hexBytes("FF FF 09 02 00 00");
-    ASSERT_EQ(engine_.search(QuickSearch), 100);
+TEST_F(SearchEngineTest, CorruptAnswersToTheBroadcastAreNotCounted) {
+    // At code 1 a corrupt answer and noise come besides a good one; at code 34 only a corrupt
+    // answer comes: nothing is walked there.
+    start({simSpec(1, 3, 12), simSpec(1, 9, 12), simSpec(34, 4, 12)});
+    dev(1, 9).setFaults({.corruptChecksum = true, .noiseBytes = 3});
+    dev(34, 4).setFaults({.corruptChecksum = true});
+    ASSERT_EQ(search(QuickSearch), 100);
     EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 3}}));
-
-    bus_.noiseRate = 57142;
-    bus_.noise = hexBytes("00 11 22 33");
-    bus_.log.clear();
-    ASSERT_EQ(engine_.search(QuickSearch), 100);
-    EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 3}}));
-    for (const auto& w : bus_.log) {
-        EXPECT_TRUE(w.rate != 57142 || w.bytes == kBroadcastPing);  // no walk at code 34
+    for (const SimTraffic& t : hostWrites(57142)) {
+        EXPECT_EQ(t.bytes, kBroadcastPing);  // no walk at code 34
     }
 }
 
 TEST_F(SearchEngineTest, LevelZeroDeviceIsRecordedAsUnknownWithoutRecord) {
-    bus_.devices = {makeDevice(1, 4, 12, 7, 0)};
-    ASSERT_EQ(engine_.search(QuickSearch), 100);
-    ASSERT_EQ(registry_.deviceCount(), 1);
-    const DeviceEntry* entry = registry_.find(1, 4);
+    start({simSpec(1, 4, 12, 7, 0)});
+    ASSERT_EQ(search(QuickSearch), 100);
+    ASSERT_EQ(registry->deviceCount(), 1);
+    const DeviceEntry* entry = registry->find(1, 4);
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->modelNumber(), 255);
     EXPECT_EQ(entry->modelClass(), UnknownModel);
@@ -204,85 +203,114 @@ TEST_F(SearchEngineTest, LevelZeroDeviceIsRecordedAsUnknownWithoutRecord) {
 }
 
 TEST_F(SearchEngineTest, RefusesASecondSearchWhileOneRuns) {
-    bus_.devices = {makeDevice(1, 2, 12)};
+    start({simSpec(1, 2, 12)});
     int nested = 0;
-    bus_.fail = [&](const std::string& call) {
+    driver.hook = [&](const std::string& call) {
         if (call == "write" && nested == 0) {
-            nested = engine_.search(FullSearch);
+            nested = search(FullSearch);
         }
-        return false;
+        return FT_OK;
     };
-    EXPECT_EQ(engine_.search(QuickSearch), 100);
+    EXPECT_EQ(search(QuickSearch), 100);
     EXPECT_EQ(nested, 105);
-    EXPECT_EQ(registry_.deviceCount(), 1);
+    EXPECT_EQ(registry->deviceCount(), 1);
 }
 
 TEST_F(SearchEngineTest, NoAdapterGives101) {
-    registry_.bus().close();
-    EXPECT_EQ(engine_.search(QuickSearch), 101);
-    EXPECT_EQ(registry_.searching.load(), 0);
+    start({simSpec(1, 2, 12)});
+    registry->bus().close();
+    EXPECT_EQ(search(QuickSearch), 101);
+    EXPECT_EQ(registry->searching.load(), 0);
 }
 
 TEST_F(SearchEngineTest, AdapterFailureDuringTheWalkKeepsTheDevicesFoundSoFar) {
-    bus_.devices = {makeDevice(1, 2, 12), makeDevice(1, 9, 12)};
+    start({simSpec(1, 2, 12), simSpec(1, 9, 12)});
     int progressBefore = -1;
-    bus_.fail = [&](const std::string& call) {
-        if (call == "read" && registry_.searchId.load() == 5) {
-            progressBefore = registry_.searchProgress.load();
-            return true;
+    driver.hook = [&](const std::string& call) {
+        if (call == "read" && registry->searchId.load() == 5) {
+            progressBefore = registry->searchProgress.load();
+            return FT_IO_ERROR;
         }
-        return false;
+        return FT_OK;
     };
-    EXPECT_EQ(engine_.search(QuickSearch), 101);
+    EXPECT_EQ(search(QuickSearch), 101);
     EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 2}}));
-    EXPECT_EQ(registry_.entryCount(), 1);  // placeholder removed
-    EXPECT_EQ(registry_.searching.load(), 0);
-    EXPECT_EQ(registry_.searchProgress.load(), progressBefore);  // not 100 after a failure
+    EXPECT_EQ(registry->entryCount(), 1);  // placeholder removed
+    EXPECT_EQ(registry->searching.load(), 0);
+    EXPECT_EQ(registry->searchProgress.load(), progressBefore);  // not 100 after a failure
 }
 
 TEST_F(SearchEngineTest, FailedBaudChangeEndsTheSearchWithItsResult) {
-    bus_.devices = {makeDevice(1, 2, 12), makeDevice(3, 9, 12)};
-    bus_.fail = [&](const std::string& call) {
-        return call == "setBaudRate" && registry_.searchCode.load() == 34;  // the change to 3
+    start({simSpec(1, 2, 12), simSpec(3, 9, 12)});
+    driver.hook = [&](const std::string& call) {
+        // The change to code 3, after code 34.
+        return call == "setBaudRate" && registry->searchCode.load() == 34 ? FT_OTHER_ERROR : FT_OK;
     };
-    EXPECT_EQ(engine_.search(QuickSearch), 101);
+    EXPECT_EQ(search(QuickSearch), 101);
     EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 2}}));
-    EXPECT_EQ(registry_.entryCount(), 1);
-    EXPECT_EQ(registry_.searching.load(), 0);
+    EXPECT_EQ(registry->entryCount(), 1);
+    EXPECT_EQ(registry->searching.load(), 0);
 }
 
-TEST_F(SearchEngineTest, FullSearchWalksEveryCodeFromOne) {
-    bus_.devices = {makeDevice(2, 6, 12), makeDevice(255, 253, 12)};
-    EXPECT_EQ(engine_.search(FullSearch), 100);
-    EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{2, 6}, {255, 253}}));
-    int broadcasts = 0;
-    for (const auto& w : bus_.log) {
-        broadcasts += w.bytes == kBroadcastPing;
+TEST_F(SearchEngineTest, AdapterFailureAtAnyPointKeepsThePrefixOfTheList) {
+    startDefault();
+    ASSERT_EQ(search(QuickSearch), 100);
+    const std::vector<std::pair<int, int>> all = addresses();
+    ASSERT_EQ(all.size(), 8u);
+
+    // The adapter fails at different points of the search: each time the search ends with
+    // 101, no placeholder is left and the devices found before the failure stay, in order.
+    bool sawPartial = false;
+    for (int from = 50; from < 20000; from *= 2) {
+        SCOPED_TRACE(from);
+        sim->failAdapterFrom(from);
+        const int result = search(QuickSearch);
+        sim->failAdapterFrom(0);
+        if (result == 100) {
+            break;  // the search got through before the failure point
+        }
+        EXPECT_EQ(result, 101);
+        EXPECT_EQ(registry->searching.load(), 0);
+        EXPECT_EQ(registry->entryCount(), registry->deviceCount());
+        EXPECT_LT(registry->searchProgress.load(), 100);
+        const std::vector<std::pair<int, int>> found = addresses();
+        ASSERT_LE(found.size(), all.size());
+        EXPECT_TRUE(std::equal(found.begin(), found.end(), all.begin()));
+        sawPartial = sawPartial || (!found.empty() && found.size() < all.size());
+        // The failed search left the adapter in a failed state; open it anew.
+        registry->bus().close();
+        ASSERT_TRUE(registry->bus().open(0));
     }
-    EXPECT_EQ(broadcasts, 255);
+    EXPECT_TRUE(sawPartial);
 }
 
-// The GUI thread reads the registry and stops the search while the worker runs.
+// The GUI thread reads the registry and stops the search while the worker runs; under
+// ThreadSanitizer this checks the registry's locking.
 TEST_F(SearchEngineTest, ReadersAndStopOnAnotherThread) {
-    bus_.devices = {makeDevice(1, 3, 12), makeDevice(1, 100, 12), makeDevice(34, 5, 12)};
-    int result = 0;
-    std::thread worker([&] { result = engine_.search(QuickSearch); });
+    startDefault();
+    std::atomic<int> result{0};
+    std::thread worker([&] { result = search(FullSearch); });
     int code = 0;
     int id = 0;
-    while (registry_.progress(code, id) < 100) {
-        const auto devices = registry_.snapshot();
-        registry_.codesInUse();
-        if (devices.size() >= 2) {
-            registry_.stopSearch();
+    int polls = 0;
+    while (result.load() == 0) {
+        for (const auto& device : registry->snapshot()) {
+            EXPECT_NE(device.id, -1);
+            EXPECT_NE(device.modelNumber, 0);
+        }
+        registry->codesInUse();
+        registry->idsAt(1);
+        registry->progress(code, id);
+        if (++polls == 200) {
+            registry->stopSearch();
         }
         std::this_thread::yield();
     }
-    // Whoever sees 100 sees the final list.
-    EXPECT_EQ(registry_.entryCount(), registry_.deviceCount());
     worker.join();
-    EXPECT_EQ(result, 100);
-    EXPECT_EQ(registry_.searching.load(), 0);
+    EXPECT_EQ(result.load(), 100);
+    EXPECT_EQ(registry->searching.load(), 0);
+    EXPECT_EQ(registry->entryCount(), registry->deviceCount());
 }
 
 }  // namespace
-}  // namespace mvx
+}  // namespace mvx::test

@@ -56,6 +56,21 @@ TEST_F(SimFaultsTest, BusFaultsApplyToEveryDevice) {
     EXPECT_EQ(ping(2), statusBytes(2, 0)) << "a device's own setting wins";
 }
 
+TEST_F(SimFaultsTest, ReadsRunOutWritesAreIgnoredAndErrorBitsAreSet) {
+    const Bytes readModel = instructionBytes(1, 2, {0, 2});
+    dev(1, 1).setFaults({.answerReads = 1});
+    EXPECT_EQ(exchange(readModel, 8), statusBytes(1, 0, {28, 0}));
+    EXPECT_TRUE(exchange(readModel, 8).empty());
+    EXPECT_EQ(ping(1), statusBytes(1, 0)) << "pings are still answered";
+
+    dev(1, 2).setFaults({.ignoreWrites = true, .errorBits = 0x21});
+    EXPECT_EQ(exchange(instructionBytes(2, 3, {25, 1}), 6), statusBytes(2, 0x21));
+    send(keyedBytes(2, 250, 255));
+    EXPECT_EQ(dev(1, 2).reg(25), 0);
+    EXPECT_EQ(dev(1, 2).reg(250), 0);
+    EXPECT_EQ(exchange(instructionBytes(2, 2, {2, 1}), 7), statusBytes(2, 0x21, {24}));
+}
+
 TEST_F(SimFaultsTest, AdapterFailsFromCallN) {
     const std::size_t recorded = bus->traffic().size();
     bus->failAdapterFrom(3);

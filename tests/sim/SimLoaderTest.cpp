@@ -112,6 +112,15 @@ TEST_F(SimLoaderTest, WrongChecksumGetsNoSuccessAndTheNextAttemptMayStillSucceed
     EXPECT_EQ(dev(1, 4).reg(2), 40);
 }
 
+TEST_F(SimLoaderTest, RejectingLoaderStaysSilentOnRightImagesFirst) {
+    dev(1, 4).setFaults({.rejectImages = 2});
+    enterLoader(1, 4);
+    const Bytes image = withChecksum(makeSimFirmwareImage(64, 40, 20));
+    EXPECT_TRUE(attempt(image).empty());
+    EXPECT_TRUE(attempt(image).empty());
+    EXPECT_EQ(attempt(image), kSuccess);
+}
+
 TEST_F(SimLoaderTest, EmptyImageIsTheSingleChecksumByteZero) {
     enterLoader(1, 3);
     EXPECT_EQ(attempt({0x00}), kSuccess);

@@ -1,0 +1,167 @@
+#include "support/SimRegistry.h"
+
+namespace mvx::test {
+
+namespace {
+
+// The open adapter of a HookedDriver.
+class HookedDevice final : public FtDevice {
+public:
+    HookedDevice(const HookedDriver& driver, FtHandle inner)
+        : driver_(driver), inner_(std::move(inner)) {}
+
+    FtStatus resetDevice() override {
+        return call("resetDevice", [&] { return inner_->resetDevice(); });
+    }
+    FtStatus setDataCharacteristics(std::uint8_t w, std::uint8_t s, std::uint8_t p) override {
+        return call("setDataCharacteristics",
+                    [&] { return inner_->setDataCharacteristics(w, s, p); });
+    }
+    FtStatus setFlowControl(std::uint16_t f, std::uint8_t on, std::uint8_t off) override {
+        return call("setFlowControl", [&] { return inner_->setFlowControl(f, on, off); });
+    }
+    FtStatus setTimeouts(std::uint32_t r, std::uint32_t w) override {
+        return call("setTimeouts", [&] { return inner_->setTimeouts(r, w); });
+    }
+    FtStatus setLatencyTimer(std::uint8_t ms) override {
+        return call("setLatencyTimer", [&] { return inner_->setLatencyTimer(ms); });
+    }
+    FtStatus setUsbParameters(std::uint32_t in, std::uint32_t out) override {
+        return call("setUsbParameters", [&] { return inner_->setUsbParameters(in, out); });
+    }
+    FtStatus setBaudRate(std::uint32_t bps) override {
+        return call("setBaudRate", [&] { return inner_->setBaudRate(bps); });
+    }
+    FtStatus setBitMode(std::uint8_t mask, std::uint8_t mode) override {
+        return call("setBitMode", [&] { return inner_->setBitMode(mask, mode); });
+    }
+    FtStatus purge(std::uint32_t mask) override {
+        return call("purge", [&] { return inner_->purge(mask); });
+    }
+    FtStatus getQueueStatus(std::uint32_t* rx) override {
+        return call("getQueueStatus", [&] { return inner_->getQueueStatus(rx); });
+    }
+    FtStatus read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* received) override {
+        *received = 0;
+        return call("read", [&] { return inner_->read(buffer, count, received); });
+    }
+    FtStatus write(const std::uint8_t* buffer, std::uint32_t count,
+                   std::uint32_t* written) override {
+        *written = 0;
+        return call("write", [&] { return inner_->write(buffer, count, written); });
+    }
+    FtStatus close() override { return inner_->close(); }
+
+private:
+    template <typename F>
+    FtStatus call(const std::string& name, F&& forward) {
+        const FtStatus status = driver_.before(name);
+        return status != FT_OK ? status : forward();
+    }
+
+    const HookedDriver& driver_;
+    FtHandle inner_;
+};
+
+bool isPacket(const SimTraffic& t) {
+    return t.bytes.size() >= 6 && t.bytes[0] == 0xFF && t.bytes[1] == 0xFF;
+}
+
+}  // namespace
+
+FtStatus HookedDriver::open(std::uint32_t index, FtHandle* handle) {
+    FtHandle inner;
+    const FtStatus status = target->open(index, &inner);
+    if (status == FT_OK) {
+        *handle = std::make_unique<HookedDevice>(*this, std::move(inner));
+    }
+    return status;
+}
+
+SimDeviceSpec simSpec(int code, int id, int model, int version, int level,
+                      std::map<int, int> registers) {
+    SimDeviceSpec spec;
+    spec.registers = std::move(registers);
+    spec.code = static_cast<std::uint8_t>(code);
+    spec.id = static_cast<std::uint8_t>(id);
+    spec.model = static_cast<std::uint16_t>(model);
+    spec.version = static_cast<std::uint8_t>(version);
+    spec.returnLevel = static_cast<std::uint8_t>(level);
+    return spec;
+}
+
+SimRegistryTest::~SimRegistryTest() {
+    registry.reset();  // closes the adapter while the bus is still there
+}
+
+void SimRegistryTest::start(std::vector<SimDeviceSpec> devices) {
+    BusDescription description;
+    description.devices = std::move(devices);
+    sim = std::make_unique<SimulatedBus>(description, clock);
+    simDriver = std::make_unique<SimDriver>(*sim);
+    driver.target = simDriver.get();
+    registry.emplace(driver, clock);
+    ASSERT_TRUE(registry->bus().open(0));
+}
+
+void SimRegistryTest::startDefault() {
+    start(SimulatedBus::defaultBus().devices);
+}
+
+SimulatedDevice& SimRegistryTest::dev(int code, int id) {
+    SimulatedDevice* device =
+        sim->find(static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(id));
+    EXPECT_NE(device, nullptr) << "no device at code " << code << " id " << id;
+    return *device;
+}
+
+DeviceEntry& SimRegistryTest::registerDevice(int code, int id) {
+    DeviceEntry* entry = registry->appendPlaceholder();
+    EXPECT_EQ(entry->probe(code, id), 100) << code << "/" << id;
+    sim->clearTraffic();
+    return *entry;
+}
+
+std::vector<SimTraffic> SimRegistryTest::hostWrites(std::uint32_t rate) const {
+    std::vector<SimTraffic> out;
+    for (SimTraffic& t : sim->traffic()) {
+        if (t.direction == SimTraffic::HostToBus && (rate == 0 || t.rateBps == rate)) {
+            out.push_back(std::move(t));
+        }
+    }
+    return out;
+}
+
+std::vector<SimTraffic> SimRegistryTest::packets(int instruction, int id) const {
+    std::vector<SimTraffic> out;
+    for (SimTraffic& t : hostWrites()) {
+        if (isPacket(t) && t.bytes[4] == instruction && (id < 0 || t.bytes[2] == id)) {
+            out.push_back(std::move(t));
+        }
+    }
+    return out;
+}
+
+std::vector<SimTraffic> SimRegistryTest::rawWrites(std::uint32_t rate) const {
+    std::vector<SimTraffic> out;
+    for (SimTraffic& t : hostWrites(rate)) {
+        if (!isPacket(t)) {
+            out.push_back(std::move(t));
+        }
+    }
+    return out;
+}
+
+Bytes SimRegistryTest::params(const SimTraffic& packet) {
+    return Bytes(packet.bytes.begin() + 5, packet.bytes.end() - 1);
+}
+
+Bytes SimRegistryTest::bytes(std::initializer_list<int> values) {
+    Bytes out;
+    for (int v : values) {
+        out.push_back(static_cast<std::uint8_t>(v));
+    }
+    return out;
+}
+
+}  // namespace mvx::test

@@ -1,0 +1,83 @@
+// Shared set-up for the tests of the device model, the search and the firmware download: a
+// registry opened on a simulated bus on a virtual clock, with helpers over the bus's traffic.
+//
+//   class MyTest : public mvx::test::SimRegistryTest {};
+//   TEST_F(MyTest, ...) {
+//       start({simSpec(1, 3, 12)});               // or startDefault() for the built-in bus
+//       DeviceEntry& entry = registerDevice(1, 3);  // probed as the search does
+//       EXPECT_EQ(packets(Write).size(), 0u);
+//   }
+//
+// The registry talks to the bus through a HookedDriver, whose hook runs before every call of
+// the open adapter: tests sample state there, stop a search at a given point or fail one call.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/DeviceRegistry.h"
+#include "drivers/Clock.h"
+#include "sim/SimDriver.h"
+#include "sim/SimulatedBus.h"
+#include "support/Bytes.h"
+
+namespace mvx::test {
+
+// Forwards every call to another driver; `hook` (when set) is called first with the call's
+// name ("write", "read", "setBaudRate", ...) and a status other than FT_OK is returned instead
+// of making the call.
+class HookedDriver final : public FtDriver {
+public:
+    FtDriver* target = nullptr;
+    std::function<FtStatus(const std::string& call)> hook;
+
+    FtStatus listNumber(std::uint32_t* count) override { return target->listNumber(count); }
+    FtStatus listDescription(std::uint32_t index, char* buffer, std::size_t size) override {
+        return target->listDescription(index, buffer, size);
+    }
+    FtStatus open(std::uint32_t index, FtHandle* handle) override;
+
+    FtStatus before(const std::string& call) const { return hook ? hook(call) : FT_OK; }
+};
+
+// A device at (code, id) of `model` with firmware `version`, return level `level` and
+// control-table overrides (address -> value, 16-bit at the low address).
+SimDeviceSpec simSpec(int code, int id, int model, int version = 30, int level = 2,
+                      std::map<int, int> registers = {});
+
+class SimRegistryTest : public ::testing::Test {
+protected:
+    ~SimRegistryTest() override;
+
+    // Builds the bus with these devices and opens the registry on it.
+    void start(std::vector<SimDeviceSpec> devices);
+    void startDefault();
+
+    SimulatedDevice& dev(int code, int id);
+    // Registers the device at (code, id) as the search does, then forgets the traffic.
+    DeviceEntry& registerDevice(int code, int id);
+
+    // What the host wrote, one entry per driver write; `rate` 0: any rate.
+    std::vector<SimTraffic> hostWrites(std::uint32_t rate = 0) const;
+    // Host packets with this instruction (and to this ID when not -1).
+    std::vector<SimTraffic> packets(int instruction, int id = -1) const;
+    // Host writes at `rate` that are not packets (the firmware loader's bytes).
+    std::vector<SimTraffic> rawWrites(std::uint32_t rate) const;
+    // The parameters of a packet.
+    static Bytes params(const SimTraffic& packet);
+    static Bytes bytes(std::initializer_list<int> values);
+
+    VirtualClock clock;
+    std::unique_ptr<SimulatedBus> sim;
+    std::unique_ptr<SimDriver> simDriver;
+    HookedDriver driver;
+    std::optional<DeviceRegistry> registry;
+};
+
+}  // namespace mvx::test
