@@ -15,17 +15,6 @@ namespace mvx::cli {
 
 namespace {
 
-// The session for the --port, or null with the reason printed.
-std::unique_ptr<Session> makeSession(CommandContext& context) {
-    std::string error;
-    auto port = context.env.makePort(context.options.port, error);
-    if (!port) {
-        printError(context.err, error);
-        return nullptr;
-    }
-    return std::make_unique<Session>(std::move(port));
-}
-
 // Searches the bus with a progress bar: the search on a worker thread, the bar redrawn
 // from here.
 int searchBus(Session& session, CommandContext& context) {
@@ -49,7 +38,7 @@ int searchBus(Session& session, CommandContext& context) {
 }  // namespace
 
 int portsCommand(CommandContext& context) {
-    auto session = makeSession(context);
+    auto session = makeSession(context.options.port, context.env, context.err);
     if (!session) {
         return kExitBadInput;
     }
@@ -73,7 +62,7 @@ int portsCommand(CommandContext& context) {
 }
 
 int scanCommand(CommandContext& context) {
-    auto session = makeSession(context);
+    auto session = makeSession(context.options.port, context.env, context.err);
     if (!session) {
         return kExitBadInput;
     }
@@ -98,7 +87,7 @@ int scanCommand(CommandContext& context) {
 
 int flashCommand(CommandContext& context) {
     const CliOptions& options = context.options;
-    auto session = makeSession(context);
+    auto session = makeSession(context.options.port, context.env, context.err);
     if (!session) {
         return kExitBadInput;
     }

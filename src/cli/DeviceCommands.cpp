@@ -26,13 +26,11 @@ using DeviceAction = std::function<int(Session&, DeviceEntry&)>;
 // Opens the port, probes the device of the options and runs `action` on it.
 int withDevice(CommandContext& context, const DeviceAction& action) {
     const CliOptions& options = context.options;
-    std::string error;
-    auto port = context.env.makePort(options.port, error);
-    if (!port) {
-        printError(context.err, error);
+    auto opened = makeSession(options.port, context.env, context.err);
+    if (!opened) {
         return kExitBadInput;
     }
-    Session session(std::move(port));
+    Session& session = *opened;
     if (!session.open(context.err)) {
         return kExitFailed;
     }
@@ -56,13 +54,11 @@ int busFailure(CommandContext& context, int code, int id, int result) {
 
 int pingCommand(CommandContext& context) {
     const CliOptions& options = context.options;
-    std::string error;
-    auto port = context.env.makePort(options.port, error);
-    if (!port) {
-        printError(context.err, error);
+    auto opened = makeSession(options.port, context.env, context.err);
+    if (!opened) {
         return kExitBadInput;
     }
-    Session session(std::move(port));
+    Session& session = *opened;
     if (!session.open(context.err)) {
         return kExitFailed;
     }

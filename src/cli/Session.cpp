@@ -31,6 +31,17 @@ bool Session::open(std::ostream& err) {
     return false;
 }
 
+std::unique_ptr<Session> makeSession(const PortSpec& portSpec, Environment& env,
+                                     std::ostream& err) {
+    std::string error;
+    auto port = env.makePort(portSpec, error);
+    if (!port) {
+        printError(err, error);
+        return nullptr;
+    }
+    return std::make_unique<Session>(std::move(port));
+}
+
 int Session::probe(int code, int id, DeviceEntry*& entry) {
     DeviceEntry* candidate = registry_->appendPlaceholder();
     const int result = candidate->probe(code, id);

@@ -34,4 +34,7 @@ private:
     std::unique_ptr<DeviceRegistry> registry_;
 };
 
+// The session for a --port text, or null with the reason printed on `err`.
+std::unique_ptr<Session> makeSession(const PortSpec& portSpec, Environment& env, std::ostream& err);
+
 }  // namespace mvx::cli
