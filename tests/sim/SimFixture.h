@@ -15,31 +15,6 @@
 
 namespace mvx::test {
 
-// FF FF, ID, LEN, instruction, parameters, checksum.
-inline Bytes instructionBytes(std::uint8_t id, std::uint8_t instruction, const Bytes& params = {}) {
-    Bytes out;
-    out.reserve(params.size() + 6);
-    out.push_back(0xFF);
-    out.push_back(0xFF);
-    out.push_back(id);
-    out.push_back(static_cast<std::uint8_t>(params.size() + 2));
-    out.push_back(instruction);
-    for (std::uint8_t p : params) {
-        out.push_back(p);
-    }
-    unsigned sum = 0;
-    for (std::size_t i = 2; i < out.size(); ++i) {
-        sum += out[i];
-    }
-    out.push_back(static_cast<std::uint8_t>(~sum & 0xFF));
-    return out;
-}
-
-// A status packet as a device sends it.
-inline Bytes statusBytes(std::uint8_t id, std::uint8_t error, const Bytes& data = {}) {
-    return instructionBytes(id, error, data);
-}
-
 inline Bytes keyedBytes(std::uint8_t id, std::uint8_t address, std::uint8_t value) {
     return instructionBytes(id, 13, {address, value, 0x4D, 0x56, 0x58, 0x21});
 }

@@ -1,4 +1,4 @@
-// Byte helpers for tests: "FF FF 01 02 01 FB" <-> byte vectors.
+// Byte helpers for tests: "FF FF 01 02 01 FB" <-> byte vectors, and packets on the wire.
 #pragma once
 
 #include <cstdint>
@@ -16,5 +16,11 @@ std::string hexString(const std::uint8_t* bytes, std::size_t count);
 inline std::string hexString(const Bytes& bytes) {
     return hexString(bytes.data(), bytes.size());
 }
+
+// An instruction packet on the wire: FF FF, ID, LEN, instruction, parameters, checksum.
+Bytes instructionBytes(std::uint8_t id, std::uint8_t instruction, const Bytes& params = {});
+// A status packet as a device sends it (same framing, the error byte in place of the
+// instruction).
+Bytes statusBytes(std::uint8_t id, std::uint8_t error = 0, const Bytes& data = {});
 
 }  // namespace mvx::test

@@ -24,23 +24,6 @@ std::string callText(const char* name, std::initializer_list<std::uint64_t> valu
 
 }  // namespace
 
-Bytes statusBytes(std::uint8_t id, std::uint8_t error, const Bytes& data) {
-    Bytes out;
-    out.reserve(data.size() + 6);
-    out.push_back(0xFF);
-    out.push_back(0xFF);
-    out.push_back(id);
-    out.push_back(static_cast<std::uint8_t>(data.size() + 2));
-    out.push_back(error);
-    unsigned sum = id + static_cast<unsigned>(data.size() + 2) + error;
-    for (std::uint8_t b : data) {
-        out.push_back(b);
-        sum += b;
-    }
-    out.push_back(static_cast<std::uint8_t>(~sum));
-    return out;
-}
-
 // The opened handle: forwards every call to the driver, which holds all state.
 class ScriptedDriver::Device final : public FtDevice {
 public:

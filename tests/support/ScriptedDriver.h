@@ -49,9 +49,6 @@
 
 namespace mvx::test {
 
-// Wire bytes of a status packet from `id` with `error` and `data`, checksum included.
-Bytes statusBytes(std::uint8_t id, std::uint8_t error = 0, const Bytes& data = {});
-
 class ScriptedDriver final : public FtDriver {
 public:
     explicit ScriptedDriver(VirtualClock& clock);
