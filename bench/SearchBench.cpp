@@ -53,17 +53,17 @@ struct SearchFloor {
 };
 
 const SimDeviceSpec* deviceAt(const BusDescription& bus, int code, int id) {
-    for (const SimDeviceSpec& spec : bus.devices) {
-        if (spec.code == code && spec.id == id) {
-            return &spec;
+    for (const SimDeviceSpec& deviceSpec : bus.devices) {
+        if (deviceSpec.code == code && deviceSpec.id == id) {
+            return &deviceSpec;
         }
     }
     return nullptr;
 }
 
 bool anyDeviceAt(const BusDescription& bus, int code) {
-    for (const SimDeviceSpec& spec : bus.devices) {
-        if (spec.code == code) {
+    for (const SimDeviceSpec& deviceSpec : bus.devices) {
+        if (deviceSpec.code == code) {
             return true;
         }
     }

@@ -7,14 +7,14 @@
 
 namespace mvx::cli {
 
-std::unique_ptr<Port> SystemEnvironment::makePort(const PortSpec& spec, std::string& error) {
-    switch (spec.kind) {
+std::unique_ptr<Port> SystemEnvironment::makePort(const PortSpec& portSpec, std::string& error) {
+    switch (portSpec.kind) {
         case PortSpec::Kind::Sim:
-            return makeSimPort(spec, error);
+            return makeSimPort(portSpec, error);
         case PortSpec::Kind::Path:
-            return makeSerialPathPort(spec.path, error);
+            return makeSerialPathPort(portSpec.path, error);
         case PortSpec::Kind::AdapterIndex:
-            return makeAdapterListPort(spec.index, error);
+            return makeAdapterListPort(portSpec.index, error);
     }
     error = "unknown kind of port";
     return nullptr;

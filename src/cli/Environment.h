@@ -42,16 +42,16 @@ private:
 class Environment {
 public:
     virtual ~Environment() = default;
-    // The driver for `spec`, or null with `error` set (unreadable bus description, a kind of
+    // The driver for `portSpec`, or null with `error` set (unreadable bus description, a kind of
     // port this build cannot serve). Nothing is opened yet.
-    virtual std::unique_ptr<Port> makePort(const PortSpec& spec, std::string& error) = 0;
+    virtual std::unique_ptr<Port> makePort(const PortSpec& portSpec, std::string& error) = 0;
     virtual bool stderrIsTerminal() const = 0;
 };
 
 // The real machine: adapter list, serial ports, simulated bus; stderr checked with isatty.
 class SystemEnvironment final : public Environment {
 public:
-    std::unique_ptr<Port> makePort(const PortSpec& spec, std::string& error) override;
+    std::unique_ptr<Port> makePort(const PortSpec& portSpec, std::string& error) override;
     bool stderrIsTerminal() const override;
 };
 

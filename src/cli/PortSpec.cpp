@@ -14,9 +14,9 @@ bool allDigits(const std::string& text) {
 
 }  // namespace
 
-bool parsePortSpec(const std::string& text, PortSpec& spec, std::string& error) {
+bool parsePortSpec(const std::string& text, PortSpec& portSpec, std::string& error) {
     PortSpec result;
-    result.virtualTime = spec.virtualTime;
+    result.virtualTime = portSpec.virtualTime;
     if (text.empty()) {
         error = "empty port name";
         return false;
@@ -41,7 +41,7 @@ bool parsePortSpec(const std::string& text, PortSpec& spec, std::string& error) 
         result.kind = PortSpec::Kind::Path;
         result.path = text.find('/') == std::string::npos ? "/dev/" + text : text;
     }
-    spec = result;
+    portSpec = result;
     return true;
 }
 

@@ -18,6 +18,6 @@ struct PortSpec {
 // "0", "1", ...: adapter index. "sim": the built-in simulated bus; "sim:FILE": the bus that
 // FILE describes. Anything else is a serial device path; a bare name such as "ttyUSB0" is
 // taken from /dev. False with `error` set for an empty or malformed text.
-bool parsePortSpec(const std::string& text, PortSpec& spec, std::string& error);
+bool parsePortSpec(const std::string& text, PortSpec& portSpec, std::string& error);
 
 }  // namespace mvx::cli

@@ -5,13 +5,14 @@ namespace mvx::cli {
 SimPort::SimPort(std::unique_ptr<Clock> clock, const BusDescription& description)
     : clock_(std::move(clock)), bus_(description, *clock_), driver_(bus_) {}
 
-std::unique_ptr<SimPort> makeSimPort(const PortSpec& spec, std::string& error) {
+std::unique_ptr<SimPort> makeSimPort(const PortSpec& portSpec, std::string& error) {
     BusDescription description = SimulatedBus::defaultBus();
-    if (!spec.path.empty() && !SimulatedBus::loadDescription(spec.path, description, error)) {
+    if (!portSpec.path.empty() &&
+        !SimulatedBus::loadDescription(portSpec.path, description, error)) {
         return nullptr;
     }
     std::unique_ptr<Clock> clock;
-    if (spec.virtualTime) {
+    if (portSpec.virtualTime) {
         clock = std::make_unique<VirtualClock>();
     } else {
         clock = std::make_unique<SystemClock>();

@@ -25,8 +25,8 @@ private:
     SimDriver driver_;
 };
 
-// The simulated bus of `spec` (built in, or from its description file) on a SystemClock, or
-// on a VirtualClock when spec.virtualTime is set. Null with `error` set for a bad file.
-std::unique_ptr<SimPort> makeSimPort(const PortSpec& spec, std::string& error);
+// The simulated bus of `portSpec` (built in, or from its description file) on a SystemClock, or
+// on a VirtualClock when portSpec.virtualTime is set. Null with `error` set for a bad file.
+std::unique_ptr<SimPort> makeSimPort(const PortSpec& portSpec, std::string& error);
 
 }  // namespace mvx::cli

@@ -12,7 +12,7 @@ namespace mvx {
 
 namespace {
 
-SimDeviceSpec spec(int id, int code, int model, int version, int level = 2) {
+SimDeviceSpec deviceSpec(int id, int code, int model, int version, int level = 2) {
     SimDeviceSpec s;
     s.id = static_cast<std::uint8_t>(id);
     s.code = static_cast<std::uint8_t>(code);
@@ -54,16 +54,16 @@ BusDescription SimulatedBus::defaultBus() {
     BusDescription bus;
     bus.adapterName = "Movantrix Simulated Bus";
     // Code 1 (1000000 bps): four actuators of different models, one at return level 0.
-    bus.devices.push_back(spec(1, 1, 28, 30));      // MQ-35
-    bus.devices.push_back(spec(2, 1, 12, 24));      // LT-50+
-    bus.devices.push_back(spec(3, 1, 106, 38));     // PW-900, positions 0-4095
-    bus.devices.push_back(spec(4, 1, 64, 35));      // MQ-75
-    bus.devices.push_back(spec(9, 1, 116, 21, 0));  // KV-410, answers pings only
+    bus.devices.push_back(deviceSpec(1, 1, 28, 30));      // MQ-35
+    bus.devices.push_back(deviceSpec(2, 1, 12, 24));      // LT-50+
+    bus.devices.push_back(deviceSpec(3, 1, 106, 38));     // PW-900, positions 0-4095
+    bus.devices.push_back(deviceSpec(4, 1, 64, 35));      // MQ-75
+    bus.devices.push_back(deviceSpec(9, 1, 116, 21, 0));  // KV-410, answers pings only
     // Code 34 (57142 bps): a sensor and an actuator that answers pings and reads only.
-    bus.devices.push_back(spec(100, 34, 13, 20));   // LT-P1
-    bus.devices.push_back(spec(7, 34, 10, 27, 1));  // MQ-15
+    bus.devices.push_back(deviceSpec(100, 34, 13, 20));   // LT-P1
+    bus.devices.push_back(deviceSpec(7, 34, 10, 27, 1));  // MQ-15
     // Code 207 (9615 bps): one slow actuator.
-    bus.devices.push_back(spec(21, 207, 113, 36));  // KV-430
+    bus.devices.push_back(deviceSpec(21, 207, 113, 36));  // KV-430
     return bus;
 }
 

@@ -23,8 +23,9 @@ std::int64_t wireUs(std::size_t bytes, std::uint32_t rateBps) {
 
 SimulatedBus::SimulatedBus(const BusDescription& description, Clock& clock)
     : clock_(clock), adapterName_(description.adapterName) {
-    for (const auto& spec : description.devices) {
-        devices_.push_back(std::unique_ptr<SimulatedDevice>(new SimulatedDevice(*this, spec)));
+    for (const auto& deviceSpec : description.devices) {
+        devices_.push_back(
+            std::unique_ptr<SimulatedDevice>(new SimulatedDevice(*this, deviceSpec)));
     }
     for (auto& device : devices_) {
         byId_.push_back(device.get());

@@ -119,9 +119,9 @@ int SimulatedDevice::maxPosition(std::uint16_t model) {
     return model == 106 ? 4095 : 1023;
 }
 
-std::array<std::uint8_t, 256> SimulatedDevice::defaultTable(const SimDeviceSpec& spec) {
+std::array<std::uint8_t, 256> SimulatedDevice::defaultTable(const SimDeviceSpec& deviceSpec) {
     std::array<std::uint8_t, 256> t{};
-    const int maxPos = maxPosition(spec.model);
+    const int maxPos = maxPosition(deviceSpec.model);
     auto word = [&t](int address, int value) {
         t[address] = static_cast<std::uint8_t>(value & 0xFF);
         t[address + 1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
@@ -130,7 +130,7 @@ std::array<std::uint8_t, 256> SimulatedDevice::defaultTable(const SimDeviceSpec&
     int highVoltage = 190;
     int lowVoltage = 60;
     int voltage = 120;
-    switch (spec.model) {
+    switch (deviceSpec.model) {
         case 6:
         case 12:
             tempLimit = 70;
@@ -149,19 +149,20 @@ std::array<std::uint8_t, 256> SimulatedDevice::defaultTable(const SimDeviceSpec&
         default:
             break;
     }
-    const int position = spec.position >= 0 ? std::min(spec.position, maxPos) : (maxPos + 1) / 2;
-    word(0, spec.model);
-    t[2] = spec.version;
-    t[3] = spec.id;
-    t[4] = spec.code;
-    t[5] = spec.returnDelay;
+    const int position =
+        deviceSpec.position >= 0 ? std::min(deviceSpec.position, maxPos) : (maxPos + 1) / 2;
+    word(0, deviceSpec.model);
+    t[2] = deviceSpec.version;
+    t[3] = deviceSpec.id;
+    t[4] = deviceSpec.code;
+    t[5] = deviceSpec.returnDelay;
     word(6, 0);
     word(8, maxPos);
     t[11] = static_cast<std::uint8_t>(tempLimit);
     t[12] = static_cast<std::uint8_t>(lowVoltage);
     t[13] = static_cast<std::uint8_t>(highVoltage);
     word(14, 1023);
-    t[16] = spec.returnLevel;
+    t[16] = deviceSpec.returnLevel;
     t[17] = 36;
     t[18] = 36;
     t[26] = 1;
@@ -175,7 +176,7 @@ std::array<std::uint8_t, 256> SimulatedDevice::defaultTable(const SimDeviceSpec&
     t[42] = static_cast<std::uint8_t>(voltage);
     t[43] = 32;
     word(48, 32);
-    for (const auto& [address, value] : spec.registers) {
+    for (const auto& [address, value] : deviceSpec.registers) {
         if (address < 0 || address > 255) {
             continue;
         }
@@ -188,11 +189,11 @@ std::array<std::uint8_t, 256> SimulatedDevice::defaultTable(const SimDeviceSpec&
     return t;
 }
 
-SimulatedDevice::SimulatedDevice(SimulatedBus& bus, const SimDeviceSpec& spec)
+SimulatedDevice::SimulatedDevice(SimulatedBus& bus, const SimDeviceSpec& deviceSpec)
     : bus_(bus),
-      model_(spec.model),
-      maxPosition_(maxPosition(spec.model)),
-      table_(defaultTable(spec)) {
+      model_(deviceSpec.model),
+      maxPosition_(maxPosition(deviceSpec.model)),
+      table_(defaultTable(deviceSpec)) {
     position_ = regWord(36);
     physicsUs_ = bus.clock().nowUs();
 }

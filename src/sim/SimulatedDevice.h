@@ -71,7 +71,7 @@ public:
     int packetsHeard();  // packets addressed to it (or broadcast) that it handled
 
     // The plausible start-up control table of a device (0-255; only 0-49 and 250 used).
-    static std::array<std::uint8_t, 256> defaultTable(const SimDeviceSpec& spec);
+    static std::array<std::uint8_t, 256> defaultTable(const SimDeviceSpec& deviceSpec);
     // Largest position of a model: 4095 for model 106, else 1023.
     static int maxPosition(std::uint16_t model);
 
@@ -80,7 +80,7 @@ public:
 
 private:
     friend class SimulatedBus;
-    SimulatedDevice(SimulatedBus& bus, const SimDeviceSpec& spec);
+    SimulatedDevice(SimulatedBus& bus, const SimDeviceSpec& deviceSpec);
 
     enum class LoaderState { WaitCr, WaitL, Receiving, WaitG };
 

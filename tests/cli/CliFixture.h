@@ -22,10 +22,11 @@ class TestEnvironment final : public cli::Environment {
 public:
     TestEnvironment(FtDriver& driver, Clock& clock) : driver_(driver), clock_(clock) {}
 
-    std::unique_ptr<cli::Port> makePort(const cli::PortSpec& spec, std::string&) override {
+    std::unique_ptr<cli::Port> makePort(const cli::PortSpec& portSpec, std::string&) override {
         ++portsMade;
-        lastSpec = spec;
-        const std::uint32_t index = spec.kind == cli::PortSpec::Kind::AdapterIndex ? spec.index : 0;
+        lastSpec = portSpec;
+        const std::uint32_t index =
+            portSpec.kind == cli::PortSpec::Kind::AdapterIndex ? portSpec.index : 0;
         return std::make_unique<cli::BorrowedPort>(driver_, clock_, index);
     }
     bool stderrIsTerminal() const override { return terminal; }

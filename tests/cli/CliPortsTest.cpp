@@ -13,49 +13,49 @@ namespace {
 using cli::PortSpec;
 
 TEST(CliPortSpecTest, IndexPathAndSim) {
-    PortSpec spec;
+    PortSpec portSpec;
     std::string error;
-    ASSERT_TRUE(cli::parsePortSpec("2", spec, error));
-    EXPECT_EQ(spec.kind, PortSpec::Kind::AdapterIndex);
-    EXPECT_EQ(spec.index, 2u);
+    ASSERT_TRUE(cli::parsePortSpec("2", portSpec, error));
+    EXPECT_EQ(portSpec.kind, PortSpec::Kind::AdapterIndex);
+    EXPECT_EQ(portSpec.index, 2u);
 
-    ASSERT_TRUE(cli::parsePortSpec("/dev/pts/3", spec, error));
-    EXPECT_EQ(spec.kind, PortSpec::Kind::Path);
-    EXPECT_EQ(spec.path, "/dev/pts/3");
-    ASSERT_TRUE(cli::parsePortSpec("ttyUSB0", spec, error));
-    EXPECT_EQ(spec.path, "/dev/ttyUSB0");
+    ASSERT_TRUE(cli::parsePortSpec("/dev/pts/3", portSpec, error));
+    EXPECT_EQ(portSpec.kind, PortSpec::Kind::Path);
+    EXPECT_EQ(portSpec.path, "/dev/pts/3");
+    ASSERT_TRUE(cli::parsePortSpec("ttyUSB0", portSpec, error));
+    EXPECT_EQ(portSpec.path, "/dev/ttyUSB0");
 
-    spec.virtualTime = true;
-    ASSERT_TRUE(cli::parsePortSpec("sim", spec, error));
-    EXPECT_EQ(spec.kind, PortSpec::Kind::Sim);
-    EXPECT_TRUE(spec.path.empty());
-    EXPECT_TRUE(spec.virtualTime);
-    ASSERT_TRUE(cli::parsePortSpec("sim:bus.json", spec, error));
-    EXPECT_EQ(spec.path, "bus.json");
+    portSpec.virtualTime = true;
+    ASSERT_TRUE(cli::parsePortSpec("sim", portSpec, error));
+    EXPECT_EQ(portSpec.kind, PortSpec::Kind::Sim);
+    EXPECT_TRUE(portSpec.path.empty());
+    EXPECT_TRUE(portSpec.virtualTime);
+    ASSERT_TRUE(cli::parsePortSpec("sim:bus.json", portSpec, error));
+    EXPECT_EQ(portSpec.path, "bus.json");
 
-    EXPECT_FALSE(cli::parsePortSpec("123456", spec, error));
-    EXPECT_FALSE(cli::parsePortSpec("sim:", spec, error));
+    EXPECT_FALSE(cli::parsePortSpec("123456", portSpec, error));
+    EXPECT_FALSE(cli::parsePortSpec("sim:", portSpec, error));
 }
 
 TEST(CliSimPortTest, DescriptionFileAndVirtualTime) {
-    PortSpec spec;
-    spec.kind = PortSpec::Kind::Sim;
-    spec.virtualTime = true;
-    spec.path = std::string(MVX_SOURCE_DIR) + "/samples/sim-bus.json";
+    PortSpec portSpec;
+    portSpec.kind = PortSpec::Kind::Sim;
+    portSpec.virtualTime = true;
+    portSpec.path = std::string(MVX_SOURCE_DIR) + "/samples/sim-bus.json";
     std::string error;
-    auto port = cli::makeSimPort(spec, error);
+    auto port = cli::makeSimPort(portSpec, error);
     ASSERT_NE(port, nullptr) << error;
     EXPECT_NE(dynamic_cast<VirtualClock*>(&port->clock()), nullptr);
     EXPECT_EQ(port->bus().deviceCount(), 8u);
 
-    spec.virtualTime = false;
-    spec.path.clear();
-    port = cli::makeSimPort(spec, error);
+    portSpec.virtualTime = false;
+    portSpec.path.clear();
+    port = cli::makeSimPort(portSpec, error);
     ASSERT_NE(port, nullptr);
     EXPECT_NE(dynamic_cast<SystemClock*>(&port->clock()), nullptr) << "real time by default";
 
-    spec.path = "/nonexistent/bus.json";
-    EXPECT_EQ(cli::makeSimPort(spec, error), nullptr);
+    portSpec.path = "/nonexistent/bus.json";
+    EXPECT_EQ(cli::makeSimPort(portSpec, error), nullptr);
     EXPECT_NE(error.find("/nonexistent/bus.json"), std::string::npos);
 }
 

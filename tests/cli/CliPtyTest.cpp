@@ -17,9 +17,10 @@ namespace {
 // Serves --port paths through the program's own serial-path port, on a virtual link clock.
 class PathEnvironment final : public cli::Environment {
 public:
-    std::unique_ptr<cli::Port> makePort(const cli::PortSpec& spec, std::string& error) override {
-        EXPECT_EQ(spec.kind, cli::PortSpec::Kind::Path);
-        return cli::makeSerialPathPort(spec.path, error, std::make_unique<VirtualClock>());
+    std::unique_ptr<cli::Port> makePort(const cli::PortSpec& portSpec,
+                                        std::string& error) override {
+        EXPECT_EQ(portSpec.kind, cli::PortSpec::Kind::Path);
+        return cli::makeSerialPathPort(portSpec.path, error, std::make_unique<VirtualClock>());
     }
     bool stderrIsTerminal() const override { return false; }
 };

@@ -66,11 +66,11 @@ protected:
     static BusDescription offListBus() {
         BusDescription description;
         description.adapterName = "Off-list bus";
-        SimDeviceSpec spec;
-        spec.id = 5;
-        spec.code = 2;  // not among the nine common codes
-        spec.model = 64;
-        description.devices.push_back(spec);
+        SimDeviceSpec portSpec;
+        portSpec.id = 5;
+        portSpec.code = 2;  // not among the nine common codes
+        portSpec.model = 64;
+        description.devices.push_back(portSpec);
         return description;
     }
     CliFullScanTest() : CliTest(offListBus()) {}

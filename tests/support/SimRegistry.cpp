@@ -80,14 +80,14 @@ FtStatus HookedDriver::open(std::uint32_t index, FtHandle* handle) {
 
 SimDeviceSpec simSpec(int code, int id, int model, int version, int level,
                       std::map<int, int> registers) {
-    SimDeviceSpec spec;
-    spec.registers = std::move(registers);
-    spec.code = static_cast<std::uint8_t>(code);
-    spec.id = static_cast<std::uint8_t>(id);
-    spec.model = static_cast<std::uint16_t>(model);
-    spec.version = static_cast<std::uint8_t>(version);
-    spec.returnLevel = static_cast<std::uint8_t>(level);
-    return spec;
+    SimDeviceSpec deviceSpec;
+    deviceSpec.registers = std::move(registers);
+    deviceSpec.code = static_cast<std::uint8_t>(code);
+    deviceSpec.id = static_cast<std::uint8_t>(id);
+    deviceSpec.model = static_cast<std::uint16_t>(model);
+    deviceSpec.version = static_cast<std::uint8_t>(version);
+    deviceSpec.returnLevel = static_cast<std::uint8_t>(level);
+    return deviceSpec;
 }
 
 SimRegistryTest::~SimRegistryTest() {
