@@ -37,6 +37,14 @@ int searchBus(Session& session, CommandContext& context) {
 
 }  // namespace
 
+int openSession(CommandContext& context, std::unique_ptr<Session>& session) {
+    session = makeSession(context.options.port, context.env, context.err);
+    if (!session) {
+        return kExitBadInput;
+    }
+    return session->open(context.err) ? kExitOk : kExitFailed;
+}
+
 int portsCommand(CommandContext& context) {
     auto session = makeSession(context.options.port, context.env, context.err);
     if (!session) {
@@ -62,12 +70,9 @@ int portsCommand(CommandContext& context) {
 }
 
 int scanCommand(CommandContext& context) {
-    auto session = makeSession(context.options.port, context.env, context.err);
-    if (!session) {
-        return kExitBadInput;
-    }
-    if (!session->open(context.err)) {
-        return kExitFailed;
+    std::unique_ptr<Session> session;
+    if (const int status = openSession(context, session); status != kExitOk) {
+        return status;
     }
     const int result = searchBus(*session, context);
     if (result != Success) {
@@ -87,12 +92,9 @@ int scanCommand(CommandContext& context) {
 
 int flashCommand(CommandContext& context) {
     const CliOptions& options = context.options;
-    auto session = makeSession(context.options.port, context.env, context.err);
-    if (!session) {
-        return kExitBadInput;
-    }
-    if (!session->open(context.err)) {
-        return kExitFailed;
+    std::unique_ptr<Session> session;
+    if (const int status = openSession(context, session); status != kExitOk) {
+        return status;
     }
     // The update list is built from the devices found, so the bus is searched first.
     int result = searchBus(*session, context);

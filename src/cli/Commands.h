@@ -1,10 +1,12 @@
 // The commands of movantrix-cli. Each gets checked options and returns the exit status.
 #pragma once
 
+#include <memory>
 #include <ostream>
 
 #include "cli/CliOptions.h"
 #include "cli/Environment.h"
+#include "cli/Session.h"
 
 namespace mvx::cli {
 
@@ -14,6 +16,10 @@ struct CommandContext {
     std::ostream& err;
     Environment& env;
 };
+
+// Makes the session of the --port and opens its adapter: kExitOk with `session` set, or the
+// exit status of the failure (the reason printed).
+int openSession(CommandContext& context, std::unique_ptr<Session>& session);
 
 // Bus commands.
 int portsCommand(CommandContext& context);

@@ -26,14 +26,11 @@ using DeviceAction = std::function<int(Session&, DeviceEntry&)>;
 // Opens the port, probes the device of the options and runs `action` on it.
 int withDevice(CommandContext& context, const DeviceAction& action) {
     const CliOptions& options = context.options;
-    auto opened = makeSession(options.port, context.env, context.err);
-    if (!opened) {
-        return kExitBadInput;
+    std::unique_ptr<Session> opened;
+    if (const int status = openSession(context, opened); status != kExitOk) {
+        return status;
     }
     Session& session = *opened;
-    if (!session.open(context.err)) {
-        return kExitFailed;
-    }
     DeviceEntry* entry = nullptr;
     const int result = session.probe(options.baud, options.id, entry);
     if (result != Success) {
@@ -54,14 +51,11 @@ int busFailure(CommandContext& context, int code, int id, int result) {
 
 int pingCommand(CommandContext& context) {
     const CliOptions& options = context.options;
-    auto opened = makeSession(options.port, context.env, context.err);
-    if (!opened) {
-        return kExitBadInput;
+    std::unique_ptr<Session> opened;
+    if (const int status = openSession(context, opened); status != kExitOk) {
+        return status;
     }
     Session& session = *opened;
-    if (!session.open(context.err)) {
-        return kExitFailed;
-    }
     BusConnection& bus = session.registry().bus();
     int result = bus.tune(static_cast<std::uint8_t>(options.baud));
     if (result == Success) {
