@@ -29,6 +29,12 @@ protected:
             std::make_unique<SysfsTtySource>(system.sys().string(), system.dev().string()));
     }
 
+    std::uint32_t listed() {
+        std::uint32_t count = 0;
+        EXPECT_EQ(list->listNumber(&count), FT_OK);
+        return count;
+    }
+
     std::string description(std::uint32_t index) {
         char text[128] = {};
         EXPECT_EQ(list->listDescription(index, text, sizeof text), FT_OK);
@@ -42,9 +48,7 @@ protected:
 
 TEST_F(AdapterListSystemTest, AnOpenableFtdiAdapterIsListedOnceAndOpenedThroughLibftdi) {
     fakeUsb().devices.push_back({.bus = 1, .address = 5});
-    std::uint32_t count = 0;
-    ASSERT_EQ(list->listNumber(&count), FT_OK);
-    ASSERT_EQ(count, 1u);
+    ASSERT_EQ(listed(), 1u);
     EXPECT_EQ(description(0), "USB2Movantrix");
     FtHandle handle;
     ASSERT_EQ(list->open(0, &handle), FT_OK);
@@ -53,9 +57,7 @@ TEST_F(AdapterListSystemTest, AnOpenableFtdiAdapterIsListedOnceAndOpenedThroughL
 
 TEST_F(AdapterListSystemTest, WithoutPermissionOnTheUsbNodeTheTtyIsUsed) {
     fakeUsb().devices.push_back({.bus = 1, .address = 5, .openError = LIBUSB_ERROR_ACCESS});
-    std::uint32_t count = 0;
-    ASSERT_EQ(list->listNumber(&count), FT_OK);
-    ASSERT_EQ(count, 1u);
+    ASSERT_EQ(listed(), 1u);
     EXPECT_EQ(description(0), "USB2Movantrix (ttyUSB0)");
     FtHandle handle;
     ASSERT_EQ(list->open(0, &handle), FT_OK);
@@ -66,9 +68,7 @@ TEST_F(AdapterListSystemTest, WithoutPermissionOnTheUsbNodeTheTtyIsUsed) {
 
 TEST_F(AdapterListSystemTest, ABusyAdapterFallsBackToItsTtyAtOpen) {
     fakeUsb().devices.push_back({.bus = 1, .address = 5, .openError = LIBUSB_ERROR_BUSY});
-    std::uint32_t count = 0;
-    ASSERT_EQ(list->listNumber(&count), FT_OK);
-    ASSERT_EQ(count, 1u);
+    ASSERT_EQ(listed(), 1u);
     FtHandle handle;
     ASSERT_EQ(list->open(0, &handle), FT_OK);
     EXPECT_NE(dynamic_cast<SerialPort*>(handle.get()), nullptr);
@@ -76,9 +76,7 @@ TEST_F(AdapterListSystemTest, ABusyAdapterFallsBackToItsTtyAtOpen) {
 
 TEST_F(AdapterListSystemTest, AnotherFtdiAdapterWithoutTtyAndTheTtyBothAppear) {
     fakeUsb().devices.push_back({.bus = 2, .address = 9, .product = "Other FTDI"});
-    std::uint32_t count = 0;
-    ASSERT_EQ(list->listNumber(&count), FT_OK);
-    ASSERT_EQ(count, 2u);
+    ASSERT_EQ(listed(), 2u);
     EXPECT_EQ(description(0), "Other FTDI");
     EXPECT_EQ(description(1), "USB2Movantrix (ttyUSB0)");
 }

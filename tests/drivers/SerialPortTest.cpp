@@ -53,18 +53,7 @@ TEST(SerialPortOpen, MissingPathIsNotFoundAndNonTtyIsNotOpened) {
     fs::remove(file);
 }
 
-TEST_F(SerialPortTest, TheLinkOpenSequenceSucceedsOnAPty) {
-    // Same calls and values as the adapter link's open; CBUS, latency and USB sizes are no-ops.
-    EXPECT_EQ(port->resetDevice(), FT_OK);
-    EXPECT_EQ(port->setDataCharacteristics(FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE), FT_OK);
-    EXPECT_EQ(port->setFlowControl(FT_FLOW_NONE, 0, 0), FT_OK);
-    EXPECT_EQ(port->setTimeouts(0, 0), FT_OK);
-    EXPECT_EQ(port->setLatencyTimer(1), FT_OK);
-    EXPECT_EQ(port->setUsbParameters(512, 0), FT_OK);
-    EXPECT_EQ(port->setBaudRate(1000000), FT_OK);
-    EXPECT_EQ(port->setBitMode(0x88, FT_BITMODE_CBUS_BITBANG), FT_OK);
-    EXPECT_EQ(port->purge(FT_PURGE_RX), FT_OK);
-}
+// The adapter link's whole open sequence on a pty is run by PtyBusEndToEndTest.
 
 TEST_F(SerialPortTest, ArbitraryRatesReachTheLineAndZeroIsRefused) {
     std::uint32_t rate = 0;

@@ -87,33 +87,32 @@ TEST_F(BusConnectionTest, AdapterNames) {
     EXPECT_EQ(bus.adapterCount(), -1);
 }
 
-TEST(WriteJudgementTest, RecordRule) {
-    for (int level : {0, 1}) {
-        EXPECT_EQ(judgeByRecordRule(Success, level), Success);
-        EXPECT_EQ(judgeByRecordRule(Timeout, level), Success);
-        EXPECT_EQ(judgeByRecordRule(CorruptReply, level), CorruptReply);
-        EXPECT_EQ(judgeByRecordRule(AdapterFailure, level), AdapterFailure);
-        EXPECT_EQ(judgeByRecordRule(WriteIncomplete, level), WriteIncomplete);
-        EXPECT_EQ(judgeByRecordRule(Busy, level), Busy);
+// Each row: the exchange's result, then what a write makes of it at return level 0 or 1, and at
+// level 2 (where a reply is expected and therefore judged as it is).
+TEST(WriteJudgementTest, RecordAndEntryRules) {
+    struct Case {
+        ResultCode result, recordLow, entryLow;
+    };
+    const Case cases[] = {
+        {Success, Success, Success},
+        {Timeout, Success, Success},
+        {CorruptReply, CorruptReply, Success},
+        {AdapterFailure, AdapterFailure, AdapterFailure},
+        {WriteIncomplete, WriteIncomplete, Success},
+        {Busy, Busy, Success},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.result));
+        for (int level : {0, 1}) {
+            EXPECT_EQ(judgeByRecordRule(c.result, level), c.recordLow);
+            EXPECT_EQ(judgeByEntryRule(c.result, level), c.entryLow);
+        }
     }
-    EXPECT_EQ(judgeByRecordRule(Success, 2), Success);
-    EXPECT_EQ(judgeByRecordRule(Timeout, 2), Timeout);
-    EXPECT_EQ(judgeByRecordRule(CorruptReply, 2), CorruptReply);
-}
-
-TEST(WriteJudgementTest, EntryRule) {
-    for (int level : {0, 1}) {
-        EXPECT_EQ(judgeByEntryRule(Success, level), Success);
-        EXPECT_EQ(judgeByEntryRule(Timeout, level), Success);
-        EXPECT_EQ(judgeByEntryRule(CorruptReply, level), Success);
-        EXPECT_EQ(judgeByEntryRule(WriteIncomplete, level), Success);
-        EXPECT_EQ(judgeByEntryRule(Busy, level), Success);
-        EXPECT_EQ(judgeByEntryRule(AdapterFailure, level), AdapterFailure);
+    for (ResultCode result : {Success, Timeout, CorruptReply, AdapterFailure}) {
+        SCOPED_TRACE(int(result));
+        EXPECT_EQ(judgeByRecordRule(result, 2), result);
+        EXPECT_EQ(judgeByEntryRule(result, 2), result);
     }
-    EXPECT_EQ(judgeByEntryRule(Success, 2), Success);
-    EXPECT_EQ(judgeByEntryRule(Timeout, 2), Timeout);
-    EXPECT_EQ(judgeByEntryRule(CorruptReply, 2), CorruptReply);
-    EXPECT_EQ(judgeByEntryRule(AdapterFailure, 2), AdapterFailure);
 }
 
 }  // namespace

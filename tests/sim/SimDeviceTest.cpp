@@ -131,14 +131,12 @@ TEST_F(SimDeviceTest, RepliesAtAnotherRateThanTheHostsAreNotReceived) {
     EXPECT_EQ(receive(6), statusBytes(1, 0));
 }
 
-TEST_F(SimDeviceTest, IdChangeMovesTheDeviceAfterItsReply) {
+TEST_F(SimDeviceTest, IdAndBaudChangesMoveTheDeviceAfterItsReply) {
     EXPECT_EQ(exchange(instructionBytes(1, 3, {3, 50}), 6), statusBytes(1, 0));
     EXPECT_TRUE(ping(1).empty());
     EXPECT_EQ(ping(50), statusBytes(50, 0));
     EXPECT_EQ(dev(1, 50).reg(3), 50);
-}
 
-TEST_F(SimDeviceTest, BaudChangeMovesTheDeviceAfterItsReply) {
     EXPECT_EQ(exchange(instructionBytes(2, 3, {4, 3}), 6), statusBytes(2, 0));
     EXPECT_TRUE(ping(2).empty());
     setCode(3);
