@@ -29,6 +29,7 @@
 #include <memory>
 
 #include "BusFloor.h"
+#include "SimRig.h"
 #include "device/DeviceRegistry.h"
 #include "drivers/Clock.h"
 #include "firmware/FirmwareDownload.h"
@@ -102,11 +103,11 @@ void BM_FirmwareDownloadFullImage(benchmark::State& state) {
     bool accepted = false;
     for (auto _ : state) {
         state.PauseTiming();
-        VirtualClock clock;
-        SimulatedBus bus(description, clock);
-        SimDriver driver(bus);
-        auto registry = std::make_unique<DeviceRegistry>(driver, clock);
-        if (!registry->bus().open(0) || SearchEngine(*registry).search(QuickSearch) != Success ||
+        SimRig rig(description);
+        VirtualClock& clock = rig.clock;
+        SimulatedBus& bus = rig.bus;
+        std::unique_ptr<DeviceRegistry>& registry = rig.registry;
+        if (!rig.open() || SearchEngine(*registry).search(QuickSearch) != Success ||
             registry->deviceCount() != 1) {
             state.SkipWithError("the target was not found");
             return;
@@ -135,12 +136,7 @@ void BM_FirmwareDownloadFullImage(benchmark::State& state) {
         state.SkipWithError("the device did not take the image");
         return;
     }
-    state.counters["measured_ms"] = measuredUs / 1000.0;
-    const double tightUs = floor.floorUs - floor.unansweredWireUs;
-    state.counters["floor_ms"] = floor.floorUs / 1000.0;
-    state.counters["ratio"] = measuredUs / floor.floorUs;
-    state.counters["tight_floor_ms"] = tightUs / 1000.0;
-    state.counters["tight_ratio"] = measuredUs / tightUs;
+    reportAgainstFloor(state, measuredUs, floor.floorUs, floor.unansweredWireUs);
 }
 BENCHMARK(BM_FirmwareDownloadFullImage)->UseManualTime()->Unit(benchmark::kMillisecond);
 

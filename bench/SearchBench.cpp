@@ -26,6 +26,7 @@
 #include <memory>
 
 #include "BusFloor.h"
+#include "SimRig.h"
 #include "device/DeviceRegistry.h"
 #include "device/ModelCatalogue.h"
 #include "drivers/Clock.h"
@@ -125,11 +126,10 @@ void runQuickSearch(benchmark::State& state, const BusDescription& description) 
     int result = Success;
     for (auto _ : state) {
         state.PauseTiming();
-        VirtualClock clock;
-        SimulatedBus bus(description, clock);
-        SimDriver driver(bus);
-        auto registry = std::make_unique<DeviceRegistry>(driver, clock);
-        if (!registry->bus().open(0)) {
+        SimRig rig(description);
+        VirtualClock& clock = rig.clock;
+        std::unique_ptr<DeviceRegistry>& registry = rig.registry;
+        if (!rig.open()) {
             state.SkipWithError("the simulated adapter did not open");
             return;
         }
@@ -150,12 +150,7 @@ void runQuickSearch(benchmark::State& state, const BusDescription& description) 
         state.SkipWithError("the search did not find every device");
         return;
     }
-    const double tightUs = floor.floorUs - floor.unansweredWireUs;
-    state.counters["measured_ms"] = measuredUs / 1000.0;
-    state.counters["floor_ms"] = floor.floorUs / 1000.0;
-    state.counters["ratio"] = measuredUs / floor.floorUs;
-    state.counters["tight_floor_ms"] = tightUs / 1000.0;
-    state.counters["tight_ratio"] = measuredUs / tightUs;
+    reportAgainstFloor(state, measuredUs, floor.floorUs, floor.unansweredWireUs);
     state.counters["replies"] = floor.replies;
     state.counters["devices"] = found;
 }
