@@ -1,0 +1,100 @@
+#include "gui/app/GuiOperations.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPointer>
+#include <QTimer>
+
+#include "gui/app/Texts.h"
+
+namespace mvx::gui {
+
+namespace {
+
+class QtRepeatingTimer final : public RepeatingTimer {
+public:
+    QtRepeatingTimer(QObject* owner, int periodMs, std::function<void()> tick)
+        : timer_(new QTimer(owner)) {
+        QObject::connect(timer_, &QTimer::timeout, timer_, std::move(tick));
+        timer_->start(periodMs);
+    }
+    ~QtRepeatingTimer() override {
+        if (timer_) {
+            timer_->stop();
+            timer_->deleteLater();
+        }
+    }
+    void stop() override {
+        if (timer_) {
+            timer_->stop();
+        }
+    }
+    bool isActive() const override { return timer_ && timer_->isActive(); }
+
+private:
+    QPointer<QTimer> timer_;
+};
+
+}  // namespace
+
+WorkerThread::WorkerThread(std::function<void()> body, QObject* receiver,
+                           std::function<void()> finished) {
+    QPointer<QObject> target(receiver);
+    thread_ = std::thread([body = std::move(body), target, finished = std::move(finished)] {
+        body();
+        // Posted to the receiver's thread; Qt drops it if the receiver is destroyed first.
+        if (target) {
+            QMetaObject::invokeMethod(target.data(), finished, Qt::QueuedConnection);
+        }
+    });
+}
+
+WorkerThread::~WorkerThread() {
+    join();
+}
+
+void WorkerThread::join() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+std::unique_ptr<WorkerThread> GuiOperations::startWorker(std::function<void()> body,
+                                                         QObject* receiver,
+                                                         std::function<void()> finished) {
+    return std::make_unique<WorkerThread>(std::move(body), receiver, std::move(finished));
+}
+
+GuiOperations::Answer QtGuiOperations::message(QWidget* parent, const QString& text,
+                                               bool withCancel) {
+    QMessageBox box(QMessageBox::Warning, texts::kMessageCaption, text,
+                    withCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, parent);
+    return box.exec() == QMessageBox::Ok ? Answer::Ok : Answer::Cancel;
+}
+
+QString QtGuiOperations::openFileName(QWidget* parent, const QString& filter,
+                                      const QString& defaultSuffix) {
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(defaultSuffix);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().front();
+}
+
+int QtGuiOperations::runDialog(QDialog& dialog) {
+    return dialog.exec();
+}
+
+std::unique_ptr<RepeatingTimer> QtGuiOperations::startTimer(QObject* owner, int periodMs,
+                                                            std::function<void()> tick) {
+    return std::make_unique<QtRepeatingTimer>(owner, periodMs, std::move(tick));
+}
+
+}  // namespace mvx::gui

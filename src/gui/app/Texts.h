@@ -1,0 +1,29 @@
+// The program's own texts that code sets (forms hold the rest): messages, formats, titles.
+// They are the product's wording, kept word for word, spaces and line breaks included.
+#pragma once
+
+#include <QString>
+
+namespace mvx::gui::texts {
+
+inline const QString kMessageCaption = QStringLiteral("Movantrix Manager");
+inline const QString kMainWindowTitle = QStringLiteral("Movantrix Manager for Linux");
+inline const QString kVersionText = QStringLiteral("v0.98");
+
+inline const QString kAdapterNotFound =
+    QStringLiteral("Can not find USB2Movantrix! \n\nPlease check connection.");
+inline const QString kAdapterAccessFailed =
+    QStringLiteral("USB2Movantrix access failed! \n\nPlease check connection.");
+inline const QString kDeviceAccessFailed = QStringLiteral(
+    "Movantrix access failed! \n\nPlease check USB2Movantrix, movantrix(s), and power "
+    "connection. ");
+inline const QString kUnknownDeviceName = QStringLiteral("Unknown device name");
+
+// "%d Movantrix(s) Found" in the main view; the search dialog pads the number to three places.
+QString foundCount(int count);
+QString foundCountPadded(int count);
+
+inline const QString kGroupFormat = QStringLiteral("Baudrate %1");
+inline const QString kDeviceFormat = QStringLiteral("ID %1");
+
+}  // namespace mvx::gui::texts

@@ -1,0 +1,60 @@
+// The registry as a two-level tree: one group per baud-rate code ("Baudrate %d"), one item per
+// device ID under it ("ID %d") with the picture of its model class. Used in the main view to
+// pick a device (browse mode) and in the search dialog to show what was found (display mode).
+// Items hold only their texts; the device an item stands for is read back from them.
+#pragma once
+
+#include <QTreeWidget>
+
+namespace mvx {
+class DeviceRegistry;
+}
+
+namespace mvx::gui {
+
+class DeviceTree : public QTreeWidget {
+    Q_OBJECT
+
+public:
+    enum Mode { Browse = 0, Display = 1 };
+
+    explicit DeviceTree(QWidget* parent = nullptr);
+
+    // Once, by the host: pictures, appearance and mode.
+    void setUp(Mode mode, DeviceRegistry& registry);
+
+    // Empties the tree and fills it from the registry. In browse mode it selects the wished
+    // device when listed, else the first device of the first group, and remembers it;
+    // (-1, -1) wishes for nothing in particular. In display mode nothing is selected.
+    void rebuildTree(int wishedCode, int wishedId);
+
+    // The device the view passes to the property sheet; (-1, -1) when none.
+    int rememberedCode() const { return rememberedCode_; }
+    int rememberedId() const { return rememberedId_; }
+
+    // The four-line tooltip of a device item; empty for a group, or a device no longer listed.
+    QString deviceToolTip(const QTreeWidgetItem* item) const;
+
+signals:
+    // The selected device changed, by mouse, keyboard or rebuild; the remembered pair is set.
+    void deviceSelectionChanged();
+
+protected:
+    bool viewportEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    // The (code, id) an item stands for, read from its and its group's texts; false for groups.
+    bool addressOf(const QTreeWidgetItem* item, int& code, int& id) const;
+    void onSelectionChanged();
+
+    DeviceRegistry* registry_ = nullptr;
+    Mode mode_ = Browse;
+    int rememberedCode_ = -1;
+    int rememberedId_ = -1;
+    QString toolTipText_;
+    bool rebuilding_ = false;
+};
+
+}  // namespace mvx::gui

@@ -1,0 +1,63 @@
+// GUI operations for tests: message boxes and file dialogs are answered from queues and
+// recorded, modal dialogs are shown and handed to a handler that drives them, timers tick only
+// when the test calls tickTimers(). Worker threads are real.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "gui/app/GuiOperations.h"
+
+namespace mvx::gui::test {
+
+class ScriptedGuiOperations final : public GuiOperations {
+public:
+    ScriptedGuiOperations();
+    ~ScriptedGuiOperations() override;
+
+    Answer message(QWidget* parent, const QString& text, bool withCancel) override;
+    QString openFileName(QWidget* parent, const QString& filter,
+                         const QString& defaultSuffix) override;
+    int runDialog(QDialog& dialog) override;
+    std::unique_ptr<RepeatingTimer> startTimer(QObject* owner, int periodMs,
+                                               std::function<void()> tick) override;
+
+    // Ticks every running timer once (in start order); returns how many ticked.
+    int tickTimers();
+    int activeTimers() const;
+    // Periods of the timers started so far, in start order.
+    std::vector<int> timerPeriods() const;
+
+    // Every message shown, in order; answers are taken from the front (Ok when empty).
+    QStringList messages;
+    std::deque<Answer> answers;
+    // File-open answers (empty string: cancelled), and the filter and suffix last asked with.
+    std::deque<QString> fileAnswers;
+    QString lastFilter;
+    QString lastSuffix;
+
+    // Called with each modal dialog, shown; returns the dialog's result. Without a handler the
+    // dialog is rejected. Handlers queued in `dialogHandlers` are used first, one per dialog.
+    using DialogHandler = std::function<int(QDialog&)>;
+    std::deque<DialogHandler> dialogHandlers;
+    DialogHandler defaultDialogHandler;
+    // Window titles of the dialogs run, in order.
+    QStringList dialogsRun;
+
+    struct Timer;
+
+private:
+    std::vector<std::shared_ptr<Timer>> timers_;
+};
+
+// Processes events until `done` holds or `timeoutMs` of real time pass; true when it holds.
+bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000);
+
+}  // namespace mvx::gui::test
