@@ -61,8 +61,7 @@ public:
                                                        std::function<void()> tick) = 0;
     // Runs `body` on a new thread; `finished` then runs on the GUI thread as one queued call on
     // `receiver`, unless the receiver is gone by then.
-    virtual std::unique_ptr<WorkerThread> startWorker(std::function<void()> body,
-                                                      QObject* receiver,
+    virtual std::unique_ptr<WorkerThread> startWorker(std::function<void()> body, QObject* receiver,
                                                       std::function<void()> finished);
 };
 

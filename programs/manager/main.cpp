@@ -1,0 +1,68 @@
+// movantrix-manager [PORT]: the desktop program on real adapters. Without PORT it offers the
+// machine's adapter list (USB adapters and serial ports); with PORT, a serial device path, it
+// uses exactly that port.
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <iostream>
+#include <memory>
+
+#include "drivers/AdapterList.h"
+#include "drivers/Clock.h"
+#include "drivers/SerialPort.h"
+#include "gui/app/Program.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: movantrix-manager [PORT]\n"
+    "Finds, drives and configures Movantrix devices through a USB2Movantrix adapter.\n"
+    "\n"
+    "  PORT       a serial device to use instead of the adapter list, e.g. /dev/ttyUSB0,\n"
+    "             a /dev/serial/by-id/... link or a pseudo-terminal\n"
+    "  --help     show this help and exit\n"
+    "  --version  show the version and exit\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const mvx::gui::CommandLine line = mvx::gui::parseCommandLine(argc, argv);
+    if (!line.error.empty()) {
+        std::cerr << "movantrix-manager: " << line.error << "\n" << kUsage;
+        return 2;
+    }
+    if (line.help) {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (line.version) {
+        std::cout << "movantrix-manager " << MVX_VERSION << "\n";
+        return 0;
+    }
+    if (!line.argument.empty()) {
+        struct stat st {};
+        if (::stat(line.argument.c_str(), &st) != 0) {
+            std::cerr << "movantrix-manager: no such serial device: " << line.argument << "\n";
+            return 2;
+        }
+        if (!S_ISCHR(st.st_mode)) {
+            std::cerr << "movantrix-manager: not a serial device: " << line.argument << "\n";
+            return 2;
+        }
+    }
+    if (!mvx::gui::displayAvailable()) {
+        std::cerr << "movantrix-manager: no display to show the window on (DISPLAY is not set); "
+                     "movantrix-cli works without one\n";
+        return 1;
+    }
+
+    mvx::SystemClock clock;
+    std::unique_ptr<mvx::FtDriver> driver;
+    if (line.argument.empty()) {
+        driver = mvx::makeSystemAdapterList(&clock);
+    } else {
+        driver = std::make_unique<mvx::SerialPortDriver>(line.argument);
+    }
+    QApplication application(argc, argv);
+    return mvx::gui::runManager(*driver, clock);
+}

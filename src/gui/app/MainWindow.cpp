@@ -1,0 +1,202 @@
+#include "gui/app/MainWindow.h"
+
+#include <QShortcut>
+
+#include "gui/app/AboutDialog.h"
+#include "gui/app/MainView.h"
+#include "gui/app/Texts.h"
+#include "gui/dialogs/PortDialog.h"
+#include "gui/dialogs/SearchDialog.h"
+#include "gui/tree/DeviceIcons.h"
+#include "protocol/ResultCode.h"
+#include "ui_MainWindow.h"
+
+namespace mvx::gui {
+
+namespace {
+
+constexpr int kWidth = 644;
+constexpr int kHeight = 454;
+
+struct Binding {
+    Command command;
+    QKeySequence keys;  // empty: no shortcut key
+};
+
+// One shortcut table for the whole window, the property sheet and its pages included. Ctrl+C
+// and Ctrl+X are Close and Exit here, not copy and cut.
+const Binding kBindings[] = {
+    {Command::Open, QKeySequence(Qt::CTRL | Qt::Key_O)},
+    {Command::Close, QKeySequence(Qt::CTRL | Qt::Key_C)},
+    {Command::Search, QKeySequence(Qt::CTRL | Qt::Key_S)},
+    {Command::Exit, QKeySequence(Qt::CTRL | Qt::Key_X)},
+    {Command::FirmwareUpdate, QKeySequence(Qt::CTRL | Qt::Key_U)},
+    {Command::About, QKeySequence()},
+};
+
+}  // namespace
+
+MainWindow::MainWindow(ManagerApp& app, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      app_(app),
+      ui_(std::make_unique<Ui::MainWindow>()) {
+    ui_->setupUi(this);
+    setWindowTitle(texts::kMainWindowTitle);
+    setWindowIcon(applicationIcon());
+    setFixedSize(kWidth, kHeight);
+    view_ = new MainView(app_, this);
+    setCentralWidget(view_);
+    app_.setShell(this);
+
+    for (const Binding& binding : kBindings) {
+        const Command command = binding.command;
+        connect(action(command), &QAction::triggered, this,
+                [this, command] { runCommand(command); });
+        if (!binding.keys.isEmpty()) {
+            // The key is part of the item's text; the shortcut itself lives on the window so
+            // that it works wherever the focus is inside it.
+            auto* shortcut = new QShortcut(binding.keys, this);
+            shortcut->setContext(Qt::WindowShortcut);
+            connect(shortcut, &QShortcut::activated, this,
+                    [this, command] { runCommand(command); });
+        }
+    }
+    for (QMenu* menu : {ui_->connectionMenu, ui_->advanceMenu, ui_->helpMenu}) {
+        connect(menu, &QMenu::aboutToShow, this, &MainWindow::updateActions);
+    }
+    updateActions();
+}
+
+MainWindow::~MainWindow() {
+    app_.setShell(nullptr);
+}
+
+QAction* MainWindow::action(Command command) const {
+    switch (command) {
+        case Command::Open:
+            return ui_->actionOpen;
+        case Command::Close:
+            return ui_->actionClose;
+        case Command::Search:
+            return ui_->actionSearch;
+        case Command::Exit:
+            return ui_->actionExit;
+        case Command::FirmwareUpdate:
+            return ui_->actionFirmwareUpdate;
+        case Command::About:
+            return ui_->actionAbout;
+    }
+    return nullptr;
+}
+
+bool MainWindow::commandEnabled(Command command) const {
+    switch (command) {
+        case Command::Open:
+            return !app_.bus().isOpen();
+        case Command::Close:
+        case Command::Search:
+        case Command::FirmwareUpdate:
+            return app_.bus().isOpen();
+        case Command::Exit:
+        case Command::About:
+            return true;
+    }
+    return false;
+}
+
+void MainWindow::updateActions() {
+    for (const Binding& binding : kBindings) {
+        action(binding.command)->setEnabled(commandEnabled(binding.command));
+    }
+}
+
+void MainWindow::startUp() {
+    runCommand(Command::Open);
+}
+
+void MainWindow::runCommand(Command command) {
+    // The rule is asked again here, however the command arrived.
+    if (!commandEnabled(command)) {
+        return;
+    }
+    switch (command) {
+        case Command::Open:
+            openAdapter();
+            break;
+        case Command::Close:
+            closeConnection();
+            break;
+        case Command::Search:
+            searchBus();
+            break;
+        case Command::Exit:
+            QMainWindow::close();
+            break;
+        case Command::FirmwareUpdate:
+            firmwareUpdate();
+            break;
+        case Command::About:
+            showAbout();
+            break;
+    }
+    updateActions();
+}
+
+void MainWindow::openAdapter() {
+    PortDialog dialog(app_, this);
+    dialog.run();
+    if (app_.bus().isOpen()) {
+        runCommand(Command::Search);
+    }
+}
+
+void MainWindow::closeConnection() {
+    BusBusyScope busy(app_);
+    app_.bus().close();
+    app_.registry().clear();
+    view_->refreshDeviceList(-1, -1);
+}
+
+void MainWindow::searchBus() {
+    BusBusyScope busy(app_);
+    SearchDialog dialog(app_, this);
+    if (app_.operations().runDialog(dialog) == QDialog::Accepted) {
+        view_->refreshDeviceList(-1, -1);
+    }
+}
+
+void MainWindow::firmwareUpdate() {
+    BusBusyScope busy(app_);
+    if (firmwareUpdateRunner) {
+        firmwareUpdateRunner(*this);
+    }
+}
+
+void MainWindow::showAbout() {
+    BusBusyScope busy(app_);
+    AboutDialog dialog(this);
+    app_.operations().runDialog(dialog);
+}
+
+bool MainWindow::reportBusFailure(int result) {
+    switch (result) {
+        case AdapterFailure:
+            app_.operations().message(this, texts::kAdapterAccessFailed);
+            runCommand(Command::Close);
+            return true;
+        case Timeout:
+        case CorruptReply:
+            app_.operations().message(this, texts::kDeviceAccessFailed);
+            view_->refreshDeviceList(-1, -1);
+            return true;
+        default:
+            return false;
+    }
+}
+
+void MainWindow::refreshDeviceList(int code, int id) {
+    view_->refreshDeviceList(code, id);
+}
+
+}  // namespace mvx::gui

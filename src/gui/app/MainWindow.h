@@ -1,0 +1,58 @@
+// The main window: a fixed 644 x 454 window with the Connection, Advance and Help menus, the
+// shortcut keys, and the main view. Carries out the commands under one enabling rule each,
+// and offers the dialogs and pages the common reaction to a failed bus operation.
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+
+#include "gui/app/ManagerApp.h"
+
+namespace Ui {
+class MainWindow;
+}
+
+class QAction;
+
+namespace mvx::gui {
+
+class MainView;
+
+class MainWindow : public QMainWindow, public Shell {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(ManagerApp& app, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Start-up before the window is first shown: the port dialog, and the search dialog after
+    // an adapter was opened.
+    void startUp();
+
+    bool commandEnabled(Command command) const;
+
+    void runCommand(Command command) override;
+    bool reportBusFailure(int result) override;
+    void refreshDeviceList(int code, int id) override;
+
+    MainView& view() { return *view_; }
+    QAction* action(Command command) const;
+
+    // Runs the firmware update wizard (installed by the wizard's owner; nothing when unset).
+    std::function<void(MainWindow&)> firmwareUpdateRunner;
+
+private:
+    void updateActions();
+    void openAdapter();
+    void closeConnection();
+    void searchBus();
+    void firmwareUpdate();
+    void showAbout();
+
+    ManagerApp& app_;
+    std::unique_ptr<Ui::MainWindow> ui_;
+    MainView* view_ = nullptr;
+};
+
+}  // namespace mvx::gui

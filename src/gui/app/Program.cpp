@@ -1,0 +1,53 @@
+#include "gui/app/Program.h"
+
+#include <QApplication>
+#include <cstdlib>
+#include <string_view>
+
+#include "gui/app/MainWindow.h"
+#include "gui/tree/DeviceIcons.h"
+
+namespace mvx::gui {
+
+CommandLine parseCommandLine(int argc, char** argv) {
+    CommandLine line;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            line.help = true;
+        } else if (arg == "--version") {
+            line.version = true;
+        } else if (arg == "--" && i + 1 < argc && line.argument.empty()) {
+            line.argument = argv[++i];
+        } else if (arg.size() > 1 && arg.front() == '-') {
+            line.error = "unknown option: " + std::string(arg);
+        } else if (!line.argument.empty()) {
+            line.error = "only one argument is taken: " + std::string(arg);
+        } else {
+            line.argument = std::string(arg);
+        }
+    }
+    return line;
+}
+
+bool displayAvailable() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+int runManager(FtDriver& driver, Clock& clock) {
+    QApplication::setWindowIcon(applicationIcon());
+    QtGuiOperations operations;
+    ManagerApp app(driver, clock, operations);
+    MainWindow window(app);
+    window.startUp();
+    window.show();
+    return QApplication::exec();
+}
+
+}  // namespace mvx::gui

@@ -1,0 +1,30 @@
+// What the two desktop programs share: their command line, the display check and the run of
+// the application over a driver and a clock.
+#pragma once
+
+#include <string>
+
+#include "drivers/Clock.h"
+#include "drivers/FtDriver.h"
+
+namespace mvx::gui {
+
+struct CommandLine {
+    bool help = false;
+    bool version = false;
+    std::string argument;  // the one optional operand; empty when not given
+    std::string error;     // set when the command line is not understood
+};
+
+// [--help | -h | --version | OPERAND]: at most one operand, no other options.
+CommandLine parseCommandLine(int argc, char** argv);
+
+// True when Qt can reach a display: DISPLAY or WAYLAND_DISPLAY is set, or the platform plugin
+// is chosen explicitly (QT_QPA_PLATFORM).
+bool displayAvailable();
+
+// Builds the application over `driver` and `clock`, runs the start-up (port dialog, search
+// dialog), shows the main window and runs the event loop. A QApplication must exist.
+int runManager(FtDriver& driver, Clock& clock);
+
+}  // namespace mvx::gui

@@ -1,0 +1,42 @@
+// A page of the device property sheet. The sheet creates its pages anew for every device it
+// shows, activates one of them, and tells a page when it stops being the active one.
+#pragma once
+
+#include <QWidget>
+
+namespace mvx {
+class DeviceEntry;
+}
+
+namespace mvx::gui {
+
+class DeviceSheet;
+class ManagerApp;
+
+class DevicePage : public QWidget {
+    Q_OBJECT
+
+public:
+    DevicePage(DeviceSheet& sheet, const QString& title);
+
+    const QString& title() const { return title_; }
+
+    // The page becomes the visible page: loads the sheet's current device. False refuses the
+    // activation (the device is missing or could not be read; a read failure has been
+    // reported by then, which may already have rebuilt the sheet).
+    virtual bool activate() { return true; }
+    // The page stops being the visible page.
+    virtual void deactivate() {}
+
+protected:
+    DeviceSheet& sheet() { return sheet_; }
+    ManagerApp& app();
+    // The sheet's current device, or null when it is not (or no longer) registered.
+    DeviceEntry* currentEntry();
+
+private:
+    DeviceSheet& sheet_;
+    QString title_;
+};
+
+}  // namespace mvx::gui

@@ -1,0 +1,326 @@
+// The main window as the user meets it: start-up with no, one and several adapters, the
+// commands and their enabling rules (menu and shortcut keys, also from inside a page), Close,
+// the reaction to failed bus operations and the about box.
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QTest>
+
+#include "protocol/ResultCode.h"
+#include "support/GuiHarness.h"
+
+namespace mvx::gui::test {
+
+namespace {
+
+const QString kNotFound =
+    QStringLiteral("Can not find USB2Movantrix! \n\nPlease check connection.");
+const QString kAccessFailed =
+    QStringLiteral("USB2Movantrix access failed! \n\nPlease check connection.");
+const QString kDeviceFailed = QStringLiteral(
+    "Movantrix access failed! \n\nPlease check USB2Movantrix, movantrix(s), and power "
+    "connection. ");
+const QStringList kDefaultTree = {"Baudrate 1", "  ID 1",       "  ID 2",      "  ID 3",
+                                  "  ID 4",     "  ID 9",       "Baudrate 34", "  ID 7",
+                                  "  ID 100",   "Baudrate 207", "  ID 21"};
+
+QStringList portLines(QDialog& dialog) {
+    auto* list = dialog.findChild<QComboBox*>(QStringLiteral("portList"));
+    QStringList lines;
+    for (int i = 0; i < list->count(); ++i) {
+        lines << list->itemText(i);
+    }
+    return lines;
+}
+
+void choosePort(QDialog& dialog, int index) {
+    dialog.findChild<QComboBox*>(QStringLiteral("portList"))->setCurrentIndex(index);
+    GuiHarness::click(dialog, "okButton");
+}
+
+// Enabled states of Open, Close, Search and Firmware Update as the menu shows them.
+QList<bool> menuStates(GuiHarness& h) {
+    QMenu* menu = h.window().findChild<QMenu*>(QStringLiteral("connectionMenu"));
+    emit menu->aboutToShow();
+    QList<bool> states;
+    for (Command c : {Command::Open, Command::Close, Command::Search, Command::FirmwareUpdate}) {
+        states << h.window().action(c)->isEnabled();
+    }
+    return states;
+}
+
+// A shortcut key as the user presses it, with the focus in `target`.
+void pressKey(QWidget* target, int key) {
+    target->window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(target->window()));
+    target->setFocus();
+    QTest::keyClick(target, static_cast<Qt::Key>(key), Qt::ControlModifier);
+    QApplication::processEvents();
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void windowFrameAndMenus() {
+        GuiHarness h;
+        h.adapters.count = 0;
+        h.startUp();
+        QCOMPARE(h.window().windowTitle(), QStringLiteral("Movantrix Manager for Linux"));
+        QCOMPARE(h.window().size(), QSize(644, 454));
+        QCOMPARE(h.window().minimumSize(), h.window().maximumSize());
+        QVERIFY(!(h.window().windowFlags() & Qt::WindowMaximizeButtonHint));
+        QStringList menus;
+        for (QAction* menu : h.window().menuBar()->actions()) {
+            menus << menu->text();
+            for (QAction* item : menu->menu()->actions()) {
+                menus << QStringLiteral("  ") + (item->isSeparator() ? "-" : item->text());
+            }
+        }
+        QCOMPARE(menus,
+                 (QStringList{"Connection (&C)", "  Open          Ctrl+O", "  Close         Ctrl+C",
+                              "  -", "  Search       Ctrl+S", "  -", "  Exit           Ctrl+X",
+                              "Advance (&A)", "  Firmware Update   Ctrl+U", "Help (&H)",
+                              "  About MovantrixManager (&A)"}));
+    }
+
+    void startUpWithoutAdapter() {
+        GuiHarness h;
+        h.adapters.count = 0;
+        h.startUp();
+        QCOMPARE(h.ops().messages, QStringList{kNotFound});
+        QVERIFY(h.ops().dialogsRun.isEmpty());  // the port dialog is never shown
+        QVERIFY(h.window().isVisible());
+        QVERIFY(h.treeTexts().isEmpty());
+        QCOMPARE(h.countText(), QStringLiteral("0 Movantrix(s) Found"));
+        QCOMPARE(h.tabTitles(), QStringList{"No Information"});
+        QCOMPARE(menuStates(h), (QList<bool>{true, false, false, false}));
+    }
+
+    void startUpWithOneAdapterSearchesAndShowsTheDevices() {
+        GuiHarness h;
+        h.dialogs().push_back(h.searchAndOk());
+        h.startUp();
+        QCOMPARE(h.ops().dialogsRun, QStringList{"Movantrix Search"});
+        QVERIFY(h.ops().messages.isEmpty());
+        QCOMPARE(h.adapters.opened, std::vector<std::uint32_t>{0});
+        QCOMPARE(h.treeTexts(), kDefaultTree);
+        QCOMPARE(h.countText(), QStringLiteral("8 Movantrix(s) Found"));
+        // The first device of the first group is shown.
+        QCOMPARE(h.sheet().currentBaud(), 1);
+        QCOMPARE(h.sheet().currentId(), 1);
+        QCOMPARE(h.tabTitles(), (QStringList{"Operation", "Configure", "Network"}));
+        QCOMPARE(menuStates(h), (QList<bool>{false, true, true, true}));
+        QCOMPARE(h.app().busBusy, 0);
+    }
+
+    void startUpWithOneAdapterThatFailsToOpen() {
+        GuiHarness h;
+        h.adapters.failingOpens = {0};
+        h.startUp();
+        QCOMPARE(h.ops().messages, QStringList{kAccessFailed});
+        QVERIFY(h.ops().dialogsRun.isEmpty());
+        QVERIFY(!h.app().bus().isOpen());
+    }
+
+    void searchLeftWithoutRunningItRefreshesNothing() {
+        GuiHarness h;
+        h.dialogs().push_back(&GuiHarness::okWithoutSearch);
+        h.startUp();
+        QVERIFY(h.app().bus().isOpen());
+        QVERIFY(h.treeTexts().isEmpty());
+        QCOMPARE(h.countText(), QStringLiteral("0 Movantrix(s) Found"));
+        QVERIFY(h.bus().traffic().empty());  // not even a refresh's ping
+    }
+
+    void severalAdaptersAreListedAndTheChosenOneOpens() {
+        GuiHarness h;
+        h.adapters.count = 2;
+        h.adapters.descriptions = {std::string("USB2Movantrix A"), std::nullopt};
+        QStringList shown;
+        int selected = -2;
+        h.dialogs().push_back([&](QDialog& dialog) {
+            shown = portLines(dialog);
+            selected = dialog.findChild<QComboBox*>(QStringLiteral("portList"))->currentIndex();
+            choosePort(dialog, 1);
+            return dialog.result();
+        });
+        h.dialogs().push_back(&GuiHarness::okWithoutSearch);
+        h.startUp();
+        QCOMPARE(h.ops().dialogsRun, (QStringList{"USB2Movantrix Open", "Movantrix Search"}));
+        QCOMPARE(shown, (QStringList{"USB2Movantrix A", "Unknown device name"}));
+        QCOMPARE(selected, 0);
+        QCOMPARE(h.adapters.opened, std::vector<std::uint32_t>{1});
+    }
+
+    void failedOpenOffersTheListAgain() {
+        GuiHarness h;
+        h.adapters.count = 2;
+        h.adapters.descriptions = {std::string("A"), std::string("B")};
+        h.adapters.failingOpens = {0};
+        QStringList afterFailure;
+        QStringList afterUnplug;
+        h.dialogs().push_back([&](QDialog& dialog) {
+            choosePort(dialog, 0);  // fails: message, recount, same list once
+            afterFailure = portLines(dialog);
+            h.adapters.count = 0;  // unplugged meanwhile
+            choosePort(dialog, 1);
+            afterUnplug = portLines(dialog);
+            GuiHarness::click(dialog, "okButton");  // no line: nothing happens
+            return QDialog::Rejected;
+        });
+        h.startUp();
+        QCOMPARE(afterFailure, (QStringList{"A", "B"}));
+        QVERIFY(afterUnplug.isEmpty());
+        QCOMPARE(h.ops().messages, (QStringList{kAccessFailed, kAccessFailed, kNotFound}));
+        QVERIFY(!h.app().bus().isOpen());
+    }
+
+    void failedListingShowsAnEmptyList() {
+        GuiHarness h;
+        h.adapters.count = -1;
+        QStringList shown{"sentinel"};
+        h.dialogs().push_back([&](QDialog& dialog) {
+            shown = portLines(dialog);
+            GuiHarness::click(dialog, "cancelButton");
+            return dialog.result();
+        });
+        h.startUp();
+        QVERIFY(shown.isEmpty());
+        QVERIFY(h.ops().messages.isEmpty());
+    }
+
+    void disabledCommandsAreIgnoredHoweverTheyArrive() {
+        GuiHarness h;
+        h.adapters.count = 0;
+        h.startUp();
+        const int runs = h.ops().dialogsRun.size();
+        // Search and Close while closed: from the window, from inside the sheet, and directly.
+        pressKey(&h.window(), Qt::Key_S);
+        pressKey(h.sheet().currentWidget(), Qt::Key_S);
+        pressKey(h.sheet().currentWidget(), Qt::Key_C);
+        h.window().runCommand(Command::Search);
+        h.window().runCommand(Command::FirmwareUpdate);
+        QCOMPARE(h.ops().dialogsRun.size(), runs);
+        QVERIFY(h.bus().traffic().empty());
+
+        // Once open, Ctrl+S from inside a page runs the search dialog and Ctrl+O is ignored.
+        h.adapters.count = 1;
+        h.dialogs().push_back(h.searchAndOk());  // after Ctrl+O opens the adapter
+        pressKey(&h.window(), Qt::Key_O);
+        QVERIFY(h.app().bus().isOpen());
+        h.clickDevice(1, 2);
+        h.dialogs().push_back(&GuiHarness::okWithoutSearch);
+        pressKey(h.sheet().currentWidget(), Qt::Key_S);
+        pressKey(h.sheet().currentWidget(), Qt::Key_O);
+        QCOMPARE(h.ops().dialogsRun, (QStringList{"Movantrix Search", "Movantrix Search"}));
+        QCOMPARE(h.adapters.opened, std::vector<std::uint32_t>{0});
+    }
+
+    void closeEmptiesTreeAndSheet() {
+        GuiHarness h;
+        h.dialogs().push_back(h.searchAndOk());
+        h.startUp();
+        h.clickDevice(34, 7);
+        QCOMPARE(h.sheet().currentId(), 7);
+        pressKey(h.sheet().currentWidget(), Qt::Key_C);  // Ctrl+C is Close, also in a page
+        QVERIFY(!h.app().bus().isOpen());
+        QCOMPARE(h.registry().entryCount(), 0);
+        QVERIFY(h.treeTexts().isEmpty());
+        QCOMPARE(h.tabTitles(), QStringList{"No Information"});
+        QCOMPARE(h.countText(), QStringLiteral("0 Movantrix(s) Found"));
+        QCOMPARE(menuStates(h), (QList<bool>{true, false, false, false}));
+        QCOMPARE(h.app().busBusy, 0);
+    }
+
+    void reportBusFailure_data() {
+        QTest::addColumn<int>("result");
+        QTest::addColumn<bool>("reacted");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<bool>("openAfter");
+        QTest::newRow("101") << 101 << true << QStringList{kAccessFailed} << false;
+        QTest::newRow("103") << 103 << true << QStringList{kDeviceFailed} << true;
+        QTest::newRow("104") << 104 << true << QStringList{kDeviceFailed} << true;
+        QTest::newRow("102") << 102 << false << QStringList{} << true;
+        QTest::newRow("105") << 105 << false << QStringList{} << true;
+        QTest::newRow("100") << 100 << false << QStringList{} << true;
+    }
+
+    void reportBusFailure() {
+        QFETCH(int, result);
+        QFETCH(bool, reacted);
+        QFETCH(QStringList, messages);
+        QFETCH(bool, openAfter);
+        GuiHarness h;
+        h.dialogs().push_back(h.searchAndOk());
+        h.startUp();
+        h.clickDevice(1, 3);
+        // The selected device has gone silent: a refresh drops it and selects the first one.
+        h.bus().find(1, 3)->setFaults([] {
+            SimFaults faults;
+            faults.dropReply = true;
+            return faults;
+        }());
+        h.ops().messages.clear();
+        QCOMPARE(h.window().reportBusFailure(result), reacted);
+        QCOMPARE(h.ops().messages, messages);
+        QCOMPARE(h.app().bus().isOpen(), openAfter);
+        if (!openAfter) {
+            QVERIFY(h.treeTexts().isEmpty());
+            QCOMPARE(h.tabTitles(), QStringList{"No Information"});
+        } else if (reacted) {
+            QVERIFY(!h.treeTexts().contains("  ID 3"));
+            QCOMPARE(h.sheet().currentId(), 1);
+        } else {
+            QCOMPARE(h.treeTexts(), kDefaultTree);
+            QCOMPARE(h.sheet().currentId(), 3);
+        }
+    }
+
+    void failureWithNoDeviceLeftShowsNoInformation() {
+        BusDescription one;
+        one.devices.push_back(mvx::test::simSpec(1, 5, 28));
+        GuiHarness h(one);
+        h.dialogs().push_back(h.searchAndOk());
+        h.startUp();
+        QCOMPARE(h.sheet().currentId(), 5);
+        h.bus().setFaults([] {
+            SimFaults faults;
+            faults.dropReply = true;
+            return faults;
+        }());
+        QVERIFY(h.window().reportBusFailure(Timeout));
+        QVERIFY(h.treeTexts().isEmpty());
+        QCOMPARE(h.tabTitles(), QStringList{"No Information"});
+        QCOMPARE(h.countText(), QStringLiteral("0 Movantrix(s) Found"));
+    }
+
+    void aboutAndExit() {
+        GuiHarness h;
+        h.adapters.count = 0;
+        h.startUp();
+        QString version;
+        int busyDuring = -1;
+        h.dialogs().push_back([&](QDialog& dialog) {
+            version = dialog.findChild<QLabel*>(QStringLiteral("versionLabel"))->text();
+            busyDuring = h.app().busBusy;
+            GuiHarness::click(dialog, "okButton");
+            return dialog.result();
+        });
+        h.window().action(Command::About)->trigger();
+        QCOMPARE(h.ops().dialogsRun, QStringList{"MovantrixManager Information"});
+        QCOMPARE(version, QStringLiteral("v0.98"));
+        QCOMPARE(busyDuring, 1);
+        QCOMPARE(h.app().busBusy, 0);
+        pressKey(&h.window(), Qt::Key_X);
+        QVERIFY(!h.window().isVisible());
+    }
+};
+
+}  // namespace mvx::gui::test
+
+QTEST_MAIN(mvx::gui::test::MainWindowTest)
+#include "MainWindowTest.moc"

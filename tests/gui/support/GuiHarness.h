@@ -1,0 +1,98 @@
+// The application over a simulated bus on a virtual clock, with scripted GUI operations: the
+// one fixture of the GUI tests. Each test states only what differs.
+//
+//   GuiHarness h;                       // the built-in bus, one adapter
+//   h.dialogs().push_back(searchAndOk);  // how the search dialog at start-up is answered
+//   h.startUp();
+//   QCOMPARE(h.treeTexts(), ...);
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "drivers/Clock.h"
+#include "gui/app/MainView.h"
+#include "gui/app/MainWindow.h"
+#include "gui/app/ManagerApp.h"
+#include "gui/sheet/DeviceSheet.h"
+#include "gui/tree/DeviceTree.h"
+#include "sim/SimDriver.h"
+#include "sim/SimulatedBus.h"
+#include "support/ScriptedGuiOperations.h"
+#include "support/SimRegistry.h"
+
+namespace mvx::gui::test {
+
+// Adapters as the port dialog sees them: any count (-1: the listing failed), descriptions
+// (nullopt: unreadable), and indexes whose open fails. Every adapter that opens is the
+// simulated bus.
+class TestAdapters final : public FtDriver {
+public:
+    FtDriver* target = nullptr;
+    int count = 1;
+    std::vector<std::optional<std::string>> descriptions;
+    std::set<std::uint32_t> failingOpens;
+    std::vector<std::uint32_t> opened;  // indexes opened, in order
+
+    FtStatus listNumber(std::uint32_t* out) override;
+    FtStatus listDescription(std::uint32_t index, char* buffer, std::size_t size) override;
+    FtStatus open(std::uint32_t index, FtHandle* handle) override;
+};
+
+class GuiHarness {
+public:
+    explicit GuiHarness(const BusDescription& description = SimulatedBus::defaultBus());
+    ~GuiHarness();
+
+    // Builds the main window and runs its start-up (port dialog, search dialog) with the
+    // queued dialog handlers, then shows it.
+    void startUp();
+
+    ScriptedGuiOperations& ops() { return ops_; }
+    std::deque<ScriptedGuiOperations::DialogHandler>& dialogs() { return ops_.dialogHandlers; }
+    ManagerApp& app() { return *app_; }
+    MainWindow& window() { return *window_; }
+    DeviceTree& tree() { return window_->view().tree(); }
+    DeviceSheet& sheet() { return window_->view().sheet(); }
+    DeviceRegistry& registry() { return app_->registry(); }
+    SimulatedBus& bus() { return *bus_; }
+
+    // Texts of the tree, a group as "Baudrate 1" and its devices indented: "  ID 3".
+    static QStringList treeTexts(const DeviceTree& tree);
+    QStringList treeTexts() const;
+    QStringList tabTitles() const;
+    QString countText() const;
+    // Selects the device item (code, id) with a left click, as the user does.
+    void clickDevice(int code, int id);
+
+    // Dialog handler: a quick (or full) search run to its end, then OK.
+    ScriptedGuiOperations::DialogHandler searchAndOk(bool full = false);
+    // Dialog handler: OK without a search.
+    static int okWithoutSearch(QDialog& dialog);
+    // Starts a search in the search dialog, waits for the worker's end, then ticks the timers
+    // once; false when the search did not end within the bound.
+    bool runSearch(QDialog& dialog, bool full = false);
+    static void click(QDialog& dialog, const char* buttonName);
+
+    VirtualClock clock;
+    mvx::test::HookedDriver hooked;
+    TestAdapters adapters;
+
+private:
+    std::unique_ptr<SimulatedBus> bus_;
+    std::unique_ptr<SimDriver> simDriver_;
+    ScriptedGuiOperations ops_;
+    std::unique_ptr<ManagerApp> app_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+// The item of device (code, id) in `tree`, or null.
+QTreeWidgetItem* deviceItem(const DeviceTree& tree, int code, int id);
+
+}  // namespace mvx::gui::test
