@@ -29,7 +29,8 @@ public:
     int probe(int code, int id);
     // Below level 2 the device is pinged at its new address; when it does not answer, the
     // entry keeps the old value and the ping's result is returned. An ID outside 0-253 or a
-    // code outside 0-255 is refused with 105 before anything is sent.
+    // code outside 0-255 is refused with 105 before anything is sent, as is a return delay
+    // outside 0-255 or a return level outside 0-2.
     int changeId(int newId);
     int changeBaud(int newCode);
     int setReturnDelay(int value);
