@@ -61,6 +61,9 @@ public:
     int tuneLink(std::shared_ptr<AdapterLink>& link);
 
 private:
+    // After a failed address change the registry puts the entry where the device answers.
+    friend class DeviceRegistry;
+
     // Drops the record and, for an actuator, builds a new one; Build's result or 100.
     int rebuildRecord();
     // Writes the ID or baud-rate register and follows the device to its new address.
