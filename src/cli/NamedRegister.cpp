@@ -277,8 +277,8 @@ int applyNamedRegister(const NamedRegister& reg, int value, DeviceRegistry& regi
                 if (result != Success) {
                     return result;
                 }
-                // The address change passes on only adapter failures; the entry shows whether
-                // the device really moved.
+                // The address change reports a failed write itself; the entry shows in any
+                // case whether the device really moved.
                 if (entry.id() != newId || entry.baudCode() != newCode) {
                     return Timeout;
                 }

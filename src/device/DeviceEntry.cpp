@@ -174,6 +174,9 @@ int DeviceEntry::changeBaud(int newCode) {
 }
 
 int DeviceEntry::setReturnDelay(int value) {
+    if (value < 0 || value > 255) {
+        return Busy;  // refused: not a byte, nothing written
+    }
     if (value == returnDelay_) {
         return Success;
     }
@@ -194,6 +197,9 @@ int DeviceEntry::setReturnDelay(int value) {
 }
 
 int DeviceEntry::setReturnLevel(int value) {
+    if (value < 0 || value > 2) {
+        return Busy;  // refused: levels are 0, 1 and 2
+    }
     if (value == returnLevel_) {
         return Success;
     }

@@ -29,7 +29,8 @@ public:
     int probe(int code, int id);
     // Below level 2 the device is pinged at its new address; when it does not answer, the
     // entry keeps the old value and the ping's result is returned. An ID outside 0-253 or a
-    // code outside 0-255 is refused with 105 before anything is sent.
+    // code outside 0-255 is refused with 105 before anything is sent, as is a return delay
+    // outside 0-255 or a return level outside 0-2.
     int changeId(int newId);
     int changeBaud(int newCode);
     int setReturnDelay(int value);
@@ -60,6 +61,9 @@ public:
     int tuneLink(std::shared_ptr<AdapterLink>& link);
 
 private:
+    // After a failed address change the registry puts the entry where the device answers.
+    friend class DeviceRegistry;
+
     // Drops the record and, for an actuator, builds a new one; Build's result or 100.
     int rebuildRecord();
     // Writes the ID or baud-rate register and follows the device to its new address.

@@ -4,6 +4,7 @@
 
 #include "protocol/Packet.h"
 #include "protocol/ResultCode.h"
+#include "protocol/Transaction.h"
 
 namespace mvx {
 
@@ -11,7 +12,9 @@ DeviceRegistry::DeviceRegistry(FtDriver& driver, Clock& clock) : bus_(driver, cl
 
 DeviceRegistry::~DeviceRegistry() {
     bus_.close();
-    clear();
+    std::vector<std::unique_ptr<DeviceEntry>> removed;
+    std::lock_guard lock(mutex_);
+    clearLocked(removed);
 }
 
 DeviceEntry* DeviceRegistry::appendPlaceholder() {
@@ -26,7 +29,6 @@ DeviceEntry* DeviceRegistry::appendPlaceholder() {
 void DeviceRegistry::forgetPlaceholder(const DeviceEntry* removed) {
     if (removed == placeholder_) {
         placeholder_ = nullptr;
-        stoppedWithPlaceholder_ = false;
     }
 }
 
@@ -103,22 +105,21 @@ int DeviceRegistry::indexOf(int code, int id) const {
     return indexOfLocked(code, id);
 }
 
+bool DeviceRegistry::isPlaceholderLocked(const DeviceEntry* entry) const {
+    return searchWorker_.load() && entry == placeholder_;
+}
+
 std::size_t DeviceRegistry::deviceCountLocked() const {
-    if (entries_.empty()) {
-        return 0;
-    }
-    // The last entry is the search's placeholder while a search runs, and stays so after a
-    // stop until the worker removes it.
-    const bool placeholderLast =
-        searching.load() == 1 || (stoppedWithPlaceholder_ && placeholder_ == entries_.back().get());
-    return placeholderLast ? entries_.size() - 1 : entries_.size();
+    // The worker's placeholder stays out for as long as the worker is active, also after a
+    // stop cleared the searching flag: the worker may still be filling it.
+    const bool hidden = searchWorker_.load() && placeholder_ != nullptr;
+    return hidden ? entries_.size() - 1 : entries_.size();
 }
 
 const DeviceEntry* DeviceRegistry::findLocked(int code, int id) const {
-    const std::size_t count = deviceCountLocked();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (entries_[i]->baudCode() == code && entries_[i]->id() == id) {
-            return entries_[i].get();
+    for (const auto& entry : entries_) {
+        if (!isPlaceholderLocked(entry.get()) && entry->baudCode() == code && entry->id() == id) {
+            return entry.get();
         }
     }
     return nullptr;
@@ -137,9 +138,10 @@ int DeviceRegistry::deviceCount() const {
 std::vector<int> DeviceRegistry::codesInUse() const {
     std::vector<int> codes;
     std::lock_guard lock(mutex_);
-    const std::size_t count = deviceCountLocked();
-    for (std::size_t i = 0; i < count; ++i) {
-        codes.push_back(entries_[i]->baudCode());
+    for (const auto& entry : entries_) {
+        if (!isPlaceholderLocked(entry.get())) {
+            codes.push_back(entry->baudCode());
+        }
     }
     std::sort(codes.begin(), codes.end());
     codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
@@ -149,10 +151,9 @@ std::vector<int> DeviceRegistry::codesInUse() const {
 std::vector<int> DeviceRegistry::idsAt(int code) const {
     std::vector<int> ids;
     std::lock_guard lock(mutex_);
-    const std::size_t count = deviceCountLocked();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (entries_[i]->baudCode() == code) {
-            ids.push_back(entries_[i]->id());
+    for (const auto& entry : entries_) {
+        if (!isPlaceholderLocked(entry.get()) && entry->baudCode() == code) {
+            ids.push_back(entry->id());
         }
     }
     return ids;
@@ -161,10 +162,12 @@ std::vector<int> DeviceRegistry::idsAt(int code) const {
 std::vector<DeviceSummary> DeviceRegistry::snapshot() const {
     std::vector<DeviceSummary> devices;
     std::lock_guard lock(mutex_);
-    const std::size_t count = deviceCountLocked();
-    devices.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const DeviceEntry& entry = *entries_[i];
+    devices.reserve(deviceCountLocked());
+    for (const auto& e : entries_) {
+        if (isPlaceholderLocked(e.get())) {
+            continue;
+        }
+        const DeviceEntry& entry = *e;
         devices.push_back({entry.baudCode(), entry.id(), entry.modelClass(), entry.modelNumber(),
                            entry.firmwareVersion(), entry.returnDelay(), entry.returnLevel()});
     }
@@ -177,17 +180,45 @@ int DeviceRegistry::progress(int& code, int& id) const {
     return searchProgress.load();
 }
 
-void DeviceRegistry::stopSearch() {
+DeviceEntry* DeviceRegistry::beginSearch() {
+    auto entry = std::make_unique<DeviceEntry>(bus_);
+    DeviceEntry* raw = entry.get();
+    std::vector<std::unique_ptr<DeviceEntry>> removed;  // destroyed outside the lock
     std::lock_guard lock(mutex_);
-    const bool wasSearching = searching.exchange(0) == 1;
-    if (wasSearching && placeholder_ != nullptr && !entries_.empty() &&
-        placeholder_ == entries_.back().get()) {
-        stoppedWithPlaceholder_ = true;
+    if (busy()) {
+        return nullptr;
     }
+    // Claimed, emptied and given its placeholder in one step: a stop cannot land before the
+    // placeholder exists, and nobody sees the placeholder as a device.
+    searchProgress = 0;
+    searchWorker_ = true;
+    searching = 1;
+    clearLocked(removed);
+    entries_.push_back(std::move(entry));
+    placeholder_ = raw;
+    return raw;
+}
+
+void DeviceRegistry::endSearch(const DeviceEntry* placeholder) {
+    std::unique_ptr<DeviceEntry> removed;  // destroyed outside the lock
+    std::lock_guard lock(mutex_);
+    const auto it = std::find_if(entries_.begin(), entries_.end(),
+                                 [placeholder](const auto& e) { return e.get() == placeholder; });
+    if (it != entries_.end()) {
+        removed = std::move(*it);
+        entries_.erase(it);
+        forgetPlaceholder(placeholder);
+    }
+    searching = 0;
+    searchWorker_ = false;
+}
+
+void DeviceRegistry::stopSearch() {
+    searching = 0;
 }
 
 int DeviceRegistry::refresh() {
-    if (searching.load() == 1) {
+    if (busy()) {
         return Busy;
     }
     int index = 0;
@@ -208,6 +239,30 @@ int DeviceRegistry::refresh() {
     }
 }
 
+void DeviceRegistry::placeInOrderLocked(const DeviceEntry* entry) {
+    const auto it = std::find_if(entries_.begin(), entries_.end(),
+                                 [entry](const auto& e) { return e.get() == entry; });
+    if (it == entries_.end()) {
+        return;
+    }
+    std::unique_ptr<DeviceEntry> moving = std::move(*it);
+    entries_.erase(it);
+    const int code = moving->baudCode();
+    const int id = moving->id();
+    const auto to = std::find_if(entries_.begin(), entries_.end(), [code, id](const auto& e) {
+        return e->baudCode() > code || (e->baudCode() == code && e->id() > id);
+    });
+    entries_.insert(to, std::move(moving));
+}
+
+bool DeviceRegistry::answersAt(int code, int id) {
+    if (bus_.tune(static_cast<std::uint8_t>(code)) != Success) {
+        return false;
+    }
+    const std::shared_ptr<AdapterLink> link = bus_.link();
+    return link && mvx::ping(*link, static_cast<std::uint8_t>(id)) == Success;
+}
+
 int DeviceRegistry::changeAddress(int oldCode, int oldId, int newCode, int newId) {
     if (newCode == oldCode && newId == oldId) {
         return Success;
@@ -221,54 +276,63 @@ int DeviceRegistry::changeAddress(int oldCode, int oldId, int newCode, int newId
         if (findLocked(newCode, newId) != nullptr) {
             return Busy;
         }
-        const int from = indexOfLocked(oldCode, oldId);
-        if (from < 0) {
+        entry = const_cast<DeviceEntry*>(findLocked(oldCode, oldId));
+        if (entry == nullptr) {
             return Timeout;  // no such device in the list: treated like a silent device
         }
-        // The entry goes before the first entry with a greater (code, ID).
-        const int count = static_cast<int>(entries_.size());
-        int to = count;
-        for (int i = 0; i < count; ++i) {
-            const int code = entries_[i]->baudCode();
-            const int id = entries_[i]->id();
-            if (code > newCode || (code == newCode && id > newId)) {
-                to = i;
+    }
+
+    // The ID first (at the old code), then the baud rate. A failed write may still have
+    // taken effect, or the device may have ignored it: ask the device where it is now.
+    int failure = Success;
+    if (newId != entry->id()) {
+        failure = entry->changeId(newId);
+    }
+    if (failure == Success && newCode != entry->baudCode()) {
+        failure = entry->changeBaud(newCode);
+    }
+    if (failure == Success) {
+        failure = bus_.tune(static_cast<std::uint8_t>(entry->baudCode()));
+    } else {
+        bus_.clock().sleepMs(kSettlingWaitMs);  // a write that took effect needs its time
+        // The new address, the new ID at the old code (the ID write went through, the baud
+        // write not), the old address; each asked once. Nobody answering: the old address.
+        std::vector<std::pair<int, int>> candidates;
+        for (const std::pair<int, int>& address :
+             {std::pair{newCode, newId}, std::pair{oldCode, newId}, std::pair{oldCode, oldId}}) {
+            if (std::find(candidates.begin(), candidates.end(), address) == candidates.end()) {
+                candidates.push_back(address);
+            }
+        }
+        std::pair<int, int> found = {oldCode, oldId};
+        for (const auto& [code, id] : candidates) {
+            if (answersAt(code, id)) {
+                found = {code, id};
                 break;
             }
         }
-        moveLocked(from, to);
-        const int moved = to == count ? count - 1 : (from < to ? to - 1 : to);
-        entry = entries_[moved].get();
+        entry->baudCode_ = found.first;
+        entry->id_ = found.second;
     }
-
-    // The list is reordered before the writes; a failed write leaves the entry at the
-    // address that the ID or baud change restored.
-    if (newId != entry->id()) {
-        const int result = entry->changeId(newId);
-        if (result == AdapterFailure) {
-            return result;
-        }
-    }
-    if (newCode != entry->baudCode()) {
-        int result = entry->changeBaud(newCode);
-        if (result == AdapterFailure) {
-            return result;
-        }
-        result = bus_.tune(static_cast<std::uint8_t>(entry->baudCode()));
-        if (result == AdapterFailure) {
-            return result;
-        }
-    }
-    return Success;
+    std::lock_guard lock(mutex_);
+    placeInOrderLocked(entry);
+    return failure;
 }
 
-void DeviceRegistry::clear() {
-    std::vector<std::unique_ptr<DeviceEntry>> removed;
-    std::lock_guard lock(mutex_);
+void DeviceRegistry::clearLocked(std::vector<std::unique_ptr<DeviceEntry>>& removed) {
     removed.swap(entries_);
     placeholder_ = nullptr;
-    stoppedWithPlaceholder_ = false;
     walkPosition = 0;
+}
+
+int DeviceRegistry::clear() {
+    std::vector<std::unique_ptr<DeviceEntry>> removed;  // destroyed outside the lock
+    std::lock_guard lock(mutex_);
+    if (busy()) {
+        return Busy;
+    }
+    clearLocked(removed);
+    return Success;
 }
 
 }  // namespace mvx

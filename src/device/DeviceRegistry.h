@@ -3,10 +3,11 @@
 //
 // The search worker appends and fills entries while the GUI thread reads the list, so every
 // change of the list and every query runs under one lock, and the GUI reads value snapshots.
-// While a search runs the last entry is the placeholder the worker fills for each probed
-// address; the queries over devices leave it out. Entry pointers handed out stay valid until
-// that entry is removed; entry fields of devices change only on the GUI thread while no
-// search runs.
+// While a search worker is active (from beginSearch until endSearch, which outlasts the
+// searching flag after a stop) the list holds the placeholder the worker fills for each probed
+// address; the queries over devices leave it out, and search, refresh and clear are refused
+// with 105. Entry pointers handed out stay valid until that entry is removed; entry fields of
+// devices change only on the GUI thread while no search runs.
 #pragma once
 
 #include <atomic>
@@ -54,14 +55,28 @@ public:
     std::vector<int> idsAt(int code) const;       // list order
     std::vector<DeviceSummary> snapshot() const;  // the devices, list order
     int progress(int& code, int& id) const;
+
+    // The search worker's side. beginSearch claims the worker slot, sets the progress to 0
+    // and the searching flag, empties the list and appends the first placeholder, all in one step;
+    // null (nothing changed) when a worker is still active or the flag is set. endSearch removes
+    // that worker's current placeholder (by pointer, wherever it is) and releases the slot.
+    DeviceEntry* beginSearch();
+    void endSearch(const DeviceEntry* placeholder);
+    // True from beginSearch until endSearch, also after a stop while the worker winds down.
+    // The GUI waits for false before it offers search, refresh or clear again.
+    bool searchWorkerActive() const { return searchWorker_.load(); }
     // Clears the searching flag. The placeholder stays left out of the device queries until
     // the worker removes it, since the worker may still be filling it.
     void stopSearch();
+    // Pings every entry and drops the silent ones; 105 while a search worker is active.
     int refresh();
-    // Moves the entry to its place in (code, ID) order, then writes ID and baud rate. 105
+    // Writes ID and baud rate, then moves the entry to its place in (code, ID) order. 105
     // onto an occupied address (nothing written); 103 when the old address is not registered.
+    // A failed write returns its result; the entry then takes the address at which the device
+    // answers (new, the new ID at the old code, old), or keeps the old one when none answers.
     int changeAddress(int oldCode, int oldId, int newCode, int newId);
-    void clear();
+    // Empties the list: 100, or 105 (nothing changed) while a search worker is active.
+    int clear();
 
     // Search state, written by the search worker and read by the GUI thread.
     std::atomic<int> searchProgress{0};
@@ -75,20 +90,31 @@ public:
     UpdateList updates;
 
 private:
+    // Whether the entry is the active worker's placeholder (lock held).
+    bool isPlaceholderLocked(const DeviceEntry* entry) const;
+    // Whether search, refresh and clear must be refused.
+    bool busy() const { return searchWorker_.load() || searching.load() != 0; }
     // Number of entries that are devices (lock held).
     std::size_t deviceCountLocked() const;
     const DeviceEntry* findLocked(int code, int id) const;
     int indexOfLocked(int code, int id) const;
     void moveLocked(int from, int to);
     void forgetPlaceholder(const DeviceEntry* removed);
+    // Moves `entry` before the first other entry with a greater (code, ID) (lock held).
+    void placeInOrderLocked(const DeviceEntry* entry);
+    // Empties the list into `removed` (lock held; the entries die outside the lock).
+    void clearLocked(std::vector<std::unique_ptr<DeviceEntry>>& removed);
+    // Pings (code, id) directly; true when a device answers there.
+    bool answersAt(int code, int id);
 
     BusConnection bus_;
     mutable std::mutex mutex_;
     std::vector<std::unique_ptr<DeviceEntry>> entries_;
-    // The entry last appended by appendPlaceholder while it is in the list, and whether a
-    // stop came while it was the search's placeholder.
+    // The entry last appended by appendPlaceholder while it is in the list; while a worker is
+    // active it is that worker's placeholder. Written under the lock; the flag is atomic so
+    // the GUI can poll it without taking the lock.
     const DeviceEntry* placeholder_ = nullptr;
-    bool stoppedWithPlaceholder_ = false;
+    std::atomic<bool> searchWorker_{false};
 };
 
 }  // namespace mvx

@@ -13,6 +13,8 @@ namespace {
 constexpr int kMaxPositionWide = 4095;
 constexpr int kMaxPositionNarrow = 1023;
 constexpr int kWideModel = 106;
+constexpr int kByteMax = 255;
+constexpr int kWordMax = 1023;  // max torque, torque limit, punch, speed magnitude
 
 // Error bits a load refreshes, and the two only a goal-position write reports.
 constexpr int kLoadErrorMask =
@@ -43,6 +45,9 @@ std::uint8_t highByte(int value) {
 }
 int isOne(int value) {
     return value == 1 ? 1 : 0;
+}
+bool inRange(int value, int low, int high) {
+    return value >= low && value <= high;
 }
 
 }  // namespace
@@ -159,6 +164,9 @@ int ServoRecord::writeRegister(std::uint8_t address, int value, bool word) {
 }
 
 int ServoRecord::setByte(int& field, std::uint8_t address, int value) {
+    if (!inRange(value, 0, kByteMax)) {
+        return Busy;  // refused: the register would receive a truncated value
+    }
     if (value == field) {
         return Success;
     }
@@ -169,7 +177,10 @@ int ServoRecord::setByte(int& field, std::uint8_t address, int value) {
     return result;
 }
 
-int ServoRecord::setWord(int& field, std::uint8_t address, int value) {
+int ServoRecord::setWord(int& field, std::uint8_t address, int value, int high) {
+    if (!inRange(value, 0, high)) {
+        return Busy;  // refused: out of the register's range, nothing written
+    }
     if (value == field) {
         return Success;
     }
@@ -181,7 +192,7 @@ int ServoRecord::setWord(int& field, std::uint8_t address, int value) {
 }
 
 int ServoRecord::setAngleLimit(int& field, std::uint8_t address, int value) {
-    const int result = setWord(field, address, value);
+    const int result = setWord(field, address, value, maxPosition_);
     if (result == Success) {
         wheelMode_ = (cwAngleLimit_ == 0 && ccwAngleLimit_ == 0) ? 1 : 0;
     }
@@ -245,7 +256,7 @@ int ServoRecord::setCcwAngleLimit(int value) {
 }
 
 int ServoRecord::setMaxTorque(int value) {
-    return setWord(maxTorque_, RegMaxTorque, value);
+    return setWord(maxTorque_, RegMaxTorque, value, kWordMax);
 }
 
 int ServoRecord::setAlarmLed(int instruction, int overload, int checksum, int range,
@@ -271,25 +282,12 @@ int ServoRecord::setAlarmShutdown(const AlarmFlags& f) {
 }
 
 int ServoRecord::setTorqueEnable(int value) {
-    if (value == torqueEnable_) {
-        return Success;
-    }
-    const int result = writeRegister(RegTorqueEnable, isOne(value), false);
-    if (result == Success) {
-        torqueEnable_ = value;
-    }
-    return result;
+    // Only exactly 1 switches on; the image keeps what the device got, 0 or 1.
+    return setByte(torqueEnable_, RegTorqueEnable, isOne(value));
 }
 
 int ServoRecord::setLed(int value) {
-    if (value == led_) {
-        return Success;
-    }
-    const int result = writeRegister(RegLed, isOne(value), false);
-    if (result == Success) {
-        led_ = value;
-    }
-    return result;
+    return setByte(led_, RegLed, isOne(value));
 }
 
 int ServoRecord::setCwComplianceMargin(int value) {
@@ -309,10 +307,13 @@ int ServoRecord::setCcwComplianceSlope(int value) {
 }
 
 int ServoRecord::setPunch(int value) {
-    return setWord(punch_, RegPunch, value);
+    return setWord(punch_, RegPunch, value, kWordMax);
 }
 
 int ServoRecord::setMovingSpeed(int value) {
+    if (!inRange(value, -kWordMax, kWordMax)) {
+        return Busy;  // refused: beyond the speed range in either direction
+    }
     if (value == movingSpeed_) {
         return Success;
     }
@@ -325,6 +326,9 @@ int ServoRecord::setMovingSpeed(int value) {
 }
 
 int ServoRecord::setGoalPosition(int value) {
+    if (!inRange(value, 0, maxPosition_)) {
+        return Busy;  // refused: beyond this model's position range
+    }
     if (value == goalPosition_) {
         return Success;
     }
@@ -349,7 +353,7 @@ int ServoRecord::setGoalPosition(int value) {
 }
 
 int ServoRecord::setTorqueLimit(int value) {
-    return setWord(torqueLimit_, RegTorqueLimit, value);
+    return setWord(torqueLimit_, RegTorqueLimit, value, kWordMax);
 }
 
 int ServoRecord::resetToDefaults() {

@@ -93,7 +93,11 @@ public:
     int load(int kind);
 
     // Setters: each compares with the image first and sends nothing when unchanged (the two
-    // alarm setters always write).
+    // alarm setters always write). A value outside the register's range is refused with 105
+    // before anything is sent, the image unchanged: byte registers 0-255; max torque, torque
+    // limit and punch 0-1023; goal position and angle limits 0 to maxPosition(); moving speed
+    // -1023 to 1023. Torque enable and LED take any value: exactly 1 is on, anything else off,
+    // and the image keeps the 0 or 1 that was written.
     int setHighestLimitTemperature(int value);
     int setHighestLimitVoltage(int value);
     int setLowestLimitVoltage(int value);
@@ -162,9 +166,9 @@ private:
     // Writes one register (byte or word) and judges it by the record rule; waits after
     // configuration writes. 100 or the failure.
     int writeRegister(std::uint8_t address, int value, bool word);
-    // Byte setter / word setter: compare, write, store.
+    // Byte setter (0-255) / word setter (0-high): check the range, compare, write, store.
     int setByte(int& field, std::uint8_t address, int value);
-    int setWord(int& field, std::uint8_t address, int value);
+    int setWord(int& field, std::uint8_t address, int value, int high);
     int setAngleLimit(int& field, std::uint8_t address, int value);
     int writeAlarm(int& field, std::uint8_t address, std::uint8_t bits);
     void settle();

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "device/DeviceRegistry.h"
+#include "device/ModelCatalogue.h"
 #include "protocol/ResultCode.h"
 #include "protocol/Transaction.h"
 
@@ -180,6 +181,11 @@ void BuildUpdateList(DeviceRegistry& registry, int oldOnly) {
     const FirmwareImage& firmware = registry.firmware;
     updates.count = 0;
     for (const DeviceSummary& device : registry.snapshot()) {
+        // A device of unknown model (a ping-only device is recorded as model 255, or a model
+        // the catalogue does not know) is never sent into its loader, whatever the file says.
+        if (device.modelClass == UnknownModel || classify(device.modelNumber) == UnknownModel) {
+            continue;
+        }
         if (device.modelNumber != firmware.modelNumber) {
             continue;
         }

@@ -11,8 +11,8 @@ class DeviceRegistry;
 struct FirmwareImage;
 
 // Fills the update list with the devices of the image's model (only older versions when
-// `oldOnly` is 1), in list order. The list holds at most 256 devices; further matches are
-// left out.
+// `oldOnly` is 1), in list order. Devices of unknown model are never in the list. The list holds at
+// most 256 devices; further matches are left out.
 void BuildUpdateList(DeviceRegistry& registry, int oldOnly);
 // Runs the whole download; 100 or 101 (the final purge's result). Per-device outcomes are in
 // the update list's result flags. The loaded image is left as it is, so a second run sends

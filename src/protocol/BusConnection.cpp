@@ -83,10 +83,16 @@ int judgeByRecordRule(int result, int returnLevel) {
 }
 
 int judgeByEntryRule(int result, int returnLevel) {
-    if (result == AdapterFailure || result == Success) {
-        return result;
+    if (result == Success) {
+        return Success;
     }
-    return returnLevel != 2 ? Success : result;
+    // Below level 2 the device sends no reply to a write, or one it need not get right: a
+    // timeout or a corrupt reply says nothing against the write. A write that did not go out
+    // (102), a failed adapter (101) or a refusal (105) fails at every level.
+    if (returnLevel != 2 && (result == Timeout || result == CorruptReply)) {
+        return Success;
+    }
+    return result;
 }
 
 }  // namespace mvx

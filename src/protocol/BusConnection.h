@@ -51,8 +51,9 @@ private:
 // Record rule (servo record setters): 100 is success; 103 is success when the device's
 // return level is not 2; anything else is returned. Yields 100 or the failure.
 int judgeByRecordRule(int result, int returnLevel);
-// Entry rule (return delay and return level writes): 101 fails; 100 succeeds; anything else
-// succeeds when the level is not 2 and fails at level 2. Yields 100 or the failure.
+// Entry rule (return delay and return level writes): 100 succeeds; 103 and 104 succeed when
+// the level is not 2; anything else (101, 102, 105, ...) fails at every level. Yields 100 or
+// the failure.
 int judgeByEntryRule(int result, int returnLevel);
 
 }  // namespace mvx

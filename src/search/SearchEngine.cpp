@@ -23,9 +23,10 @@ int SearchEngine::search(int mode) {
     if (!link) {
         return AdapterFailure;
     }
-    // Test and set in one step, so two callers can never both start a search.
-    int idle = 0;
-    if (!registry_.searching.compare_exchange_strong(idle, 1)) {
+    // Claims the worker slot, empties the list and appends the placeholder in one step, so
+    // two callers can never both start a search and a stop never finds the list without it.
+    DeviceEntry* placeholder = registry_.beginSearch();
+    if (placeholder == nullptr) {
         return Busy;
     }
 
@@ -34,22 +35,17 @@ int SearchEngine::search(int mode) {
                            : std::span<const std::uint8_t>(kQuickSearchCodes);
     const double total = static_cast<double>(codes.size()) * kIdsPerCode;
     double steps = 0.0;
-    registry_.searchProgress = 0;
-
-    registry_.clear();
-    DeviceEntry* placeholder = registry_.appendPlaceholder();
 
     // Ends the search early; the devices found so far stay, the progress keeps its value.
-    auto abort = [this](int result) {
-        registry_.removeLast();
-        registry_.searching = 0;
+    // The worker removes its own placeholder (by pointer) and releases the registry.
+    auto abort = [this, &placeholder](int result) {
+        registry_.endSearch(placeholder);
         return result;
     };
-    // Normal end and stop: the placeholder goes and the flag is cleared before the progress
-    // reaches 100, so whoever sees 100 also sees the final device list.
-    auto finish = [this] {
-        registry_.removeLast();
-        registry_.searching = 0;
+    // Normal end and stop: the placeholder goes and the worker is released before the
+    // progress reaches 100, so whoever sees 100 also sees the final device list.
+    auto finish = [this, &placeholder] {
+        registry_.endSearch(placeholder);
         registry_.searchProgress = 100;
         return static_cast<int>(Success);
     };

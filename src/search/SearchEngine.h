@@ -16,8 +16,9 @@ class SearchEngine {
 public:
     explicit SearchEngine(DeviceRegistry& registry) : registry_(registry) {}
     // 100 when the search ran to its end or was stopped; 101 on adapter failure; 105 when a
-    // search already runs; a failure of a baud change or the broadcast send as it is.
-    // Mode 2 walks every code from 1 to 255; any other mode the nine common codes.
+    // search worker is still active (also one that was stopped and is winding down); a failure of a
+    // baud change or the broadcast send as it is. Mode 2 walks every code from 1 to 255; any other
+    // mode the nine common codes.
     int search(int mode);
 
 private:

@@ -1,6 +1,12 @@
 // flash: search, update list, download, per-device results.
 #include "CliFixture.h"
 
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "sim/FirmwareFileWriter.h"
+
 namespace mvx::test {
 namespace {
 
@@ -29,6 +35,21 @@ TEST_F(CliFlashTest, UpdatesTheOlderDevicesOfTheFilesModelOnce) {
     ASSERT_EQ(run({"--port", "sim", "flash", "--all-versions", sample("MQ-35_v31.mvx")}), 0)
         << err();
     EXPECT_NE(out().find("ID 1 at code 1: Success\n"), std::string::npos) << out();
+}
+
+TEST_F(CliFlashTest, FileOfAnUnknownModelUpdatesNothing) {
+    // Model 255 is what the ping-only device at ID 9 is recorded as; it is never flashed.
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("mvx-unknown-" + std::to_string(::getpid()) + ".mvx");
+    std::string error;
+    ASSERT_TRUE(writeFirmwareFile(path.string(), 255, 1, makeSimFirmwareImage(255, 1, 100), error))
+        << error;
+    const int status = run({"--port", "sim", "flash", "--all-versions", path.string()});
+    std::filesystem::remove(path);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out(), "");
+    EXPECT_EQ(err(), "movantrix-cli: no device of model Unknown (255) found; nothing updated\n");
+    EXPECT_EQ(device(1, 9).mode(), SimDeviceMode::Normal);
 }
 
 TEST_F(CliFlashTest, ProgressBarOnATerminal) {

@@ -1,5 +1,7 @@
 #include "device/DeviceRegistry.h"
 
+#include <algorithm>
+
 #include "protocol/Packet.h"
 #include "support/SimRegistry.h"
 
@@ -44,30 +46,56 @@ TEST_F(DeviceRegistryTest, ListOperations) {
     EXPECT_TRUE(registry->removeLast());
     EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 2}, {1, 3}}));
     registry->walkPosition = 5;
-    registry->clear();
+    EXPECT_EQ(registry->clear(), 100);
     EXPECT_EQ(registry->entryCount(), 0);
     EXPECT_EQ(registry->walkPosition, 0);
     EXPECT_FALSE(registry->removeLast());
 }
 
-TEST_F(DeviceRegistryTest, PlaceholderIsNoDevice) {
+// From beginSearch until endSearch the worker's placeholder is no device, even once a stop
+// has cleared the flag, and search, refresh and clear are refused; endSearch removes exactly
+// that placeholder.
+TEST_F(DeviceRegistryTest, SearchWorkerKeepsItsPlaceholderUntilItEnds) {
     startWithIds({1, 2});
-    registry->searching = 1;
-    DeviceEntry* placeholder = registry->appendPlaceholder();
-    ASSERT_EQ(placeholder->probe(1, 2), 100);  // filled, but still the placeholder
-    EXPECT_EQ(registry->entryCount(), 3);
-    EXPECT_EQ(registry->deviceCount(), 2);
-    EXPECT_NE(registry->find(1, 2), placeholder);
-    EXPECT_EQ(registry->snapshot().size(), 2u);
-    EXPECT_EQ(registry->idsAt(1), (std::vector<int>{1, 2}));
-    // A stop leaves the placeholder out until the search removes it.
-    registry->stopSearch();
-    EXPECT_EQ(registry->searching.load(), 0);
-    EXPECT_EQ(registry->deviceCount(), 2);
-    EXPECT_EQ(registry->refresh(), 100);  // the real devices answer
-    registry->removeLast();
-    EXPECT_EQ(registry->deviceCount(), 2);
-    EXPECT_EQ(registry->find(1, 2), registry->entryAt(1));
+    DeviceEntry* placeholder = registry->beginSearch();
+    ASSERT_NE(placeholder, nullptr);
+    EXPECT_TRUE(registry->searchWorkerActive());
+    EXPECT_EQ(registry->searching.load(), 1);
+    EXPECT_EQ(registry->entryCount(), 1);  // the list was emptied
+    EXPECT_EQ(registry->deviceCount(), 0);
+    EXPECT_EQ(registry->find(-1, -1), nullptr);  // not yet filled: still no device
+    ASSERT_EQ(placeholder->probe(1, 1), 100);
+    DeviceEntry* found = placeholder;
+    placeholder = registry->appendPlaceholder();  // as the worker does after a find
+    ASSERT_EQ(placeholder->probe(1, 2), 100);     // filled, but still the placeholder
+
+    for (bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped);
+        if (stopped) {
+            registry->stopSearch();
+            EXPECT_EQ(registry->searching.load(), 0);
+        }
+        EXPECT_EQ(registry->entryCount(), 2);
+        EXPECT_EQ(registry->deviceCount(), 1);
+        EXPECT_EQ(registry->find(1, 2), nullptr);
+        EXPECT_EQ(registry->find(1, 1), found);
+        EXPECT_EQ(registry->snapshot().size(), 1u);
+        EXPECT_EQ(registry->idsAt(1), (std::vector<int>{1}));
+        EXPECT_EQ(registry->codesInUse(), (std::vector<int>{1}));
+        EXPECT_EQ(registry->beginSearch(), nullptr);
+        EXPECT_EQ(registry->refresh(), 105);
+        EXPECT_EQ(registry->clear(), 105);
+    }
+    // The placeholder is removed wherever it is, not whatever entry is last.
+    registry->move(1, 0);
+    registry->endSearch(placeholder);
+    EXPECT_FALSE(registry->searchWorkerActive());
+    EXPECT_EQ(registry->entryCount(), 1);
+    EXPECT_EQ(registry->entryAt(0), found);
+    EXPECT_EQ(registry->refresh(), 100);
+    EXPECT_EQ(registry->deviceCount(), 1);
+    EXPECT_EQ(registry->clear(), 100);
+    EXPECT_EQ(registry->entryCount(), 0);
 }
 
 TEST_F(DeviceRegistryTest, CodesInUseAscendingAndIdsInListOrder) {
@@ -150,13 +178,56 @@ TEST_F(DeviceRegistryTest, ChangeAddressInPlaceAndRefusals) {
     EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 1}, {1, 4}, {1, 5}}));
 }
 
-TEST_F(DeviceRegistryTest, FailedAddressChangeStillReorders) {
-    startWithIds({1, 3, 5});
-    dev(1, 5).setFaults({.dropReply = true});
-    EXPECT_EQ(registry->changeAddress(1, 5, 1, 0), 100);  // only 101 is reported
-    EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 5}, {1, 1}, {1, 3}}));
-    driver.hook = [](const std::string& call) { return call == "write" ? FT_IO_ERROR : FT_OK; };
-    EXPECT_EQ(registry->changeAddress(1, 3, 1, 9), 101);
+// A failed write is reported, and the entry goes where the device answers now, in (code, ID)
+// order, so a refresh keeps it.
+TEST_F(DeviceRegistryTest, FailedAddressChangeFollowsTheDevice) {
+    struct Case {
+        const char* name;
+        int id, level;       // the device at code 1
+        int newCode, newId;  // wanted address
+        SimFaults faults;    // from the first write of the change ...
+        int untilWrite;      // ... up to this host write (0: to the end)
+        SimFaults then;      // after it
+        bool adapterFails;   // every host write fails
+        int result;
+        std::pair<int, int> at;  // where the entry ends up
+    };
+    const Case cases[] = {
+        // The reply is lost but the ID took effect.
+        {"lost reply", 10, 2, 1, 45, {.dropReply = true}, 2, {}, false, 103, {1, 45}},
+        // The device ignores the write: no answer at the new ID, the old one answers.
+        {"ignored", 20, 1, 1, 5, {.ignoreWrites = true}, 0, {}, false, 103, {1, 20}},
+        // ID and baud: the ID takes (write 1, ping 2), the baud write (3) is ignored.
+        {"baud ignored", 30, 1, 34, 6, {}, 3, {.ignoreWrites = true}, false, 103, {1, 6}},
+        {"adapter", 40, 2, 1, 7, {}, 0, {}, true, 101, {1, 40}},
+    };
+    start({simSpec(1, 10, 12, 30, 2), simSpec(1, 20, 12, 30, 1), simSpec(1, 30, 12, 30, 1),
+           simSpec(1, 40, 12, 30, 2)});
+    for (const Case& c : cases) {
+        registerDevice(1, c.id);
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimulatedDevice& device = dev(1, c.id);
+        device.setFaults(c.faults);
+        int writes = 0;
+        driver.hook = [&](const std::string& call) {
+            if (call == "write" && ++writes == c.untilWrite) {
+                device.setFaults(c.then);
+            }
+            return call == "write" && c.adapterFails ? FT_IO_ERROR : FT_OK;
+        };
+        DeviceEntry* entry = registry->find(1, c.id);
+        EXPECT_EQ(registry->changeAddress(1, c.id, c.newCode, c.newId), c.result);
+        driver.hook = nullptr;
+        EXPECT_EQ(registry->find(c.at.first, c.at.second), entry);
+        const auto list = addresses();
+        EXPECT_EQ(list.size(), 4u);
+        EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
+        EXPECT_EQ(registry->refresh(), 100);
+        EXPECT_EQ(addresses(), list);
+        device.setFaults({});
+    }
 }
 
 TEST_F(DeviceRegistryTest, RefreshDropsSilentDevicesInOrder) {

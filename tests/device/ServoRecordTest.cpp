@@ -1,5 +1,8 @@
 #include "device/ServoRecord.h"
 
+#include <functional>
+#include <span>
+
 #include "protocol/Packet.h"
 #include "support/SimRegistry.h"
 
@@ -143,12 +146,116 @@ TEST_F(ServoRecordTest, UnchangedValuesSendNothingButAlarmsAlwaysWrite) {
 }
 
 TEST_F(ServoRecordTest, TorqueAndLedWriteOneOnlyForExactlyOne) {
-    ServoRecord& r = startOne();
+    ServoRecord& r = startOne({{25, 1}});
     ASSERT_EQ(r.setLed(2), 100);
     EXPECT_EQ(writes().back(), bytes({25, 0}));
-    EXPECT_EQ(r.led(), 2);
+    EXPECT_EQ(r.led(), 0);         // what the device holds, not the argument
+    ASSERT_EQ(r.setLed(-7), 100);  // still off: nothing sent
     ASSERT_EQ(r.setTorqueEnable(1), 100);
-    EXPECT_EQ(writes().back(), bytes({24, 1}));
+    EXPECT_EQ(writes(), (std::vector<Bytes>{bytes({25, 0}), bytes({24, 1})}));
+    EXPECT_EQ(r.torqueEnable(), 1);
+}
+
+// Each setter refuses a value outside its register's range (105, nothing on the wire, the
+// image unchanged) and takes both ends of the range, which then read back from the device.
+TEST_F(ServoRecordTest, SettersRefuseValuesOutsideTheRegisterRange) {
+    constexpr int kMaxPos = -1;  // the record's maxPosition()
+    struct Case {
+        const char* name;
+        int (ServoRecord::*set)(int);
+        int (ServoRecord::*get)() const;
+        int low, high;
+    };
+    const Case cases[] = {
+        {"temperature", &ServoRecord::setHighestLimitTemperature,
+         &ServoRecord::highestLimitTemperature, 0, 255},
+        {"high voltage", &ServoRecord::setHighestLimitVoltage, &ServoRecord::highestLimitVoltage, 0,
+         255},
+        {"low voltage", &ServoRecord::setLowestLimitVoltage, &ServoRecord::lowestLimitVoltage, 0,
+         255},
+        {"cw margin", &ServoRecord::setCwComplianceMargin, &ServoRecord::cwComplianceMargin, 0,
+         255},
+        {"ccw margin", &ServoRecord::setCcwComplianceMargin, &ServoRecord::ccwComplianceMargin, 0,
+         255},
+        {"cw slope", &ServoRecord::setCwComplianceSlope, &ServoRecord::cwComplianceSlope, 0, 255},
+        {"ccw slope", &ServoRecord::setCcwComplianceSlope, &ServoRecord::ccwComplianceSlope, 0,
+         255},
+        {"max torque", &ServoRecord::setMaxTorque, &ServoRecord::maxTorque, 0, 1023},
+        {"torque limit", &ServoRecord::setTorqueLimit, &ServoRecord::torqueLimit, 0, 1023},
+        {"punch", &ServoRecord::setPunch, &ServoRecord::punch, 0, 1023},
+        {"moving speed", &ServoRecord::setMovingSpeed, &ServoRecord::movingSpeed, -1023, 1023},
+        {"cw limit", &ServoRecord::setCwAngleLimit, &ServoRecord::cwAngleLimit, 0, kMaxPos},
+        {"ccw limit", &ServoRecord::setCcwAngleLimit, &ServoRecord::ccwAngleLimit, 0, kMaxPos},
+        {"goal", &ServoRecord::setGoalPosition, &ServoRecord::goalPosition, 0, kMaxPos},
+    };
+    start({simSpec(1, 3, 12), simSpec(1, 4, 106)});
+    for (ServoRecord* r : {&record(registerDevice(1, 3)), &record(registerDevice(1, 4))}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + " model " +
+                         std::to_string(r->owner().modelNumber()));
+            const int high = c.high == kMaxPos ? r->maxPosition() : c.high;
+            const int before = (r->*c.get)();
+            for (int bad : {c.low - 1, high + 1, high + 256, -65536}) {
+                sim->clearTraffic();
+                EXPECT_EQ((r->*c.set)(bad), 105) << bad;
+                EXPECT_TRUE(hostWrites().empty()) << bad;
+                EXPECT_EQ((r->*c.get)(), before) << bad;
+            }
+            for (int good : {c.low, high}) {
+                EXPECT_EQ((r->*c.set)(good), 100) << good;
+                EXPECT_EQ((r->*c.get)(), good);
+            }
+        }
+        // The device holds the values written (it keeps its limit registers within its own
+        // working range, so those three are not read back).
+        ASSERT_EQ(r->load(LoadAll), 100);
+        for (const Case& c : std::span(cases).subspan(3)) {
+            EXPECT_EQ((r->*c.get)(), c.high == kMaxPos ? r->maxPosition() : c.high) << c.name;
+        }
+    }
+
+    // The entry's own registers.
+    DeviceEntry& entry = *registry->find(1, 3);
+    struct EntryCase {
+        const char* name;
+        std::function<int(int)> set;
+        std::function<int()> get;
+        std::vector<int> bad, good;
+    };
+    const EntryCase entryCases[] = {
+        {"return delay",
+         [&](int v) { return entry.setReturnDelay(v); },
+         [&] { return entry.returnDelay(); },
+         {-1, 256},
+         {0, 255}},
+        {"id", [&](int v) { return entry.changeId(v); }, [&] { return entry.id(); }, {-1, 254}, {}},
+        {"baud",
+         [&](int v) { return entry.changeBaud(v); },
+         [&] { return entry.baudCode(); },
+         {-1, 256},
+         {}},
+        {"return level",
+         [&](int v) { return entry.setReturnLevel(v); },
+         [&] { return entry.returnLevel(); },
+         {-1, 3, 258},
+         {0, 2}},
+    };
+    for (const EntryCase& c : entryCases) {
+        SCOPED_TRACE(c.name);
+        const int before = c.get();
+        for (int bad : c.bad) {
+            sim->clearTraffic();
+            EXPECT_EQ(c.set(bad), 105) << bad;
+            EXPECT_TRUE(hostWrites().empty()) << bad;
+            EXPECT_EQ(c.get(), before) << bad;
+        }
+        for (int good : c.good) {
+            EXPECT_EQ(c.set(good), 100) << good;
+            EXPECT_EQ(c.get(), good);
+        }
+    }
+    EXPECT_EQ(dev(1, 3).reg(5), 255);
+    EXPECT_EQ(dev(1, 3).reg(16), 2);
 }
 
 TEST_F(ServoRecordTest, SettlingWaitOnlyBelowAddress24) {

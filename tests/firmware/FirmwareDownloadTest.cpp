@@ -293,6 +293,21 @@ TEST_F(FirmwareDownloadTest, BuildUpdateListOldOnlyLeavesOutTheSameVersion) {
     EXPECT_EQ(registry->updates.ids[3], 5);
 }
 
+// Devices of unknown model never go into the list: a ping-only device (recorded as model
+// 255) or a model the catalogue does not know, whatever model the image names.
+TEST_F(FirmwareDownloadTest, BuildUpdateListLeavesOutUnknownModels) {
+    startWith({simSpec(1, 1, 12, 3, 0), simSpec(1, 2, 255, 3), simSpec(1, 3, 99, 3),
+               simSpec(1, 4, 12, 3)});
+    ASSERT_EQ(registry->find(1, 1)->modelNumber(), 255);
+    for (const auto& [model, expected] : {std::pair{255, 0}, {99, 0}, {12, 1}}) {
+        SCOPED_TRACE(model);
+        setImage(model, 4, {});
+        BuildUpdateList(*registry, 1);
+        ASSERT_EQ(registry->updates.count, expected);
+    }
+    EXPECT_EQ(registry->updates.ids[0], 4);
+}
+
 TEST_F(FirmwareDownloadTest, BuildUpdateListStopsAt256Devices) {
     std::vector<SimDeviceSpec> devices;
     for (int i = 0; i < 300; ++i) {

@@ -98,8 +98,8 @@ TEST(WriteJudgementTest, RecordAndEntryRules) {
         {Timeout, Success, Success},
         {CorruptReply, CorruptReply, Success},
         {AdapterFailure, AdapterFailure, AdapterFailure},
-        {WriteIncomplete, WriteIncomplete, Success},
-        {Busy, Busy, Success},
+        {WriteIncomplete, WriteIncomplete, WriteIncomplete},
+        {Busy, Busy, Busy},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.result));
@@ -108,7 +108,8 @@ TEST(WriteJudgementTest, RecordAndEntryRules) {
             EXPECT_EQ(judgeByEntryRule(c.result, level), c.entryLow);
         }
     }
-    for (ResultCode result : {Success, Timeout, CorruptReply, AdapterFailure}) {
+    for (ResultCode result :
+         {Success, Timeout, CorruptReply, AdapterFailure, WriteIncomplete, Busy}) {
         SCOPED_TRACE(int(result));
         EXPECT_EQ(judgeByRecordRule(result, 2), result);
         EXPECT_EQ(judgeByEntryRule(result, 2), result);

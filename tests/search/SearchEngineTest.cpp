@@ -162,6 +162,61 @@ TEST_F(SearchEngineTest, StopDuringTheWalkEndsAfterTheCurrentIdAndKeepsTheDevice
     EXPECT_TRUE(hostWrites(57142).empty());
 }
 
+// Between a stop and the worker's end the worker still owns its placeholder: a new search, a
+// refresh and a clear are refused and the placeholder is no device, also when the stop comes
+// at the search's first bus call. Once the worker has ended, the devices found are intact.
+TEST_F(SearchEngineTest, StoppedSearchRefusesSearchRefreshAndClearUntilItEnds) {
+    struct Case {
+        const char* name;
+        int stopAtId;       // -1: at the first bus call of the search
+        int devicesAtStop;  // while the placeholder is probed at the stop
+        std::vector<std::pair<int, int>> found;
+    };
+    const Case cases[] = {
+        {"first call", -1, 0, {}},
+        {"walk", 10, 1, {{1, 3}, {1, 10}}},
+    };
+    start({simSpec(1, 3, 12), simSpec(1, 10, 28), simSpec(1, 20, 12)});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        bool stopped = false;
+        std::vector<int> refused;
+        int devicesAtStop = -1;
+        bool placeholderSeen = false;
+        driver.hook = [&](const std::string&) {
+            if (!registry->searchWorkerActive()) {
+                return FT_OK;
+            }
+            if (!stopped && (c.stopAtId < 0 || registry->searchId.load() == c.stopAtId)) {
+                registry->stopSearch();
+                stopped = true;
+                refused = {search(QuickSearch), registry->refresh(), registry->clear()};
+                devicesAtStop = registry->deviceCount();
+            }
+            if (stopped) {  // every later bus call of the winding-down worker
+                placeholderSeen = placeholderSeen || registry->find(-1, -1) != nullptr ||
+                                  registry->entryCount() != registry->deviceCount() + 1 ||
+                                  registry->snapshot().size() != registry->idsAt(1).size();
+            }
+            return FT_OK;
+        };
+        EXPECT_EQ(search(QuickSearch), 100);
+        driver.hook = nullptr;
+        ASSERT_TRUE(stopped);
+        EXPECT_EQ(refused, (std::vector<int>{105, 105, 105}));
+        EXPECT_EQ(devicesAtStop, c.devicesAtStop);
+        EXPECT_FALSE(placeholderSeen);
+        EXPECT_FALSE(registry->searchWorkerActive());
+        EXPECT_EQ(addresses(), c.found);
+        EXPECT_EQ(registry->entryCount(), static_cast<int>(c.found.size()));
+        EXPECT_EQ(registry->refresh(), 100);
+        EXPECT_EQ(addresses(), c.found);
+    }
+    EXPECT_EQ(registry->clear(), 100);
+    EXPECT_EQ(search(QuickSearch), 100);
+    EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 3}, {1, 10}, {1, 20}}));
+}
+
 TEST_F(SearchEngineTest, StopAfterASilentBroadcastEndsBeforeTheNextCode) {
     start({});
     driver.hook = [&](const std::string& call) {
