@@ -137,6 +137,13 @@ ScriptedGuiOperations::DialogHandler GuiHarness::searchAndOk(bool full) {
     };
 }
 
+ScriptedGuiOperations::DialogHandler GuiHarness::handler(std::function<void(QDialog&)> body) {
+    return [body = std::move(body)](QDialog& dialog) {
+        body(dialog);
+        return dialog.result();
+    };
+}
+
 int GuiHarness::okWithoutSearch(QDialog& dialog) {
     click(dialog, "okButton");
     return dialog.result();

@@ -73,6 +73,8 @@ public:
 
     // Dialog handler: a quick (or full) search run to its end, then OK.
     ScriptedGuiOperations::DialogHandler searchAndOk(bool full = false);
+    // Dialog handler that runs `body` (which may use QVERIFY) and returns the dialog's result.
+    static ScriptedGuiOperations::DialogHandler handler(std::function<void(QDialog&)> body);
     // Dialog handler: OK without a search.
     static int okWithoutSearch(QDialog& dialog);
     // Starts a search in the search dialog, waits for the worker's end, then ticks the timers
