@@ -41,13 +41,11 @@ private:
 
 WorkerThread::WorkerThread(std::function<void()> body, QObject* receiver,
                            std::function<void()> finished) {
-    QPointer<QObject> target(receiver);
-    thread_ = std::thread([body = std::move(body), target, finished = std::move(finished)] {
+    thread_ = std::thread([body = std::move(body), receiver, finished = std::move(finished)] {
         body();
-        // Posted to the receiver's thread; Qt drops it if the receiver is destroyed first.
-        if (target) {
-            QMetaObject::invokeMethod(target.data(), finished, Qt::QueuedConnection);
-        }
+        // Posted to the receiver's thread. The receiver joins the worker before it goes away,
+        // so it exists here; a call still pending when it is destroyed is dropped by Qt.
+        QMetaObject::invokeMethod(receiver, finished, Qt::QueuedConnection);
     });
 }
 

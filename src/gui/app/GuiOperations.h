@@ -25,8 +25,9 @@ public:
 };
 
 // A worker thread that runs one function. Its end is reported to the GUI thread by one queued
-// call on the receiver given at start; join() waits for the thread (the queued call may then
-// still be pending, and is dropped with its receiver).
+// call on the receiver given at start. The receiver must join the worker before it is
+// destroyed; join() waits for the thread (the queued call may then still be pending, and is
+// dropped with its receiver).
 class WorkerThread {
 public:
     WorkerThread(std::function<void()> body, QObject* receiver, std::function<void()> finished);
@@ -60,7 +61,7 @@ public:
     virtual std::unique_ptr<RepeatingTimer> startTimer(QObject* owner, int periodMs,
                                                        std::function<void()> tick) = 0;
     // Runs `body` on a new thread; `finished` then runs on the GUI thread as one queued call on
-    // `receiver`, unless the receiver is gone by then.
+    // `receiver`, unless the receiver is gone by then (it joins the worker before it goes).
     virtual std::unique_ptr<WorkerThread> startWorker(std::function<void()> body, QObject* receiver,
                                                       std::function<void()> finished);
 };
