@@ -4,7 +4,11 @@
 // Items hold only their texts; the device an item stands for is read back from them.
 #pragma once
 
+#include <QIcon>
+#include <QPersistentModelIndex>
 #include <QTreeWidget>
+
+#include <array>
 
 namespace mvx {
 class DeviceRegistry;
@@ -45,9 +49,19 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    // Keyboard moves skip the groups, so the cursor and the selection stay on devices.
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    // The lines from each group down to its devices.
+    void drawBranches(QPainter* painter, const QRect& rect,
+                      const QModelIndex& index) const override;
+
     // The (code, id) an item stands for, read from its and its group's texts; false for groups.
     bool addressOf(const QTreeWidgetItem* item, int& code, int& id) const;
     void onSelectionChanged();
+    // The device item listed at (code, id), or null.
+    QTreeWidgetItem* deviceItem(int code, int id) const;
+    // Selects `item` (a device) as the current item.
+    void selectDevice(QTreeWidgetItem* item);
 
     DeviceRegistry* registry_ = nullptr;
     Mode mode_ = Browse;
@@ -55,6 +69,10 @@ private:
     int rememberedId_ = -1;
     QString toolTipText_;
     bool rebuilding_ = false;
+    // The image list: group, actuator, sensor, unknown model (see DeviceIcons.h).
+    std::array<QIcon, 4> pictures_;
+    // The device item selected last; deviceSelectionChanged() is emitted when it changes.
+    QPersistentModelIndex selectedDevice_;
 };
 
 }  // namespace mvx::gui
