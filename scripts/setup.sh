@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, testing and benchmarking need.
-# Safe to run again; runs apt directly as root and through sudo otherwise.
+# Safe to run again; runs apt directly as root and through sudo otherwise. Extra arguments are
+# further packages a script needs (scripts/screenshots.sh asks for its X tools this way).
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-svg-dev fonts-dejavu-core
     xvfb xauth
+    "$@"
 )
 
 missing=()

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Starts the desktop programs under Xvfb, drives them as a user would (keys and clicks through
+# xdotool) and saves pictures of the real windows in build/screenshots/ (build/screenshots/x2/
+# at scale 2):
+#   01-no-adapter-message   movantrix-manager with no adapter: the message before the window
+#   02-no-adapter-main      ... and the empty main window after it
+#   03-search-dialog        movantrix-manager-sim: the search dialog it opens with
+#   04-search-running       ... during the quick search
+#   05-search-done          ... after it
+#   06-main-window          the main window with the devices found
+#   07-device-selected      ... with another device selected (arrow keys)
+#   08-device-tooltip       ... with the selected device's tooltip (the whole screen)
+# Usage: scripts/screenshots.sh [SCALE]   (QT_SCALE_FACTOR, default 1)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh xdotool imagemagick
+cmake --preset default >/dev/null
+cmake --build --preset default --target movantrix-manager movantrix-manager-sim
+
+scale="${1:-1}"
+out=build/screenshots
+[ "$scale" = 1 ] || out="build/screenshots/x$scale"
+mkdir -p "$out"
+rm -f "$out"/*.png
+
+export QT_SCALE_FACTOR="$scale"
+export QT_QPA_PLATFORM=xcb
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
+chmod 700 "$XDG_RUNTIME_DIR"
+display=":$((50 + RANDOM % 400))"
+Xvfb "$display" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+app=""
+cleanup() {
+    [ -n "$app" ] && kill "$app" 2>/dev/null || true
+    kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+export DISPLAY="$display"
+for _ in $(seq 100); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+
+# The id of the visible window titled exactly $1, waiting up to 20 s for it.
+window() {
+    local id
+    for _ in $(seq 200); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -n 1 || true)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    echo "no window \"$1\"" >&2
+    return 1
+}
+shot() {  # shot NAME WINDOW-ID
+    sleep 0.5
+    import -window "$2" "$out/$1.png"
+    echo "saved $out/$1.png"
+}
+key() {  # key WINDOW-ID KEYS...
+    local id="$1"
+    shift
+    xdotool windowfocus --sync "$id" 2>/dev/null || true
+    xdotool key --delay 100 "$@"
+}
+# Clicks at (X, Y) logical pixels inside the window (scaled here).
+click() {
+    local id="$1" x=$(( $2 * scale )) y=$(( $3 * scale ))
+    xdotool mousemove --window "$id" "$x" "$y" click 1
+}
+geometry() {  # prints "W H" of a window in logical pixels
+    xdotool getwindowgeometry --shell "$1" | awk -F= -v s="$scale" \
+        '/WIDTH/ {w=$2/s} /HEIGHT/ {h=$2/s} END {print int(w), int(h)}'
+}
+
+# 1. No adapter: movantrix-manager on a machine with nothing plugged in. The machine's own
+# serial ports are hidden from it in a mount namespace of its own (as root).
+if unshare --mount true 2>/dev/null; then
+    unshare --mount sh -c 'mount -t tmpfs none /sys/class/tty && exec "$0"' \
+        build/default/programs/movantrix-manager >/dev/null 2>&1 &
+else
+    build/default/programs/movantrix-manager >/dev/null 2>&1 &
+fi
+app=$!
+message=$(window "Movantrix Manager")
+shot 01-no-adapter-message "$message"
+key "$message" Return
+main=$(window "Movantrix Manager for Linux")
+shot 02-no-adapter-main "$main"
+key "$main" ctrl+x
+wait "$app" || true
+app=""
+
+# 2. The simulated bus: the search dialog opens at once.
+build/default/programs/movantrix-manager-sim >/dev/null 2>&1 &
+app=$!
+search=$(window "Movantrix Search")
+shot 03-search-dialog "$search"
+key "$search" Return  # Search is the default button
+sleep 3
+shot 04-search-running "$search"
+sleep 40  # the quick search of the built-in bus in real time
+shot 05-search-done "$search"
+read -r width height < <(geometry "$search")
+click "$search" $((width - 50)) $((height - 24))  # OK, bottom right
+main=$(window "Movantrix Manager for Linux")
+shot 06-main-window "$main"
+key "$main" Down Down  # the tree has the focus: ID 3
+shot 07-device-selected "$main"
+# Hover over the selected item (fourth row of the tree) for its tooltip.
+xdotool mousemove --window "$main" $((60 * scale)) $((112 * scale))
+sleep 0.3
+xdotool mousemove --window "$main" $((62 * scale)) $((113 * scale))
+sleep 2
+import -window root -crop "$((660 * scale))x$((470 * scale))+0+0" "$out/08-device-tooltip.png"
+echo "saved $out/08-device-tooltip.png"
+key "$main" ctrl+x
+wait "$app" || true
+app=""
