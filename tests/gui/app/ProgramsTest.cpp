@@ -1,0 +1,90 @@
+// movantrix-manager and movantrix-manager-sim from the shell: help, version, refused command
+// lines, and the one-line answer when there is no display.
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Run run(const QString& program, const QStringList& args, bool withDisplay = true) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    if (withDisplay) {
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    }
+    process.setProcessEnvironment(env);
+    process.start(program, args);
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+const QString kManager = QStringLiteral(MANAGER_PATH);
+const QString kManagerSim = QStringLiteral(MANAGER_SIM_PATH);
+
+}  // namespace
+
+class ProgramsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void commandLines_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("output");  // the start of stdout (status 0) or stderr
+        QTest::newRow("help") << kManager << QStringList{"--help"} << 0
+                              << "Usage: movantrix-manager [PORT]\n";
+        QTest::newRow("version") << kManager << QStringList{"--version"} << 0
+                                 << "movantrix-manager 0.";
+        QTest::newRow("sim help") << kManagerSim << QStringList{"-h"} << 0
+                                  << "Usage: movantrix-manager-sim [BUSFILE]\n";
+        QTest::newRow("unknown option") << kManager << QStringList{"--full"} << 2
+                                        << "movantrix-manager: unknown option: --full\n";
+        QTest::newRow("two ports") << kManager << QStringList{"/dev/null", "/dev/zero"} << 2
+                                   << "movantrix-manager: only one argument is taken";
+        QTest::newRow("missing port") << kManager << QStringList{"/nonexistent/ttyUSB9"} << 2
+                                      << "movantrix-manager: no such serial device: "
+                                         "/nonexistent/ttyUSB9\n";
+        QTest::newRow("not a serial device") << kManager << QStringList{"/etc"} << 2
+                                             << "movantrix-manager: not a serial device: /etc\n";
+        QTest::newRow("bad bus file") << kManagerSim << QStringList{"/nonexistent.json"} << 2
+                                      << "movantrix-manager-sim: cannot open bus description";
+    }
+
+    void commandLines() {
+        QFETCH(QString, program);
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, output);
+        const Run result = run(program, args);
+        QCOMPARE(result.status, status);
+        QVERIFY2((status == 0 ? result.out : result.err).startsWith(output),
+                 qPrintable(result.out + result.err));
+    }
+
+    void withoutADisplayOneLineNamesTheHeadlessWay() {
+        const Run result = run(kManagerSim, {}, false);
+        QCOMPARE(result.status, 1);
+        QCOMPARE(result.err.count('\n'), 1);
+        QVERIFY(result.err.contains("no display"));
+        QVERIFY(result.err.contains("movantrix-cli --port sim scan"));
+        QVERIFY(result.out.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(ProgramsTest)
+#include "ProgramsTest.moc"
