@@ -4,10 +4,20 @@
 #   transaction_bench  CPU time of a ping and a 26-byte read (loopback adapter, simulated bus)
 #   search_bench       quick search of the empty and the default simulated bus, virtual time
 #   firmware_bench     download of a 65526-byte image to one simulated device, virtual time
+#   gui_search_bench   the desktop program's start-up and search on the default simulated bus
+#                      in real time (blocked event loop, start-up time, peak memory); a plain
+#                      program that takes no options. Without DISPLAY it runs under xvfb-run -a
+#                      (or on whatever QT_QPA_PLATFORM names).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
-cmake --build --preset default --target transaction_bench search_bench firmware_bench
+cmake --build --preset default --target transaction_bench search_bench firmware_bench \
+    gui_search_bench
 for bench in transaction_bench search_bench firmware_bench; do
     "build/default/bench/$bench" "$@"
 done
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] || [ -n "${QT_QPA_PLATFORM:-}" ]; then
+    build/default/bench/gui_search_bench
+else
+    xvfb-run -a build/default/bench/gui_search_bench
+fi
