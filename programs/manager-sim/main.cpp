@@ -23,17 +23,9 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv) {
     const mvx::gui::CommandLine line = mvx::gui::parseCommandLine(argc, argv);
-    if (!line.error.empty()) {
-        std::cerr << "movantrix-manager-sim: " << line.error << "\n" << kUsage;
-        return 2;
-    }
-    if (line.help) {
-        std::cout << kUsage;
-        return 0;
-    }
-    if (line.version) {
-        std::cout << "movantrix-manager-sim " << MVX_VERSION << "\n";
-        return 0;
+    if (const int status = mvx::gui::answerCommandLine(line, "movantrix-manager-sim", kUsage);
+        status >= 0) {
+        return status;
     }
     mvx::BusDescription description = mvx::SimulatedBus::defaultBus();
     std::string error;
@@ -43,9 +35,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (!mvx::gui::displayAvailable()) {
-        std::cerr << "movantrix-manager-sim: no display to show the window on (DISPLAY is not "
-                     "set); for a headless search run: movantrix-cli --port sim scan\n";
-        return 1;
+        return mvx::gui::reportNoDisplay(
+            "movantrix-manager-sim", "for a headless search run: movantrix-cli --port sim scan");
     }
 
     mvx::SystemClock clock;

@@ -27,17 +27,9 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv) {
     const mvx::gui::CommandLine line = mvx::gui::parseCommandLine(argc, argv);
-    if (!line.error.empty()) {
-        std::cerr << "movantrix-manager: " << line.error << "\n" << kUsage;
-        return 2;
-    }
-    if (line.help) {
-        std::cout << kUsage;
-        return 0;
-    }
-    if (line.version) {
-        std::cout << "movantrix-manager " << MVX_VERSION << "\n";
-        return 0;
+    if (const int status = mvx::gui::answerCommandLine(line, "movantrix-manager", kUsage);
+        status >= 0) {
+        return status;
     }
     if (!line.argument.empty()) {
         struct stat st {};
@@ -51,9 +43,7 @@ int main(int argc, char** argv) {
         }
     }
     if (!mvx::gui::displayAvailable()) {
-        std::cerr << "movantrix-manager: no display to show the window on (DISPLAY is not set); "
-                     "movantrix-cli works without one\n";
-        return 1;
+        return mvx::gui::reportNoDisplay("movantrix-manager", "movantrix-cli works without one");
     }
 
     mvx::SystemClock clock;

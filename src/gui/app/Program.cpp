@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <iostream>
 #include <string_view>
 
 #include "gui/app/MainWindow.h"
@@ -28,6 +29,28 @@ CommandLine parseCommandLine(int argc, char** argv) {
         }
     }
     return line;
+}
+
+int answerCommandLine(const CommandLine& line, const char* program, const char* usage) {
+    if (!line.error.empty()) {
+        std::cerr << program << ": " << line.error << "\n" << usage;
+        return 2;
+    }
+    if (line.help) {
+        std::cout << usage;
+        return 0;
+    }
+    if (line.version) {
+        std::cout << program << " " << MVX_VERSION << "\n";
+        return 0;
+    }
+    return -1;
+}
+
+int reportNoDisplay(const char* program, const char* headless) {
+    std::cerr << program << ": no display to show the window on (DISPLAY is not set); " << headless
+              << "\n";
+    return 1;
 }
 
 bool displayAvailable() {

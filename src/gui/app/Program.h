@@ -19,6 +19,13 @@ struct CommandLine {
 // [--help | -h | --version | OPERAND]: at most one operand, no other options.
 CommandLine parseCommandLine(int argc, char** argv);
 
+// What both programs do before anything else: a refused command line (status 2, with the
+// usage on stderr), --help and --version (status 0). Returns the exit status, or -1 to go on.
+int answerCommandLine(const CommandLine& line, const char* program, const char* usage);
+
+// Says in one line that there is no display, naming the headless way (status 1).
+int reportNoDisplay(const char* program, const char* headless);
+
 // True when Qt can reach a display: DISPLAY or WAYLAND_DISPLAY is set, or the platform plugin
 // is chosen explicitly (QT_QPA_PLATFORM).
 bool displayAvailable();

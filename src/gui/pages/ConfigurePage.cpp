@@ -1,23 +1,13 @@
 #include "gui/pages/ConfigurePage.h"
 
-#include "gui/app/ManagerApp.h"
-#include "gui/pages/RecordLoad.h"
-#include "gui/sheet/DeviceSheet.h"
+#include "device/ServoRecord.h"
 
 namespace mvx::gui {
 
 ConfigurePage::ConfigurePage(DeviceSheet& sheet) : DevicePage(sheet, QStringLiteral("Configure")) {}
 
 bool ConfigurePage::activate() {
-    if (sheet().rebuilding() != 0) {
-        return true;
-    }
-    DeviceEntry* entry = currentEntry();
-    if (entry == nullptr || entry->servoRecord() == nullptr) {
-        return false;
-    }
-    const int result = loadWithRetry(*entry->servoRecord(), LoadLimits);
-    return !app().shell().reportBusFailure(result);
+    return activateWithRecordLoad(LoadLimits);
 }
 
 }  // namespace mvx::gui

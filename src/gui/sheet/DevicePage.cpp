@@ -1,6 +1,7 @@
 #include "gui/sheet/DevicePage.h"
 
 #include "gui/app/ManagerApp.h"
+#include "gui/pages/RecordLoad.h"
 #include "gui/sheet/DeviceSheet.h"
 
 namespace mvx::gui {
@@ -14,6 +15,17 @@ ManagerApp& DevicePage::app() {
 
 DeviceEntry* DevicePage::currentEntry() {
     return app().registry().find(sheet_.currentBaud(), sheet_.currentId());
+}
+
+bool DevicePage::activateWithRecordLoad(int kind) {
+    if (sheet_.rebuilding() != 0) {
+        return true;
+    }
+    DeviceEntry* entry = currentEntry();
+    if (entry == nullptr || entry->servoRecord() == nullptr) {
+        return false;
+    }
+    return !app().shell().reportBusFailure(loadWithRetry(*entry->servoRecord(), kind));
 }
 
 }  // namespace mvx::gui

@@ -33,6 +33,10 @@ protected:
     ManagerApp& app();
     // The sheet's current device, or null when it is not (or no longer) registered.
     DeviceEntry* currentEntry();
+    // The activation of a page that shows an actuator's record: nothing while the sheet
+    // rebuilds; refused without a device or record; otherwise loads `kind` (once more after a
+    // timeout or a corrupt reply) and refuses when the failure was reported.
+    bool activateWithRecordLoad(int kind);
 
 private:
     DeviceSheet& sheet_;
