@@ -16,26 +16,19 @@
 #include "gui/tree/DeviceTree.h"
 #include "sim/SimDriver.h"
 #include "sim/SimulatedBus.h"
+#include "support/SimRegistry.h"
 
 namespace mvx::gui::test {
 namespace {
 
-SimDeviceSpec device(int code, int id, int model, int version, int level = 2) {
-    SimDeviceSpec spec;
-    spec.code = static_cast<std::uint8_t>(code);
-    spec.id = static_cast<std::uint8_t>(id);
-    spec.model = static_cast<std::uint16_t>(model);
-    spec.version = static_cast<std::uint8_t>(version);
-    spec.returnLevel = static_cast<std::uint8_t>(level);
-    return spec;
-}
+using mvx::test::simSpec;
 
 // Registered in this order, so code 34 is found before code 3.
 const std::vector<SimDeviceSpec> kDevices = {
-    device(34, 8, 12, 24),     // actuator
-    device(34, 2, 13, 20),     // sensor module
-    device(3, 5, 116, 21, 0),  // answers pings only: unknown model
-    device(3, 1, 28, 30),      // actuator
+    simSpec(34, 8, 12, 24),     // actuator
+    simSpec(34, 2, 13, 20),     // sensor module
+    simSpec(3, 5, 116, 21, 0),  // answers pings only: unknown model
+    simSpec(3, 1, 28, 30),      // actuator
 };
 
 BusDescription describe(const std::vector<SimDeviceSpec>& devices) {
@@ -121,8 +114,8 @@ private slots:
     void init() {
         rig = std::make_unique<Rig>(kDevices);
         QVERIFY(rig->registry.bus().open(0));
-        for (const SimDeviceSpec& spec : kDevices) {
-            QCOMPARE(rig->registry.appendPlaceholder()->probe(spec.code, spec.id), 100);
+        for (const SimDeviceSpec& device : kDevices) {
+            QCOMPARE(rig->registry.appendPlaceholder()->probe(device.code, device.id), 100);
         }
         tree = std::make_unique<DeviceTree>();
     }
