@@ -8,7 +8,7 @@
 //   xvfb-run -a build/default/bench/gui_search_bench          (real X windows)
 //   QT_QPA_PLATFORM=offscreen build/default/bench/gui_search_bench
 // It takes the platform the environment gives (scripts/bench.sh uses xvfb-run -a when there
-// is no DISPLAY). The search itself takes the bus's real time (about 15-20 s).
+// is no DISPLAY). The search itself takes the bus's real time (about 32 s).
 //
 // Figures, one line each, with their targets:
 //   event loop blocked   a 1 ms Qt::PreciseTimer on the GUI thread, from before the application
