@@ -43,6 +43,9 @@ public:
     // status poll stays off the bus meanwhile. GUI thread only. A flag, not a counter: every
     // user sets it before and clears it after.
     int busBusy = 0;
+    // Set while the Operation page's status poll reads the device; commands consult it. GUI
+    // thread only.
+    bool pollInProgress = false;
 
 private:
     Clock& clock_;

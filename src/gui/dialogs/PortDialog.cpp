@@ -4,6 +4,7 @@
 
 #include "gui/app/ManagerApp.h"
 #include "gui/app/Texts.h"
+#include "gui/app/ToolTipWidth.h"
 #include "ui_PortDialog.h"
 
 namespace mvx::gui {
@@ -11,6 +12,7 @@ namespace mvx::gui {
 PortDialog::PortDialog(ManagerApp& app, QWidget* parent)
     : QDialog(parent), app_(app), ui_(std::make_unique<Ui::PortDialog>()) {
     ui_->setupUi(this);
+    new ToolTipWidth(*this, 500);
     connect(ui_->okButton, &QPushButton::clicked, this, &PortDialog::onOk);
     connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }

@@ -2,6 +2,7 @@
 
 #include "gui/app/ManagerApp.h"
 #include "gui/app/Texts.h"
+#include "gui/app/ToolTipWidth.h"
 #include "protocol/ResultCode.h"
 #include "search/SearchEngine.h"
 #include "ui_SearchDialog.h"
@@ -17,6 +18,7 @@ constexpr int kTickMs = 300;
 SearchDialog::SearchDialog(ManagerApp& app, QWidget* parent)
     : QDialog(parent), app_(app), ui_(std::make_unique<Ui::SearchDialog>()) {
     ui_->setupUi(this);
+    new ToolTipWidth(*this, 500);
     ui_->deviceTree->setUp(DeviceTree::Display, app_.registry());
     ui_->countLabel->setText(texts::foundCount(0));
     connect(ui_->searchButton, &QPushButton::clicked, this, &SearchDialog::onSearch);

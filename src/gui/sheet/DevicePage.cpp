@@ -7,7 +7,10 @@
 namespace mvx::gui {
 
 DevicePage::DevicePage(DeviceSheet& sheet, const QString& title)
-    : QWidget(nullptr), sheet_(sheet), title_(title) {}
+    : QWidget(nullptr), sheet_(sheet), title_(title) {
+    // A click on the page's background takes the keyboard focus.
+    setFocusPolicy(Qt::ClickFocus);
+}
 
 ManagerApp& DevicePage::app() {
     return sheet_.app();

@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QTest>
 
+#include "gui/app/ToolTipWidth.h"
 #include "protocol/ResultCode.h"
 #include "support/GuiHarness.h"
 
@@ -259,11 +260,7 @@ private slots:
         h.startUp();
         h.clickDevice(1, 3);
         // The selected device has gone silent: a refresh drops it and selects the first one.
-        h.bus().find(1, 3)->setFaults([] {
-            SimFaults faults;
-            faults.dropReply = true;
-            return faults;
-        }());
+        h.bus().find(1, 3)->setFaults(GuiHarness::silent());
         h.ops().messages.clear();
         QCOMPARE(h.window().reportBusFailure(result), reacted);
         QCOMPARE(h.ops().messages, messages);
@@ -287,15 +284,37 @@ private slots:
         h.dialogs().push_back(h.searchAndOk());
         h.startUp();
         QCOMPARE(h.sheet().currentId(), 5);
-        h.bus().setFaults([] {
-            SimFaults faults;
-            faults.dropReply = true;
-            return faults;
-        }());
+        h.bus().setFaults(GuiHarness::silent());
         QVERIFY(h.window().reportBusFailure(Timeout));
         QVERIFY(h.treeTexts().isEmpty());
         QCOMPARE(h.tabTitles(), QStringList{"No Information"});
         QCOMPARE(h.countText(), QStringLiteral("0 Movantrix(s) Found"));
+    }
+
+    void toolTipsAreWrappedToTheirWidth_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("width");
+        QTest::newRow("quick search") << QStringLiteral(
+                                             "Search common baud rates (1Mbps, 500Kbps, 400Kbps, "
+                                             "250Kbps, 200Kbps, 115200bps, "
+                                             "57600bps, 19200bps, 9600bps) ")
+                                      << 250;
+        QTest::newRow("own break kept") << QStringLiteral("Set \nLED On") << 250;
+        QTest::newRow("one long word") << QString(80, QLatin1Char('W')) << 100;
+    }
+
+    void toolTipsAreWrappedToTheirWidth() {
+        QFETCH(QString, text);
+        QFETCH(int, width);
+        const QFontMetrics metrics(QApplication::font());
+        const QString wrapped = ToolTipWidth::wrap(text, metrics, width);
+        for (const QString& line : wrapped.split('\n')) {
+            QVERIFY2(metrics.horizontalAdvance(line) <= width, qPrintable(line));
+        }
+        // Only breaks were added: spaces became line feeds, long words were split.
+        QString joined = wrapped;
+        QCOMPARE(joined.remove('\n').remove(' '), QString(text).remove('\n').remove(' '));
+        QVERIFY(wrapped.count('\n') >= text.count('\n'));
     }
 
     void aboutAndExit() {

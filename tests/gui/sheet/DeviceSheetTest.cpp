@@ -1,7 +1,6 @@
 // The property sheet as the user meets it through the tree: the page set by class and return
 // level, the tab kept across devices, one load per selection, keyboard selection, refused
 // activations and failures reported from inside an activation.
-#include <QTabBar>
 #include <QTest>
 
 #include "protocol/Packet.h"
@@ -12,44 +11,6 @@ namespace mvx::gui::test {
 namespace {
 
 const QStringList kActuatorTabs = {"Operation", "Configure", "Network"};
-
-// The default bus, searched, with the window up.
-void startSearched(GuiHarness& h) {
-    h.dialogs().push_back(h.searchAndOk());
-    h.startUp();
-}
-
-void clickTab(GuiHarness& h, const QString& title) {
-    QTabBar* bar = h.sheet().tabBar();
-    for (int i = 0; i < bar->count(); ++i) {
-        if (bar->tabText(i) == title) {
-            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(i).center());
-            return;
-        }
-    }
-    QFAIL("no such tab");
-}
-
-QString activeTab(GuiHarness& h) {
-    return h.sheet().tabText(h.sheet().currentIndex());
-}
-
-// Host packets on the wire since the traffic was last cleared.
-std::vector<SimTraffic> hostPackets(GuiHarness& h) {
-    std::vector<SimTraffic> packets;
-    for (const SimTraffic& t : h.bus().traffic()) {
-        if (t.direction == SimTraffic::HostToBus) {
-            packets.push_back(t);
-        }
-    }
-    return packets;
-}
-
-SimFaults silent() {
-    SimFaults faults;
-    faults.dropReply = true;
-    return faults;
-}
 
 }  // namespace
 
@@ -74,7 +35,7 @@ private slots:
         QFETCH(int, id);
         QFETCH(QStringList, tabs);
         GuiHarness h;
-        startSearched(h);
+        h.startSearched();
         h.sheet().showDevice(code, id);
         QCOMPARE(h.tabTitles(), tabs);
         QCOMPARE(h.sheet().currentIndex(), 0);
@@ -84,34 +45,34 @@ private slots:
 
     void activeTabIsKeptAndOnlyThatPageLoads() {
         GuiHarness h;
-        startSearched(h);
-        clickTab(h, "Configure");
+        h.startSearched();
+        h.clickTab("Configure");
         h.bus().clearTraffic();
         h.clickDevice(1, 2);
-        QCOMPARE(activeTab(h), QStringLiteral("Configure"));
+        QCOMPARE(h.activeTab(), QStringLiteral("Configure"));
         QCOMPARE(h.sheet().currentId(), 2);
         // One read of the limit registers (13 bytes from address 6) of ID 2, nothing else.
-        const auto packets = hostPackets(h);
+        const auto packets = h.hostPackets();
         QCOMPARE(packets.size(), std::size_t{1});
         QCOMPARE(packets[0].bytes,
                  (std::vector<std::uint8_t>{0xFF, 0xFF, 2, 4, Read, 6, 13,
                                             static_cast<std::uint8_t>(~(2 + 4 + Read + 6 + 13))}));
         // Pages are created anew: another device of the same kind keeps the tab.
         h.clickDevice(1, 4);
-        QCOMPARE(activeTab(h), QStringLiteral("Configure"));
+        QCOMPARE(h.activeTab(), QStringLiteral("Configure"));
         // A sensor has only the Network page.
         h.clickDevice(34, 100);
         QCOMPARE(h.tabTitles(), QStringList{"Network"});
-        QCOMPARE(activeTab(h), QStringLiteral("Network"));
+        QCOMPARE(h.activeTab(), QStringLiteral("Network"));
         // Back to an actuator: Network is in its set too, so it stays.
         h.clickDevice(1, 1);
         QCOMPARE(h.tabTitles(), kActuatorTabs);
-        QCOMPARE(activeTab(h), QStringLiteral("Network"));
+        QCOMPARE(h.activeTab(), QStringLiteral("Network"));
     }
 
     void arrowKeysShowTheNewlySelectedDevice() {
         GuiHarness h;
-        startSearched(h);
+        h.startSearched();
         QCOMPARE(h.sheet().currentId(), 1);
         h.tree().setFocus();
         QTest::keyClick(&h.tree(), Qt::Key_Down);
@@ -125,9 +86,9 @@ private slots:
 
     void failedActivationRefreshesAndLandsOnARemainingDevice() {
         GuiHarness h;
-        startSearched(h);
-        clickTab(h, "Configure");
-        h.bus().find(1, 2)->setFaults(silent());
+        h.startSearched();
+        h.clickTab("Configure");
+        h.bus().find(1, 2)->setFaults(GuiHarness::silent());
         h.clickDevice(1, 2);
         QCOMPARE(h.ops().messages,
                  QStringList{"Movantrix access failed! \n\nPlease check USB2Movantrix, "
@@ -135,26 +96,26 @@ private slots:
         QVERIFY(!h.treeTexts().contains("  ID 2"));
         QCOMPARE(h.sheet().currentId(), 1);
         QCOMPARE(h.tabTitles(), kActuatorTabs);
-        QCOMPARE(activeTab(h), QStringLiteral("Configure"));
+        QCOMPARE(h.activeTab(), QStringLiteral("Configure"));
         QCOMPARE(h.countText(), QStringLiteral("7 Movantrix(s) Found"));
         QApplication::processEvents();  // the pages removed during the activation go now
     }
 
     void refusedActivationFallsBackToTheFirstPage() {
         GuiHarness h;
-        startSearched(h);
+        h.startSearched();
         // The device leaves the registry behind the sheet's back; Configure can't load it.
         QVERIFY(h.registry().removeAt(h.registry().indexOf(1, 1)));
         h.bus().clearTraffic();
-        clickTab(h, "Configure");
-        QCOMPARE(activeTab(h), QStringLiteral("Operation"));
-        QVERIFY(hostPackets(h).empty());
+        h.clickTab("Configure");
+        QCOMPARE(h.activeTab(), QStringLiteral("Operation"));
+        QVERIFY(h.hostPackets().empty());
         QVERIFY(h.ops().messages.isEmpty());
     }
 
     void adapterFailureDuringActivationClosesTheConnection() {
         GuiHarness h;
-        startSearched(h);
+        h.startSearched();
         h.bus().failAdapterFrom(1);
         h.clickDevice(1, 3);
         QCOMPARE(h.ops().messages,

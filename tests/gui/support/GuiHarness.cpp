@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QTabBar>
 #include <QTest>
 
 #include <cstring>
@@ -115,6 +116,43 @@ void GuiHarness::click(QDialog& dialog, const char* buttonName) {
     auto* button = dialog.findChild<QAbstractButton*>(QString::fromLatin1(buttonName));
     QVERIFY2(button != nullptr, buttonName);
     QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void GuiHarness::startSearched() {
+    dialogs().push_back(searchAndOk());
+    startUp();
+}
+
+void GuiHarness::clickTab(const QString& title) {
+    QTabBar* bar = sheet().tabBar();
+    for (int i = 0; i < bar->count(); ++i) {
+        if (bar->tabText(i) == title) {
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(i).center());
+            return;
+        }
+    }
+    QFAIL(qPrintable("no tab " + title));
+}
+
+QString GuiHarness::activeTab() const {
+    const DeviceSheet& sheet = window_->view().sheet();
+    return sheet.tabText(sheet.currentIndex());
+}
+
+std::vector<SimTraffic> GuiHarness::hostPackets() const {
+    std::vector<SimTraffic> packets;
+    for (const SimTraffic& t : bus_->traffic()) {
+        if (t.direction == SimTraffic::HostToBus) {
+            packets.push_back(t);
+        }
+    }
+    return packets;
+}
+
+SimFaults GuiHarness::silent() {
+    SimFaults faults;
+    faults.dropReply = true;
+    return faults;
 }
 
 bool GuiHarness::runSearch(QDialog& dialog, bool full) {

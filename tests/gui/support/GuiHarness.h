@@ -70,6 +70,15 @@ public:
     QString countText() const;
     // Selects the device item (code, id) with a left click, as the user does.
     void clickDevice(int code, int id);
+    // Start-up with a quick search of the bus, ended with OK.
+    void startSearched();
+    // Clicks the sheet's tab with this title; the title of the active tab.
+    void clickTab(const QString& title);
+    QString activeTab() const;
+    // What the host put on the wire since the traffic was last cleared, one entry per write.
+    std::vector<SimTraffic> hostPackets() const;
+    // Faults of a device that has gone silent.
+    static SimFaults silent();
 
     // Dialog handler: a quick (or full) search run to its end, then OK.
     ScriptedGuiOperations::DialogHandler searchAndOk(bool full = false);
