@@ -20,6 +20,13 @@ DeviceEntry* DevicePage::currentEntry() {
     return app().registry().find(sheet_.currentBaud(), sheet_.currentId());
 }
 
+void DevicePage::showFallback() {
+    DeviceSheet* sheet = &sheet_;
+    QMetaObject::invokeMethod(
+        sheet, [sheet] { sheet->showDevice(sheet->currentBaud(), sheet->currentId()); },
+        Qt::QueuedConnection);
+}
+
 bool DevicePage::activateWithRecordLoad(int kind) {
     if (sheet_.rebuilding() != 0) {
         return true;

@@ -37,6 +37,10 @@ protected:
     // rebuilds; refused without a device or record; otherwise loads `kind` (once more after a
     // timeout or a corrupt reply) and refuses when the failure was reported.
     bool activateWithRecordLoad(int kind);
+    // The sheet's device is no longer registered (a refresh dropped it, the connection
+    // closed): the sheet shows its pair again, which lands on its fallback page, once control
+    // is back in the event loop. The caller writes nothing more.
+    void showFallback();
 
 private:
     DeviceSheet& sheet_;
