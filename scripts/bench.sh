@@ -8,16 +8,20 @@
 #                      in real time (blocked event loop, start-up time, peak memory); a plain
 #                      program that takes no options. Without DISPLAY it runs under xvfb-run -a
 #                      (or on whatever QT_QPA_PLATFORM names).
+#   gui_poll_bench     the Operation page polling one actuator for 10 s in real time (CPU use,
+#                      longest event-loop block); run like gui_search_bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
 cmake --build --preset default --target transaction_bench search_bench firmware_bench \
-    gui_search_bench
+    gui_search_bench gui_poll_bench
 for bench in transaction_bench search_bench firmware_bench; do
     "build/default/bench/$bench" "$@"
 done
-if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] || [ -n "${QT_QPA_PLATFORM:-}" ]; then
-    build/default/bench/gui_search_bench
-else
-    xvfb-run -a build/default/bench/gui_search_bench
-fi
+for bench in gui_search_bench gui_poll_bench; do
+    if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] || [ -n "${QT_QPA_PLATFORM:-}" ]; then
+        "build/default/bench/$bench"
+    else
+        xvfb-run -a "build/default/bench/$bench"
+    fi
+done
