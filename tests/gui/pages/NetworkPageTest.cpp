@@ -267,21 +267,39 @@ private slots:
         QApplication::processEvents();
     }
 
-    // A device gone silent after the page was shown: the failure is reported, the list
-    // rebuilt without it, and the removed page does nothing more.
+    // Failed writes are reported: the list is rebuilt around the devices that still answer,
+    // and the removed page does nothing more.
+    void failedWriteIsReported_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("id");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<QList<int>>("written");
+        // Gone silent: the delay write fails and ends the Apply before the address.
+        QTest::newRow("delay write unanswered") << 1 << 3 << true << QList<int>{5};
+        // Level 1: the ID write gets no reply and the device stays where it was.
+        QTest::newRow("ID write ignored") << 34 << 7 << false << QList<int>{5, 3};
+    }
+
     void failedWriteIsReported() {
+        QFETCH(int, code);
+        QFETCH(int, id);
+        QFETCH(bool, silent);
+        QFETCH(QList<int>, written);
         GuiHarness h;
         h.startSearched();
-        const Controls c = openNetworkPage(h, 1, 3);
+        const Controls c = openNetworkPage(h, code, id);
         QVERIFY(c.complete());
         c.delay->setCurrentIndex(9);
         c.id->setCurrentIndex(40);
-        h.bus().find(1, 3)->setFaults(GuiHarness::silent());
+        SimFaults faults = silent ? GuiHarness::silent() : SimFaults{};
+        faults.ignoreWrites = !silent;
+        h.bus().find(code, id)->setFaults(faults);
         h.bus().clearTraffic();
         QTest::mouseClick(c.apply, Qt::LeftButton);
         QCOMPARE(h.ops().messages.size(), 1);
-        QVERIFY(!h.treeTexts().contains("  ID 3"));
-        QCOMPARE(writtenRegisters(h), QList<int>{5});
+        QCOMPARE(writtenRegisters(h), written);
+        QCOMPARE(deviceItem(h.tree(), code, id) != nullptr, !silent);
+        QVERIFY(deviceItem(h.tree(), code, 40) == nullptr);
         QApplication::processEvents();
     }
 };
