@@ -1,7 +1,15 @@
-// "Network": a device's ID, baud rate, status return level and return delay time.
+// "Network": a device's ID, baud rate, status return level and return delay time. The four
+// lists collect changes; "Apply" writes them.
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include "gui/sheet/DevicePage.h"
+
+namespace Ui {
+class NetworkPage;
+}
 
 namespace mvx::gui {
 
@@ -10,9 +18,28 @@ class NetworkPage : public DevicePage {
 
 public:
     explicit NetworkPage(DeviceSheet& sheet);
+    ~NetworkPage() override;
 
-    // Reads the device's identity again.
+    // Lists the IDs and baud rates around the sheet's device, reads its identity again and
+    // selects its settings. Refused when the device is gone or its read failure was reported.
     bool activate() override;
+
+    // The baud-rate codes of the Baud Rate list for a device at `code`: the common codes in
+    // ascending order with `code` among them in its place, each code once.
+    static std::vector<int> baudChoices(int code);
+
+private:
+    void fillIdList(int code, int id);
+    void fillBaudList(int code);
+    // The user changed a selection: the changes can be applied.
+    void onSelectionChanged();
+    // Writes the return delay, the return level, then the address, in this order.
+    void apply();
+
+    std::unique_ptr<Ui::NetworkPage> ui_;
+    std::vector<int> baudChoices_;
+    // Set while the page itself changes selections, which are no user changes.
+    bool selecting_ = false;
 };
 
 }  // namespace mvx::gui
