@@ -272,6 +272,23 @@ private slots:
         QApplication::processEvents();
     }
 
+    void aDeviceGoneFallsBack_data() {
+        QTest::addColumn<QString>("button");
+        QTest::newRow("apply") << "applyButton";
+        QTest::newRow("set default") << "defaultButton";
+    }
+
+    void aDeviceGoneFallsBack() {
+        QFETCH(QString, button);
+        Opened o(1);
+        o.get<QCheckBox>("alarmLedRangeBox")->click();
+        QVERIFY(o.h.registry().removeAt(o.h.registry().indexOf(1, 1)));
+        o.click(qPrintable(button));
+        QApplication::processEvents();
+        QVERIFY(o.h.hostPackets().empty());
+        QCOMPARE(o.h.tabTitles(), QStringList{"No Information"});
+    }
+
     void everythingFitsThePageArea() {
         Opened o(3);
         QWidget* page = o.h.sheet().currentWidget();
