@@ -1,7 +1,21 @@
-// "Configure": an actuator's operating mode, limits and alarm conditions.
+// "Configure": an actuator's operating mode, angle, voltage and temperature limits, max torque
+// and the error conditions that light the alarm LED or shut the output down. Changes are
+// collected on the page and written together by Apply; Set Default writes the factory values
+// at once. The page keeps no copy of the device: it reads the controls from the record at each
+// activation and writes through the record.
 #pragma once
 
+#include <array>
+#include <memory>
+
 #include "gui/sheet/DevicePage.h"
+
+class QCheckBox;
+class QSlider;
+
+namespace Ui {
+class ConfigurePage;
+}
 
 namespace mvx::gui {
 
@@ -10,9 +24,30 @@ class ConfigurePage : public DevicePage {
 
 public:
     explicit ConfigurePage(DeviceSheet& sheet);
+    ~ConfigurePage() override;
 
-    // Reads the limit registers of the record (once more after a timeout or a corrupt reply).
+    // Reads the limit registers of the record (once more after a timeout or a corrupt reply)
+    // and shows them; "Apply" is disabled afterwards.
     bool activate() override;
+
+protected:
+    // Mouse releases on the sliders: the pair adjustment and "Apply".
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void chooseJoint();
+    void chooseWheel();
+    // The user let go of `slider` with the mouse.
+    void sliderReleased(QSlider* slider);
+    void apply();
+    void setDefaults();
+    // Value labels from their sliders' current values.
+    void updateLabels();
+
+    std::array<QCheckBox*, 7> alarmLedBoxes() const;
+    std::array<QCheckBox*, 7> shutdownBoxes() const;
+
+    std::unique_ptr<Ui::ConfigurePage> ui_;
 };
 
 }  // namespace mvx::gui
