@@ -68,7 +68,8 @@ private slots:
             GuiHarness::click(dialog, "okButton");
         }));
         h.startUp();
-        QCOMPARE(h.ops().timerPeriods(), std::vector<int>{300});
+        // The dialog's 300 ms timer, then the status poll of the Operation page now shown.
+        QCOMPARE(h.ops().timerPeriods(), (std::vector<int>{300, 250}));
         QCOMPARE(h.countText(), QStringLiteral("8 Movantrix(s) Found"));
         QCOMPARE(h.tabTitles(), (QStringList{"Operation", "Configure", "Network"}));
     }
