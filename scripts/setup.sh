@@ -9,7 +9,7 @@ packages=(
     libftdi1-dev libusb-1.0-0-dev
     nlohmann-json3-dev libcli11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-svg-dev fonts-dejavu-core
+    qt6-base-dev qt6-svg-dev fonts-dejavu-core fonts-droid-fallback
     xvfb xauth
     "$@"
 )
