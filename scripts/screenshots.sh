@@ -10,6 +10,15 @@
 #   06-main-window          the main window with the devices found
 #   07-device-selected      ... with another device selected (arrow keys)
 #   08-device-tooltip       ... with the selected device's tooltip (the whole screen)
+#   09-operation-joint      the pages of an actuator in joint mode (ID 1): Operation,
+#   10-configure-joint      Configure
+#   11-network-joint        and Network
+#   12-configure-pw900      the Configure page of a PW-900 (ID 3, positions 0-4095)
+#   13-network-sensor       the Network page of a sensor (ID 100)
+#   14-operation-wheel      the pages of an actuator in wheel mode (ID 21): Operation,
+#   15-configure-wheel      Configure
+#   16-network-wheel        and Network
+# The simulated bus is samples/sim-bus.json (the built-in bus with ID 21 in wheel mode).
 # Usage: scripts/screenshots.sh [SCALE]   (QT_SCALE_FACTOR, default 1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -90,7 +99,7 @@ wait "$app" || true
 app=""
 
 # 2. The simulated bus: the search dialog opens at once.
-build/default/programs/movantrix-manager-sim >/dev/null 2>&1 &
+build/default/programs/movantrix-manager-sim samples/sim-bus.json >/dev/null 2>&1 &
 app=$!
 search=$(window "Movantrix Search")
 shot 03-search-dialog "$search"
@@ -112,6 +121,29 @@ xdotool mousemove --window "$main" $((62 * scale)) $((113 * scale))
 sleep 2
 import -window root -crop "$((660 * scale))x$((470 * scale))+0+0" "$out/08-device-tooltip.png"
 echo "saved $out/08-device-tooltip.png"
+
+# The pages: devices by their row in the tree, tabs by their place in the sheet's tab bar.
+row() { click "$main" 66 "$1"; sleep 0.5; }  # y of the row: ID 1 74, ID 3 110, ID 100 200, ID 21 236
+tab() { click "$main" "$1" 38; sleep 0.5; }  # x of the tab: Operation 208, Configure 291, Network 370
+row 74
+tab 208
+shot 09-operation-joint "$main"
+tab 291
+shot 10-configure-joint "$main"
+tab 370
+shot 11-network-joint "$main"
+row 110
+tab 291
+shot 12-configure-pw900 "$main"
+row 200
+shot 13-network-sensor "$main"
+row 236
+tab 208
+shot 14-operation-wheel "$main"
+tab 291
+shot 15-configure-wheel "$main"
+tab 370
+shot 16-network-wheel "$main"
 key "$main" ctrl+x
 wait "$app" || true
 app=""
