@@ -39,13 +39,40 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Carries a worker's end to the GUI thread: made on the GUI thread as a child of the receiver,
+// it runs `finished` there when the worker posts to it, then goes. Going with the receiver, it
+// drops a post that arrives too late. The worker posts by slot name, so everything handed
+// between the threads is made and read inside Qt's own event queue.
+class WorkerEndRelay final : public QObject {
+    Q_OBJECT
+
+public:
+    WorkerEndRelay(QObject* receiver, std::function<void()> finished)
+        : QObject(receiver), finished_(std::move(finished)) {}
+
+public slots:
+    void fire() {
+        deleteLater();
+        if (finished_) {
+            finished_();
+        }
+    }
+
+private:
+    std::function<void()> finished_;
+};
+
+}  // namespace
+
 WorkerThread::WorkerThread(std::function<void()> body, QObject* receiver,
                            std::function<void()> finished) {
-    thread_ = std::thread([body = std::move(body), receiver, finished = std::move(finished)] {
+    auto* relay = new WorkerEndRelay(receiver, std::move(finished));
+    thread_ = std::thread([body = std::move(body), relay] {
         body();
-        // Posted to the receiver's thread. The receiver joins the worker before it goes away,
-        // so it exists here; a call still pending when it is destroyed is dropped by Qt.
-        QMetaObject::invokeMethod(receiver, finished, Qt::QueuedConnection);
+        // The receiver (and with it the relay) joins the worker before it goes away.
+        QMetaObject::invokeMethod(relay, "fire", Qt::QueuedConnection);
     });
 }
 
@@ -96,3 +123,5 @@ std::unique_ptr<RepeatingTimer> QtGuiOperations::startTimer(QObject* owner, int 
 }
 
 }  // namespace mvx::gui
+
+#include "GuiOperations.moc"
