@@ -9,11 +9,21 @@ namespace mvx {
 
 inline constexpr int kUpdateListCapacity = 256;
 
+// How one device of the list fared (its result flag).
+enum UpdateResult : std::uint8_t {
+    UpdateFailed = 0,      // tried: the loader did not take the image
+    UpdateSucceeded = 1,   // the image is in
+    UpdateNotReached = 2,  // never tried: the run ended before this device (adapter lost)
+};
+
 struct UpdateList {
     int count = 0;
     std::array<int, kUpdateListCapacity> baudCodes{};
     std::array<int, kUpdateListCapacity> ids{};
     std::array<std::uint8_t, kUpdateListCapacity> resultFlags{};
+    // For an updated device: -1 when it is back at its own rate, else the code it was left at
+    // (its loader's) because its rate could not be restored.
+    std::array<int, kUpdateListCapacity> leftAtCodes{};
     // DownloadProgress: written by the download worker, read by the GUI at any time.
     std::atomic<int> progress{0};
 };
