@@ -6,6 +6,7 @@
 
 #include "device/DeviceRegistry.h"
 #include "device/ModelCatalogue.h"
+#include "protocol/BusConnection.h"
 #include "protocol/ResultCode.h"
 #include "protocol/Transaction.h"
 
@@ -32,39 +33,58 @@ constexpr std::array<std::uint8_t, 7> kSuccessReply = {'S', 'u', 'c', 'c', 'e', 
 constexpr int kFastRestartModel = 12;  // this model answers at code 1 after instruction 7
 constexpr std::uint8_t kBaudRegister = 4;
 
-// Raw link operations whose results the download does not look at; they do nothing when the
-// adapter has gone.
-void writeSingle(AdapterLink* link, std::uint8_t byte) {
-    if (link) {
-        std::uint32_t written = 0;
-        link->write(&byte, 1, written);
+// One byte on the link: the write's result, 101 when the adapter has gone.
+int writeSingle(AdapterLink* link, std::uint8_t byte) {
+    if (!link) {
+        return AdapterFailure;
     }
+    std::uint32_t written = 0;
+    return link->write(&byte, 1, written);
 }
 
 int purge(AdapterLink* link) {
     return link ? link->purgeReceive() : AdapterFailure;
 }
 
-// One pass of the readiness wait: true when every device of the registry answers its ping.
-bool everyDeviceAnswers(DeviceRegistry& registry) {
+// One pass of the readiness wait: 100 when every device of the registry answers its ping,
+// 101 as soon as a ping meets a lost adapter, else 103.
+int everyDeviceAnswers(DeviceRegistry& registry) {
     const int count = registry.deviceCount();
     int answered = 0;
     for (int i = 0; i < count; ++i) {
         DeviceEntry* entry = registry.entryAt(i);
-        if (entry && entry->ping() == Success) {
-            ++answered;
+        const int result = entry ? entry->ping() : Timeout;
+        if (result == AdapterFailure) {
+            return result;
         }
+        answered += result == Success ? 1 : 0;
     }
-    return answered == count;
+    return answered == count ? Success : Timeout;
 }
 
-// Sends the image to a loader that has been opened at code 34; true on a "Success" reply.
-bool loaderAttempt(AdapterLink& link, Clock& clock, const std::vector<std::uint8_t>& bytes) {
-    writeSingle(&link, kOpenLoader1);
+// Whether the rate write after the restart reached the device: it went out whole and, from
+// a device that answers writes (level 2), some reply came back.
+bool rateWriteArrived(int result, int returnLevel) {
+    return judgeByRecordRule(result, returnLevel) == Success || result == CorruptReply;
+}
+
+// Sends the image to a loader that has been opened at code 34; `accepted` on a "Success"
+// reply. 101 when the adapter was lost (returned at once, without the remaining pauses), else
+// 100 whatever the loader said.
+int loaderAttempt(AdapterLink& link, Clock& clock, const std::vector<std::uint8_t>& bytes,
+                  bool& accepted) {
+    accepted = false;
+    if (writeSingle(&link, kOpenLoader1) == AdapterFailure) {
+        return AdapterFailure;
+    }
     clock.sleepMs(100);
-    writeSingle(&link, kOpenLoader2);
+    if (writeSingle(&link, kOpenLoader2) == AdapterFailure) {
+        return AdapterFailure;
+    }
     clock.sleepMs(100);
-    link.purgeReceive();
+    if (link.purgeReceive() == AdapterFailure) {
+        return AdapterFailure;
+    }
 
     std::size_t sent = 0;
     bool complete = true;
@@ -73,28 +93,41 @@ bool loaderAttempt(AdapterLink& link, Clock& clock, const std::vector<std::uint8
             static_cast<std::uint32_t>(std::min<std::size_t>(kBlockSize, bytes.size() - sent));
         std::uint32_t written = 0;
         const int result = link.write(bytes.data() + sent, block, written);
+        if (result == AdapterFailure) {
+            return result;
+        }
         sent += std::min(written, block);
         if (result != Success) {
-            complete = false;
+            complete = false;  // a short write: this attempt is lost, the next one may pass
             break;
         }
     }
     clock.sleepMs(300);
     if (!complete) {
-        return false;
+        return Success;
     }
 
     std::array<std::uint8_t, kReplySize> reply{};
     std::uint32_t received = 0;
-    link.read(reply.data(), kReplySize, received, false);
+    if (link.read(reply.data(), kReplySize, received, false) == AdapterFailure) {
+        return AdapterFailure;
+    }
     received = std::min<std::uint32_t>(received, kReplySize);
-    return received >= kSuccessReply.size() &&
-           std::equal(kSuccessReply.begin(), kSuccessReply.end(), reply.begin());
+    accepted = received >= kSuccessReply.size() &&
+               std::equal(kSuccessReply.begin(), kSuccessReply.end(), reply.begin());
+    return Success;
 }
 
-// Updates one device of the list; true when its loader accepted the image.
-bool updateDevice(DeviceRegistry& registry, int code, int id,
-                  const std::vector<std::uint8_t>& bytes) {
+// How far one device got.
+struct DeviceOutcome {
+    bool accepted = false;  // its loader took the image
+    int leftAt = -1;        // the code it was left at when its rate was not restored
+};
+
+// Updates one device of the list. 101 as soon as a step meets a lost adapter (the outcome
+// tells how far the device got), else 100; `outcome.accepted` tells whether the image is in.
+int updateDevice(DeviceRegistry& registry, int code, int id, const std::vector<std::uint8_t>& bytes,
+                 DeviceOutcome& outcome) {
     BusConnection& bus = registry.bus();
     Clock& clock = bus.clock();
     const auto devId = static_cast<std::uint8_t>(id);
@@ -107,50 +140,79 @@ bool updateDevice(DeviceRegistry& registry, int code, int id,
         if (!other || (other->baudCode() == code && other->id() == id)) {
             continue;
         }
-        bus.tune(static_cast<std::uint8_t>(other->baudCode()));
-        if (auto link = bus.link()) {
-            keyedWrite(*link, static_cast<std::uint8_t>(other->id()), kQuietRegister, kQuietValue);
+        if (bus.tune(static_cast<std::uint8_t>(other->baudCode())) != Success) {
+            return AdapterFailure;  // tune fails only with 101
+        }
+        auto link = bus.link();
+        if (!link || keyedWrite(*link, static_cast<std::uint8_t>(other->id()), kQuietRegister,
+                                kQuietValue) == AdapterFailure) {
+            return AdapterFailure;
         }
     }
 
     DeviceEntry* target = registry.find(code, id);
     if (!target) {
-        return false;  // the list no longer matches the registry
+        return Success;  // the list no longer matches the registry: not updated
     }
-    bus.tune(devCode);
+    if (bus.tune(devCode) != Success) {
+        return AdapterFailure;
+    }
     std::shared_ptr<AdapterLink> link = bus.link();
-    if (!link) {
-        return false;
+    if (!link || keyedWrite(*link, devId, kLoaderRegister, kLoaderValue) == AdapterFailure) {
+        return AdapterFailure;
     }
-    keyedWrite(*link, devId, kLoaderRegister, kLoaderValue);
-    if (keyedWrite(*link, devId, kQuietRegister, kLoaderStartValue) != Success) {
-        return false;
+    const int started = keyedWrite(*link, devId, kQuietRegister, kLoaderStartValue);
+    if (started != Success) {
+        return started == AdapterFailure ? AdapterFailure : Success;
     }
 
     clock.sleepMs(250);
-    link->setBaudCode(kLoaderCode);
-    bool accepted = false;
-    for (int attempt = 0; attempt < kAttempts && !accepted; ++attempt) {
-        accepted = loaderAttempt(*link, clock, bytes);
+    if (link->setBaudCode(kLoaderCode) != Success) {
+        return AdapterFailure;
+    }
+    for (int attempt = 0; attempt < kAttempts && !outcome.accepted; ++attempt) {
+        if (loaderAttempt(*link, clock, bytes, outcome.accepted) == AdapterFailure) {
+            return AdapterFailure;
+        }
+    }
+    // An accepted image restarts the device at its loader's rate (code 1 for the fast-restart
+    // model); it stays there until register 4 is written back below, so a run that ends before
+    // that leaves it at that code.
+    const int restartCode = target->modelNumber() == kFastRestartModel ? 1 : kLoaderCode;
+    if (outcome.accepted) {
+        target->setFirmwareVersion(registry.firmware.version);
+        outcome.leftAt = restartCode == code ? -1 : restartCode;
     }
     clock.sleepMs(100);
-    writeSingle(link.get(), kCloseLoader1);
+    if (writeSingle(link.get(), kCloseLoader1) == AdapterFailure) {
+        return AdapterFailure;
+    }
     clock.sleepMs(100);
-    writeSingle(link.get(), kCloseLoader2);
+    if (writeSingle(link.get(), kCloseLoader2) == AdapterFailure) {
+        return AdapterFailure;
+    }
     clock.sleepMs(100);
-    link->purgeReceive();
-    if (!accepted) {
-        return false;
+    if (link->purgeReceive() == AdapterFailure) {
+        return AdapterFailure;
+    }
+    if (!outcome.accepted) {
+        return Success;
     }
 
     // Restart the device and put it back on the rate it had before the update.
-    bus.tune(devCode);
-    instruction7(*link, devId);
-    link->setBaudCode(target->modelNumber() == kFastRestartModel ? 1 : kLoaderCode);
+    if (bus.tune(devCode) != Success || instruction7(*link, devId) == AdapterFailure ||
+        link->setBaudCode(static_cast<std::uint8_t>(restartCode)) != Success) {
+        return AdapterFailure;
+    }
     clock.sleepMs(1000);
-    writeByte(*link, devId, kBaudRegister, devCode);
-    target->setFirmwareVersion(registry.firmware.version);
-    return true;
+    const int restored = writeByte(*link, devId, kBaudRegister, devCode);
+    if (restored == AdapterFailure) {
+        return restored;
+    }
+    if (rateWriteArrived(restored, target->returnLevel())) {
+        outcome.leftAt = -1;
+    }
+    return Success;
 }
 
 }  // namespace
@@ -207,34 +269,44 @@ int DownloadAll(DeviceRegistry& registry) {
     // Sent from a copy: the loaded image stays as loaded, so a second run sends the same bytes.
     const std::vector<std::uint8_t> bytes = ImageWithChecksum(registry.firmware);
     const int count = std::clamp(updates.count, 0, kUpdateListCapacity);
-    std::fill_n(updates.resultFlags.begin(), count, std::uint8_t{0});
+    std::fill_n(updates.resultFlags.begin(), count, std::uint8_t{UpdateFailed});
+    std::fill_n(updates.leftAtCodes.begin(), count, -1);
 
     BusConnection& bus = registry.bus();
-    for (int k = 0; k < count; ++k) {
-        bool ready = false;
+    int lost = Success;  // 101 once a step has met a lost adapter: nothing more is tried
+    for (int k = 0; k < count && lost == Success; ++k) {
+        int ready = Timeout;
         for (int pass = 1;; ++pass) {
-            if (everyDeviceAnswers(registry)) {
-                ready = true;
-                break;
-            }
-            if (pass >= kReadinessPasses) {
+            ready = everyDeviceAnswers(registry);
+            if (ready != Timeout || pass >= kReadinessPasses) {
                 break;
             }
             bus.clock().sleepMs(kReadinessPauseMs);
         }
-        if (!ready) {
+        if (ready == AdapterFailure) {
+            lost = AdapterFailure;
+            std::fill(updates.resultFlags.begin() + k, updates.resultFlags.begin() + count,
+                      std::uint8_t{UpdateNotReached});
+            break;
+        }
+        if (ready != Success) {
             break;  // a device stays silent: give up this and every later entry
         }
 
-        if (updateDevice(registry, updates.baudCodes[k], updates.ids[k], bytes)) {
-            updates.resultFlags[k] = 1;
+        DeviceOutcome outcome;
+        lost = updateDevice(registry, updates.baudCodes[k], updates.ids[k], bytes, outcome);
+        updates.resultFlags[k] = outcome.accepted ? UpdateSucceeded : UpdateFailed;
+        updates.leftAtCodes[k] = outcome.accepted ? outcome.leftAt : -1;
+        if (lost == AdapterFailure) {
+            std::fill(updates.resultFlags.begin() + k + 1, updates.resultFlags.begin() + count,
+                      std::uint8_t{UpdateNotReached});
         }
         updates.progress = DownloadPercent(k + 1, count);
     }
 
-    const int result = purge(bus.link().get());
+    const int purged = purge(bus.link().get());
     updates.progress = 100;
-    return result;
+    return lost == AdapterFailure ? lost : purged;
 }
 
 int DownloadProgress(const DeviceRegistry& registry) {

@@ -14,9 +14,11 @@ struct FirmwareImage;
 // `oldOnly` is 1), in list order. Devices of unknown model are never in the list. The list holds at
 // most 256 devices; further matches are left out.
 void BuildUpdateList(DeviceRegistry& registry, int oldOnly);
-// Runs the whole download; 100 or 101 (the final purge's result). Per-device outcomes are in
-// the update list's result flags. The loaded image is left as it is, so a second run sends
-// the same bytes.
+// Runs the whole download: 100, or 101 when the adapter was lost. The run ends as soon as a
+// step meets a lost adapter: the device in progress keeps UpdateSucceeded only when its
+// loader had taken the image, and every device not yet tried is UpdateNotReached. An updated
+// device whose rate could not be restored has the code it was left at in `leftAtCodes`
+// (-1 otherwise). The loaded image is left as it is, so a second run sends the same bytes.
 int DownloadAll(DeviceRegistry& registry);
 // Progress of the running download, 0-100; readable from any thread.
 int DownloadProgress(const DeviceRegistry& registry);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "firmware/FirmwareImage.h"
 #include "protocol/Packet.h"
@@ -15,6 +16,7 @@ namespace mvx::test {
 namespace {
 
 constexpr std::uint32_t kLoaderRate = 57142;
+constexpr int kLoaderCode = 34;
 
 class FirmwareDownloadTest : public SimRegistryTest {
 protected:
@@ -177,16 +179,16 @@ TEST_F(FirmwareDownloadTest, ThreeFailedAttemptsFailTheEntryButCloseTheLoader) {
     EXPECT_EQ(DownloadProgress(*registry), 100);
 }
 
-TEST_F(FirmwareDownloadTest, FailedBlockWriteEndsTheAttemptWithoutReadingTheReply) {
+TEST_F(FirmwareDownloadTest, ShortBlockWriteEndsTheAttemptWithoutReadingTheReply) {
     startWith({simSpec(1, 2, 12)});
     setImage(12, 4, Bytes(450, 0x11));
     updateAll();
     bool failed = false;
     driver.hook = [&](const std::string& call) {
-        // The second block of the first attempt fails.
+        // The second block of the first attempt goes out short (102, not a lost adapter).
         if (call == "write" && !failed && blockSizes().size() == 1) {
             failed = true;
-            return FT_IO_ERROR;
+            return FT_OTHER_ERROR;
         }
         return FT_OK;
     };
@@ -195,6 +197,82 @@ TEST_F(FirmwareDownloadTest, FailedBlockWriteEndsTheAttemptWithoutReadingTheRepl
     EXPECT_EQ(loaderCount(0x0D), 2);
     // The first attempt's 200 bytes, then the whole image.
     EXPECT_EQ(blockSizes(), (std::vector<std::size_t>{200, 200, 200, 51}));
+}
+
+// The adapter lost at each step of the first device's update: the run ends within a second
+// of the failing call with 101; the first device keeps its image only when its loader had
+// taken it (left at code 1, the fast-restart model's, as its rate was not written back), and
+// the device not yet tried is not reached.
+TEST_F(FirmwareDownloadTest, LostAdapterEndsTheRunWithinASecond) {
+    const UpdateResult failed = UpdateFailed;
+    const UpdateResult notReached = UpdateNotReached;
+    const UpdateResult succeeded = UpdateSucceeded;
+    struct Row {
+        const char* step;
+        const char* call;
+        std::function<bool()> when;
+        UpdateResult first;
+        int leftAt;
+    };
+    const std::vector<Row> rows = {
+        {"readiness ping", "write", [&] { return hostWrites().empty(); }, notReached, -1},
+        {"quiet write", "write",
+         [&] { return packets(Ping).size() == 3 && packets(KeyedWrite).empty(); }, failed, -1},
+        {"loader start", "read", [&] { return packets(KeyedWrite, 1).size() == 2; }, failed, -1},
+        {"loader rate", "setBaudRate", [&] { return packets(KeyedWrite, 1).size() == 2; }, failed,
+         -1},
+        {"image block", "write", [&] { return loaderBytes().size() == 2; }, failed, -1},
+        {"loader reply", "read", [&] { return blockSizes().size() == 1; }, failed, -1},
+        {"loader close", "write", [&] { return blockSizes().size() == 1; }, succeeded, 1},
+        {"rate write", "write", [&] { return packets(Instruction7, 1).size() == 1; }, succeeded, 1},
+        {"next readiness", "write", [&] { return packets(Write, 1).size() == 1; }, succeeded, -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.step);
+        driver.hook = nullptr;
+        startWith({simSpec(3, 1, 12, 3), simSpec(3, 2, 12, 3), simSpec(1, 9, 64)});
+        setImage(12, 4, {0x10});
+        updateAll();
+        ASSERT_EQ(registry->updates.count, 2);
+        std::int64_t lostAtUs = -1;
+        driver.hook = [&](const std::string& call) {
+            if (lostAtUs < 0 && call == row.call && row.when()) {
+                lostAtUs = clock.nowUs();
+            }
+            return lostAtUs < 0 ? FT_OK : FT_IO_ERROR;
+        };
+
+        EXPECT_EQ(DownloadAll(*registry), 101);
+        ASSERT_GE(lostAtUs, 0);
+        EXPECT_LT(clock.nowUs() - lostAtUs, 1000000);
+        const UpdateList& updates = registry->updates;
+        EXPECT_EQ(updates.resultFlags[0], row.first);
+        EXPECT_EQ(updates.resultFlags[1], notReached);
+        EXPECT_EQ(updates.leftAtCodes[0], row.leftAt);
+        EXPECT_EQ(updates.leftAtCodes[1], -1);
+        EXPECT_EQ(DownloadProgress(*registry), 100);
+        EXPECT_EQ(registry->find(3, 1)->firmwareVersion(), row.first == succeeded ? 4 : 3);
+        registry.reset();
+    }
+}
+
+// The image is in but the rate write after the restart goes unanswered by a device that
+// answers writes: it is reported at its loader's code and the run goes on.
+TEST_F(FirmwareDownloadTest, UnansweredRateWriteLeavesTheDeviceAtItsRestartCode) {
+    startWith({simSpec(3, 1, 64, 3)});
+    setImage(64, 4, {0x10});
+    updateAll();
+    driver.hook = [&](const std::string&) {
+        if (packets(Instruction7, 1).size() == 1) {
+            dev(kLoaderCode, 1).setFaults({.dropReply = true, .ignoreWrites = true});
+        }
+        return FT_OK;
+    };
+    EXPECT_EQ(DownloadAll(*registry), 100);
+    EXPECT_EQ(registry->updates.resultFlags[0], UpdateSucceeded);
+    EXPECT_EQ(registry->updates.leftAtCodes[0], 34);
+    EXPECT_EQ(packets(Write, 1).size(), 1u);
+    EXPECT_NE(sim->find(34, 1), nullptr);
 }
 
 TEST_F(FirmwareDownloadTest, RefusedLoaderKeyedWriteSendsNoLoaderBytes) {
