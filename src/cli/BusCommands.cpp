@@ -103,12 +103,9 @@ int flashCommand(CommandContext& context) {
         return kExitFailed;
     }
     DeviceRegistry& registry = session->registry();
-    // Loaded anew for the run: the download appends its checksum byte to the image.
-    LoadFirmware(options.file, registry.firmware, registry.updates);
-    if (!registry.firmware.valid) {
-        printError(context.err, options.file + ": Invalid Firmware File!");
-        return kExitBadInput;
-    }
+    // The image checked before the port was opened is the one sent: the file is not read
+    // again, so a file replaced meanwhile changes nothing.
+    registry.firmware = options.firmware;
     const int model = registry.firmware.modelNumber;
     const int version = registry.firmware.version;
     const std::string modelText =
@@ -134,19 +131,47 @@ int flashCommand(CommandContext& context) {
     context.out << std::flush;
 
     ProgressBar bar(context.err, context.env.stderrIsTerminal(), "Updating");
-    runWithProgress([&registry] { return DownloadAll(registry); },
-                    [&registry, &bar] { bar.update(DownloadProgress(registry)); });
+    result = runWithProgress([&registry] { return DownloadAll(registry); },
+                             [&registry, &bar] { bar.update(DownloadProgress(registry)); });
     bar.finish();
+    if (result == AdapterFailure) {
+        printError(context.err,
+                   std::string(kAccessFailedText) + " (" + resultWords(AdapterFailure) + ")");
+    }
 
     int successes = 0;
+    int failures = 0;
+    int notReached = 0;
+    int leftElsewhere = 0;
     for (int k = 0; k < updates.count; ++k) {
-        const bool ok = updates.resultFlags[k] == 1;
-        successes += ok ? 1 : 0;
-        context.out << "ID " << updates.ids[k] << " at code " << updates.baudCodes[k] << ": "
-                    << (ok ? "Success" : "Fail") << '\n';
+        const std::string device = "ID " + std::to_string(updates.ids[k]) + " at code " +
+                                   std::to_string(updates.baudCodes[k]);
+        std::string outcome = "Fail";
+        if (updates.resultFlags[k] == UpdateSucceeded) {
+            ++successes;
+            outcome = "Success";
+            if (const int leftAt = updates.leftAtCodes[k]; leftAt >= 0) {
+                ++leftElsewhere;
+                outcome += " (left at code " + std::to_string(leftAt) + ")";
+                printError(context.err,
+                           "warning: " + device + " was updated but now answers at code " +
+                               std::to_string(leftAt) + ": its baud rate could not be restored");
+            }
+        } else if (updates.resultFlags[k] == UpdateNotReached) {
+            ++notReached;
+            outcome = "Not updated";
+        } else {
+            ++failures;
+        }
+        context.out << device << ": " << outcome << '\n';
     }
-    context.out << "Total Success=" << successes << ", Fail=" << updates.count - successes << '\n';
-    return successes == updates.count ? kExitOk : kExitFailed;
+    context.out << "Total Success=" << successes << ", Fail=" << failures;
+    if (notReached > 0) {
+        context.out << ", Not updated=" << notReached;
+    }
+    context.out << '\n';
+    const bool clean = result == Success && successes == updates.count && leftElsewhere == 0;
+    return clean ? kExitOk : kExitFailed;
 }
 
 }  // namespace mvx::cli

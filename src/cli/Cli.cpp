@@ -72,10 +72,9 @@ bool validate(const std::string& command, CliOptions& o, std::ostream& err) {
             printError(err, o.file + ": no such firmware file");
             return false;
         }
-        FirmwareImage image;
         UpdateList updates;
-        LoadFirmware(o.file, image, updates);
-        if (!image.valid) {
+        LoadFirmware(o.file, o.firmware, updates);
+        if (!o.firmware.valid) {
             printError(err, o.file + ": Invalid Firmware File!");
             return false;
         }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/PortSpec.h"
+#include "firmware/FirmwareImage.h"
 
 namespace mvx::cli {
 
@@ -28,6 +29,9 @@ struct CliOptions {
     // scan / flash.
     bool full = false;
     std::string file;
+    // flash: the firmware file as loaded and checked before the bus is touched; this is what
+    // goes on the wire, the file is not read again.
+    FirmwareImage firmware;
     bool allVersions = false;
 };
 

@@ -14,6 +14,7 @@
 #include "drivers/Clock.h"
 #include "sim/SimDriver.h"
 #include "sim/SimulatedBus.h"
+#include "support/SimRegistry.h"
 
 namespace mvx::test {
 
@@ -43,7 +44,9 @@ private:
 class CliTest : public ::testing::Test {
 protected:
     explicit CliTest(const BusDescription& description = SimulatedBus::defaultBus())
-        : bus(description, clock), driver(bus), env(driver, clock) {}
+        : bus(description, clock), driver(bus), env(hooked, clock) {
+        hooked.target = &driver;
+    }
 
     // Runs `args` (without the program name); output in out(), messages in err().
     int run(const std::vector<std::string>& args);
@@ -63,6 +66,7 @@ protected:
     VirtualClock clock;
     SimulatedBus bus;
     SimDriver driver;
+    HookedDriver hooked;  // the port's driver: every call goes to `driver` unless the hook fails it
     TestEnvironment env;
 
 private:
