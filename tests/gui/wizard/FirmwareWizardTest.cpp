@@ -83,9 +83,8 @@ QString writeFile(QTemporaryDir& dir, int model, int version) {
 // The default bus with a second model-28 device (ID 5 at code 1, version 30).
 BusDescription busWithTwoModel28() {
     BusDescription bus = SimulatedBus::defaultBus();
-    SimDeviceSpec second;
-    second.id = 5;
-    bus.devices.push_back(second);
+    bus.devices.push_back(bus.devices.front());
+    bus.devices.back().id = 5;
     return bus;
 }
 
