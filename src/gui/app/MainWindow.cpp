@@ -8,6 +8,7 @@
 #include "gui/dialogs/PortDialog.h"
 #include "gui/dialogs/SearchDialog.h"
 #include "gui/tree/DeviceIcons.h"
+#include "gui/wizard/FirmwareWizard.h"
 #include "protocol/ResultCode.h"
 #include "ui_MainWindow.h"
 
@@ -167,10 +168,10 @@ void MainWindow::searchBus() {
 }
 
 void MainWindow::firmwareUpdate() {
+    // The device list is not rebuilt afterwards: updated entries already show their version.
     BusBusyScope busy(app_);
-    if (firmwareUpdateRunner) {
-        firmwareUpdateRunner(*this);
-    }
+    FirmwareWizard wizard(app_, this);
+    app_.operations().runDialog(wizard);
 }
 
 void MainWindow::showAbout() {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QMainWindow>
-#include <functional>
 #include <memory>
 
 #include "gui/app/ManagerApp.h"
@@ -38,9 +37,6 @@ public:
 
     MainView& view() { return *view_; }
     QAction* action(Command command) const;
-
-    // Runs the firmware update wizard (installed by the wizard's owner; nothing when unset).
-    std::function<void(MainWindow&)> firmwareUpdateRunner;
 
 private:
     void updateActions();

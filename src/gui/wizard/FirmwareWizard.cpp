@@ -1,0 +1,263 @@
+#include "gui/wizard/FirmwareWizard.h"
+
+#include <QCloseEvent>
+
+#include "firmware/FirmwareDownload.h"
+#include "firmware/FirmwareImage.h"
+#include "gui/app/ManagerApp.h"
+#include "protocol/ResultCode.h"
+#include "ui_DownloadStep.h"
+#include "ui_FileStep.h"
+#include "ui_FirmwareWizard.h"
+#include "ui_ResultStep.h"
+#include "ui_StartStep.h"
+#include "ui_SummaryStep.h"
+
+namespace mvx::gui {
+
+namespace {
+
+constexpr int kTickMs = 300;
+
+const QString kQuitQuestion = QStringLiteral("Are you sure to quit?");
+const QString kInvalidFile = QStringLiteral("Invalid Firmware File!");
+const QString kNoFile = QStringLiteral("No file");
+const QString kFileFilter = QStringLiteral("Movantrix Firmware Files (*.mvx)");
+const QString kFileSuffix = QStringLiteral("mvx");
+
+QString percent(int value) {
+    return QStringLiteral("%1%").arg(value);
+}
+
+// The text boxes break lines at "\n"; the texts end their lines with "\r\n".
+QString forTextBox(QString text) {
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+}  // namespace
+
+QString firmwareSummaryText(DeviceRegistry& registry, bool oldOnly) {
+    const FirmwareImage& firmware = registry.firmware;
+    if (!firmware.valid) {
+        return kInvalidFile;
+    }
+    QString text = QStringLiteral("*** Firmware Information ***\r\n");
+    text += QStringLiteral("- Model number: %1\r\n").arg(firmware.modelNumber);
+    text += QStringLiteral("- Version: %1\r\n\r\n").arg(firmware.version);
+    text += QStringLiteral("*** Update List ***\r\n");
+    BuildUpdateList(registry, oldOnly ? 1 : 0);
+    const UpdateList& updates = registry.updates;
+    for (int k = 0; k < updates.count; ++k) {
+        const DeviceEntry* entry = registry.find(updates.baudCodes[k], updates.ids[k]);
+        text += QStringLiteral("> Baud:%1  ID:%2 [Version: %3]\r\n")
+                    .arg(updates.baudCodes[k])
+                    .arg(updates.ids[k])
+                    .arg(entry ? entry->firmwareVersion() : 0);
+    }
+    text += QStringLiteral("- Total number: %1\r\n").arg(updates.count);
+    return text;
+}
+
+QString firmwareResultText(const UpdateList& updates) {
+    QString text = QStringLiteral("*** Update Result ***\r\n");
+    int succeeded = 0;
+    int failed = 0;
+    int notReached = 0;
+    for (int k = 0; k < updates.count; ++k) {
+        const QString device =
+            QStringLiteral("- Baud:%1 ID:%2 >> ").arg(updates.baudCodes[k]).arg(updates.ids[k]);
+        switch (updates.resultFlags[k]) {
+            case UpdateSucceeded:
+                ++succeeded;
+                text += device + QStringLiteral("Success");
+                if (updates.leftAtCodes[k] >= 0) {
+                    text += QStringLiteral(" (left at Baud:%1)").arg(updates.leftAtCodes[k]);
+                }
+                break;
+            case UpdateNotReached:
+                ++notReached;
+                text += device + QStringLiteral("Not updated");
+                break;
+            default:
+                ++failed;
+                text += device + QStringLiteral("Fail");
+                break;
+        }
+        text += QStringLiteral("\r\n");
+    }
+    text += QStringLiteral("Total Success=%1, Fail=%2").arg(succeeded).arg(failed);
+    if (notReached > 0) {
+        text += QStringLiteral(", Not updated=%1").arg(notReached);
+    }
+    return text + QStringLiteral("\r\n");
+}
+
+FirmwareWizard::FirmwareWizard(ManagerApp& app, QWidget* parent)
+    : QDialog(parent),
+      app_(app),
+      ui_(std::make_unique<Ui::FirmwareWizard>()),
+      start_(std::make_unique<Ui::StartStep>()),
+      file_(std::make_unique<Ui::FileStep>()),
+      summary_(std::make_unique<Ui::SummaryStep>()),
+      download_(std::make_unique<Ui::DownloadStep>()),
+      result_(std::make_unique<Ui::ResultStep>()),
+      firmwarePath_(kNoFile) {
+    ui_->setupUi(this);
+    // A title bar without a close box (and without the help button).
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    auto addStep = [this](auto& form) {
+        auto* page = new QWidget(ui_->steps);
+        form->setupUi(page);
+        ui_->steps->addWidget(page);
+    };
+    addStep(start_);
+    addStep(file_);
+    addStep(summary_);
+    addStep(download_);
+    addStep(result_);
+
+    connect(ui_->backButton, &QPushButton::clicked, this, [this] { showStep(currentStep() - 1); });
+    connect(ui_->nextButton, &QPushButton::clicked, this, [this] { showStep(currentStep() + 1); });
+    connect(ui_->finishButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui_->cancelButton, &QPushButton::clicked, this, &FirmwareWizard::askQuit);
+    connect(file_->searchButton, &QPushButton::clicked, this, &FirmwareWizard::onSearch);
+    connect(summary_->oldVersionOnly, &QCheckBox::clicked, this, &FirmwareWizard::showSummary);
+    showStep(Start);
+}
+
+FirmwareWizard::~FirmwareWizard() {
+    if (worker_) {
+        worker_->join();
+    }
+}
+
+int FirmwareWizard::currentStep() const {
+    return ui_->steps->currentIndex();
+}
+
+void FirmwareWizard::setButtons(int buttons) {
+    ui_->backButton->setEnabled(buttons & Back);
+    ui_->nextButton->setEnabled(buttons & Next);
+    ui_->finishButton->setEnabled(buttons & Finish);
+    ui_->cancelButton->setEnabled(buttons & Cancel);
+}
+
+void FirmwareWizard::showStep(int step) {
+    ui_->steps->setCurrentIndex(step);
+    ui_->stepTitle->setText(ui_->steps->currentWidget()->windowTitle());
+    switch (step) {
+        case Start:
+            setButtons(Next | Cancel);
+            break;
+        case ChooseFile:
+            file_->pathLabel->setText(firmwarePath_);
+            setButtons(Back | Cancel | (fileChosen_ ? Next : 0));
+            break;
+        case Summary: {
+            // Read anew each time, so coming back with another file replaces the image.
+            DeviceRegistry& registry = app_.registry();
+            LoadFirmware(firmwarePath_.toStdString(), registry.firmware, registry.updates);
+            summary_->oldVersionOnly->setChecked(true);
+            showSummary();
+            break;
+        }
+        case Download:
+            startDownload();
+            break;
+        case Result:
+            showResults();
+            break;
+        default:
+            break;
+    }
+}
+
+void FirmwareWizard::askQuit() {
+    if (currentStep() > Summary) {
+        return;
+    }
+    if (app_.operations().message(this, kQuitQuestion, true) == GuiOperations::Answer::Ok) {
+        QDialog::reject();
+    }
+}
+
+void FirmwareWizard::reject() {
+    // Escape: the quit question on the first three steps, nothing later.
+    askQuit();
+}
+
+void FirmwareWizard::closeEvent(QCloseEvent* event) {
+    // The window manager's close request follows Escape; the wizard closes, if at all, by
+    // QDialog::reject, so the event itself is always refused.
+    event->ignore();
+    askQuit();
+}
+
+void FirmwareWizard::done(int result) {
+    if (worker_) {
+        return;  // the download must finish first
+    }
+    QDialog::done(result);
+}
+
+void FirmwareWizard::onSearch() {
+    const QString path = app_.operations().openFileName(this, kFileFilter, kFileSuffix);
+    if (path.isEmpty()) {
+        return;
+    }
+    firmwarePath_ = path;
+    file_->pathLabel->setText(firmwarePath_);
+    setButtons(Back | Next | Cancel);
+    fileChosen_ = true;
+}
+
+void FirmwareWizard::showSummary() {
+    DeviceRegistry& registry = app_.registry();
+    summary_->summaryText->setPlainText(
+        forTextBox(firmwareSummaryText(registry, summary_->oldVersionOnly->isChecked())));
+    const bool ready = registry.firmware.valid && registry.updates.count > 0;
+    setButtons(Back | Cancel | (ready ? Next : 0));
+}
+
+void FirmwareWizard::startDownload() {
+    setButtons(0);
+    download_->progressBar->setRange(0, 100);
+    download_->progressBar->setValue(0);
+    download_->percentLabel->setText(percent(0));
+    DeviceRegistry& registry = app_.registry();
+    worker_ = app_.operations().startWorker(
+        [this, &registry] { downloadResult_ = DownloadAll(registry); }, this,
+        [this] { onDownloadEnded(); });
+    timer_ = app_.operations().startTimer(this, kTickMs, [this] { onTick(); });
+}
+
+void FirmwareWizard::onTick() {
+    const int progress = DownloadProgress(app_.registry());
+    download_->percentLabel->setText(percent(progress));
+    download_->progressBar->setValue(progress);
+}
+
+void FirmwareWizard::onDownloadEnded() {
+    if (!worker_) {
+        return;
+    }
+    worker_->join();
+    worker_.reset();
+    if (timer_) {
+        timer_->stop();
+    }
+    download_->percentLabel->setText(percent(100));
+    download_->progressBar->setValue(100);
+    if (downloadResult_.load() == AdapterFailure) {
+        // The adapter message, then the connection is closed; the results stay readable.
+        app_.shell().reportBusFailure(AdapterFailure);
+    }
+    setButtons(Next);
+}
+
+void FirmwareWizard::showResults() {
+    result_->resultText->setPlainText(forTextBox(firmwareResultText(app_.registry().updates)));
+    setButtons(Finish);
+}
+
+}  // namespace mvx::gui
