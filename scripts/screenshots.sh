@@ -18,6 +18,12 @@
 #   14-operation-wheel      the pages of an actuator in wheel mode (ID 21): Operation,
 #   15-configure-wheel      Configure
 #   16-network-wheel        and Network
+#   17-wizard-start         the firmware update wizard (Ctrl+U): its first page,
+#   18-wizard-file          the file page, and with the shipped sample chosen (file dialog),
+#   19-wizard-file-chosen
+#   20-wizard-summary       the summary (the MQ-35 at ID 1 is older than the sample),
+#   21-wizard-download      the download under way,
+#   22-wizard-result        and the result
 # The simulated bus is samples/sim-bus.json (the built-in bus with ID 21 in wheel mode).
 # Usage: scripts/screenshots.sh [SCALE]   (QT_SCALE_FACTOR, default 1)
 set -euo pipefail
@@ -144,6 +150,28 @@ tab 291
 shot 15-configure-wheel "$main"
 tab 370
 shot 16-network-wheel "$main"
+
+# 3. The firmware update wizard with the shipped sample for the MQ-35 (model 28, ID 1).
+key "$main" ctrl+u
+wizard=$(window "Movantrix Firmware Update Wizzard")
+next() { click "$wizard" 218 305; }  # the wizard's buttons: Next, then Finish at x 305
+shot 17-wizard-start "$wizard"
+next
+shot 18-wizard-file "$wizard"
+click "$wizard" 59 79  # Search
+open=$(window "Open")
+xdotool windowfocus --sync "$open" 2>/dev/null || true
+xdotool type --delay 10 "$PWD/samples/MQ-35_v31.mvx"
+xdotool key Return
+shot 19-wizard-file-chosen "$wizard"
+next
+shot 20-wizard-summary "$wizard"
+next
+shot 21-wizard-download "$wizard"
+sleep 20  # the image goes to the loader at 57142 bps
+next
+shot 22-wizard-result "$wizard"
+click "$wizard" 305 305  # Finish
 key "$main" ctrl+x
 wait "$app" || true
 app=""
