@@ -48,50 +48,9 @@ bool intField(const nlohmann::json& object, const char* key, int min, int max, b
     return true;
 }
 
-}  // namespace
-
-BusDescription SimulatedBus::defaultBus() {
-    BusDescription bus;
-    bus.adapterName = "Movantrix Simulated Bus";
-    // Code 1 (1000000 bps): four actuators of different models, one at return level 0.
-    bus.devices.push_back(deviceSpec(1, 1, 28, 30));      // MQ-35
-    bus.devices.push_back(deviceSpec(2, 1, 12, 24));      // LT-50+
-    bus.devices.push_back(deviceSpec(3, 1, 106, 38));     // PW-900, positions 0-4095
-    bus.devices.push_back(deviceSpec(4, 1, 64, 35));      // MQ-75
-    bus.devices.push_back(deviceSpec(9, 1, 116, 21, 0));  // KV-410, answers pings only
-    // Code 34 (57142 bps): a sensor and an actuator that answers pings and reads only.
-    bus.devices.push_back(deviceSpec(100, 34, 13, 20));   // LT-P1
-    bus.devices.push_back(deviceSpec(7, 34, 10, 27, 1));  // MQ-15
-    // Code 207 (9615 bps): one slow actuator.
-    bus.devices.push_back(deviceSpec(21, 207, 113, 36));  // KV-430
-    return bus;
-}
-
-bool SimulatedBus::loadDescription(const std::string& path, BusDescription& description,
-                                   std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot open bus description \"" + path + "\"";
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!parseDescription(text.str(), description, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    return true;
-}
-
-bool SimulatedBus::parseDescription(const std::string& text, BusDescription& description,
-                                    std::string& error) {
-    nlohmann::json root;
-    try {
-        root = nlohmann::json::parse(text);
-    } catch (const nlohmann::json::parse_error& e) {
-        error = std::string("not valid JSON: ") + e.what();
-        return false;
-    }
+// The description reader proper; the JSON library may throw from it.
+bool parseUnguarded(const std::string& text, BusDescription& description, std::string& error) {
+    const nlohmann::json root = nlohmann::json::parse(text);
     if (!root.is_object()) {
         error = "the top level must be an object";
         return false;
@@ -184,6 +143,53 @@ bool SimulatedBus::parseDescription(const std::string& text, BusDescription& des
     }
     description = std::move(result);
     return true;
+}
+
+}  // namespace
+
+BusDescription SimulatedBus::defaultBus() {
+    BusDescription bus;
+    bus.adapterName = "Movantrix Simulated Bus";
+    // Code 1 (1000000 bps): four actuators of different models, one at return level 0.
+    bus.devices.push_back(deviceSpec(1, 1, 28, 30));      // MQ-35
+    bus.devices.push_back(deviceSpec(2, 1, 12, 24));      // LT-50+
+    bus.devices.push_back(deviceSpec(3, 1, 106, 38));     // PW-900, positions 0-4095
+    bus.devices.push_back(deviceSpec(4, 1, 64, 35));      // MQ-75
+    bus.devices.push_back(deviceSpec(9, 1, 116, 21, 0));  // KV-410, answers pings only
+    // Code 34 (57142 bps): a sensor and an actuator that answers pings and reads only.
+    bus.devices.push_back(deviceSpec(100, 34, 13, 20));   // LT-P1
+    bus.devices.push_back(deviceSpec(7, 34, 10, 27, 1));  // MQ-15
+    // Code 207 (9615 bps): one slow actuator.
+    bus.devices.push_back(deviceSpec(21, 207, 113, 36));  // KV-430
+    return bus;
+}
+
+bool SimulatedBus::loadDescription(const std::string& path, BusDescription& description,
+                                   std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot open bus description \"" + path + "\"";
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!parseDescription(text.str(), description, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+bool SimulatedBus::parseDescription(const std::string& text, BusDescription& description,
+                                    std::string& error) {
+    // Any exception of the JSON reader (a syntax error, a number beyond a double's range, a
+    // value of an unexpected type) is a bad description, never an abort.
+    try {
+        return parseUnguarded(text, description, error);
+    } catch (const std::exception& e) {
+        error = std::string("not valid JSON: ") + e.what();
+        return false;
+    }
 }
 
 }  // namespace mvx

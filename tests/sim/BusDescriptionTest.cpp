@@ -88,6 +88,7 @@ TEST(BusDescriptionTest, BadDescriptionsSayWhatIsWrong) {
         const char* message;
     } cases[] = {
         {"{\"devices\": [", "not valid JSON"},
+        {"{\"devices\": [{\"id\": 1e400, \"baud\": 1, \"model\": 12}]}", "not valid JSON"},
         {"[]", "top level must be an object"},
         {"{}", "\"devices\" must be an array"},
         {"{\"devices\": [], \"speed\": 1}", "unknown key \"speed\""},
