@@ -1,8 +1,12 @@
 // The built-in bus and the bus description file reader.
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 #include <utility>
 
 #include "sim/BusDescription.h"
@@ -11,6 +15,9 @@
 namespace mvx {
 
 namespace {
+
+// The largest bus description read: far beyond any real bus, small enough to hold in memory.
+constexpr std::size_t kMaxDescriptionBytes = std::size_t{16} << 20;
 
 SimDeviceSpec deviceSpec(int id, int code, int model, int version, int level = 2) {
     SimDeviceSpec s;
@@ -166,14 +173,58 @@ BusDescription SimulatedBus::defaultBus() {
 
 bool SimulatedBus::loadDescription(const std::string& path, BusDescription& description,
                                    std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot open bus description \"" + path + "\"";
+    // Only a regular file of a bounded size: /dev/zero would grow without end and a FIFO
+    // would block for ever. The type is checked again on the open descriptor (O_NONBLOCK, so
+    // a FIFO put in its place does not block) and no more than the limit is ever read.
+    const std::string quoted = "bus description \"" + path + "\"";
+    const std::string tooLarge =
+        quoted + " is larger than " + std::to_string(kMaxDescriptionBytes >> 20) + " MB";
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = "cannot open " + quoted + ": " + std::strerror(errno);
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!parseDescription(text.str(), description, error)) {
+    if (!S_ISREG(info.st_mode)) {
+        error = quoted + " is not a regular file";
+        return false;
+    }
+    if (static_cast<unsigned long long>(info.st_size) > kMaxDescriptionBytes) {
+        error = tooLarge;
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot open " + quoted + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string text;
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (!ok) {
+        error = quoted + " is not a regular file";
+    }
+    char buffer[65536];
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = "cannot read " + quoted + ": " + std::strerror(errno);
+            ok = false;
+        } else if (n == 0) {
+            break;
+        } else if (text.size() + static_cast<std::size_t>(n) > kMaxDescriptionBytes) {
+            error = tooLarge;
+            ok = false;
+        } else {
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (!ok) {
+        return false;
+    }
+    if (!parseDescription(text, description, error)) {
         error = path + ": " + error;
         return false;
     }

@@ -1,5 +1,7 @@
 // Bus descriptions (built-in and JSON files) and the firmware file writer.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -113,10 +115,30 @@ TEST(BusDescriptionTest, BadDescriptionsSayWhatIsWrong) {
         EXPECT_EQ(d.devices.size(), SimulatedBus::defaultBus().devices.size())
             << "left untouched on failure";
     }
-    BusDescription d;
-    std::string error;
-    EXPECT_FALSE(SimulatedBus::loadDescription("/nonexistent/bus.json", d, error));
-    EXPECT_NE(error.find("cannot open"), std::string::npos);
+    // Only regular files of at most 16 MB are read: /dev/zero would never end, a FIFO would
+    // block (the test would hang).
+    const std::string fifo = ::testing::TempDir() + "bus_description_fifo";
+    const std::string huge = ::testing::TempDir() + "bus_description_huge.json";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(huge, std::ios::binary).close();
+    ASSERT_EQ(::truncate(huge.c_str(), (16 << 20) + 1), 0);
+    const struct {
+        std::string path;
+        const char* message;
+    } files[] = {
+        {"/nonexistent/bus.json", "cannot open"}, {"/dev/zero", "is not a regular file"},
+        {"/tmp", "is not a regular file"},        {fifo, "is not a regular file"},
+        {huge, "is larger than 16 MB"},
+    };
+    for (const auto& f : files) {
+        BusDescription d;
+        std::string error;
+        EXPECT_FALSE(SimulatedBus::loadDescription(f.path, d, error)) << f.path;
+        EXPECT_NE(error.find(f.message), std::string::npos) << "error was: " << error;
+    }
+    std::remove(fifo.c_str());
+    std::remove(huge.c_str());
 }
 
 TEST(FirmwareFileWriterTest, FileLayoutAndScrambling) {
