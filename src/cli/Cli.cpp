@@ -1,9 +1,14 @@
 #include "cli/Cli.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
+#include <cerrno>
+#include <cstring>
 #include <map>
 
 #include "cli/CliOptions.h"
@@ -87,11 +92,24 @@ bool validate(const std::string& command, CliOptions& o, std::ostream& err) {
         }
     }
     if (command == "flash") {
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(o.file, ec)) {
-            printError(err, o.file + ": no such firmware file");
+        // A file that is there but cannot be read says why, rather than passing for missing
+        // or invalid.
+        struct stat info {};
+        if (::stat(o.file.c_str(), &info) != 0) {
+            printError(err, o.file + (errno == ENOENT ? ": no such firmware file"
+                                                      : ": " + std::string(std::strerror(errno))));
             return false;
         }
+        if (!S_ISREG(info.st_mode)) {
+            printError(err, o.file + ": not a regular file");
+            return false;
+        }
+        const int fd = ::open(o.file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            printError(err, o.file + ": " + std::strerror(errno));
+            return false;
+        }
+        ::close(fd);
         UpdateList updates;
         LoadFirmware(o.file, o.firmware, updates);
         if (!o.firmware.valid) {
@@ -183,8 +201,12 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                                 "\" (run movantrix-cli --help for the commands)");
             return kExitBadInput;
         }
-        const int status = app.exit(e, out, err);
-        return status == 0 ? kExitOk : kExitBadInput;
+        if (e.get_exit_code() == 0) {  // --help
+            app.exit(e, out, err);
+            return kExitOk;
+        }
+        printError(err, std::string(e.what()) + " (run movantrix-cli --help for the usage)");
+        return kExitBadInput;
     }
 
     const std::string command = app.get_subcommands().front()->get_name();
