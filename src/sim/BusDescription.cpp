@@ -108,13 +108,6 @@ bool parseUnguarded(const std::string& text, BusDescription& description, std::s
             !intField(d, "position", 0, 4095, false, position, where, error)) {
             return false;
         }
-        s.id = static_cast<std::uint8_t>(id);
-        s.code = static_cast<std::uint8_t>(code);
-        s.model = static_cast<std::uint16_t>(model);
-        s.version = static_cast<std::uint8_t>(version);
-        s.returnLevel = static_cast<std::uint8_t>(level);
-        s.returnDelay = static_cast<std::uint8_t>(delay);
-        s.position = position;
         const auto regs = d.find("registers");
         if (regs != d.end()) {
             if (!regs->is_object()) {
@@ -141,6 +134,46 @@ bool parseUnguarded(const std::string& text, BusDescription& description, std::s
                 s.registers[address] = value.get<int>();
             }
         }
+        // An override of a register that holds a field is that field: the same range, and the
+        // (baud, id) it gives is the one checked against the other devices.
+        const struct {
+            int address;
+            const char* key;
+            int min;
+            int max;
+            int* field;
+        } fieldRegisters[] = {
+            {0, "model", 0, 65535, &model},
+            {2, "version", 0, 255, &version},
+            {3, "id", 0, 253, &id},
+            {4, "baud", 0, 255, &code},
+            {5, "returnDelay", 0, 255, &delay},
+            {16, "returnLevel", 0, 2, &level},
+            {30, "position", 0, 4095, nullptr},
+            {36, "position", 0, 4095, nullptr},
+        };
+        for (const auto& f : fieldRegisters) {
+            const auto it = s.registers.find(f.address);
+            if (it == s.registers.end()) {
+                continue;
+            }
+            if (it->second < f.min || it->second > f.max) {
+                error = where + ": register " + std::to_string(f.address) + " (\"" + f.key +
+                        "\") is " + std::to_string(it->second) + ", outside " +
+                        std::to_string(f.min) + "-" + std::to_string(f.max);
+                return false;
+            }
+            if (f.field != nullptr) {
+                *f.field = it->second;
+            }
+        }
+        s.id = static_cast<std::uint8_t>(id);
+        s.code = static_cast<std::uint8_t>(code);
+        s.model = static_cast<std::uint16_t>(model);
+        s.version = static_cast<std::uint8_t>(version);
+        s.returnLevel = static_cast<std::uint8_t>(level);
+        s.returnDelay = static_cast<std::uint8_t>(delay);
+        s.position = position;
         if (!addresses.insert({code, id}).second) {
             error = where + ": another device already has baud " + std::to_string(code) +
                     " and id " + std::to_string(id);

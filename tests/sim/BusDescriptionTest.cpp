@@ -106,6 +106,13 @@ TEST(BusDescriptionTest, BadDescriptionsSayWhatIsWrong) {
         {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12}, "
          "{\"id\": 1, \"baud\": 1, \"model\": 28}]}",
          "devices[1]: another device already has baud 1 and id 1"},
+        {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12, \"registers\": {\"3\": 254}}]}",
+         "devices[0]: register 3 (\"id\") is 254, outside 0-253"},
+        {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12, \"registers\": {\"16\": 3}}]}",
+         "register 16 (\"returnLevel\") is 3, outside 0-2"},
+        {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12}, "
+         "{\"id\": 2, \"baud\": 3, \"model\": 28, \"registers\": {\"3\": 1, \"4\": 1}}]}",
+         "devices[1]: another device already has baud 1 and id 1"},
     };
     for (const auto& c : cases) {
         BusDescription d = SimulatedBus::defaultBus();
