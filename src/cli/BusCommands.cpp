@@ -129,6 +129,12 @@ int flashCommand(CommandContext& context) {
                     << " (version " << (entry ? entry->firmwareVersion() : 0) << ")\n";
     }
     context.out << std::flush;
+    if (updates.leftOut > 0) {
+        printError(context.err, "warning: " + std::to_string(updates.leftOut) + " more " +
+                                    (updates.leftOut == 1 ? "device" : "devices") + " of model " +
+                                    modelText + " left out: one run updates at most " +
+                                    std::to_string(kUpdateListCapacity));
+    }
 
     ProgressBar bar(context.err, context.env.stderrIsTerminal(), "Updating");
     result = runWithProgress([&registry] { return DownloadAll(registry); },
@@ -170,7 +176,8 @@ int flashCommand(CommandContext& context) {
         context.out << ", Not updated=" << notReached;
     }
     context.out << '\n';
-    const bool clean = result == Success && successes == updates.count && leftElsewhere == 0;
+    const bool clean = result == Success && successes == updates.count && leftElsewhere == 0 &&
+                       updates.leftOut == 0;
     return clean ? kExitOk : kExitFailed;
 }
 

@@ -1,8 +1,14 @@
 #include "cli/Cli.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <filesystem>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <map>
 
 #include "cli/CliOptions.h"
@@ -25,6 +31,25 @@ std::string registerNamesHelp() {
         text += name + reg.help + "\n";
     }
     return text;
+}
+
+// Numbers on the command line are decimal, as `set` reads them: the parser alone would take
+// "010" for octal 8 and "0x10" for hex. A number keeps its sign and loses its leading zeros
+// before the parser converts it; anything else is refused as not a number.
+CLI::Validator decimal() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            const std::size_t start = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
+            if (start == text.size() ||
+                !std::all_of(text.begin() + static_cast<std::ptrdiff_t>(start), text.end(),
+                             [](unsigned char c) { return std::isdigit(c) != 0; })) {
+                return "\"" + text + "\" is not a number";
+            }
+            const std::size_t first = text.find_first_not_of('0', start);
+            text = text.substr(0, start) + (first == std::string::npos ? "0" : text.substr(first));
+            return {};
+        },
+        "", "DECIMAL");
 }
 
 // Checks what the parser could not: ranges that depend on other arguments, register names
@@ -67,11 +92,24 @@ bool validate(const std::string& command, CliOptions& o, std::ostream& err) {
         }
     }
     if (command == "flash") {
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(o.file, ec)) {
-            printError(err, o.file + ": no such firmware file");
+        // A file that is there but cannot be read says why, rather than passing for missing
+        // or invalid.
+        struct stat info {};
+        if (::stat(o.file.c_str(), &info) != 0) {
+            printError(err, o.file + (errno == ENOENT ? ": no such firmware file"
+                                                      : ": " + std::string(std::strerror(errno))));
             return false;
         }
+        if (!S_ISREG(info.st_mode)) {
+            printError(err, o.file + ": not a regular file");
+            return false;
+        }
+        const int fd = ::open(o.file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            printError(err, o.file + ": " + std::strerror(errno));
+            return false;
+        }
+        ::close(fd);
         UpdateList updates;
         LoadFirmware(o.file, o.firmware, updates);
         if (!o.firmware.valid) {
@@ -102,9 +140,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     auto addAddress = [&o](CLI::App* command) {
         command->add_option("--id", o.id, "Device ID (0-253)")
             ->required()
+            ->transform(decimal())
             ->check(CLI::Range(0, 253));
         command->add_option("--baud", o.baud, "Baud-rate code the device answers at (0-255)")
             ->required()
+            ->transform(decimal())
             ->check(CLI::Range(0, 255));
     };
 
@@ -119,14 +159,21 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     addAddress(read);
     read->add_option("ADDR", o.address, "First register (0-255)")
         ->required()
+        ->transform(decimal())
         ->check(CLI::Range(0, 255));
     read->add_option("LEN", o.length, "Number of bytes (1-150)")
         ->required()
+        ->transform(decimal())
         ->check(CLI::Range(1, static_cast<int>(kMaxParameters)));
     CLI::App* write = app.add_subcommand("write", "Write a raw control-table byte or word");
     addAddress(write);
-    write->add_option("ADDR", o.address, "Register (0-255)")->required()->check(CLI::Range(0, 255));
-    write->add_option("VALUE", o.value, "Value (0-255, or 0-65535 with --word)")->required();
+    write->add_option("ADDR", o.address, "Register (0-255)")
+        ->required()
+        ->transform(decimal())
+        ->check(CLI::Range(0, 255));
+    write->add_option("VALUE", o.value, "Value (0-255, or 0-65535 with --word)")
+        ->required()
+        ->transform(decimal());
     write->add_flag("--word", o.word, "Write a 16-bit little-endian word");
     CLI::App* set = app.add_subcommand("set", "Set a register by name");
     addAddress(set);
@@ -154,8 +201,12 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                                 "\" (run movantrix-cli --help for the commands)");
             return kExitBadInput;
         }
-        const int status = app.exit(e, out, err);
-        return status == 0 ? kExitOk : kExitBadInput;
+        if (e.get_exit_code() == 0) {  // --help
+            app.exit(e, out, err);
+            return kExitOk;
+        }
+        printError(err, std::string(e.what()) + " (run movantrix-cli --help for the usage)");
+        return kExitBadInput;
     }
 
     const std::string command = app.get_subcommands().front()->get_name();

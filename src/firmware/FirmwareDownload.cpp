@@ -242,6 +242,7 @@ void BuildUpdateList(DeviceRegistry& registry, int oldOnly) {
     UpdateList& updates = registry.updates;
     const FirmwareImage& firmware = registry.firmware;
     updates.count = 0;
+    updates.leftOut = 0;
     for (const DeviceSummary& device : registry.snapshot()) {
         // A device of unknown model (a ping-only device is recorded as model 255, or a model
         // the catalogue does not know) is never sent into its loader, whatever the file says.
@@ -255,7 +256,8 @@ void BuildUpdateList(DeviceRegistry& registry, int oldOnly) {
             continue;
         }
         if (updates.count == kUpdateListCapacity) {
-            break;  // the list is full; the rest of the devices are not updated this time
+            ++updates.leftOut;  // the list is full: counted, not updated this time
+            continue;
         }
         updates.baudCodes[updates.count] = device.baudCode;
         updates.ids[updates.count] = device.id;

@@ -12,7 +12,7 @@ struct FirmwareImage;
 
 // Fills the update list with the devices of the image's model (only older versions when
 // `oldOnly` is 1), in list order. Devices of unknown model are never in the list. The list holds at
-// most 256 devices; further matches are left out.
+// most 256 devices; further matches are left out and counted in `leftOut`.
 void BuildUpdateList(DeviceRegistry& registry, int oldOnly);
 // Runs the whole download: 100, or 101 when the adapter was lost. The run ends as soon as a
 // step meets a lost adapter: the device in progress keeps UpdateSucceeded only when its

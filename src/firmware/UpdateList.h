@@ -18,6 +18,8 @@ enum UpdateResult : std::uint8_t {
 
 struct UpdateList {
     int count = 0;
+    // Devices that matched but found the list full (BuildUpdateList): not updated this time.
+    int leftOut = 0;
     std::array<int, kUpdateListCapacity> baudCodes{};
     std::array<int, kUpdateListCapacity> ids{};
     std::array<std::uint8_t, kUpdateListCapacity> resultFlags{};

@@ -1,8 +1,12 @@
 // The built-in bus and the bus description file reader.
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 #include <utility>
 
 #include "sim/BusDescription.h"
@@ -11,6 +15,9 @@
 namespace mvx {
 
 namespace {
+
+// The largest bus description read: far beyond any real bus, small enough to hold in memory.
+constexpr std::size_t kMaxDescriptionBytes = std::size_t{16} << 20;
 
 SimDeviceSpec deviceSpec(int id, int code, int model, int version, int level = 2) {
     SimDeviceSpec s;
@@ -48,50 +55,9 @@ bool intField(const nlohmann::json& object, const char* key, int min, int max, b
     return true;
 }
 
-}  // namespace
-
-BusDescription SimulatedBus::defaultBus() {
-    BusDescription bus;
-    bus.adapterName = "Movantrix Simulated Bus";
-    // Code 1 (1000000 bps): four actuators of different models, one at return level 0.
-    bus.devices.push_back(deviceSpec(1, 1, 28, 30));      // MQ-35
-    bus.devices.push_back(deviceSpec(2, 1, 12, 24));      // LT-50+
-    bus.devices.push_back(deviceSpec(3, 1, 106, 38));     // PW-900, positions 0-4095
-    bus.devices.push_back(deviceSpec(4, 1, 64, 35));      // MQ-75
-    bus.devices.push_back(deviceSpec(9, 1, 116, 21, 0));  // KV-410, answers pings only
-    // Code 34 (57142 bps): a sensor and an actuator that answers pings and reads only.
-    bus.devices.push_back(deviceSpec(100, 34, 13, 20));   // LT-P1
-    bus.devices.push_back(deviceSpec(7, 34, 10, 27, 1));  // MQ-15
-    // Code 207 (9615 bps): one slow actuator.
-    bus.devices.push_back(deviceSpec(21, 207, 113, 36));  // KV-430
-    return bus;
-}
-
-bool SimulatedBus::loadDescription(const std::string& path, BusDescription& description,
-                                   std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot open bus description \"" + path + "\"";
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!parseDescription(text.str(), description, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    return true;
-}
-
-bool SimulatedBus::parseDescription(const std::string& text, BusDescription& description,
-                                    std::string& error) {
-    nlohmann::json root;
-    try {
-        root = nlohmann::json::parse(text);
-    } catch (const nlohmann::json::parse_error& e) {
-        error = std::string("not valid JSON: ") + e.what();
-        return false;
-    }
+// The description reader proper; the JSON library may throw from it.
+bool parseUnguarded(const std::string& text, BusDescription& description, std::string& error) {
+    const nlohmann::json root = nlohmann::json::parse(text);
     if (!root.is_object()) {
         error = "the top level must be an object";
         return false;
@@ -142,13 +108,6 @@ bool SimulatedBus::parseDescription(const std::string& text, BusDescription& des
             !intField(d, "position", 0, 4095, false, position, where, error)) {
             return false;
         }
-        s.id = static_cast<std::uint8_t>(id);
-        s.code = static_cast<std::uint8_t>(code);
-        s.model = static_cast<std::uint16_t>(model);
-        s.version = static_cast<std::uint8_t>(version);
-        s.returnLevel = static_cast<std::uint8_t>(level);
-        s.returnDelay = static_cast<std::uint8_t>(delay);
-        s.position = position;
         const auto regs = d.find("registers");
         if (regs != d.end()) {
             if (!regs->is_object()) {
@@ -175,6 +134,46 @@ bool SimulatedBus::parseDescription(const std::string& text, BusDescription& des
                 s.registers[address] = value.get<int>();
             }
         }
+        // An override of a register that holds a field is that field: the same range, and the
+        // (baud, id) it gives is the one checked against the other devices.
+        const struct {
+            int address;
+            const char* key;
+            int min;
+            int max;
+            int* field;
+        } fieldRegisters[] = {
+            {0, "model", 0, 65535, &model},
+            {2, "version", 0, 255, &version},
+            {3, "id", 0, 253, &id},
+            {4, "baud", 0, 255, &code},
+            {5, "returnDelay", 0, 255, &delay},
+            {16, "returnLevel", 0, 2, &level},
+            {30, "position", 0, 4095, nullptr},
+            {36, "position", 0, 4095, nullptr},
+        };
+        for (const auto& f : fieldRegisters) {
+            const auto it = s.registers.find(f.address);
+            if (it == s.registers.end()) {
+                continue;
+            }
+            if (it->second < f.min || it->second > f.max) {
+                error = where + ": register " + std::to_string(f.address) + " (\"" + f.key +
+                        "\") is " + std::to_string(it->second) + ", outside " +
+                        std::to_string(f.min) + "-" + std::to_string(f.max);
+                return false;
+            }
+            if (f.field != nullptr) {
+                *f.field = it->second;
+            }
+        }
+        s.id = static_cast<std::uint8_t>(id);
+        s.code = static_cast<std::uint8_t>(code);
+        s.model = static_cast<std::uint16_t>(model);
+        s.version = static_cast<std::uint8_t>(version);
+        s.returnLevel = static_cast<std::uint8_t>(level);
+        s.returnDelay = static_cast<std::uint8_t>(delay);
+        s.position = position;
         if (!addresses.insert({code, id}).second) {
             error = where + ": another device already has baud " + std::to_string(code) +
                     " and id " + std::to_string(id);
@@ -184,6 +183,97 @@ bool SimulatedBus::parseDescription(const std::string& text, BusDescription& des
     }
     description = std::move(result);
     return true;
+}
+
+}  // namespace
+
+BusDescription SimulatedBus::defaultBus() {
+    BusDescription bus;
+    bus.adapterName = "Movantrix Simulated Bus";
+    // Code 1 (1000000 bps): four actuators of different models, one at return level 0.
+    bus.devices.push_back(deviceSpec(1, 1, 28, 30));      // MQ-35
+    bus.devices.push_back(deviceSpec(2, 1, 12, 24));      // LT-50+
+    bus.devices.push_back(deviceSpec(3, 1, 106, 38));     // PW-900, positions 0-4095
+    bus.devices.push_back(deviceSpec(4, 1, 64, 35));      // MQ-75
+    bus.devices.push_back(deviceSpec(9, 1, 116, 21, 0));  // KV-410, answers pings only
+    // Code 34 (57142 bps): a sensor and an actuator that answers pings and reads only.
+    bus.devices.push_back(deviceSpec(100, 34, 13, 20));   // LT-P1
+    bus.devices.push_back(deviceSpec(7, 34, 10, 27, 1));  // MQ-15
+    // Code 207 (9615 bps): one slow actuator.
+    bus.devices.push_back(deviceSpec(21, 207, 113, 36));  // KV-430
+    return bus;
+}
+
+bool SimulatedBus::loadDescription(const std::string& path, BusDescription& description,
+                                   std::string& error) {
+    // Only a regular file of a bounded size: /dev/zero would grow without end and a FIFO
+    // would block for ever. The type is checked again on the open descriptor (O_NONBLOCK, so
+    // a FIFO put in its place does not block) and no more than the limit is ever read.
+    const std::string quoted = "bus description \"" + path + "\"";
+    const std::string tooLarge =
+        quoted + " is larger than " + std::to_string(kMaxDescriptionBytes >> 20) + " MB";
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = "cannot open " + quoted + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = quoted + " is not a regular file";
+        return false;
+    }
+    if (static_cast<unsigned long long>(info.st_size) > kMaxDescriptionBytes) {
+        error = tooLarge;
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot open " + quoted + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string text;
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (!ok) {
+        error = quoted + " is not a regular file";
+    }
+    char buffer[65536];
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = "cannot read " + quoted + ": " + std::strerror(errno);
+            ok = false;
+        } else if (n == 0) {
+            break;
+        } else if (text.size() + static_cast<std::size_t>(n) > kMaxDescriptionBytes) {
+            error = tooLarge;
+            ok = false;
+        } else {
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (!ok) {
+        return false;
+    }
+    if (!parseDescription(text, description, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+bool SimulatedBus::parseDescription(const std::string& text, BusDescription& description,
+                                    std::string& error) {
+    // Any exception of the JSON reader (a syntax error, a number beyond a double's range, a
+    // value of an unexpected type) is a bad description, never an abort.
+    try {
+        return parseUnguarded(text, description, error);
+    } catch (const std::exception& e) {
+        error = std::string("not valid JSON: ") + e.what();
+        return false;
+    }
 }
 
 }  // namespace mvx

@@ -1,6 +1,7 @@
 #include "sim/SimulatedBus.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "protocol/BaudRate.h"
@@ -114,11 +115,31 @@ void SimulatedBus::hostWrite(const std::uint8_t* bytes, std::size_t count, std::
     entry.bytes.assign(bytes, bytes + count);
     recordLocked(std::move(entry));
 
+    // Which codes hear this rate, worked out once per write rather than per byte and device.
+    std::array<std::int8_t, 256> hears{};
+    hears.fill(-1);
+    auto hearsRate = [&hears, rateBps](std::uint8_t code) {
+        std::int8_t& heard = hears[code];
+        if (heard < 0) {
+            heard = rateMatches(rateBps, code) ? 1 : 0;
+        }
+        return heard == 1;
+    };
+    // A device at another rate with no packet in progress and no timer has nothing to do
+    // while these bytes pass (nothing can change its state meanwhile), so only the others go
+    // through the byte loop: an image sent to one loader no longer visits every device.
+    writeDevices_.clear();
+    for (SimulatedDevice* device : byId_) {
+        if (hearsRate(device->listenCode()) || !device->rx_.empty() ||
+            device->nextTimerLocked() >= 0) {
+            writeDevices_.push_back(device);
+        }
+    }
     for (std::size_t i = 0; i < count; ++i) {
         const std::int64_t at = start + wireUs(i + 1, rateBps);
-        for (SimulatedDevice* device : byId_) {
+        for (SimulatedDevice* device : writeDevices_) {
             device->settleLocked(at);
-            if (rateMatches(rateBps, device->listenCode())) {
+            if (hearsRate(device->listenCode())) {
                 device->hearByte(at, bytes[i]);
             } else if (!device->rx_.empty()) {
                 device->rx_.clear();  // noise at another rate breaks a packet in progress
@@ -256,9 +277,13 @@ void SimulatedBus::releaseAdapter() {
 // --- Internals (mutex held) ---
 
 void SimulatedBus::sortDevicesLocked() {
-    std::stable_sort(byId_.begin(), byId_.end(), [](SimulatedDevice* a, SimulatedDevice* b) {
+    const auto byIdLess = [](SimulatedDevice* a, SimulatedDevice* b) {
         return a->table_[3] < b->table_[3];
-    });
+    };
+    if (std::is_sorted(byId_.begin(), byId_.end(), byIdLess)) {
+        return;  // the usual case: no ID has changed since the last write
+    }
+    std::stable_sort(byId_.begin(), byId_.end(), byIdLess);
 }
 
 void SimulatedBus::settleLocked(std::int64_t nowUs) {
@@ -302,8 +327,7 @@ std::int64_t SimulatedBus::nextEventLocked(std::int64_t nowUs) const {
 }
 
 bool SimulatedBus::loaderActiveLocked() const {
-    return std::any_of(byId_.begin(), byId_.end(),
-                       [](const SimulatedDevice* device) { return device->inLoader_; });
+    return devicesInLoader_ > 0;
 }
 
 void SimulatedBus::releaseStandbyLocked() {

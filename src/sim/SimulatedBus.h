@@ -149,6 +149,11 @@ private:
     bool plugged_ = true;
     bool adapterOpen_ = false;
     std::deque<SimTraffic> traffic_;
+    // Devices in their loader, kept by the devices as they enter and leave it: every byte a
+    // quiet device hears asks, and counting the devices each time made a flash of N devices
+    // cost about N^3.
+    int devicesInLoader_ = 0;
+    std::vector<SimulatedDevice*> writeDevices_;  // hostWrite's devices with work to do
 };
 
 }  // namespace mvx

@@ -297,6 +297,7 @@ bool SimulatedDevice::quietLocked() const {
 
 void SimulatedDevice::settleLocked(std::int64_t nowUs) {
     if (loaderStartUs_ >= 0 && nowUs >= loaderStartUs_) {
+        bus_.devicesInLoader_ += inLoader_ ? 0 : 1;
         inLoader_ = true;
         loaderState_ = LoaderState::WaitCr;
         lastLoaderByteUs_ = loaderStartUs_;
@@ -609,6 +610,7 @@ void SimulatedDevice::finishImage(std::int64_t timeUs) {
 }
 
 void SimulatedDevice::leaveLoader() {
+    bus_.devicesInLoader_ -= inLoader_ ? 1 : 0;
     inLoader_ = false;
     loaderState_ = LoaderState::WaitCr;
     image_.clear();

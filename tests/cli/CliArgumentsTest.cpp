@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 
 namespace mvx::test {
 namespace {
@@ -78,6 +79,33 @@ TEST_F(CliArgumentsTest, PortsAndCommands) {
     expectRefused({"--port", "", "scan"}, "--port: empty port name");
     expectRefused({"--port", "sim"}, "A subcommand is required");
     expectRefused({"--port", "sim", "frobnicate"}, "frobnicate");
+}
+
+TEST(CliMessagesTest, EachNamesTheRealCauseWithTheProgramName) {
+    const std::string sample = std::string(MVX_SOURCE_DIR) + "/samples/sim-bus.json";
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"--port", sample, "ping", "--id", "1", "--baud", "1"},
+         "--port: " + sample + " is not a serial device"},
+        {{"--port", "/tmp", "scan"}, "--port: /tmp is not a serial device"},
+        {{"--port", "/dev/null", "scan"}, "--port: /dev/null is not a serial device"},
+        {{"--port", "sim", "flash", "/tmp"}, "/tmp: not a regular file"},
+        {{"--port", "sim", "ping", "--id", "abc", "--baud", "1"}, "--id: \"abc\" is not a number"},
+        {{"--port", "sim", "write", "--id", "1", "--baud", "1", "30", "0x10"},
+         "VALUE: \"0x10\" is not a number"},
+        {{"--port", "sim", "info", "--baud", "1"}, "--id is required"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        cli::SystemEnvironment env;
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(cli::run(c.args, out, err, env), 2);
+        EXPECT_EQ(out.str(), "");
+        EXPECT_EQ(err.str().rfind("movantrix-cli: " + c.message, 0), 0u) << err.str();
+    }
 }
 
 TEST_F(CliArgumentsTest, HelpIsNoFailure) {

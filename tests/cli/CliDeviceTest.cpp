@@ -152,6 +152,25 @@ TEST_F(CliDeviceTest, WriteAndReadRawRegisters) {
                          std::to_string(device(1, 1).reg(29)) + "\n30 88\n31 2\n");
 }
 
+TEST_F(CliDeviceTest, NumbersWithLeadingZerosAreDecimal) {
+    // Octal would be ID 7 at code 28, register 24 and 64 (128 for 0200).
+    const struct {
+        std::vector<std::string> args;
+        std::uint8_t code;
+        std::uint8_t id;
+        int expected;
+    } cases[] = {
+        {{"write", "--id", "07", "--baud", "034", "030", "0100", "--word"}, 34, 7, 100},
+        {{"set", "--id", "+03", "--baud", "001", "goal-position", "0200"}, 1, 3, 200},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--port", "sim"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ASSERT_EQ(run(args), 0) << err();
+        EXPECT_EQ(device(c.code, c.id).reg16(30), c.expected);
+    }
+}
+
 TEST_F(CliDeviceTest, WriteTheDeviceRefusesIsAFailure) {
     // Present position is read-only.
     EXPECT_EQ(run({"--port", "sim", "write", "--id", "1", "--baud", "1", "36", "5"}), 1);

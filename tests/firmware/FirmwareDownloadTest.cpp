@@ -395,6 +395,7 @@ TEST_F(FirmwareDownloadTest, BuildUpdateListStopsAt256Devices) {
     setImage(13, 2, {});
     BuildUpdateList(*registry, 1);
     ASSERT_EQ(registry->updates.count, 256);
+    EXPECT_EQ(registry->updates.leftOut, 44) << "the devices left out are counted";
     EXPECT_EQ(registry->updates.baudCodes[199], 1);
     EXPECT_EQ(registry->updates.ids[199], 199);
     EXPECT_EQ(registry->updates.baudCodes[255], 3);

@@ -1,5 +1,7 @@
 // Bus descriptions (built-in and JSON files) and the firmware file writer.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -88,6 +90,7 @@ TEST(BusDescriptionTest, BadDescriptionsSayWhatIsWrong) {
         const char* message;
     } cases[] = {
         {"{\"devices\": [", "not valid JSON"},
+        {"{\"devices\": [{\"id\": 1e400, \"baud\": 1, \"model\": 12}]}", "not valid JSON"},
         {"[]", "top level must be an object"},
         {"{}", "\"devices\" must be an array"},
         {"{\"devices\": [], \"speed\": 1}", "unknown key \"speed\""},
@@ -103,6 +106,13 @@ TEST(BusDescriptionTest, BadDescriptionsSayWhatIsWrong) {
         {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12}, "
          "{\"id\": 1, \"baud\": 1, \"model\": 28}]}",
          "devices[1]: another device already has baud 1 and id 1"},
+        {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12, \"registers\": {\"3\": 254}}]}",
+         "devices[0]: register 3 (\"id\") is 254, outside 0-253"},
+        {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12, \"registers\": {\"16\": 3}}]}",
+         "register 16 (\"returnLevel\") is 3, outside 0-2"},
+        {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12}, "
+         "{\"id\": 2, \"baud\": 3, \"model\": 28, \"registers\": {\"3\": 1, \"4\": 1}}]}",
+         "devices[1]: another device already has baud 1 and id 1"},
     };
     for (const auto& c : cases) {
         BusDescription d = SimulatedBus::defaultBus();
@@ -112,10 +122,30 @@ TEST(BusDescriptionTest, BadDescriptionsSayWhatIsWrong) {
         EXPECT_EQ(d.devices.size(), SimulatedBus::defaultBus().devices.size())
             << "left untouched on failure";
     }
-    BusDescription d;
-    std::string error;
-    EXPECT_FALSE(SimulatedBus::loadDescription("/nonexistent/bus.json", d, error));
-    EXPECT_NE(error.find("cannot open"), std::string::npos);
+    // Only regular files of at most 16 MB are read: /dev/zero would never end, a FIFO would
+    // block (the test would hang).
+    const std::string fifo = ::testing::TempDir() + "bus_description_fifo";
+    const std::string huge = ::testing::TempDir() + "bus_description_huge.json";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(huge, std::ios::binary).close();
+    ASSERT_EQ(::truncate(huge.c_str(), (16 << 20) + 1), 0);
+    const struct {
+        std::string path;
+        const char* message;
+    } files[] = {
+        {"/nonexistent/bus.json", "cannot open"}, {"/dev/zero", "is not a regular file"},
+        {"/tmp", "is not a regular file"},        {fifo, "is not a regular file"},
+        {huge, "is larger than 16 MB"},
+    };
+    for (const auto& f : files) {
+        BusDescription d;
+        std::string error;
+        EXPECT_FALSE(SimulatedBus::loadDescription(f.path, d, error)) << f.path;
+        EXPECT_NE(error.find(f.message), std::string::npos) << "error was: " << error;
+    }
+    std::remove(fifo.c_str());
+    std::remove(huge.c_str());
 }
 
 TEST(FirmwareFileWriterTest, FileLayoutAndScrambling) {
