@@ -11,6 +11,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-svg-dev fonts-dejavu-core fonts-droid-fallback
     xvfb xauth
+    librsvg2-bin desktop-file-utils appstream groff-base bash-completion
     "$@"
 )
 

@@ -29,6 +29,8 @@ int main(int argc, char** argv) {
         ->check(CLI::ExistingFile);
     app.add_option("--link", linkPath, "also make a symbolic link to the slave here");
     app.add_option("--traffic", trafficFile, "write the traffic record to this file at the end");
+    app.set_version_flag("--version", std::string("movantrix-bus-sim ") + MVX_VERSION,
+                         "Show the version and exit");
     CLI11_PARSE(app, argc, argv);
 
     mvx::BusDescription description = mvx::SimulatedBus::defaultBus();

@@ -43,5 +43,7 @@ int main(int argc, char** argv) {
     mvx::SimulatedBus bus(description, clock);
     mvx::SimDriver driver(bus);
     QApplication application(argc, argv);
+    // Ties the windows to the installed desktop entry (its name and icon, on Wayland too).
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.movantrix.Manager.Sim"));
     return mvx::gui::runManager(driver, clock);
 }

@@ -54,5 +54,7 @@ int main(int argc, char** argv) {
         driver = std::make_unique<mvx::SerialPortDriver>(line.argument);
     }
     QApplication application(argc, argv);
+    // Ties the windows to the installed desktop entry (its name and icon, on Wayland too).
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.movantrix.Manager"));
     return mvx::gui::runManager(*driver, clock);
 }

@@ -129,6 +129,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                  kProgramName};
     app.require_subcommand(1);
     app.fallthrough();
+    app.set_version_flag("--version", std::string(kProgramName) + " " + MVX_VERSION,
+                         "Show the version and exit");
     app.add_option("-p,--port", o.portText,
                    "Adapter index from 'ports', a serial device path (any tty), 'sim' for the "
                    "built-in simulated bus or 'sim:FILE' for a bus described in a JSON file")

@@ -115,5 +115,10 @@ TEST_F(CliArgumentsTest, HelpIsNoFailure) {
     EXPECT_NE(out().find("goal-position"), std::string::npos) << "the register names are listed";
 }
 
+TEST_F(CliArgumentsTest, VersionIsNoFailure) {
+    EXPECT_EQ(run({"--version"}), 0);
+    EXPECT_EQ(out(), "movantrix-cli " MVX_TEST_VERSION "\n");
+}
+
 }  // namespace
 }  // namespace mvx::test
