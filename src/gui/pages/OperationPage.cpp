@@ -159,6 +159,11 @@ ServoRecord* OperationPage::recordOrFallback() {
     return nullptr;
 }
 
+ServoRecord* OperationPage::commandRecord() {
+    waitForPoll();
+    return recordOrFallback();
+}
+
 void OperationPage::waitForPoll() {
     // Everything runs on the GUI thread, so a poll marked as running is suspended beneath
     // this command. The poll clears its mark before anything that can open a nested event
@@ -201,8 +206,7 @@ void OperationPage::poll() {
 }
 
 void OperationPage::simpleCommand(bool torque, int value) {
-    waitForPoll();
-    ServoRecord* record = recordOrFallback();
+    ServoRecord* record = commandRecord();
     if (record == nullptr) {
         return;
     }
@@ -213,8 +217,7 @@ void OperationPage::simpleCommand(bool torque, int value) {
 }
 
 void OperationPage::center() {
-    waitForPoll();
-    ServoRecord* record = recordOrFallback();
+    ServoRecord* record = commandRecord();
     if (record == nullptr) {
         return;
     }
@@ -231,8 +234,7 @@ void OperationPage::center() {
 }
 
 void OperationPage::stop() {
-    waitForPoll();
-    ServoRecord* record = recordOrFallback();
+    ServoRecord* record = commandRecord();
     if (record == nullptr) {
         return;
     }

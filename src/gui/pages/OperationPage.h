@@ -58,6 +58,8 @@ private:
     ServoRecord* recordOrFallback();
     // Waits until no status poll is marked as running, at most kPollWaitMs.
     void waitForPoll();
+    // A button command's record: after any running poll, or null (fallback shown) when gone.
+    ServoRecord* commandRecord();
     void stopPolling();
 
     void showGoal(const ServoRecord& record);
