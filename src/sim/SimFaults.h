@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace mvx {
 
@@ -19,6 +20,13 @@ struct SimFaults {
     std::uint8_t errorBits = 0;     // set in the error byte of every status packet
     int rejectImages = 0;           // the loader stays silent on this many right images before
                                     // it accepts one; counted per device
+    // The loader's side of the dialogue, for the host's judgement of its answer:
+    std::string loaderReply{};         // answers an accepted image with these bytes instead of
+                                       // "Success" (empty: "Success")
+    bool loaderEcho = false;           // echoes the two bytes that open an attempt (0D, 4C)
+    int loaderReplySplit = 0;          // the answer goes out in two parts: this many bytes at
+                                       // once (0: whole) ...
+    std::int64_t loaderSplitGapUs = 0;  // ... and the rest this long after the first part
 };
 
 }  // namespace mvx

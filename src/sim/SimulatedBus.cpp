@@ -355,6 +355,11 @@ SimFaults SimulatedBus::effectiveFaultsLocked(const SimulatedDevice& device) con
     f.ignoreWrites = own.ignoreWrites || faults_.ignoreWrites;
     f.errorBits = static_cast<std::uint8_t>(own.errorBits | faults_.errorBits);
     f.rejectImages = std::max(own.rejectImages, faults_.rejectImages);
+    f.loaderReply = own.loaderReply.empty() ? faults_.loaderReply : own.loaderReply;
+    f.loaderEcho = own.loaderEcho || faults_.loaderEcho;
+    const bool ownSplit = own.loaderReplySplit > 0;
+    f.loaderReplySplit = ownSplit ? own.loaderReplySplit : faults_.loaderReplySplit;
+    f.loaderSplitGapUs = ownSplit ? own.loaderSplitGapUs : faults_.loaderSplitGapUs;
     return f;
 }
 

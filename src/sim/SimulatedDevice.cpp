@@ -5,7 +5,6 @@
 
 #include "protocol/BaudRate.h"
 #include "protocol/Packet.h"
-#include "sim/FirmwareFileWriter.h"
 #include "sim/SimulatedBus.h"
 
 namespace mvx {
@@ -13,12 +12,9 @@ namespace mvx {
 namespace {
 
 constexpr int kTableEnd = 50;  // addresses 0-49, plus 250
-constexpr int kLoaderArmAddress = 250;
-constexpr int kLoaderAddress = 45;
 constexpr std::uint8_t kLoaderArmValue = 255;
 constexpr std::uint8_t kLoaderEnterValue = 254;
 constexpr std::uint8_t kStandbyValue = 10;
-constexpr std::int64_t kLoaderAnswerDelayUs = 1000;
 constexpr std::uint16_t kSensorModel = 13;
 constexpr std::uint16_t kFastRestartModel = 12;
 
@@ -542,82 +538,6 @@ void SimulatedDevice::applyKeyedWrite(std::int64_t timeUs, int address, int valu
         const std::uint8_t byte = static_cast<std::uint8_t>(value);
         applyWrite(address, &byte, 1);
     }
-}
-
-void SimulatedDevice::hearLoaderByte(std::int64_t timeUs, std::uint8_t value) {
-    if (loaderState_ == LoaderState::Receiving && !image_.empty() &&
-        timeUs - lastLoaderByteUs_ > SimulatedBus::kLoaderGapUs) {
-        finishImage(lastLoaderByteUs_ + SimulatedBus::kLoaderGapUs);
-    }
-    lastLoaderByteUs_ = timeUs;
-    switch (loaderState_) {
-        case LoaderState::WaitCr:
-            if (value == 0x0D) {
-                loaderState_ = LoaderState::WaitL;
-            } else if (value == 0x41) {
-                loaderState_ = LoaderState::WaitG;
-            }
-            break;
-        case LoaderState::WaitL:
-            if (value == 0x4C) {
-                loaderState_ = LoaderState::Receiving;
-                image_.clear();
-            } else if (value != 0x0D) {
-                loaderState_ = LoaderState::WaitCr;
-            }
-            break;
-        case LoaderState::Receiving:
-            image_.push_back(value);
-            break;
-        case LoaderState::WaitG:
-            if (value == 0x47) {
-                leaveLoader();
-            } else if (value == 0x0D) {
-                loaderState_ = LoaderState::WaitL;
-            } else if (value != 0x41) {
-                loaderState_ = LoaderState::WaitCr;
-            }
-            break;
-    }
-}
-
-void SimulatedDevice::finishImage(std::int64_t timeUs) {
-    loaderState_ = LoaderState::WaitCr;
-    if (image_.empty()) {
-        return;
-    }
-    unsigned sum = 0;
-    for (std::size_t i = 0; i + 1 < image_.size(); ++i) {
-        sum += image_[i];
-    }
-    if ((sum & 0xFF) != image_.back()) {
-        image_.clear();
-        return;  // no answer: the host sees no "Success"
-    }
-    if (imagesRejected_ < bus_.effectiveFaultsLocked(*this).rejectImages) {
-        ++imagesRejected_;
-        image_.clear();
-        return;  // a rejecting loader stays silent as after a wrong checksum
-    }
-    image_.pop_back();
-    imageReady_ = true;
-    newVersion_ = simImageVersion(image_, model_);
-    image_.clear();
-    static constexpr std::uint8_t kSuccess[] = {'S', 'u', 'c', 'c', 'e', 's', 's'};
-    bus_.sendReplyLocked(*this, table_[3], timeUs + kLoaderAnswerDelayUs,
-                         std::vector<std::uint8_t>(std::begin(kSuccess), std::end(kSuccess)),
-                         SimulatedBus::kLoaderCode);
-}
-
-void SimulatedDevice::leaveLoader() {
-    bus_.devicesInLoader_ -= inLoader_ ? 1 : 0;
-    inLoader_ = false;
-    loaderState_ = LoaderState::WaitCr;
-    image_.clear();
-    table_[kLoaderAddress] = 0;
-    table_[kLoaderArmAddress] = 0;
-    rx_.clear();
-    bus_.releaseStandbyLocked();
 }
 
 void SimulatedDevice::advance(std::int64_t timeUs) {

@@ -83,6 +83,8 @@ private:
     SimulatedDevice(SimulatedBus& bus, const SimDeviceSpec& deviceSpec);
 
     enum class LoaderState { WaitCr, WaitL, Receiving, WaitG };
+    static constexpr int kLoaderArmAddress = 250;
+    static constexpr int kLoaderAddress = 45;
 
     // Everything below runs with the bus mutex held.
     int regWord(int address) const;
@@ -95,6 +97,8 @@ private:
     void handlePacket(std::int64_t timeUs);
     void hearLoaderByte(std::int64_t timeUs, std::uint8_t value);
     void finishImage(std::int64_t timeUs);
+    void echo(std::int64_t timeUs, std::uint8_t value);
+    void loaderAnswer(std::int64_t readyUs, std::vector<std::uint8_t> bytes);
     void leaveLoader();
     std::uint8_t statusErrors() const;
     std::uint8_t applyWrite(int address, const std::uint8_t* data, int count);

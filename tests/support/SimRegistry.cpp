@@ -1,5 +1,7 @@
 #include "support/SimRegistry.h"
 
+#include <algorithm>
+
 namespace mvx::test {
 
 namespace {
@@ -7,7 +9,7 @@ namespace {
 // The open adapter of a HookedDriver.
 class HookedDevice final : public FtDevice {
 public:
-    HookedDevice(const HookedDriver& driver, FtHandle inner)
+    HookedDevice(HookedDriver& driver, FtHandle inner)
         : driver_(driver), inner_(std::move(inner)) {}
 
     FtStatus resetDevice() override {
@@ -48,7 +50,14 @@ public:
     FtStatus write(const std::uint8_t* buffer, std::uint32_t count,
                    std::uint32_t* written) override {
         *written = 0;
-        return call("write", [&] { return inner_->write(buffer, count, written); });
+        return call("write", [&] {
+            const std::uint32_t cut = driver_.shortWrite < 0
+                                          ? count
+                                          : std::min(count, static_cast<std::uint32_t>(
+                                                                driver_.shortWrite));
+            driver_.shortWrite = -1;
+            return inner_->write(buffer, cut, written);
+        });
     }
     FtStatus close() override { return inner_->close(); }
 
@@ -59,7 +68,7 @@ private:
         return status != FT_OK ? status : forward();
     }
 
-    const HookedDriver& driver_;
+    HookedDriver& driver_;
     FtHandle inner_;
 };
 

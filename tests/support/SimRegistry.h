@@ -36,6 +36,9 @@ class HookedDriver final : public FtDriver {
 public:
     FtDriver* target = nullptr;
     std::function<FtStatus(const std::string& call)> hook;
+    // When not negative, the next write puts only this many bytes on the wire and returns
+    // FT_OK with that count (a short write); then it is -1 again. Hooks may set it.
+    int shortWrite = -1;
 
     FtStatus listNumber(std::uint32_t* count) override { return target->listNumber(count); }
     FtStatus listDescription(std::uint32_t index, char* buffer, std::size_t size) override {
