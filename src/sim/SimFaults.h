@@ -21,11 +21,11 @@ struct SimFaults {
     int rejectImages = 0;           // the loader stays silent on this many right images before
                                     // it accepts one; counted per device
     // The loader's side of the dialogue, for the host's judgement of its answer:
-    std::string loaderReply{};         // answers an accepted image with these bytes instead of
-                                       // "Success" (empty: "Success")
-    bool loaderEcho = false;           // echoes the two bytes that open an attempt (0D, 4C)
-    int loaderReplySplit = 0;          // the answer goes out in two parts: this many bytes at
-                                       // once (0: whole) ...
+    std::string loaderReply{};          // answers an accepted image with these bytes instead of
+                                        // "Success" (empty: "Success")
+    bool loaderEcho = false;            // echoes the two bytes that open an attempt (0D, 4C)
+    int loaderReplySplit = 0;           // the answer goes out in two parts: this many bytes at
+                                        // once (0: whole) ...
     std::int64_t loaderSplitGapUs = 0;  // ... and the rest this long after the first part
 };
 

@@ -98,7 +98,7 @@ private:
     void hearLoaderByte(std::int64_t timeUs, std::uint8_t value);
     void finishImage(std::int64_t timeUs);
     void echo(std::int64_t timeUs, std::uint8_t value);
-    void loaderAnswer(std::int64_t readyUs, std::vector<std::uint8_t> bytes);
+    void loaderAnswer(std::int64_t readyUs);
     void leaveLoader();
     std::uint8_t statusErrors() const;
     std::uint8_t applyWrite(int address, const std::uint8_t* data, int count);

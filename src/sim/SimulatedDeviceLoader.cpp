@@ -86,22 +86,25 @@ void SimulatedDevice::finishImage(std::int64_t timeUs) {
     imageReady_ = true;
     newVersion_ = simImageVersion(image_, model_);
     image_.clear();
-    const std::string& answer = bus_.effectiveFaultsLocked(*this).loaderReply;
-    loaderAnswer(timeUs + kLoaderAnswerDelayUs,
-                 answer.empty() ? std::vector<std::uint8_t>(std::begin(kSuccess), std::end(kSuccess))
-                                : std::vector<std::uint8_t>(answer.begin(), answer.end()));
+    loaderAnswer(timeUs + kLoaderAnswerDelayUs);
 }
 
-// Sends the loader's answer, in two parts when the fault asks for it.
-void SimulatedDevice::loaderAnswer(std::int64_t readyUs, std::vector<std::uint8_t> bytes) {
+// Sends the loader's answer to an accepted image: "Success", or what the faults make of it.
+void SimulatedDevice::loaderAnswer(std::int64_t readyUs) {
     const SimFaults faults = bus_.effectiveFaultsLocked(*this);
+    std::vector<std::uint8_t> bytes(std::begin(kSuccess), std::end(kSuccess));
+    if (!faults.loaderReply.empty()) {
+        bytes.assign(faults.loaderReply.begin(), faults.loaderReply.end());
+    }
     const auto split = static_cast<std::size_t>(std::max(faults.loaderReplySplit, 0));
     if (split == 0 || split >= bytes.size()) {
-        bus_.sendReplyLocked(*this, table_[3], readyUs, std::move(bytes), SimulatedBus::kLoaderCode);
+        bus_.sendReplyLocked(*this, table_[3], readyUs, std::move(bytes),
+                             SimulatedBus::kLoaderCode);
         return;
     }
     const auto cut = bytes.begin() + static_cast<std::ptrdiff_t>(split);
-    bus_.sendReplyLocked(*this, table_[3], readyUs, {bytes.begin(), cut}, SimulatedBus::kLoaderCode);
+    bus_.sendReplyLocked(*this, table_[3], readyUs, {bytes.begin(), cut},
+                         SimulatedBus::kLoaderCode);
     bus_.sendReplyLocked(*this, table_[3], readyUs + faults.loaderSplitGapUs, {cut, bytes.end()},
                          SimulatedBus::kLoaderCode);
 }

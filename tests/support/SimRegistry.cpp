@@ -51,11 +51,11 @@ public:
                    std::uint32_t* written) override {
         *written = 0;
         return call("write", [&] {
-            const std::uint32_t cut = driver_.shortWrite < 0
-                                          ? count
-                                          : std::min(count, static_cast<std::uint32_t>(
-                                                                driver_.shortWrite));
-            driver_.shortWrite = -1;
+            std::uint32_t cut = count;
+            if (driver_.shortWrite >= 0) {
+                cut = std::min(count, static_cast<std::uint32_t>(driver_.shortWrite));
+                driver_.shortWrite = -1;
+            }
             return inner_->write(buffer, cut, written);
         });
     }
