@@ -1,6 +1,7 @@
 #include "device/DeviceRegistry.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "protocol/Packet.h"
 #include "support/SimRegistry.h"
@@ -178,9 +179,11 @@ TEST_F(DeviceRegistryTest, ChangeAddressInPlaceAndRefusals) {
     EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 1}, {1, 4}, {1, 5}}));
 }
 
-// A failed write is reported, and the entry goes where the device answers now, in (code, ID)
-// order, so a refresh keeps it.
+// A failed write is reported, the addresses the device may be at are pinged (the new one, the
+// new ID at the old code, the old one; each once), and the entry goes where the device answers,
+// in (code, ID) order, so a refresh keeps it.
 TEST_F(DeviceRegistryTest, FailedAddressChangeFollowsTheDevice) {
+    using Addresses = std::vector<std::pair<int, int>>;
     struct Case {
         const char* name;
         int id, level;       // the device at code 1
@@ -191,15 +194,66 @@ TEST_F(DeviceRegistryTest, FailedAddressChangeFollowsTheDevice) {
         bool adapterFails;   // every host write fails
         int result;
         std::pair<int, int> at;  // where the entry ends up
+        Addresses pinged;        // (code, ID) of the pings on the wire, in order
+        Addresses order;         // the registry afterwards
     };
     const Case cases[] = {
         // The reply is lost but the ID took effect.
-        {"lost reply", 10, 2, 1, 45, {.dropReply = true}, 2, {}, false, 103, {1, 45}},
-        // The device ignores the write: no answer at the new ID, the old one answers.
-        {"ignored", 20, 1, 1, 5, {.ignoreWrites = true}, 0, {}, false, 103, {1, 20}},
+        {"lost reply",
+         10,
+         2,
+         1,
+         45,
+         {.dropReply = true},
+         2,
+         {},
+         false,
+         103,
+         {1, 45},
+         {{1, 45}},
+         {{1, 20}, {1, 30}, {1, 40}, {1, 45}}},
+        // The device ignores the write: no answer at the new ID (the level-1 check, then the
+        // registry's), the old one answers.
+        {"ignored",
+         20,
+         1,
+         1,
+         5,
+         {.ignoreWrites = true},
+         0,
+         {},
+         false,
+         103,
+         {1, 20},
+         {{1, 5}, {1, 5}, {1, 20}},
+         {{1, 20}, {1, 30}, {1, 40}, {1, 45}}},
         // ID and baud: the ID takes (write 1, ping 2), the baud write (3) is ignored.
-        {"baud ignored", 30, 1, 34, 6, {}, 3, {.ignoreWrites = true}, false, 103, {1, 6}},
-        {"adapter", 40, 2, 1, 7, {}, 0, {}, true, 101, {1, 40}},
+        {"baud ignored",
+         30,
+         1,
+         34,
+         6,
+         {},
+         3,
+         {.ignoreWrites = true},
+         false,
+         103,
+         {1, 6},
+         {{1, 6}, {34, 6}, {34, 6}, {1, 6}},
+         {{1, 6}, {1, 20}, {1, 40}, {1, 45}}},
+        {"adapter",
+         40,
+         2,
+         1,
+         7,
+         {},
+         0,
+         {},
+         true,
+         101,
+         {1, 40},
+         {},
+         {{1, 6}, {1, 20}, {1, 40}, {1, 45}}},
     };
     start({simSpec(1, 10, 12, 30, 2), simSpec(1, 20, 12, 30, 1), simSpec(1, 30, 12, 30, 1),
            simSpec(1, 40, 12, 30, 2)});
@@ -210,6 +264,7 @@ TEST_F(DeviceRegistryTest, FailedAddressChangeFollowsTheDevice) {
         SCOPED_TRACE(c.name);
         SimulatedDevice& device = dev(1, c.id);
         device.setFaults(c.faults);
+        sim->clearTraffic();
         int writes = 0;
         driver.hook = [&](const std::string& call) {
             if (call == "write" && ++writes == c.untilWrite) {
@@ -220,12 +275,15 @@ TEST_F(DeviceRegistryTest, FailedAddressChangeFollowsTheDevice) {
         DeviceEntry* entry = registry->find(1, c.id);
         EXPECT_EQ(registry->changeAddress(1, c.id, c.newCode, c.newId), c.result);
         driver.hook = nullptr;
+        Addresses pinged;
+        for (const SimTraffic& ping : packets(Ping)) {
+            pinged.emplace_back(std::lround(2000000.0 / ping.rateBps) - 1, ping.bytes[2]);
+        }
+        EXPECT_EQ(pinged, c.pinged);
         EXPECT_EQ(registry->find(c.at.first, c.at.second), entry);
-        const auto list = addresses();
-        EXPECT_EQ(list.size(), 4u);
-        EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
+        EXPECT_EQ(addresses(), c.order);
         EXPECT_EQ(registry->refresh(), 100);
-        EXPECT_EQ(addresses(), list);
+        EXPECT_EQ(addresses(), c.order);
         device.setFaults({});
     }
 }
