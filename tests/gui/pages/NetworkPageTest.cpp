@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "device/DeviceRegistry.h"
+#include "gui/app/Texts.h"
 #include "protocol/Packet.h"
 #include "support/GuiHarness.h"
 
@@ -267,17 +268,21 @@ private slots:
         QApplication::processEvents();
     }
 
-    // Failed writes are reported: the list is rebuilt around the devices that still answer,
-    // and the removed page does nothing more.
+    // Failed writes are reported with the device message: the list is rebuilt around the
+    // devices that still answer, and the removed page does nothing more. A device that ignored
+    // its new ID is looked for at the new ID, then found at the old one, and stays there.
     void failedWriteIsReported_data() {
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("id");
         QTest::addColumn<bool>("silent");
         QTest::addColumn<QList<int>>("written");
+        QTest::addColumn<QList<int>>("firstPings");
         // Gone silent: the delay write fails and ends the Apply before the address.
-        QTest::newRow("delay write unanswered") << 1 << 3 << true << QList<int>{5};
-        // Level 1: the ID write gets no reply and the device stays where it was.
-        QTest::newRow("ID write ignored") << 34 << 7 << false << QList<int>{5, 3};
+        QTest::newRow("delay write unanswered") << 1 << 3 << true << QList<int>{5} << QList<int>{};
+        // Level 1: the ID write gets no reply, the device answers at neither ID 40 (asked by
+        // the ID change, then by the registry) but at 7.
+        QTest::newRow("ID write ignored")
+            << 34 << 7 << false << QList<int>{5, 3} << QList<int>{40, 40, 7};
     }
 
     void failedWriteIsReported() {
@@ -285,6 +290,7 @@ private slots:
         QFETCH(int, id);
         QFETCH(bool, silent);
         QFETCH(QList<int>, written);
+        QFETCH(QList<int>, firstPings);
         GuiHarness h;
         h.startSearched();
         const Controls c = openNetworkPage(h, code, id);
@@ -296,10 +302,19 @@ private slots:
         h.bus().find(code, id)->setFaults(faults);
         h.bus().clearTraffic();
         QTest::mouseClick(c.apply, Qt::LeftButton);
-        QCOMPARE(h.ops().messages.size(), 1);
+        QCOMPARE(h.ops().messages, QStringList{texts::kDeviceAccessFailed});
         QCOMPARE(writtenRegisters(h), written);
+        QList<int> pings;
+        for (const SimTraffic& packet : h.hostPackets()) {
+            if (packet.bytes[4] == Ping && pings.size() < firstPings.size()) {
+                pings.push_back(packet.bytes[2]);
+            }
+        }
+        QCOMPARE(pings, firstPings);
         QCOMPARE(deviceItem(h.tree(), code, id) != nullptr, !silent);
+        QCOMPARE(h.registry().find(code, id) != nullptr, !silent);
         QVERIFY(deviceItem(h.tree(), code, 40) == nullptr);
+        QVERIFY(h.registry().find(code, 40) == nullptr);
         QApplication::processEvents();
     }
 };
