@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <iterator>
 
 #include "protocol/BaudRate.h"
+#include "protocol/Packet.h"
 
 namespace mvx {
 
@@ -126,23 +128,107 @@ void SimulatedBus::hostWrite(const std::uint8_t* bytes, std::size_t count, std::
         return heard == 1;
     };
     // A device at another rate with no packet in progress and no timer has nothing to do
-    // while these bytes pass (nothing can change its state meanwhile), so only the others go
-    // through the byte loop: an image sent to one loader no longer visits every device.
+    // while these bytes pass (nothing can change its state meanwhile), so it is left out. Of
+    // the devices that hear this rate, those that frame the bytes as any other such device
+    // would (framesLikeAnyOtherLocked) share one receiver: a whole packet is handed only to the
+    // devices it is addressed to (all of them for a broadcast), which then go on byte by byte.
+    // Every other device goes through the bytes one by one. So the cost of a byte no longer
+    // grows with the devices that merely hear it.
     writeDevices_.clear();
-    for (SimulatedDevice* device : byId_) {
-        if (hearsRate(device->listenCode()) || !device->rx_.empty() ||
-            device->nextTimerLocked() >= 0) {
+    plainDevices_.clear();
+    bool loaderMayRun = timersPendingLocked();
+    for (std::size_t k = 0; k < byId_.size(); ++k) {
+        SimulatedDevice* device = byId_[k];
+        device->busOrder_ = k;
+        const bool hears = hearsRate(device->listenCode());
+        if (hears && device->framesLikeAnyOtherLocked(loaderMayRun)) {
+            plainDevices_.push_back(device);
+        } else if (hears || !device->rx_.empty() || device->nextTimerLocked() >= 0) {
             writeDevices_.push_back(device);
         }
     }
+    plainLeft_.assign(plainDevices_.size(), 0);
+    // The plain devices are in ascending ID order: those with ID i are
+    // plainDevices_[plainFrom_[i], plainFrom_[i + 1]).
+    std::size_t next = 0;
+    for (int id = 0; id <= 256; ++id) {
+        while (next < plainDevices_.size() && plainDevices_[next]->table_[3] < id) {
+            ++next;
+        }
+        plainFrom_[static_cast<std::size_t>(id)] = next;
+    }
+
+    const auto byOrder = [](const SimulatedDevice* a, const SimulatedDevice* b) {
+        return a->busOrder_ < b->busOrder_;
+    };
+    const auto hearOne = [&hearsRate](SimulatedDevice* device, std::int64_t at,
+                                      std::uint8_t value) {
+        device->settleLocked(at);
+        if (hearsRate(device->listenCode())) {
+            device->hearByte(at, value);
+        } else if (!device->rx_.empty()) {
+            device->rx_.clear();  // noise at another rate breaks a packet in progress
+        }
+    };
+    sharedRx_.clear();
+    std::int64_t sharedLastUs = -1;
     for (std::size_t i = 0; i < count; ++i) {
         const std::int64_t at = start + wireUs(i + 1, rateBps);
-        for (SimulatedDevice* device : writeDevices_) {
-            device->settleLocked(at);
-            if (hearsRate(device->listenCode())) {
-                device->hearByte(at, bytes[i]);
-            } else if (!device->rx_.empty()) {
-                device->rx_.clear();  // noise at another rate breaks a packet in progress
+        const bool whole = !plainDevices_.empty() &&
+                           SimulatedDevice::framePacketByte(sharedRx_, sharedLastUs, at, bytes[i]);
+        if (!whole) {
+            for (SimulatedDevice* device : writeDevices_) {
+                hearOne(device, at, bytes[i]);
+            }
+            continue;
+        }
+        // The plain devices the packet is for, then everyone acting on this byte in order.
+        addressed_.clear();
+        const std::uint8_t id = sharedRx_[2];
+        const bool broadcast = id == kBroadcastId;
+        const std::size_t from = broadcast ? 0 : plainFrom_[id];
+        const std::size_t to = broadcast ? plainDevices_.size() : plainFrom_[id + 1u];
+        for (std::size_t k = from; k < to; ++k) {
+            if (plainLeft_[k] == 0) {
+                plainLeft_[k] = 1;  // from now on it goes byte by byte
+                addressed_.push_back(plainDevices_[k]);
+            }
+        }
+        acting_.clear();
+        std::merge(writeDevices_.begin(), writeDevices_.end(), addressed_.begin(), addressed_.end(),
+                   std::back_inserter(acting_), byOrder);
+        for (SimulatedDevice* device : acting_) {
+            if (std::binary_search(addressed_.begin(), addressed_.end(), device, byOrder)) {
+                device->handlePacket(at, sharedRx_);
+            } else {
+                hearOne(device, at, bytes[i]);
+            }
+        }
+        writeDevices_.swap(acting_);
+        sharedRx_.clear();
+        if (!loaderMayRun && timersPendingLocked()) {
+            // The packet starts a loader, which may quieten the devices told to stand by
+            // before this write ends: from here on they go byte by byte.
+            loaderMayRun = true;
+            addressed_.clear();
+            for (std::size_t k = 0; k < plainDevices_.size(); ++k) {
+                if (plainLeft_[k] == 0 && plainDevices_[k]->standbyLocked()) {
+                    plainLeft_[k] = 1;
+                    addressed_.push_back(plainDevices_[k]);
+                }
+            }
+            acting_.clear();
+            std::merge(writeDevices_.begin(), writeDevices_.end(), addressed_.begin(),
+                       addressed_.end(), std::back_inserter(acting_), byOrder);
+            writeDevices_.swap(acting_);
+        }
+    }
+    // A fragment at the end of the write is held by every plain device, as if each had framed it.
+    if (!sharedRx_.empty()) {
+        for (std::size_t k = 0; k < plainDevices_.size(); ++k) {
+            if (plainLeft_[k] == 0) {
+                plainDevices_[k]->rx_ = sharedRx_;
+                plainDevices_[k]->lastRxUs_ = sharedLastUs;
             }
         }
     }
@@ -179,11 +265,9 @@ std::size_t SimulatedBus::hostReadWait(std::uint8_t* out, std::size_t count,
             if (inbound_.size() >= count) {
                 wake = std::min(wake, inbound_[count - 1].arrivalUs);
             }
-            for (SimulatedDevice* device : byId_) {
-                const std::int64_t timer = device->nextTimerLocked();
-                if (timer >= 0) {
-                    wake = std::min(wake, timer);
-                }
+            const std::int64_t timer = nextTimerLocked();
+            if (timer >= 0) {
+                wake = std::min(wake, timer);
             }
             wake = std::min(wake, now + kMaxWaitStepUs);
             wake = std::max(wake, now + 1);
@@ -286,7 +370,28 @@ void SimulatedBus::sortDevicesLocked() {
     std::stable_sort(byId_.begin(), byId_.end(), byIdLess);
 }
 
+bool SimulatedBus::timersPendingLocked() const {
+    return devicesInLoader_ > 0 || loaderEntriesPending_ > 0;
+}
+
+std::int64_t SimulatedBus::nextTimerLocked() const {
+    std::int64_t next = -1;
+    if (!timersPendingLocked()) {
+        return next;
+    }
+    for (const SimulatedDevice* device : byId_) {
+        const std::int64_t timer = device->nextTimerLocked();
+        if (timer >= 0 && (next < 0 || timer < next)) {
+            next = timer;
+        }
+    }
+    return next;
+}
+
 void SimulatedBus::settleLocked(std::int64_t nowUs) {
+    if (!timersPendingLocked()) {
+        return;  // only a loader (pending or running) changes a device with time alone
+    }
     for (SimulatedDevice* device : byId_) {
         device->settleLocked(nowUs);
     }
@@ -317,11 +422,9 @@ std::int64_t SimulatedBus::nextEventLocked(std::int64_t nowUs) const {
             break;
         }
     }
-    for (const SimulatedDevice* device : byId_) {
-        const std::int64_t timer = device->nextTimerLocked();
-        if (timer >= 0 && (next < 0 || timer < next)) {
-            next = timer;
-        }
+    const std::int64_t timer = nextTimerLocked();
+    if (timer >= 0 && (next < 0 || timer < next)) {
+        next = timer;
     }
     return next;
 }

@@ -17,6 +17,7 @@
 // thread. Waits happen outside the mutex.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -153,7 +154,21 @@ private:
     // quiet device hears asks, and counting the devices each time made a flash of N devices
     // cost about N^3.
     int devicesInLoader_ = 0;
-    std::vector<SimulatedDevice*> writeDevices_;  // hostWrite's devices with work to do
+    int loaderEntriesPending_ = 0;  // devices whose loader starts after its entry delay
+    // Whether any device has a timer (a loader pending or running): without one, time alone
+    // changes no device, so settling and looking for timers can skip the device list.
+    bool timersPendingLocked() const;
+    std::int64_t nextTimerLocked() const;  // the earliest device timer, or -1
+    // hostWrite's working lists: the devices that go through the bytes one by one, those that
+    // share one receiver (and which of them have left it), the start of each ID among them,
+    // the shared receiver, and the devices acting on a byte that completes a packet.
+    std::vector<SimulatedDevice*> writeDevices_;
+    std::vector<SimulatedDevice*> plainDevices_;
+    std::vector<char> plainLeft_;
+    std::array<std::size_t, 257> plainFrom_{};
+    std::vector<std::uint8_t> sharedRx_;
+    std::vector<SimulatedDevice*> addressed_;
+    std::vector<SimulatedDevice*> acting_;
 };
 
 }  // namespace mvx

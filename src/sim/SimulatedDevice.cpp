@@ -288,12 +288,13 @@ std::uint8_t SimulatedDevice::listenCode() const {
 }
 
 bool SimulatedDevice::quietLocked() const {
-    return !inLoader_ && table_[kLoaderAddress] == kStandbyValue && bus_.loaderActiveLocked();
+    return !inLoader_ && standbyLocked() && bus_.loaderActiveLocked();
 }
 
 void SimulatedDevice::settleLocked(std::int64_t nowUs) {
     if (loaderStartUs_ >= 0 && nowUs >= loaderStartUs_) {
         bus_.devicesInLoader_ += inLoader_ ? 0 : 1;
+        --bus_.loaderEntriesPending_;
         inLoader_ = true;
         loaderState_ = LoaderState::WaitCr;
         lastLoaderByteUs_ = loaderStartUs_;
@@ -338,31 +339,46 @@ void SimulatedDevice::hearByte(std::int64_t timeUs, std::uint8_t value) {
     if (quietLocked()) {
         return;
     }
-    if (!rx_.empty() && timeUs - lastRxUs_ > SimulatedBus::kPacketGapUs) {
-        rx_.clear();  // a stale fragment: start over
-    }
-    lastRxUs_ = timeUs;
-    const std::size_t n = rx_.size();
-    if (n < 2) {
-        if (value == 0xFF) {
-            rx_.push_back(value);
-        } else {
-            rx_.clear();
-        }
-        return;
-    }
-    if (n == 2 && value == 0xFF) {
-        return;  // a third 0xFF: still in the header
-    }
-    rx_.push_back(value);
-    if (rx_.size() == 4 && rx_[3] < 2) {
-        rx_.clear();  // LEN below 2 cannot be a packet
-        return;
-    }
-    if (rx_.size() >= 4 && rx_.size() == static_cast<std::size_t>(rx_[3]) + 4) {
-        handlePacket(timeUs);
+    if (framePacketByte(rx_, lastRxUs_, timeUs, value)) {
+        handlePacket(timeUs, rx_);
         rx_.clear();
     }
+}
+
+bool SimulatedDevice::framePacketByte(std::vector<std::uint8_t>& rx, std::int64_t& lastRxUs,
+                                      std::int64_t timeUs, std::uint8_t value) {
+    if (!rx.empty() && timeUs - lastRxUs > SimulatedBus::kPacketGapUs) {
+        rx.clear();  // a stale fragment: start over
+    }
+    lastRxUs = timeUs;
+    const std::size_t n = rx.size();
+    if (n < 2) {
+        if (value == 0xFF) {
+            rx.push_back(value);
+        } else {
+            rx.clear();
+        }
+        return false;
+    }
+    if (n == 2 && value == 0xFF) {
+        return false;  // a third 0xFF: still in the header
+    }
+    rx.push_back(value);
+    if (rx.size() == 4 && rx[3] < 2) {
+        rx.clear();  // LEN below 2 cannot be a packet
+        return false;
+    }
+    return rx.size() >= 4 && rx.size() == static_cast<std::size_t>(rx[3]) + 4;
+}
+
+bool SimulatedDevice::framesLikeAnyOtherLocked(bool loaderMayRun) const {
+    return !inLoader_ && rx_.empty() && nextTimerLocked() < 0 &&
+           !(loaderMayRun && standbyLocked()) && faults_.silentAfterPackets < 0 &&
+           bus_.faults_.silentAfterPackets < 0;
+}
+
+bool SimulatedDevice::standbyLocked() const {
+    return table_[kLoaderAddress] == kStandbyValue;
 }
 
 std::uint8_t SimulatedDevice::statusErrors() const {
@@ -379,11 +395,11 @@ std::uint8_t SimulatedDevice::statusErrors() const {
     return errors;
 }
 
-void SimulatedDevice::handlePacket(std::int64_t timeUs) {
-    const std::uint8_t id = rx_[2];
-    const std::uint8_t len = rx_[3];
-    const std::uint8_t instruction = rx_[4];
-    const std::uint8_t* params = rx_.data() + 5;
+void SimulatedDevice::handlePacket(std::int64_t timeUs, const std::vector<std::uint8_t>& packet) {
+    const std::uint8_t id = packet[2];
+    const std::uint8_t len = packet[3];
+    const std::uint8_t instruction = packet[4];
+    const std::uint8_t* params = packet.data() + 5;
     const int paramCount = len - 2;
     const bool broadcast = id == kBroadcastId;
     if (id != table_[3] && !broadcast) {
@@ -399,7 +415,7 @@ void SimulatedDevice::handlePacket(std::int64_t timeUs) {
     const bool levelAnswers =
         instruction == Ping || (instruction == Read && level >= 1) || level >= 2;
 
-    if (simChecksum(rx_.data() + 2, rx_.size() - 3) != rx_.back()) {
+    if (simChecksum(packet.data() + 2, packet.size() - 3) != packet.back()) {
         if (!broadcast && levelAnswers) {
             reply(readyUs, myId, static_cast<std::uint8_t>(ChecksumError | statusErrors()), nullptr,
                   0, myCode);
@@ -472,7 +488,6 @@ void SimulatedDevice::handlePacket(std::int64_t timeUs) {
                     table_[2] = static_cast<std::uint8_t>(newVersion_);
                 }
                 table_[4] = model_ == kFastRestartModel ? 1 : SimulatedBus::kLoaderCode;
-                rx_.clear();
             }
             return;
         default:
@@ -529,6 +544,7 @@ void SimulatedDevice::applyKeyedWrite(std::int64_t timeUs, int address, int valu
             if (table_[kLoaderArmAddress] != kLoaderArmValue) {
                 return;  // not armed: ignored, so the host's read-back fails
             }
+            bus_.loaderEntriesPending_ += loaderStartUs_ < 0 ? 1 : 0;
             loaderStartUs_ = timeUs + SimulatedBus::kLoaderEntryDelayUs;
         }
         table_[kLoaderAddress] = static_cast<std::uint8_t>(value);

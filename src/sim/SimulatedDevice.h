@@ -94,7 +94,16 @@ private:
     void settleLocked(std::int64_t nowUs);
     std::int64_t nextTimerLocked() const;  // -1: none
     void hearByte(std::int64_t timeUs, std::uint8_t value);
-    void handlePacket(std::int64_t timeUs);
+    // Adds one byte to a packet receiver (`rx`, with the time of its last byte); true when
+    // `rx` then holds a whole packet, which the caller handles and clears.
+    static bool framePacketByte(std::vector<std::uint8_t>& rx, std::int64_t& lastRxUs,
+                                std::int64_t timeUs, std::uint8_t value);
+    // True when the device would frame the next bytes at its rate exactly as any other device
+    // in the same state: no fragment or timer pending, not in its loader, not told to stand by
+    // when a loader may run (then it may turn quiet), and no deafness fault counting packets.
+    bool framesLikeAnyOtherLocked(bool loaderMayRun) const;
+    bool standbyLocked() const;  // told to stand by (it is quiet while a loader runs)
+    void handlePacket(std::int64_t timeUs, const std::vector<std::uint8_t>& packet);
     void hearLoaderByte(std::int64_t timeUs, std::uint8_t value);
     void finishImage(std::int64_t timeUs);
     void echo(std::int64_t timeUs, std::uint8_t value);
@@ -119,6 +128,7 @@ private:
     // Packet receiver.
     std::vector<std::uint8_t> rx_;
     std::int64_t lastRxUs_ = -1;
+    std::size_t busOrder_ = 0;  // position in the bus's processing order during a host write
 
     // Firmware loader.
     bool inLoader_ = false;

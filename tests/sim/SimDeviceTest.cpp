@@ -117,6 +117,40 @@ TEST_F(SimDeviceTest, DevicesHearOnlyTheirOwnRate) {
     EXPECT_EQ(clock.nowUs() - start, 6 * 1040 + 500 + 6 * 1040 + 1000);
 }
 
+// Every device at the rate takes the host's bytes as one stream: a packet may span writes
+// (bytes less than 10 ms apart) and one write may carry two packets, but a stale fragment or
+// noise at another rate in between loses the packet.
+TEST_F(SimDeviceTest, PacketsSpanWritesButNotGapsOrNoise) {
+    const Bytes ping1 = instructionBytes(1, 1);
+    const Bytes head(ping1.begin(), ping1.begin() + 3);
+    const Bytes tail(ping1.begin() + 3, ping1.end());
+    send(head);
+    send(tail);
+    EXPECT_EQ(receive(6), statusBytes(1, 0));
+
+    Bytes two = ping1;
+    const Bytes ping2 = instructionBytes(2, 1);
+    two.insert(two.end(), ping2.begin(), ping2.end());
+    send(two);
+    Bytes answers = statusBytes(1, 0);
+    const Bytes answer2 = statusBytes(2, 0);
+    answers.insert(answers.end(), answer2.begin(), answer2.end());
+    EXPECT_EQ(receive(12), answers);
+
+    send(head);
+    clock.sleepMs(11);
+    send(tail);
+    EXPECT_TRUE(receive(6).empty()) << "a stale fragment";
+
+    send(head);
+    setCode(34);
+    send({0x00});
+    setCode(1);
+    send(tail);
+    EXPECT_TRUE(receive(6).empty()) << "noise at another rate";
+    EXPECT_EQ(ping(1), statusBytes(1, 0));
+}
+
 TEST_F(SimDeviceTest, RepliesAtAnotherRateThanTheHostsAreNotReceived) {
     // The host changes rate before the reply comes: the reply is lost to it.
     send(instructionBytes(1, 1));
