@@ -172,6 +172,27 @@ void SimulatedBus::hostWrite(const std::uint8_t* bytes, std::size_t count, std::
     };
     sharedRx_.clear();
     std::int64_t sharedLastUs = -1;
+    // Joins the devices in addressed_ (in order) to those going byte by byte.
+    const auto joinOneByOne = [this, &byOrder] {
+        acting_.clear();
+        std::merge(writeDevices_.begin(), writeDevices_.end(), addressed_.begin(), addressed_.end(),
+                   std::back_inserter(acting_), byOrder);
+        writeDevices_.swap(acting_);
+    };
+    // Moves the plain devices that `leaves` picks to those going byte by byte, each holding
+    // what the shared receiver holds now, as if it had framed the bytes itself.
+    const auto leaveShared = [&](auto leaves) {
+        addressed_.clear();
+        for (std::size_t k = 0; k < plainDevices_.size(); ++k) {
+            if (plainLeft_[k] == 0 && leaves(*plainDevices_[k])) {
+                plainLeft_[k] = 1;
+                plainDevices_[k]->rx_ = sharedRx_;
+                plainDevices_[k]->lastRxUs_ = sharedLastUs;
+                addressed_.push_back(plainDevices_[k]);
+            }
+        }
+        joinOneByOne();
+    };
     for (std::size_t i = 0; i < count; ++i) {
         const std::int64_t at = start + wireUs(i + 1, rateBps);
         const bool whole = !plainDevices_.empty() &&
@@ -180,57 +201,40 @@ void SimulatedBus::hostWrite(const std::uint8_t* bytes, std::size_t count, std::
             for (SimulatedDevice* device : writeDevices_) {
                 hearOne(device, at, bytes[i]);
             }
-            continue;
-        }
-        // The plain devices the packet is for, then everyone acting on this byte in order.
-        addressed_.clear();
-        const std::uint8_t id = sharedRx_[2];
-        const bool broadcast = id == kBroadcastId;
-        const std::size_t from = broadcast ? 0 : plainFrom_[id];
-        const std::size_t to = broadcast ? plainDevices_.size() : plainFrom_[id + 1u];
-        for (std::size_t k = from; k < to; ++k) {
-            if (plainLeft_[k] == 0) {
-                plainLeft_[k] = 1;  // from now on it goes byte by byte
-                addressed_.push_back(plainDevices_[k]);
-            }
-        }
-        acting_.clear();
-        std::merge(writeDevices_.begin(), writeDevices_.end(), addressed_.begin(), addressed_.end(),
-                   std::back_inserter(acting_), byOrder);
-        for (SimulatedDevice* device : acting_) {
-            if (std::binary_search(addressed_.begin(), addressed_.end(), device, byOrder)) {
-                device->handlePacket(at, sharedRx_);
-            } else {
-                hearOne(device, at, bytes[i]);
-            }
-        }
-        writeDevices_.swap(acting_);
-        sharedRx_.clear();
-        if (!loaderMayRun && timersPendingLocked()) {
-            // The packet starts a loader, which may quieten the devices told to stand by
-            // before this write ends: from here on they go byte by byte.
-            loaderMayRun = true;
+        } else {
+            // The plain devices the packet is for handle it, in order among the devices going
+            // byte by byte, and go byte by byte from then on.
             addressed_.clear();
-            for (std::size_t k = 0; k < plainDevices_.size(); ++k) {
-                if (plainLeft_[k] == 0 && plainDevices_[k]->standbyLocked()) {
+            const std::uint8_t id = sharedRx_[2];
+            const bool broadcast = id == kBroadcastId;
+            const std::size_t from = broadcast ? 0 : plainFrom_[id];
+            const std::size_t to = broadcast ? plainDevices_.size() : plainFrom_[id + 1u];
+            for (std::size_t k = from; k < to; ++k) {
+                if (plainLeft_[k] == 0) {
                     plainLeft_[k] = 1;
                     addressed_.push_back(plainDevices_[k]);
                 }
             }
-            acting_.clear();
-            std::merge(writeDevices_.begin(), writeDevices_.end(), addressed_.begin(),
-                       addressed_.end(), std::back_inserter(acting_), byOrder);
-            writeDevices_.swap(acting_);
+            joinOneByOne();
+            for (SimulatedDevice* device : writeDevices_) {
+                if (std::binary_search(addressed_.begin(), addressed_.end(), device, byOrder)) {
+                    device->handlePacket(at, sharedRx_);
+                } else {
+                    hearOne(device, at, bytes[i]);
+                }
+            }
+            sharedRx_.clear();
+        }
+        if (!loaderMayRun && timersPendingLocked()) {
+            // A packet started a loader, which may quieten the devices told to stand by before
+            // this write ends: from here on they go byte by byte.
+            loaderMayRun = true;
+            leaveShared([](const SimulatedDevice& device) { return device.standbyLocked(); });
         }
     }
-    // A fragment at the end of the write is held by every plain device, as if each had framed it.
+    // A fragment at the end of the write is held by every plain device.
     if (!sharedRx_.empty()) {
-        for (std::size_t k = 0; k < plainDevices_.size(); ++k) {
-            if (plainLeft_[k] == 0) {
-                plainDevices_[k]->rx_ = sharedRx_;
-                plainDevices_[k]->lastRxUs_ = sharedLastUs;
-            }
-        }
+        leaveShared([](const SimulatedDevice&) { return true; });
     }
 }
 
