@@ -116,7 +116,8 @@ private:
         if (closed_) {
             return FT_INVALID_HANDLE;
         }
-        if (!bus_.adapterCall()) {
+        // An unplugged adapter takes its open handle with it.
+        if (!bus_.adapterCall() || !bus_.adapterPlugged()) {
             return FT_IO_ERROR;
         }
         return body();
