@@ -183,26 +183,39 @@ TEST_F(DeviceRegistryTest, ChangeAddressInPlaceAndRefusals) {
 TEST_F(DeviceRegistryTest, FailedAddressChangeFollowsTheDevice) {
     struct Case {
         const char* name;
-        int id, level;       // the device at code 1
-        int newCode, newId;  // wanted address
-        SimFaults faults;    // from the first write of the change ...
-        int untilWrite;      // ... up to this host write (0: to the end)
-        SimFaults then;      // after it
-        bool adapterFails;   // every host write fails
+        int id, level;         // the device at code 1
+        int newCode, newId;    // wanted address
+        SimFaults faults;      // from the first write of the change ...
+        int untilWrite;        // ... up to this host write (0: to the end)
+        SimFaults then;        // after it
+        int adapterFailsFrom;  // host writes from this one on fail (0: none)
         int result;
         std::pair<int, int> at;  // where the entry ends up
     };
     const Case cases[] = {
         // The reply is lost but the ID took effect.
-        {"lost reply", 10, 2, 1, 45, {.dropReply = true}, 2, {}, false, 103, {1, 45}},
+        {"lost reply", 10, 2, 1, 45, {.dropReply = true}, 2, {}, 0, 103, {1, 45}},
         // The device ignores the write: no answer at the new ID, the old one answers.
-        {"ignored", 20, 1, 1, 5, {.ignoreWrites = true}, 0, {}, false, 103, {1, 20}},
+        {"ignored", 20, 1, 1, 5, {.ignoreWrites = true}, 0, {}, 0, 103, {1, 20}},
         // ID and baud: the ID takes (write 1, ping 2), the baud write (3) is ignored.
-        {"baud ignored", 30, 1, 34, 6, {}, 3, {.ignoreWrites = true}, false, 103, {1, 6}},
-        {"adapter", 40, 2, 1, 7, {}, 0, {}, true, 101, {1, 40}},
+        {"baud ignored", 30, 1, 34, 6, {}, 3, {.ignoreWrites = true}, 0, 103, {1, 6}},
+        {"adapter", 40, 2, 1, 7, {}, 0, {}, 1, 101, {1, 40}},
+        // The write fails (no reply), then the adapter is lost while the device is looked
+        // for: that is 101, not the write's 103.
+        {"adapter lost while asking",
+         50,
+         2,
+         1,
+         8,
+         {.dropReply = true, .ignoreWrites = true},
+         0,
+         {},
+         2,
+         101,
+         {1, 50}},
     };
     start({simSpec(1, 10, 12, 30, 2), simSpec(1, 20, 12, 30, 1), simSpec(1, 30, 12, 30, 1),
-           simSpec(1, 40, 12, 30, 2)});
+           simSpec(1, 40, 12, 30, 2), simSpec(1, 50, 12, 30, 2)});
     for (const Case& c : cases) {
         registerDevice(1, c.id);
     }
@@ -215,18 +228,19 @@ TEST_F(DeviceRegistryTest, FailedAddressChangeFollowsTheDevice) {
             if (call == "write" && ++writes == c.untilWrite) {
                 device.setFaults(c.then);
             }
-            return call == "write" && c.adapterFails ? FT_IO_ERROR : FT_OK;
+            const bool failing = c.adapterFailsFrom > 0 && writes >= c.adapterFailsFrom;
+            return call == "write" && failing ? FT_IO_ERROR : FT_OK;
         };
         DeviceEntry* entry = registry->find(1, c.id);
         EXPECT_EQ(registry->changeAddress(1, c.id, c.newCode, c.newId), c.result);
         driver.hook = nullptr;
         EXPECT_EQ(registry->find(c.at.first, c.at.second), entry);
         const auto list = addresses();
-        EXPECT_EQ(list.size(), 4u);
+        EXPECT_EQ(list.size(), 5u);
         EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
+        device.setFaults({});
         EXPECT_EQ(registry->refresh(), 100);
         EXPECT_EQ(addresses(), list);
-        device.setFaults({});
     }
 }
 
