@@ -387,7 +387,8 @@ void SoakTest::addressOp(DeviceEntry& e) {
             }
         }
     }
-    const bool occupied = registry->find(newCode, newId) != nullptr && other != &e;
+    const DeviceEntry* holder = registry->find(newCode, newId);
+    const bool occupied = holder != nullptr && holder != &e;
     Operation op{"change address", 12 * kTransactionUs,
                  occupied ? AllowedWrites{} : allowAt(e, {{3, {newId}}, {4, {newCode}}})};
     run(op, [&] {
