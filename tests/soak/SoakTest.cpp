@@ -245,9 +245,8 @@ void SoakTest::run(Operation op, const std::function<int()>& body) {
 
     // A lost adapter: the application closes the connection and opens it again, after the
     // user plugged it back in.
-    if (chaos_->adapterStruck()) {
-        EXPECT_EQ(result, AdapterFailure) << "the adapter failed during the operation";
-    }
+    EXPECT_EQ(result == AdapterFailure, chaos_->adapterStruck())
+        << "101 exactly when the adapter failed during the operation";
     if (chaos_->adapterStruck() || result == AdapterFailure) {
         registry->bus().close();
         if (chaos_->adapterStruck() && chaos_->unplugArmed()) {
