@@ -1,4 +1,4 @@
-// Quick search of the simulated bus in virtual time, against the floor that the
+// Quick and full search of the simulated bus in virtual time, against the floor that the
 // search's fixed waits, the read timeouts of absent IDs and the wire time of the answered
 // requests impose (SearchFloor.h gives the parts and why the wire time of unanswered packets
 // is not among them). The link is opened at code 1 before the timed part.
@@ -79,6 +79,16 @@ void BM_QuickSearchDefaultBus(benchmark::State& state) {
     runSearch(state, SimulatedBus::defaultBus(), QuickSearch, kQuickCodes);
 }
 BENCHMARK(BM_QuickSearchDefaultBus)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_FullSearchEmptyBus(benchmark::State& state) {
+    runSearch(state, BusDescription{}, FullSearch, kFullCodes);
+}
+BENCHMARK(BM_FullSearchEmptyBus)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_FullSearchDefaultBus(benchmark::State& state) {
+    runSearch(state, SimulatedBus::defaultBus(), FullSearch, kFullCodes);
+}
+BENCHMARK(BM_FullSearchDefaultBus)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace mvx::bench
