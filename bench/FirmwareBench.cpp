@@ -16,7 +16,7 @@
 //                100 ms rate change to the restart code (1 for model 12, else 34) when it
 //                differs from c; 1000 ms; write of the baud-rate register at the restart
 //                code: 8 + 6 bytes + return delay
-//   wire time: 10 bits per byte at the code's rate; return delay: 2 us per unit.
+//   wire time: 10 bits per byte at the code's unrounded rate; return delay: 2 us per unit.
 //
 // The parts are summed. An adapter's write returns once no more than its transmit buffer
 // (128 bytes on the simulated adapter) is still to go out, so the wire time of an unanswered
