@@ -18,8 +18,9 @@
 // (tens of ms), the 1 ms receive latency of each reply and the wake-up delay of the two
 // processes around each of about 800 timed waits, a few tenths of a millisecond each on a
 // loaded machine; 10 % allows 3 s on the default bus and fails on, say, an extra rate-change
-// wait at every code of an empty-bus scan (16 %). 1.5 for the ping and the read, whose
-// floors of 0.3-0.4 s are of the order of a process start on a loaded machine.
+// wait at every code of an empty-bus scan (16 %). 1.5 for the ping and the read: their
+// floors are only 0.3-0.4 s, and starting and ending a process on a loaded machine takes
+// from a few to a hundred milliseconds or more (10-35 ms over the floor were seen).
 // The program exits with 1 when a case fails or a command does not do its work.
 #include <fcntl.h>
 #include <signal.h>
