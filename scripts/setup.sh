@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config clang-format
-    libftdi1-dev libusb-1.0-0-dev
+    libftdi1-dev libusb-1.0-0-dev libgpiod-dev
     nlohmann-json3-dev libcli11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-svg-dev fonts-dejavu-core fonts-droid-fallback

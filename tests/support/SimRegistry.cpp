@@ -51,6 +51,7 @@ public:
         return call("write", [&] { return inner_->write(buffer, count, written); });
     }
     FtStatus close() override { return inner_->close(); }
+    std::vector<std::string> limitations() const override { return inner_->limitations(); }
 
 private:
     template <typename F>
