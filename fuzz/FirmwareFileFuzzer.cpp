@@ -43,6 +43,9 @@ const std::string& scratchPath() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string& path = scratchPath();
+    // A new file each time: truncating one that holds data makes ext4 flush it on close, which
+    // cut the rate thirtyfold.
+    std::remove(path.c_str());
     std::FILE* file = std::fopen(path.c_str(), "wb");
     MVX_FUZZ_CHECK(file != nullptr);
     MVX_FUZZ_CHECK(std::fwrite(data, 1, size, file) == size);
