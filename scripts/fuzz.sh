@@ -73,7 +73,7 @@ for t in "${targets[@]}"; do
     crashes="$build/crashes/$t"
     log="$build/fuzz-$t.log"
     mkdir -p "$corpus" "$crashes"
-    cp -n fuzz/corpus/"$t"/* "$corpus"/ 2>/dev/null || true
+    cp -f fuzz/corpus/"$t"/* "$corpus"/
     echo "== fuzz_$t: ${seconds} s" >&2
     status=0
     "$build/fuzz/fuzz_$t" "${common[@]}" -max_total_time="$seconds" -print_final_stats=1 \
