@@ -1,5 +1,6 @@
-// Fuzz target: the status-packet receive path (receive, transact and the instruction wrappers)
-// on any byte stream, cut into reads anywhere, on virtual time.
+// Fuzz target: the status-packet receive path (receive, transact and the instruction wrappers,
+// and a device probe that decodes what comes back) on any byte stream, cut into reads anywhere,
+// on virtual time.
 //
 // Input: an operation byte, the asked ID, an argument byte (read length, written value), then
 // the chunks of ChunkDriver. Invariants: only result codes 100-105; a success only for a
@@ -11,6 +12,8 @@
 
 #include "ChunkDriver.h"
 #include "FuzzCheck.h"
+#include "device/DeviceEntry.h"
+#include "device/DeviceRegistry.h"
 #include "link/AdapterLink.h"
 #include "protocol/Packet.h"
 #include "protocol/ResultCode.h"
@@ -20,7 +23,15 @@ namespace {
 
 using namespace mvx;
 
-enum Operation : std::uint8_t { OpReceive, OpPing, OpRead, OpWrite, OpKeyedWrite, OpCount };
+enum Operation : std::uint8_t {
+    OpReceive,
+    OpPing,
+    OpRead,
+    OpWrite,
+    OpKeyedWrite,
+    OpProbe,
+    OpCount
+};
 
 bool isResult(int result) {
     return result >= Success && result <= Busy;
@@ -45,6 +56,24 @@ void checkReceived(const fuzz::ChunkDriver& driver, const StatusPacket& status) 
     MVX_FUZZ_CHECK(std::equal(wire.begin(), wire.end(), delivered.end() - wire.size()));
 }
 
+// A probe of (code 1, id) by a registry over the driver: the identity read, and for an actuator
+// its servo record built from whatever the replies hold.
+void probe(const std::uint8_t* chunks, std::size_t size, std::uint8_t id) {
+    VirtualClock clock;
+    fuzz::ChunkDriver driver(clock);
+    DeviceRegistry registry(driver, clock);
+    MVX_FUZZ_CHECK(registry.bus().open(0));
+    driver.feed(chunks, size);  // after the open, whose purge would drop the first chunk
+    DeviceEntry* entry = registry.appendPlaceholder();
+    MVX_FUZZ_CHECK(entry != nullptr);
+    const int result = entry->probe(1, id % 254);
+    MVX_FUZZ_CHECK(isResult(result));
+    if (result == Success && entry->servoRecord() != nullptr) {
+        MVX_FUZZ_CHECK(entry->returnLevel() != 0);
+        MVX_FUZZ_CHECK(isResult(entry->servoRecord()->setGoalPosition(0)));
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -54,6 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto op = static_cast<Operation>(data[0] % OpCount);
     const std::uint8_t id = data[1];
     const std::uint8_t argument = data[2];
+    if (op == OpProbe) {
+        probe(data + 3, size - 3, id);
+        return 0;
+    }
 
     VirtualClock clock;
     fuzz::ChunkDriver driver(clock);
@@ -103,6 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case OpKeyedWrite:
             result = keyedWrite(*link, id, 45, argument);
             break;
+        case OpProbe:
         case OpCount:
             break;
     }
