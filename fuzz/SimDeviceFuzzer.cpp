@@ -1,14 +1,15 @@
 // Fuzz target: the simulated devices' packet and loader handling, fed any bytes as host
 // writes on a small simulated bus, on virtual time.
 //
-// Input: steps of [control][count][count bytes]. The control byte's low two bits pick the
+// Input: a fault byte, then steps of [control][count][count bytes]. The fault byte switches
+// on bus faults, one per bit (see faultsOf). The control byte's low two bits pick the
 // host rate (codes 1, 1, 34, 207), the rest a pause after the write: 0-31 ms in 1 ms steps,
 // then growing to about 30 s, so the loader's entry delay, gap and watchdog are reached.
 // Everything that reaches the host is read back.
 //
 // Invariants: devices keep an ID of 0-253 and a return level of 0-2 whatever is written to
-// them; while every step is at code 1 (where no loader talks) the bytes read back are a
-// sequence of well-formed status packets.
+// them; while every step is at code 1 (where no loader talks) and no fault mangles replies,
+// the bytes read back are a sequence of well-formed status packets.
 #include <cstdint>
 #include <vector>
 
@@ -40,6 +41,22 @@ BusDescription fuzzBus() {
     return bus;
 }
 
+constexpr std::uint8_t kManglingFaults = 0x07;  // the bits that change reply bytes
+
+SimFaults faultsOf(std::uint8_t bits) {
+    SimFaults f;
+    f.corruptChecksum = (bits & 0x01) != 0;
+    f.truncateReply = (bits & 0x02) != 0;
+    f.noiseBytes = (bits & 0x04) != 0 ? 2 : 0;
+    f.dropReply = (bits & 0x08) != 0;
+    f.extraDelayUs = (bits & 0x10) != 0 ? 50000 : 0;
+    f.silentAfterPackets = (bits & 0x20) != 0 ? 3 : -1;
+    f.answerReads = (bits & 0x40) != 0 ? 1 : -1;
+    f.ignoreWrites = (bits & 0x80) != 0;
+    f.rejectImages = (bits & 0x80) != 0 ? 1 : 0;
+    return f;
+}
+
 std::int64_t pauseUs(std::uint8_t control) {
     const std::int64_t w = control >> 2;
     return w < 32 ? w * 1000 : (w - 31) * (w - 31) * 30000;
@@ -67,13 +84,17 @@ bool wholeStatusPackets(const std::vector<std::uint8_t>& bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
     VirtualClock clock;
     SimulatedBus bus(fuzzBus(), clock);
+    bus.setFaults(faultsOf(data[0]));
     std::vector<std::uint8_t> heard;
-    bool onlyCode1 = true;
+    bool onlyCode1 = (data[0] & kManglingFaults) == 0;
     std::uint8_t buffer[512];
 
-    std::size_t at = 0;
+    std::size_t at = 1;
     while (at + 2 <= size) {
         const std::uint8_t control = data[at];
         const std::size_t count = std::min<std::size_t>(data[at + 1], size - at - 2);
