@@ -26,18 +26,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     MVX_FUZZ_CHECK(!description.adapterName.empty());
     std::set<std::pair<int, int>> addresses;
-    for (const mvx::SimDeviceSpec& spec : description.devices) {
-        MVX_FUZZ_CHECK(spec.id <= 253 && spec.returnLevel <= 2);
-        MVX_FUZZ_CHECK(spec.position >= -1 && spec.position <= 4095);
-        MVX_FUZZ_CHECK(addresses.insert({spec.code, spec.id}).second);
+    for (const mvx::SimDeviceSpec& device : description.devices) {
+        MVX_FUZZ_CHECK(device.id <= 253 && device.returnLevel <= 2);
+        MVX_FUZZ_CHECK(device.position >= -1 && device.position <= 4095);
+        MVX_FUZZ_CHECK(addresses.insert({device.code, device.id}).second);
     }
 
     mvx::VirtualClock clock;
     mvx::SimulatedBus bus(description, clock);
     MVX_FUZZ_CHECK(bus.deviceCount() == description.devices.size());
     for (std::size_t i = 0; i < description.devices.size(); ++i) {
-        const mvx::SimDeviceSpec& spec = description.devices[i];
-        MVX_FUZZ_CHECK(bus.find(spec.code, spec.id) == &bus.device(i));
+        const mvx::SimDeviceSpec& device = description.devices[i];
+        MVX_FUZZ_CHECK(bus.find(device.code, device.id) == &bus.device(i));
     }
     return 0;
 }

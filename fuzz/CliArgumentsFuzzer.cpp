@@ -26,9 +26,9 @@ using namespace mvx::cli;
 
 class FuzzEnvironment final : public Environment {
 public:
-    std::unique_ptr<Port> makePort(const PortSpec& portSpec, std::string& error) override {
+    std::unique_ptr<Port> makePort(const PortSpec& port, std::string& error) override {
         ++portsAsked;
-        if (portSpec.kind == PortSpec::Kind::Sim && !portSpec.path.empty()) {
+        if (port.kind == PortSpec::Kind::Sim && !port.path.empty()) {
             ++portsRefused;
             error = "no bus description files while fuzzing";
             return nullptr;
