@@ -6,7 +6,8 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config clang-format
-    libftdi1-dev libusb-1.0-0-dev
+    clang libclang-rt-14-dev
+    libftdi1-dev libusb-1.0-0-dev libgpiod-dev
     nlohmann-json3-dev libcli11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-svg-dev fonts-dejavu-core fonts-droid-fallback

@@ -14,6 +14,10 @@ inline constexpr const char* kNoAdapterText =
 inline constexpr const char* kAccessFailedText =
     "USB2Movantrix access failed! Please check connection.";
 inline constexpr const char* kUnknownAdapterName = "Unknown device name";
+// After the limitations of an adapter opened through its tty: where the user learns more.
+inline constexpr const char* kLimitationHint =
+    "the adapter works, but for all its settings give your user access to it over USB (the "
+    "udev rules installed with movantrix-cli); see ADAPTER ACCESS in movantrix-cli(1)";
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;
@@ -23,6 +27,11 @@ inline constexpr int kExitBadInput = 2;  // bad arguments or files; the bus was 
 // "movantrix-cli: <text>" on its own line.
 inline void printError(std::ostream& err, const std::string& text) {
     err << kProgramName << ": " << text << '\n';
+}
+
+// "movantrix-cli: warning: <text>" on its own line.
+inline void printWarning(std::ostream& err, const std::string& text) {
+    err << kProgramName << ": warning: " << text << '\n';
 }
 
 }  // namespace mvx::cli

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 #include <sstream>
 
 #include "cli/DeviceReport.h"
@@ -101,11 +102,14 @@ bool parseSwitch(const std::string& text, int& value) {
     return false;
 }
 
-// Volts with at most one decimal, to tenths.
+// Volts with at most one decimal, to tenths. A whole part whose tenths would not fit an int
+// is refused (nine digits would wrap around, and "429496735" came out as 5.4 V).
 bool parseVolts(const std::string& text, int& tenths) {
+    constexpr int kMaxWholeVolts = (std::numeric_limits<int>::max() - 9) / 10;
     const auto dot = text.find('.');
     int whole = 0;
-    if (!parseInteger(text.substr(0, dot), whole) || text[0] == '-' || text[0] == '+') {
+    if (!parseInteger(text.substr(0, dot), whole) || text[0] == '-' || text[0] == '+' ||
+        whole > kMaxWholeVolts) {
         return false;
     }
     int fraction = 0;

@@ -17,6 +17,13 @@ bool Session::open(std::ostream& err) {
     BusConnection& bus = registry_->bus();
     const std::uint32_t index = port_->index();
     if (bus.open(index)) {
+        const std::vector<std::string> limitations = bus.adapterLimitations();
+        for (const std::string& text : limitations) {
+            printWarning(err, text);
+        }
+        if (!limitations.empty()) {
+            printWarning(err, kLimitationHint);
+        }
         return true;
     }
     const int count = bus.adapterCount();

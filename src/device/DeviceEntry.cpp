@@ -219,8 +219,12 @@ int DeviceEntry::setReturnLevel(int value) {
         returnLevel_ = value;
     } else {
         // Into or out of level 0: the identity read follows the device (unknown device
-        // without a record at level 0; identity and record back above it).
-        readIdentity();
+        // without a record at level 0; identity and record back above it). Its failures are
+        // not the write's, except a lost adapter: that ends every operation with 101, so the
+        // caller closes the connection rather than trust an entry that could not follow.
+        if (readIdentity() == AdapterFailure) {
+            return AdapterFailure;
+        }
     }
     return Success;
 }

@@ -255,12 +255,13 @@ void DeviceRegistry::placeInOrderLocked(const DeviceEntry* entry) {
     entries_.insert(to, std::move(moving));
 }
 
-bool DeviceRegistry::answersAt(int code, int id) {
-    if (bus_.tune(static_cast<std::uint8_t>(code)) != Success) {
-        return false;
+int DeviceRegistry::pingAt(int code, int id) {
+    const int tuned = bus_.tune(static_cast<std::uint8_t>(code));
+    if (tuned != Success) {
+        return tuned;
     }
     const std::shared_ptr<AdapterLink> link = bus_.link();
-    return link && mvx::ping(*link, static_cast<std::uint8_t>(id)) == Success;
+    return link ? mvx::ping(*link, static_cast<std::uint8_t>(id)) : AdapterFailure;
 }
 
 int DeviceRegistry::changeAddress(int oldCode, int oldId, int newCode, int newId) {
@@ -306,7 +307,12 @@ int DeviceRegistry::changeAddress(int oldCode, int oldId, int newCode, int newId
         }
         std::pair<int, int> found = {oldCode, oldId};
         for (const auto& [code, id] : candidates) {
-            if (answersAt(code, id)) {
+            const int pinged = pingAt(code, id);
+            if (pinged == AdapterFailure) {
+                failure = pinged;  // nobody can be asked any more: the adapter is gone
+                break;
+            }
+            if (pinged == Success) {
                 found = {code, id};
                 break;
             }

@@ -74,6 +74,7 @@ public:
     // onto an occupied address (nothing written); 103 when the old address is not registered.
     // A failed write returns its result; the entry then takes the address at which the device
     // answers (new, the new ID at the old code, old), or keeps the old one when none answers.
+    // An adapter lost while asking is 101.
     int changeAddress(int oldCode, int oldId, int newCode, int newId);
     // Empties the list: 100, or 105 (nothing changed) while a search worker is active.
     int clear();
@@ -104,8 +105,8 @@ private:
     void placeInOrderLocked(const DeviceEntry* entry);
     // Empties the list into `removed` (lock held; the entries die outside the lock).
     void clearLocked(std::vector<std::unique_ptr<DeviceEntry>>& removed);
-    // Pings (code, id) directly; true when a device answers there.
-    bool answersAt(int code, int id);
+    // Tunes to `code` and pings `id` directly: the ping's result, 101 without an adapter.
+    int pingAt(int code, int id);
 
     BusConnection bus_;
     mutable std::mutex mutex_;

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace mvx {
 
@@ -72,6 +74,11 @@ public:
     virtual FtStatus write(const std::uint8_t* buffer, std::uint32_t count,
                            std::uint32_t* written) = 0;
     virtual FtStatus close() = 0;
+
+    // What the configuration calls asked for that did not take effect on this adapter although
+    // the calls succeeded, in plain words (e.g. a latency timer the kernel keeps at 16 ms);
+    // empty when everything took effect.
+    virtual std::vector<std::string> limitations() const { return {}; }
 };
 
 using FtHandle = std::unique_ptr<FtDevice>;

@@ -44,6 +44,13 @@ std::string ttyName(const std::string& path) {
     return lastComponent(path);
 }
 
+// Whether the tty `name` is served by the kernel's FTDI driver.
+bool servedByFtdiDriver(const std::string& sysRoot, const std::string& name) {
+    char resolved[PATH_MAX];
+    const std::string driver = sysRoot + "/class/tty/" + name + "/device/driver";
+    return ::realpath(driver.c_str(), resolved) != nullptr && lastComponent(resolved) == "ftdi_sio";
+}
+
 }  // namespace
 
 FtStatus SerialPort::statusOf(int error) {
@@ -86,7 +93,11 @@ FtStatus SerialPort::open(const std::string& path, FtHandle* handle,
 SerialPort::SerialPort(int fd, std::string path, const SerialPortOptions& options)
     : fd_(fd),
       path_(std::move(path)),
+      ttyName_(ttyName(path_)),
       sysRoot_(options.sysRoot),
+      devRoot_(options.devRoot),
+      ftdi_(servedByFtdiDriver(sysRoot_, ttyName_)),
+      cbusFactory_(options.cbusPins ? options.cbusPins : CbusPinsFactory(openGpioCbusPins)),
       clock_(options.clock != nullptr ? *options.clock : systemClock_) {}
 
 SerialPort::~SerialPort() {
@@ -100,6 +111,7 @@ FtStatus SerialPort::close() {
     // The exclusive flag outlives this descriptor while another one keeps the tty open (a bus
     // server holding its own end of a pseudo-terminal does): clear it, or the next open fails.
     (void)tty::clearExclusive(fd_);
+    cbusPins_.reset();
     ::close(fd_);
     fd_ = -1;
     return FT_OK;
@@ -152,17 +164,36 @@ FtStatus SerialPort::setTimeouts(std::uint32_t readTimeoutMs, std::uint32_t writ
     return FT_OK;
 }
 
+std::string SerialPort::latencyAttribute() const {
+    return sysRoot_ + "/class/tty/" + ttyName_ + "/device/latency_timer";
+}
+
 FtStatus SerialPort::setLatencyTimer(std::uint8_t milliseconds) {
     if (fd_ < 0) {
         return FT_INVALID_HANDLE;
     }
     // USB serial drivers that buffer like the FTDI chips offer the chip's timer in sysfs;
     // elsewhere (ACM, on-board UARTs, pseudo-terminals) there is nothing to set.
-    const std::string attribute =
-        sysRoot_ + "/class/tty/" + ttyName(path_) + "/device/latency_timer";
+    const std::string attribute = latencyAttribute();
     if (::access(attribute.c_str(), W_OK) == 0) {
         std::ofstream out(attribute);
         out << static_cast<unsigned>(milliseconds) << '\n';
+    }
+    if (!ftdi_) {
+        return FT_OK;
+    }
+    // The attribute is usually root's to write; the low-latency flag set at open may have
+    // done the job anyway. What counts is what the chip now runs with.
+    std::ifstream in(attribute);
+    unsigned actual = 0;
+    if (!(in >> actual)) {
+        noteLimitation(ttyName_ + ": the latency timer cannot be read back (" + attribute +
+                       "), so it may stay at 16 ms and every reply come late");
+    } else if (actual != milliseconds) {
+        noteLimitation(ttyName_ + ": the latency timer stays at " + std::to_string(actual) +
+                       " ms, not " + std::to_string(milliseconds) +
+                       " ms, so every reply comes up to " + std::to_string(actual) + " ms late (" +
+                       attribute + " is not writable)");
     }
     return FT_OK;
 }
@@ -184,9 +215,46 @@ FtStatus SerialPort::setBaudRate(std::uint32_t bitsPerSecond) {
     return e == EINVAL ? FT_INVALID_BAUD_RATE : statusOf(e);
 }
 
-FtStatus SerialPort::setBitMode(std::uint8_t /*mask*/, std::uint8_t /*mode*/) {
-    // The CBUS pins are reachable only through the USB chip itself, not through a tty.
-    return fd_ < 0 ? FT_INVALID_HANDLE : FT_OK;
+FtStatus SerialPort::setBitMode(std::uint8_t mask, std::uint8_t mode) {
+    if (fd_ < 0) {
+        return FT_INVALID_HANDLE;
+    }
+    // Only an FTDI chip has CBUS pins; any other serial port has nothing to switch.
+    if (!ftdi_) {
+        return FT_OK;
+    }
+    if (mode != FT_BITMODE_CBUS_BITBANG) {
+        cbusPins_.reset();  // the pins go back to the kernel's default
+        return FT_OK;
+    }
+    const std::string chip = findCbusChip(sysRoot_, ttyName_);
+    std::string failure;
+    if (chip.empty()) {
+        failure =
+            "the kernel offers no GPIO chip for its CBUS pins (they are not in I/O mode "
+            "in the adapter's EEPROM)";
+    } else {
+        if (!cbusPins_) {
+            cbusPins_ = cbusFactory_(devRoot_ + "/" + chip);
+        }
+        failure = cbusPins_->drive(mask);
+    }
+    if (!failure.empty()) {
+        noteLimitation(ttyName_ + ": CBUS3 is not driven: " + failure);
+    }
+    return FT_OK;
+}
+
+void SerialPort::noteLimitation(const std::string& text) {
+    const std::lock_guard<std::mutex> lock(limitationsMutex_);
+    if (std::find(limitations_.begin(), limitations_.end(), text) == limitations_.end()) {
+        limitations_.push_back(text);
+    }
+}
+
+std::vector<std::string> SerialPort::limitations() const {
+    const std::lock_guard<std::mutex> lock(limitationsMutex_);
+    return limitations_;
 }
 
 FtStatus SerialPort::purge(std::uint32_t mask) {

@@ -2,14 +2,20 @@
 // (/dev/ttyUSB*, /dev/ttyACM*, /dev/serial/by-id/*, or any other tty such as a pseudo-terminal)
 // driven through the FtDevice interface.
 //
-// What a tty cannot do is accepted as a no-op: the CBUS bit mode and the USB transfer sizes.
-// The latency timer goes to the serial driver's sysfs attribute when there is one.
+// What a tty cannot do is accepted as a no-op: the USB transfer sizes, and on other serial
+// ports than FTDI adapters the CBUS bit mode and the latency timer. On an FTDI adapter the
+// latency timer goes to the driver's sysfs attribute and the CBUS pins to the GPIO chip the
+// kernel offers for them; what of that does not take effect is reported by limitations().
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "drivers/CbusPins.h"
 #include "drivers/Clock.h"
 #include "drivers/FtDriver.h"
 
@@ -18,8 +24,12 @@ namespace mvx {
 struct SerialPortOptions {
     // Time source for read deadlines; nullptr means real time.
     Clock* clock = nullptr;
-    // Root of sysfs, used to find the latency_timer attribute.
+    // Root of sysfs, used to find the adapter's driver, latency_timer and GPIO chip.
     std::string sysRoot = "/sys";
+    // Where the GPIO chip's device node lives.
+    std::string devRoot = "/dev";
+    // Opens the CBUS pins of a GPIO chip; empty means through the kernel (libgpiod).
+    CbusPinsFactory cbusPins;
 };
 
 class SerialPort final : public FtDevice {
@@ -53,6 +63,7 @@ public:
     FtStatus write(const std::uint8_t* buffer, std::uint32_t count,
                    std::uint32_t* written) override;
     FtStatus close() override;
+    std::vector<std::string> limitations() const override;
 
     static constexpr std::uint32_t kWriteAheadBytes = 128;
 
@@ -65,10 +76,22 @@ private:
     static FtStatus statusOf(int error);
     // Waits until at most kWriteAheadBytes of the bytes written are still on their way.
     void paceWrite(std::uint32_t bytes);
+    // Records a setting that did not take effect (once per text).
+    void noteLimitation(const std::string& text);
+
+    // The latency timer attribute of the adapter's driver in sysfs.
+    std::string latencyAttribute() const;
 
     int fd_;
     std::string path_;
+    std::string ttyName_;  // the kernel's name, e.g. ttyUSB0
     std::string sysRoot_;
+    std::string devRoot_;
+    bool ftdi_ = false;  // served by the kernel's FTDI driver
+    CbusPinsFactory cbusFactory_;
+    std::unique_ptr<CbusPins> cbusPins_;
+    mutable std::mutex limitationsMutex_;
+    std::vector<std::string> limitations_;
     SystemClock systemClock_;
     Clock& clock_;
     std::atomic<std::uint32_t> readTimeoutMs_{0};

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "drivers/Clock.h"
 #include "drivers/FtDriver.h"
@@ -54,6 +56,10 @@ public:
     std::atomic<int>& purgePending() { return purgePending_; }
 
     Clock& clock() { return clock_; }
+
+    // Settings of the opening sequence that did not take effect on this adapter (see
+    // FtDevice::limitations); the link works without them.
+    std::vector<std::string> limitations() const { return handle_->limitations(); }
 
 private:
     AdapterLink(FtHandle handle, Clock& clock);

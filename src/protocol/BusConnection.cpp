@@ -47,6 +47,11 @@ std::shared_ptr<AdapterLink> BusConnection::link() const {
     return link_;
 }
 
+std::vector<std::string> BusConnection::adapterLimitations() const {
+    const std::shared_ptr<AdapterLink> current = link();
+    return current ? current->limitations() : std::vector<std::string>{};
+}
+
 int BusConnection::adapterCount() {
     return mvx::adapterCount(driver_);
 }

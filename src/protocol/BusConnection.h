@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "drivers/Clock.h"
 #include "drivers/FtDriver.h"
@@ -26,6 +27,10 @@ public:
     // Closes the current link; harmless when none is open.
     void close();
     bool isOpen() const;
+
+    // What the open adapter could not be set up for (AdapterLink::limitations); empty when
+    // none is open or everything took effect.
+    std::vector<std::string> adapterLimitations() const;
 
     int adapterCount();
     // Adapter description as display text (UTF-8). On false `name` is left untouched.

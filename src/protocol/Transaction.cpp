@@ -144,7 +144,9 @@ int readBlock(AdapterLink& link, std::uint8_t id, std::uint8_t address, std::uin
               std::uint8_t* out) {
     StatusPacket status;
     const int result = transact(link, InstructionPacket::make(id, Read, {address, length}), status);
-    if (result == Success && length != 0) {
+    // Only data that came back are copied: a broadcast read succeeds with no reply at all, and
+    // copying then would hand out stale bytes, from past the parameter area above 150.
+    if (result == Success && length != 0 && status.parameterCount == length) {
         std::memcpy(out, status.parameters.data(), length);
     }
     return result;

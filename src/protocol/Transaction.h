@@ -23,7 +23,8 @@ int receivePacket(AdapterLink& link, StatusPacket& status, bool timed);
 int transact(AdapterLink& link, const InstructionPacket& packet, StatusPacket& status);
 
 int ping(AdapterLink& link, std::uint8_t id);
-// Copies `length` bytes to `out` on 100 (nothing when length is 0).
+// Copies `length` bytes to `out` on 100 (nothing when length is 0, nor for a broadcast,
+// which gets no reply).
 int readBlock(AdapterLink& link, std::uint8_t id, std::uint8_t address, std::uint8_t length,
               std::uint8_t* out);
 int readByte(AdapterLink& link, std::uint8_t id, std::uint8_t address, std::uint8_t& out);

@@ -15,7 +15,8 @@ constexpr std::size_t kTxBufferBytes = 128;
 // An opened handle on the simulated bus.
 class SimFtDevice final : public FtDevice {
 public:
-    explicit SimFtDevice(SimulatedBus& bus) : bus_(bus) {}
+    SimFtDevice(SimulatedBus& bus, std::vector<std::string> limitations)
+        : bus_(bus), limitations_(std::move(limitations)) {}
     ~SimFtDevice() override { close(); }
 
     FtStatus resetDevice() override {
@@ -110,19 +111,23 @@ public:
         return ok ? FT_OK : FT_IO_ERROR;
     }
 
+    std::vector<std::string> limitations() const override { return limitations_; }
+
 private:
     template <typename F>
     FtStatus call(F&& body) {
         if (closed_) {
             return FT_INVALID_HANDLE;
         }
-        if (!bus_.adapterCall()) {
+        // An unplugged adapter takes its open handle with it.
+        if (!bus_.adapterCall() || !bus_.adapterPlugged()) {
             return FT_IO_ERROR;
         }
         return body();
     }
 
     SimulatedBus& bus_;
+    const std::vector<std::string> limitations_;
     // Atomic: the link is used from the GUI thread and from worker threads.
     std::atomic<std::uint32_t> readTimeoutMs_{0};
     std::atomic<bool> closed_{false};
@@ -172,7 +177,7 @@ FtStatus SimDriver::open(std::uint32_t index, FtHandle* handle) {
     if (!bus_.claimAdapter()) {
         return FT_DEVICE_NOT_OPENED;
     }
-    *handle = std::make_unique<SimFtDevice>(bus_);
+    *handle = std::make_unique<SimFtDevice>(bus_, limitations_);
     return FT_OK;
 }
 

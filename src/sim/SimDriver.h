@@ -7,6 +7,10 @@
 // read waits on the bus's clock until the bytes arrived or the read timeout ran out.
 #pragma once
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "drivers/FtDriver.h"
 #include "sim/SimulatedBus.h"
 
@@ -23,8 +27,15 @@ public:
 
     SimulatedBus& bus() { return bus_; }
 
+    // Settings that handles opened from now on report as not taken (FtDevice::limitations),
+    // as an adapter reached through its tty may: for showing and testing those reports.
+    void setLimitations(std::vector<std::string> limitations) {
+        limitations_ = std::move(limitations);
+    }
+
 private:
     SimulatedBus& bus_;
+    std::vector<std::string> limitations_;
 };
 
 }  // namespace mvx

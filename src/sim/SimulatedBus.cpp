@@ -7,6 +7,7 @@
 
 #include "protocol/BaudRate.h"
 #include "protocol/Packet.h"
+#include "sim/SimChaos.h"
 
 namespace mvx {
 
@@ -339,8 +340,20 @@ void SimulatedBus::clearTraffic() {
     traffic_.clear();
 }
 
+void SimulatedBus::setChaos(SimChaos* chaos) {
+    std::lock_guard lock(mutex_);
+    chaos_ = chaos;
+}
+
 bool SimulatedBus::adapterCall() {
     std::lock_guard lock(mutex_);
+    if (chaos_ != nullptr) {
+        bool unplug = false;
+        if (!chaos_->adapterCall(unplug)) {
+            plugged_ = plugged_ && !unplug;
+            return false;
+        }
+    }
     if (failFrom_ == 0) {
         return true;
     }

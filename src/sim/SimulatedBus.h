@@ -34,6 +34,8 @@
 
 namespace mvx {
 
+class SimChaos;
+
 class SimulatedBus {
 public:
     // Builds the devices of `description`. The clock must outlive the bus.
@@ -92,9 +94,13 @@ public:
     // Adapter failure: counting driver calls from now, call number `callNumber` and all later
     // ones fail with FT_IO_ERROR (1: the very next call). 0 switches the failure off.
     void failAdapterFrom(int callNumber);
-    // Unplugged: the driver lists no adapter.
+    // Unplugged: the driver lists no adapter, and every call of a handle opened before fails.
     void setAdapterPlugged(bool plugged);
     bool adapterPlugged() const;
+
+    // Random faults (null: none). The chaos must outlive the bus or be detached first; it is
+    // asked before each packet a device handles and on each driver call.
+    void setChaos(SimChaos* chaos);
 
     // --- Traffic record (the last 100000 entries) ---
     std::vector<SimTraffic> traffic() const;
@@ -169,6 +175,7 @@ private:
     std::vector<std::uint8_t> sharedRx_;
     std::vector<SimulatedDevice*> addressed_;
     std::vector<SimulatedDevice*> acting_;
+    SimChaos* chaos_ = nullptr;
 };
 
 }  // namespace mvx

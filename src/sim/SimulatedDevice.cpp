@@ -5,6 +5,7 @@
 
 #include "protocol/BaudRate.h"
 #include "protocol/Packet.h"
+#include "sim/SimChaos.h"
 #include "sim/SimulatedBus.h"
 
 namespace mvx {
@@ -406,6 +407,9 @@ void SimulatedDevice::handlePacket(std::int64_t timeUs, const std::vector<std::u
         return;
     }
     ++packetsHeard_;
+    if (bus_.chaos_ != nullptr) {
+        bus_.chaos_->beforePacket(*this, packetsHeard_, faults_);  // this packet's faults
+    }
     advance(timeUs);
 
     const std::uint8_t myId = table_[3];

@@ -54,6 +54,9 @@ TEST_F(CliArgumentsTest, NamedRegisterNamesAndValues) {
                   "max-voltage: 30.0 V is out of range (5.0-25.0 V)");
     expectRefused({"--port", "sim", "set", "--id", "1", "--baud", "1", "min-voltage", "6.25"},
                   "not a voltage");
+    // Ten times it wraps around to 5.4 V in an int.
+    expectRefused({"--port", "sim", "set", "--id", "1", "--baud", "1", "min-voltage", "429496735"},
+                  "min-voltage: \"429496735\" is not a voltage");
     expectRefused({"--port", "sim", "set", "--id", "1", "--baud", "1", "alarm-led", "overload,hot"},
                   "unknown alarm flag \"hot\"");
     expectRefused({"--port", "sim", "set", "--id", "1", "--baud", "1", "return-level", "3"},

@@ -90,6 +90,20 @@ TEST_F(CliPortsTest, NoAdapterIsAnEmptyListWithAMessage) {
     EXPECT_EQ(err(), "movantrix-cli: Can not find USB2Movantrix! Please check connection.\n");
 }
 
+TEST_F(CliPortsTest, SettingsTheAdapterDidNotTakeAreWarnedOnceBeforeTheCommandRuns) {
+    driver.setLimitations({"ttyUSB0: CBUS3 is not driven: no permission to use /dev/gpiochip2",
+                           "ttyUSB0: the latency timer stays at 16 ms, not 1 ms"});
+    ASSERT_EQ(run({"--port", "sim", "ping", "--id", "1", "--baud", "1"}), 0) << err();
+    EXPECT_EQ(err(),
+              "movantrix-cli: warning: ttyUSB0: CBUS3 is not driven: no permission to use "
+              "/dev/gpiochip2\n"
+              "movantrix-cli: warning: ttyUSB0: the latency timer stays at 16 ms, not 1 ms\n"
+              "movantrix-cli: warning: the adapter works, but for all its settings give your "
+              "user access to it over USB (the udev rules installed with movantrix-cli); see "
+              "ADAPTER ACCESS in movantrix-cli(1)\n");
+    EXPECT_NE(out(), "");
+}
+
 class CliScriptedPortsTest : public ::testing::Test {
 protected:
     int run(const std::vector<std::string>& args) {

@@ -175,6 +175,20 @@ TEST_F(DeviceEntryTest, ReturnLevelIntoAndOutOfZero) {
     EXPECT_EQ(entry.returnLevel(), 2);
 }
 
+TEST_F(DeviceEntryTest, AdapterLostDuringTheIdentityReadAfterALevelChange) {
+    // The level write goes through, then the adapter fails before the identity read: the
+    // change must not be reported as a success the entry does not show.
+    start({simSpec(1, 3, 12)});
+    DeviceEntry& entry = registerDevice(1, 3);
+    int writes = 0;
+    driver.hook = [&writes](const std::string& call) {
+        writes += call == "write" ? 1 : 0;
+        return call == "write" && writes > 1 ? FT_IO_ERROR : FT_OK;
+    };
+    EXPECT_EQ(entry.setReturnLevel(0), 101);
+    EXPECT_EQ(dev(1, 3).reg(16), 0);
+}
+
 TEST_F(DeviceEntryTest, NoAdapter) {
     start({simSpec(1, 3, 12)});
     DeviceEntry& entry = registerDevice(1, 3);

@@ -186,12 +186,12 @@ TEST_F(DeviceRegistryTest, FailedAddressChangeFollowsTheDevice) {
     using Addresses = std::vector<std::pair<int, int>>;
     struct Case {
         const char* name;
-        int id, level;       // the device at code 1
-        int newCode, newId;  // wanted address
-        SimFaults faults;    // from the first write of the change ...
-        int untilWrite;      // ... up to this host write (0: to the end)
-        SimFaults then;      // after it
-        bool adapterFails;   // every host write fails
+        int id, level;         // the device at code 1
+        int newCode, newId;    // wanted address
+        SimFaults faults;      // from the first write of the change ...
+        int untilWrite;        // ... up to this host write (0: to the end)
+        SimFaults then;        // after it
+        int adapterFailsFrom;  // host writes from this one on fail (0: none)
         int result;
         std::pair<int, int> at;  // where the entry ends up
         Addresses pinged;        // (code, ID) of the pings on the wire, in order
@@ -207,11 +207,11 @@ TEST_F(DeviceRegistryTest, FailedAddressChangeFollowsTheDevice) {
          {.dropReply = true},
          2,
          {},
-         false,
+         0,
          103,
          {1, 45},
          {{1, 45}},
-         {{1, 20}, {1, 30}, {1, 40}, {1, 45}}},
+         {{1, 20}, {1, 30}, {1, 40}, {1, 45}, {1, 50}}},
         // The device ignores the write: no answer at the new ID (the level-1 check, then the
         // registry's), the old one answers.
         {"ignored",
@@ -222,11 +222,11 @@ TEST_F(DeviceRegistryTest, FailedAddressChangeFollowsTheDevice) {
          {.ignoreWrites = true},
          0,
          {},
-         false,
+         0,
          103,
          {1, 20},
          {{1, 5}, {1, 5}, {1, 20}},
-         {{1, 20}, {1, 30}, {1, 40}, {1, 45}}},
+         {{1, 20}, {1, 30}, {1, 40}, {1, 45}, {1, 50}}},
         // ID and baud: the ID takes (write 1, ping 2), the baud write (3) is ignored.
         {"baud ignored",
          30,
@@ -236,11 +236,11 @@ TEST_F(DeviceRegistryTest, FailedAddressChangeFollowsTheDevice) {
          {},
          3,
          {.ignoreWrites = true},
-         false,
+         0,
          103,
          {1, 6},
          {{1, 6}, {34, 6}, {34, 6}, {1, 6}},
-         {{1, 6}, {1, 20}, {1, 40}, {1, 45}}},
+         {{1, 6}, {1, 20}, {1, 40}, {1, 45}, {1, 50}}},
         {"adapter",
          40,
          2,
@@ -249,14 +249,29 @@ TEST_F(DeviceRegistryTest, FailedAddressChangeFollowsTheDevice) {
          {},
          0,
          {},
-         true,
+         1,
          101,
          {1, 40},
          {},
-         {{1, 6}, {1, 20}, {1, 40}, {1, 45}}},
+         {{1, 6}, {1, 20}, {1, 40}, {1, 45}, {1, 50}}},
+        // The write fails (no reply), then the adapter is lost while the device is looked
+        // for: that is 101, not the write's 103.
+        {"adapter lost while asking",
+         50,
+         2,
+         1,
+         8,
+         {.dropReply = true, .ignoreWrites = true},
+         0,
+         {},
+         2,
+         101,
+         {1, 50},
+         {},
+         {{1, 6}, {1, 20}, {1, 40}, {1, 45}, {1, 50}}},
     };
     start({simSpec(1, 10, 12, 30, 2), simSpec(1, 20, 12, 30, 1), simSpec(1, 30, 12, 30, 1),
-           simSpec(1, 40, 12, 30, 2)});
+           simSpec(1, 40, 12, 30, 2), simSpec(1, 50, 12, 30, 2)});
     for (const Case& c : cases) {
         registerDevice(1, c.id);
     }
@@ -270,7 +285,8 @@ TEST_F(DeviceRegistryTest, FailedAddressChangeFollowsTheDevice) {
             if (call == "write" && ++writes == c.untilWrite) {
                 device.setFaults(c.then);
             }
-            return call == "write" && c.adapterFails ? FT_IO_ERROR : FT_OK;
+            const bool failing = c.adapterFailsFrom > 0 && writes >= c.adapterFailsFrom;
+            return call == "write" && failing ? FT_IO_ERROR : FT_OK;
         };
         DeviceEntry* entry = registry->find(1, c.id);
         EXPECT_EQ(registry->changeAddress(1, c.id, c.newCode, c.newId), c.result);
@@ -282,9 +298,9 @@ TEST_F(DeviceRegistryTest, FailedAddressChangeFollowsTheDevice) {
         EXPECT_EQ(pinged, c.pinged);
         EXPECT_EQ(registry->find(c.at.first, c.at.second), entry);
         EXPECT_EQ(addresses(), c.order);
+        device.setFaults({});
         EXPECT_EQ(registry->refresh(), 100);
         EXPECT_EQ(addresses(), c.order);
-        device.setFaults({});
     }
 }
 

@@ -64,6 +64,14 @@ TEST_F(TransactionTest, FailedReadLeavesTheOutputAlone) {
     EXPECT_EQ(out[1], 0xBB);
 }
 
+// A broadcast read gets no reply, so there is nothing to copy: not even for a length past the
+// parameter area (the copy used to read beyond it).
+TEST_F(TransactionTest, BroadcastReadLeavesTheOutputAlone) {
+    std::vector<std::uint8_t> out(255, 0xAA);
+    EXPECT_EQ(readBlock(*link, kBroadcastId, 0, 255, out.data()), Success);
+    EXPECT_EQ(out, std::vector<std::uint8_t>(255, 0xAA));
+}
+
 TEST_F(TransactionTest, WritesAreLittleEndian) {
     driver.queueReply(statusBytes(1));
     EXPECT_EQ(writeWord(*link, 1, 30, 512), Success);

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "SimFixture.h"
+#include "sim/SimChaos.h"
 
 namespace mvx::test {
 namespace {
@@ -92,6 +93,24 @@ TEST_F(SimFaultsTest, AdapterFailsFromCallN) {
     bus->failAdapterFrom(0);
     EXPECT_EQ(driver->listNumber(&count), FT_OK);
     EXPECT_EQ(ping(1), statusBytes(1, 0));
+}
+
+TEST_F(SimFaultsTest, ChaosPicksReplyFaultsAndUnplugsTheOpenAdapter) {
+    SimChaos chaos(1, {.dropReply = 1.0, .adapterFails = 0.0, .adapterUnplug = 1.0});
+    bus->setChaos(&chaos);
+    EXPECT_TRUE(ping(1).empty()) << "every reply dropped";
+    chaos.beforeOperation(*bus);  // arms the unplug at one of the next driver calls
+    std::uint32_t queued = 0;
+    while (handle->getQueueStatus(&queued) == FT_OK) {
+    }
+    EXPECT_TRUE(chaos.adapterStruck());
+    EXPECT_EQ(chaos.counts().unplugs, 1);
+    chaos.disarmAdapter();
+    EXPECT_FALSE(bus->adapterPlugged());
+    EXPECT_EQ(handle->getQueueStatus(&queued), FT_IO_ERROR) << "the open handle went with it";
+    bus->setAdapterPlugged(true);
+    EXPECT_EQ(handle->getQueueStatus(&queued), FT_OK);
+    bus->setChaos(nullptr);
 }
 
 TEST_F(SimFaultsTest, DriverListsOneAdapterAndOpensItOnce) {

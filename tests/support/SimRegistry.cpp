@@ -60,6 +60,7 @@ public:
         });
     }
     FtStatus close() override { return inner_->close(); }
+    std::vector<std::string> limitations() const override { return inner_->limitations(); }
 
 private:
     template <typename F>

@@ -148,7 +148,20 @@ void MainWindow::openAdapter() {
     PortDialog dialog(app_, this);
     dialog.run();
     if (app_.bus().isOpen()) {
+        noticeAdapterLimitations();
         runCommand(Command::Search);
+    }
+}
+
+void MainWindow::noticeAdapterLimitations() {
+    QStringList fresh;
+    for (const std::string& text : app_.bus().adapterLimitations()) {
+        if (noticedLimitations_.insert(text).second) {
+            fresh << QString::fromStdString(text);
+        }
+    }
+    if (!fresh.isEmpty()) {
+        app_.operations().message(this, texts::adapterLimitations(fresh));
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <QMainWindow>
 #include <memory>
+#include <set>
+#include <string>
 
 #include "gui/app/ManagerApp.h"
 
@@ -41,6 +43,8 @@ public:
 private:
     void updateActions();
     void openAdapter();
+    // Says once per run which settings of the opened adapter did not take effect.
+    void noticeAdapterLimitations();
     void closeConnection();
     void searchBus();
     void firmwareUpdate();
@@ -49,6 +53,7 @@ private:
     ManagerApp& app_;
     std::unique_ptr<Ui::MainWindow> ui_;
     MainView* view_ = nullptr;
+    std::set<std::string> noticedLimitations_;
 };
 
 }  // namespace mvx::gui

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace mvx::gui::texts {
 
@@ -17,6 +18,8 @@ inline const QString kAdapterAccessFailed =
 inline const QString kDeviceAccessFailed = QStringLiteral(
     "Movantrix access failed! \n\nPlease check USB2Movantrix, movantrix(s), and power "
     "connection. ");
+// The one-time notice after opening an adapter whose tty did not take every setting.
+QString adapterLimitations(const QStringList& limitations);
 inline const QString kUnknownDeviceName = QStringLiteral("Unknown device name");
 
 // "%d Movantrix(s) Found" in the main view; the search dialog pads the number to three places.

@@ -127,6 +127,25 @@ private slots:
         QVERIFY(!h.app().bus().isOpen());
     }
 
+    void adapterLimitationsAreNoticedOncePerRun() {
+        GuiHarness h;
+        h.driver().setLimitations(
+            {"ttyUSB0: CBUS3 is not driven: no permission to use "
+             "/dev/gpiochip2"});
+        h.startUp();
+        const QString notice = QStringLiteral(
+            "The adapter works, but not every setting took effect:\n\n- ttyUSB0: CBUS3 is not "
+            "driven: no permission to use /dev/gpiochip2\n\nFor all its settings, give your "
+            "user access to the adapter over USB (the udev rules installed with Movantrix "
+            "Manager); see ADAPTER ACCESS in movantrix-manager(1).");
+        QCOMPARE(h.ops().messages, QStringList{notice});
+        // Before the search dialog, which still follows.
+        QCOMPARE(h.ops().dialogsRun, QStringList{"Movantrix Search"});
+        h.window().runCommand(Command::Close);
+        h.window().runCommand(Command::Open);
+        QCOMPARE(h.ops().messages, QStringList{notice});  // not again for the same adapter
+    }
+
     void searchLeftWithoutRunningItRefreshesNothing() {
         GuiHarness h;
         h.dialogs().push_back(&GuiHarness::okWithoutSearch);

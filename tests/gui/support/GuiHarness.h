@@ -62,6 +62,7 @@ public:
     DeviceSheet& sheet() { return window_->view().sheet(); }
     DeviceRegistry& registry() { return app_->registry(); }
     SimulatedBus& bus() { return *bus_; }
+    SimDriver& driver() { return *simDriver_; }
 
     // Texts of the tree, a group as "Baudrate 1" and its devices indented: "  ID 3".
     static QStringList treeTexts(const DeviceTree& tree);

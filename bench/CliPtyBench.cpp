@@ -1,0 +1,321 @@
+// movantrix-cli against movantrix-bus-sim on a pseudo-terminal, in real time: the wall time
+// of whole command runs (process start to exit) against the floor of what they ask of the
+// bus. A plain program: cli_pty_bench [--runs N] (3 runs of each case by default).
+//
+// The cases: a quick scan of the default simulated bus and of an empty bus, a ping and a
+// read of two bytes of the slow actuator (ID 21 at code 207) of the default bus. Each floor
+// is the link's open (the first rate setting and the bit-mode switch, 100 ms each) plus the
+// floor of the requests (SearchFloor.h). The route through the pty has no USB adapter: the
+// serial backend's write returns while its bytes are still on their way, and the bus server
+// puts them on the simulated wire when it reads them from the pty, so they take their wire
+// time from then on; replies are held back until their last bit (plus the simulated 1 ms
+// receive latency) has passed on the real clock. So the wire time of an answered request
+// and its reply are both spent in real time, and the floors hold as they do in virtual time.
+//
+// Verdict: every run must take at least its floor, and the fastest run of a case must stay
+// within the case's ceiling ratio (the fastest, because load on a shared machine only adds
+// time). Ceilings: 1.10 for the scans: beyond the floor come the process start and exit
+// (tens of ms), the 1 ms receive latency of each reply and the wake-up delay of the two
+// processes around each of about 800 timed waits, a few tenths of a millisecond each on a
+// loaded machine; 10 % allows 3 s on the default bus and fails on, say, an extra rate-change
+// wait at every code of an empty-bus scan (16 %). 1.5 for the ping and the read: their
+// floors are only 0.3-0.4 s, and starting and ending a process on a loaded machine takes
+// from a few to a hundred milliseconds or more (10-35 ms over the floor were seen).
+// The program exits with 1 when a case fails or a command does not do its work.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "BusFloor.h"
+#include "FloorVerdict.h"
+#include "SearchFloor.h"
+#include "sim/SimulatedBus.h"
+
+extern char** environ;
+
+namespace mvx::bench {
+namespace {
+
+constexpr double kScanCeiling = 1.10;
+constexpr double kDeviceCeiling = 1.5;
+constexpr int kSlowId = 21;
+constexpr int kSlowCode = 207;
+constexpr int kReadAddress = 36;
+constexpr int kReadLength = 2;
+
+std::int64_t monotonicUs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+// Starts `args` with its standard output on a pipe; the read end comes back in `out`. With
+// `quiet` its standard error goes to /dev/null.
+pid_t spawnWithOutput(const std::vector<std::string>& args, int& out, bool quiet = false) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    if (quiet) {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    std::vector<char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return -1;
+    }
+    out = fds[0];
+    return pid;
+}
+
+// What one run of the command-line program did.
+struct Run {
+    int status = -1;  // exit status, -1 when it did not exit normally
+    std::string output;
+    double wallUs = 0.0;
+};
+
+Run runCli(const std::vector<std::string>& args) {
+    std::vector<std::string> full = {MVX_CLI_PROGRAM};
+    full.insert(full.end(), args.begin(), args.end());
+    Run run;
+    const std::int64_t start = monotonicUs();
+    int out = -1;
+    const pid_t pid = spawnWithOutput(full, out);
+    if (pid < 0) {
+        return run;
+    }
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(out, buffer, sizeof buffer)) != 0;) {
+        if (n > 0) {
+            run.output.append(buffer, static_cast<std::size_t>(n));
+        } else if (errno != EINTR) {
+            break;
+        }
+    }
+    ::close(out);
+    int wstatus = 0;
+    while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    run.wallUs = static_cast<double>(monotonicUs() - start);
+    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    return run;
+}
+
+// movantrix-bus-sim serving a bus on a pty until destroyed.
+class BusSim {
+public:
+    explicit BusSim(const std::string& busFile) {
+        std::vector<std::string> args = {MVX_BUS_SIM_PROGRAM};
+        if (!busFile.empty()) {
+            args.insert(args.end(), {"--bus", busFile});
+        }
+        pid_ = spawnWithOutput(args, out_, true);  // its "Serving ..." line is not wanted here
+        if (pid_ < 0) {
+            return;
+        }
+        // The first line of its output is the pty's path.
+        for (char c; ::read(out_, &c, 1) == 1 && c != '\n';) {
+            path_ += c;
+        }
+    }
+    ~BusSim() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            int wstatus = 0;
+            while (::waitpid(pid_, &wstatus, 0) < 0 && errno == EINTR) {
+            }
+        }
+        if (out_ >= 0) {
+            ::close(out_);
+        }
+    }
+    BusSim(const BusSim&) = delete;
+    BusSim& operator=(const BusSim&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string path_;
+};
+
+int countOf(const std::string& text, const std::string& what) {
+    int count = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+struct Case {
+    std::string name;
+    std::vector<std::string> args;  // after --port PATH
+    TimeFloor floor;
+    double ceiling = 1.0;
+    std::function<bool(const Run&)> didItsWork;
+};
+
+// Runs `c` `runs` times on the pty and prints its line; false when it failed.
+bool runCase(const Case& c, const std::string& pty, int runs) {
+    std::vector<std::string> args = {"--port", pty};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    double fastest = 0.0;
+    double slowest = 0.0;
+    bool below = false;
+    for (int i = 0; i < runs; ++i) {
+        const Run run = runCli(args);
+        if (run.status != 0 || !c.didItsWork(run)) {
+            std::printf("%-26s the command failed (exit status %d)\n", c.name.c_str(), run.status);
+            std::fflush(stdout);
+            return false;
+        }
+        fastest = i == 0 ? run.wallUs : std::min(fastest, run.wallUs);
+        slowest = std::max(slowest, run.wallUs);
+        below = below || judgeAgainstFloor(run.wallUs, c.floor.floorUs, c.ceiling).belowFloor;
+    }
+    FloorVerdict verdict = judgeAgainstFloor(fastest, c.floor.floorUs, c.ceiling);
+    verdict.belowFloor = below;
+    const double floorUs = c.floor.floorUs;
+    std::printf("%-26s %10.1f %10.1f %10.1f   %6.4f-%6.4f %8.2f   %s\n", c.name.c_str(),
+                floorUs / 1000.0, fastest / 1000.0, slowest / 1000.0, fastest / floorUs,
+                slowest / floorUs, c.ceiling,
+                verdict.failed() ? verdict.why(c.ceiling).c_str() : "ok");
+    std::fflush(stdout);
+    return !verdict.failed();
+}
+
+TimeFloor scanFloor(const BusDescription& bus) {
+    TimeFloor f = openFloor();
+    const TimeFloor search = searchFloor(bus, kQuickCodes);
+    f.floorUs += search.floorUs;
+    f.hiddenWireUs += search.hiddenWireUs;
+    f.replies += search.replies;
+    return f;
+}
+
+// Open, tune to the device, and `requests` on it.
+TimeFloor deviceFloor(const std::function<void(TimeFloor&)>& requests) {
+    TimeFloor f = openFloor();
+    int current = kOpenCode;
+    addTune(f, current, kSlowCode);
+    requests(f);
+    return f;
+}
+
+std::vector<Case> defaultBusCases(const BusDescription& bus, const SimDeviceSpec& slow) {
+    const std::string id = std::to_string(kSlowId);
+    const std::string code = std::to_string(kSlowCode);
+    const int devices = static_cast<int>(bus.devices.size());
+    return {
+        {"scan, default bus",
+         {"--json", "scan"},
+         scanFloor(bus),
+         kScanCeiling,
+         [devices](const Run& r) { return countOf(r.output, "\"id\":") == devices; }},
+        {"ping ID 21 at code 207",
+         {"ping", "--id", id, "--baud", code},
+         deviceFloor(
+             [&slow](TimeFloor& f) { addExchange(f, kSlowCode, kPingParameters, 0, slow); }),
+         kDeviceCeiling,
+         [](const Run& r) { return countOf(r.output, "answered") == 1; }},
+        {"read 2 bytes of ID 21",
+         {"read", "--id", id, "--baud", code, std::to_string(kReadAddress),
+          std::to_string(kReadLength)},
+         deviceFloor([&slow](TimeFloor& f) {
+             addIdentity(f, kSlowCode, slow);
+             addExchange(f, kSlowCode, kReadParameters, kReadLength, slow);
+         }),
+         kDeviceCeiling,
+         [](const Run& r) { return countOf(r.output, "\n") == kReadLength; }},
+    };
+}
+
+}  // namespace
+}  // namespace mvx::bench
+
+int main(int argc, char** argv) {
+    using namespace mvx::bench;
+    int runs = 3;
+    if (argc == 3 && std::string(argv[1]) == "--runs" && std::atoi(argv[2]) > 0) {
+        runs = std::atoi(argv[2]);
+    } else if (argc != 1) {
+        std::fprintf(stderr, "usage: cli_pty_bench [--runs N]\n");
+        return 2;
+    }
+
+    const mvx::BusDescription bus = mvx::SimulatedBus::defaultBus();
+    const mvx::SimDeviceSpec* slow = deviceAt(bus, kSlowCode, kSlowId);
+    if (slow == nullptr || !floorKnown(bus)) {
+        std::fprintf(stderr, "cli_pty_bench: the default bus has no floor for its cases\n");
+        return 1;
+    }
+    // The empty bus, as a description file for the server.
+    char dir[] = "/tmp/mvx-cli-bench-XXXXXX";
+    if (::mkdtemp(dir) == nullptr) {
+        std::perror("cli_pty_bench: mkdtemp");
+        return 1;
+    }
+    const std::string emptyBusFile = std::string(dir) + "/empty-bus.json";
+    std::ofstream(emptyBusFile) << "{\"devices\": []}\n";
+
+    std::printf("movantrix-cli over movantrix-bus-sim on a pty, wall time of %d run(s) a case\n",
+                runs);
+    std::printf("%-26s %10s %10s %10s   %-13s %8s   %s\n", "case", "floor ms", "fastest", "slowest",
+                "ratio", "ceiling", "verdict");
+    std::fflush(stdout);
+    bool ok = true;
+    {
+        BusSim sim("");
+        if (sim.path().empty()) {
+            std::fprintf(stderr, "cli_pty_bench: movantrix-bus-sim did not start\n");
+            return 1;
+        }
+        for (const Case& c : defaultBusCases(bus, *slow)) {
+            ok = runCase(c, sim.path(), runs) && ok;
+        }
+    }
+    {
+        BusSim sim(emptyBusFile);
+        const Case empty{"scan, empty bus",
+                         {"--json", "scan"},
+                         scanFloor(mvx::BusDescription{}),
+                         kScanCeiling,
+                         [](const Run& r) { return countOf(r.output, "\"id\":") == 0; }};
+        if (sim.path().empty()) {
+            std::fprintf(stderr, "cli_pty_bench: movantrix-bus-sim did not start\n");
+            ok = false;
+        } else {
+            ok = runCase(empty, sim.path(), runs) && ok;
+        }
+    }
+    std::filesystem::remove_all(dir);
+    return ok ? 0 : 1;
+}
