@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in the default preset and runs them. Not part of the tests.
 # Usage: scripts/bench.sh [benchmark options...]   e.g. --benchmark_filter=Loopback
+# Options go to the Google Benchmark programs; when there are any, the plain real-time programs
+# (cli_pty_bench and the two GUI ones) are left out.
 #   transaction_bench  CPU time of a ping and a 26-byte read (loopback adapter, simulated bus)
 #   search_bench       quick and full search of the empty and the default simulated bus,
 #                      virtual time, against the floor of the search's waits, read timeouts
 #                      and answered wire time (ratio measured / floor, ceiling 1.01)
 #   firmware_bench     download of a 65526-byte image to one simulated device, virtual time,
 #                      against its floor (ceiling 1.01)
+#   flash_scaling_bench  CPU time of flashing N = 25 .. 300 devices of one model on the
+#                      simulated bus, in total and per device (the simulator's own cost)
 #   cli_pty_bench      movantrix-cli against movantrix-bus-sim on a pseudo-terminal in real
 #                      time: quick scans of the default and the empty bus, a ping and a read of
 #                      one device, 3 runs each, wall time against the floor of each command
@@ -24,13 +28,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
 cmake --build --preset default --target transaction_bench search_bench firmware_bench \
-    cli_pty_bench gui_search_bench gui_poll_bench
+    flash_scaling_bench cli_pty_bench gui_search_bench gui_poll_bench
 failed=()
-for bench in transaction_bench search_bench firmware_bench; do
+for bench in transaction_bench search_bench firmware_bench flash_scaling_bench; do
     "build/default/bench/$bench" "$@" || failed+=("$bench")
 done
-build/default/bench/cli_pty_bench || failed+=(cli_pty_bench)
-for bench in gui_search_bench gui_poll_bench; do
+real_time=(gui_search_bench gui_poll_bench)
+if [ $# -gt 0 ]; then
+    real_time=()
+else
+    build/default/bench/cli_pty_bench || failed+=(cli_pty_bench)
+fi
+for bench in "${real_time[@]}"; do
     if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] || [ -n "${QT_QPA_PLATFORM:-}" ]; then
         "build/default/bench/$bench" || failed+=("$bench")
     else
