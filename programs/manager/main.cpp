@@ -1,11 +1,10 @@
 // movantrix-manager [PORT]: the desktop program on real adapters. Without PORT it offers the
 // machine's adapter list (USB adapters and serial ports); with PORT, a serial device path, it
 // uses exactly that port.
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <iostream>
 #include <memory>
+#include <string>
 
 #include "drivers/AdapterList.h"
 #include "drivers/Clock.h"
@@ -31,14 +30,11 @@ int main(int argc, char** argv) {
         status >= 0) {
         return status;
     }
+    // Refused before anything starts, as movantrix-cli --port does: /dev/null or a regular
+    // file would open as a port and only fail later as an adapter that cannot be accessed.
     if (!line.argument.empty()) {
-        struct stat st {};
-        if (::stat(line.argument.c_str(), &st) != 0) {
-            std::cerr << "movantrix-manager: no such serial device: " << line.argument << "\n";
-            return 2;
-        }
-        if (!S_ISCHR(st.st_mode)) {
-            std::cerr << "movantrix-manager: not a serial device: " << line.argument << "\n";
+        if (const std::string problem = mvx::serialDeviceProblem(line.argument); !problem.empty()) {
+            std::cerr << "movantrix-manager: " << problem << "\n";
             return 2;
         }
     }

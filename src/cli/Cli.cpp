@@ -1,13 +1,8 @@
 #include "cli/Cli.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <map>
 
@@ -15,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/Messages.h"
 #include "cli/NamedRegister.h"
+#include "drivers/RegularFile.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/UpdateList.h"
 #include "protocol/Packet.h"
@@ -93,25 +89,24 @@ bool validate(const std::string& command, CliOptions& o, std::ostream& err) {
     }
     if (command == "flash") {
         // A file that is there but cannot be read says why, rather than passing for missing
-        // or invalid.
-        struct stat info {};
-        if (::stat(o.file.c_str(), &info) != 0) {
-            printError(err, o.file + (errno == ENOENT ? ": no such firmware file"
-                                                      : ": " + std::string(std::strerror(errno))));
-            return false;
+        // or invalid. Only a regular file is opened, and without blocking: a FIFO would wait
+        // for a writer.
+        RegularFile file = RegularFile::open(o.file);
+        switch (file.status()) {
+            case RegularFile::Status::Opened:
+                break;
+            case RegularFile::Status::Missing:
+                printError(err, o.file + ": no such firmware file");
+                return false;
+            case RegularFile::Status::NotRegular:
+                printError(err, o.file + ": not a regular file");
+                return false;
+            case RegularFile::Status::Failed:
+                printError(err, o.file + ": " + std::strerror(file.error()));
+                return false;
         }
-        if (!S_ISREG(info.st_mode)) {
-            printError(err, o.file + ": not a regular file");
-            return false;
-        }
-        const int fd = ::open(o.file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            printError(err, o.file + ": " + std::strerror(errno));
-            return false;
-        }
-        ::close(fd);
         UpdateList updates;
-        LoadFirmware(o.file, o.firmware, updates);
+        LoadFirmware(file, o.firmware, updates);
         if (!o.firmware.valid) {
             printError(err, o.file + ": Invalid Firmware File!");
             return false;

@@ -1,11 +1,5 @@
 #include "cli/HardwarePorts.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
-
 #include "drivers/AdapterList.h"
 #include "drivers/SerialPort.h"
 
@@ -39,26 +33,10 @@ std::unique_ptr<Port> makeAdapterListPort(std::uint32_t index, std::string& /*er
 
 std::unique_ptr<Port> makeSerialPathPort(const std::string& path, std::string& error,
                                          std::unique_ptr<Clock> clock) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-        error = "--port: no such serial device: " + path;
-        return nullptr;
-    }
-    // Only a terminal device is a serial port: a regular file, a directory or /dev/null is
-    // refused here instead of failing later as an adapter that cannot be accessed. The device
-    // is opened non-blocking just to ask; one that cannot be opened is left to the driver,
-    // which reports why.
-    struct stat info {};
-    bool serial = ::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
-    if (serial) {
-        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) {
-            serial = ::isatty(fd) == 1;
-            ::close(fd);
-        }
-    }
-    if (!serial) {
-        error = "--port: " + path + " is not a serial device";
+    // A regular file, a directory or /dev/null is refused here instead of failing later as an
+    // adapter that cannot be accessed.
+    if (const std::string problem = serialDeviceProblem(path); !problem.empty()) {
+        error = "--port: " + problem;
         return nullptr;
     }
     return std::make_unique<DriverPort>(std::make_unique<SerialPortDriver>(path), 0,

@@ -266,16 +266,20 @@ int applyNamedRegister(const NamedRegister& reg, int value, DeviceRegistry& regi
                 if (newId == id && newCode == code) {
                     return Success;
                 }
-                // The registry only knows this one device, so ask the bus whether the new
-                // address is taken: two devices on one address could no longer be told apart.
+                // The registry only knows this one device, so ask the bus whether an address
+                // the device passes through is taken: two devices on one address could no
+                // longer be told apart.
                 int result = Success;
-                if (answersAt(registry, newCode, newId, result)) {
-                    refusal = "another device answers at ID " + std::to_string(newId) + ", code " +
-                              std::to_string(newCode) + "; nothing was changed";
-                    return 0;
-                }
-                if (result == AdapterFailure) {
-                    return result;
+                for (const auto& [wayCode, wayId] :
+                     DeviceRegistry::addressesOnTheWay(code, id, newCode, newId)) {
+                    if (answersAt(registry, wayCode, wayId, result)) {
+                        refusal = "another device answers at ID " + std::to_string(wayId) +
+                                  ", code " + std::to_string(wayCode) + "; nothing was changed";
+                        return 0;
+                    }
+                    if (result == AdapterFailure) {
+                        return result;
+                    }
                 }
                 result = registry.changeAddress(code, id, newCode, newId);
                 if (result != Success) {

@@ -264,6 +264,18 @@ int DeviceRegistry::pingAt(int code, int id) {
     return link ? mvx::ping(*link, static_cast<std::uint8_t>(id)) : AdapterFailure;
 }
 
+std::vector<std::pair<int, int>> DeviceRegistry::addressesOnTheWay(int oldCode, int oldId,
+                                                                   int newCode, int newId) {
+    std::vector<std::pair<int, int>> way;
+    if (newId != oldId) {
+        way.emplace_back(oldCode, newId);
+    }
+    if (newCode != oldCode) {
+        way.emplace_back(newCode, newId);
+    }
+    return way;
+}
+
 int DeviceRegistry::changeAddress(int oldCode, int oldId, int newCode, int newId) {
     if (newCode == oldCode && newId == oldId) {
         return Success;
@@ -274,10 +286,15 @@ int DeviceRegistry::changeAddress(int oldCode, int oldId, int newCode, int newId
     DeviceEntry* entry = nullptr;
     {
         std::lock_guard lock(mutex_);
-        if (findLocked(newCode, newId) != nullptr) {
-            return Busy;
-        }
         entry = const_cast<DeviceEntry*>(findLocked(oldCode, oldId));
+        // Not only the new address: after the ID write the device answers at the new ID at the
+        // old code, and a device already there would take the baud write with it.
+        for (const auto& [code, id] : addressesOnTheWay(oldCode, oldId, newCode, newId)) {
+            const DeviceEntry* holder = findLocked(code, id);
+            if (holder != nullptr && holder != entry) {
+                return Busy;
+            }
+        }
         if (entry == nullptr) {
             return Timeout;  // no such device in the list: treated like a silent device
         }

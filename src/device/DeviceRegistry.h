@@ -13,6 +13,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "device/DeviceEntry.h"
@@ -71,11 +72,19 @@ public:
     // Pings every entry and drops the silent ones; 105 while a search worker is active.
     int refresh();
     // Writes ID and baud rate, then moves the entry to its place in (code, ID) order. 105
-    // onto an occupied address (nothing written); 103 when the old address is not registered.
+    // when another device holds an address the device passes through (addressesOnTheWay;
+    // nothing written); 103 when the old address is not registered.
     // A failed write returns its result; the entry then takes the address at which the device
     // answers (new, the new ID at the old code, old), or keeps the old one when none answers.
     // An adapter lost while asking is 101.
     int changeAddress(int oldCode, int oldId, int newCode, int newId);
+    // The addresses (code, ID) a device answers at on its way from the old address to the new
+    // one, in order: the ID is written first, at the old code (so the new ID at the old code
+    // comes first when both change), then the baud rate; the last is the new address. A second
+    // device at any of them would answer together with the moved one. Empty when nothing
+    // changes; the old address is never among them.
+    static std::vector<std::pair<int, int>> addressesOnTheWay(int oldCode, int oldId, int newCode,
+                                                              int newId);
     // Empties the list: 100, or 105 (nothing changed) while a search worker is active.
     int clear();
 

@@ -430,4 +430,23 @@ FtStatus SerialPortDriver::open(std::uint32_t index, FtHandle* handle) {
     return SerialPort::open(path_, handle, options_);
 }
 
+std::string serialDeviceProblem(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return "no such serial device: " + path;
+        }
+        return path + " is not a serial device";
+    }
+    bool serial = S_ISCHR(info.st_mode);
+    if (serial) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            serial = ::isatty(fd) == 1;
+            ::close(fd);
+        }
+    }
+    return serial ? std::string() : path + " is not a serial device";
+}
+
 }  // namespace mvx

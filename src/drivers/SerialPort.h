@@ -102,6 +102,13 @@ private:
     std::atomic<std::int64_t> wireFreeUs_{0};
 };
 
+// Why `path` cannot serve as a serial port, as the programs tell it on their command line
+// ("no such serial device: PATH" or "PATH is not a serial device"); empty when it can. A
+// serial device is a character device that is a terminal: a regular file, a directory,
+// /dev/null or /dev/zero is none. The device is opened non-blocking just to ask; one that
+// cannot be opened (permission, busy) passes, and its driver reports why when it is opened.
+std::string serialDeviceProblem(const std::string& path);
+
 // A driver over one tty path, e.g. the command line's --port. It lists the port when the path
 // exists and opens it as a SerialPort.
 class SerialPortDriver final : public FtDriver {

@@ -19,9 +19,13 @@ struct FirmwareImage {
 };
 
 struct UpdateList;
+class RegularFile;
 
 // Reads a firmware file into `firmware`; `firmware.valid` tells the outcome. The update list
-// is emptied whatever the outcome.
+// is emptied whatever the outcome. Only a regular file is read, and opening it never blocks
+// (RegularFile): a FIFO, a device or a directory is no firmware file.
 void LoadFirmware(const std::string& path, FirmwareImage& firmware, UpdateList& updates);
+// The same over a file the caller has opened (to tell why one cannot be opened).
+void LoadFirmware(RegularFile& file, FirmwareImage& firmware, UpdateList& updates);
 
 }  // namespace mvx

@@ -179,6 +179,33 @@ TEST_F(DeviceRegistryTest, ChangeAddressInPlaceAndRefusals) {
     EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 1}, {1, 4}, {1, 5}}));
 }
 
+// The ID is written first, at the old code: a device holding the new ID there would take the
+// baud write too, so that address counts as taken like the new one.
+TEST_F(DeviceRegistryTest, ChangeAddressRefusesATakenAddressOnTheWay) {
+    const struct {
+        int code, id, newCode, newId, result;
+    } cases[] = {
+        {34, 1, 1, 3, 105},  // (34, 3) is passed on the way
+        {34, 3, 1, 1, 105},  // (34, 1) likewise
+        {34, 1, 1, 1, 100},  // the baud rate alone: only (1, 1) is passed
+        {1, 1, 34, 5, 100},  // (1, 5) and (34, 5) are free
+    };
+    start({simSpec(34, 1, 12), simSpec(34, 3, 12)});
+    registerDevice(34, 1);
+    registerDevice(34, 3);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.code << "," << c.id << " to " << c.newCode << "," << c.newId);
+        sim->clearTraffic();
+        EXPECT_EQ(registry->changeAddress(c.code, c.id, c.newCode, c.newId), c.result);
+        const bool moved = c.result == 100;
+        EXPECT_EQ(hostWrites().empty(), !moved);
+        EXPECT_EQ(sim->find(c.newCode, c.newId) != nullptr, moved);
+        EXPECT_NE(registry->find(moved ? c.newCode : c.code, moved ? c.newId : c.id), nullptr);
+    }
+    EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{34, 3}, {34, 5}}));
+}
+
 // A failed write is reported, the addresses the device may be at are pinged (the new one, the
 // new ID at the old code, the old one; each once), and the entry goes where the device answers,
 // in (code, ID) order, so a refresh keeps it.

@@ -1,10 +1,14 @@
 #include "firmware/FirmwareImage.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "firmware/UpdateList.h"
 #include "support/Bytes.h"
@@ -134,9 +138,27 @@ TEST_F(FirmwareImageTest, RejectsWhatIsNotAFirmwareFile) {
 
     load((dir_ / "missing.mvx").string());
     EXPECT_EQ(firmware_.valid, 0);
+}
 
-    load(dir_.string());  // a directory opens but cannot be read as a file
-    EXPECT_EQ(firmware_.valid, 0);
+// Only a regular file is read: a FIFO is rejected at once instead of waiting for a writer
+// (which froze the wizard), a device and a directory are never read.
+TEST_F(FirmwareImageTest, OnlyARegularFileIsRead) {
+    const std::string fifo = (dir_ / "fifo.mvx").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero"), dir_.string()}) {
+        SCOPED_TRACE(path);
+        load(write("good.mvx", firmwareFile(12, 1, {1, 2, 3})));
+        ASSERT_EQ(firmware_.valid, 1);
+        auto loading = std::async(std::launch::async, [&] { load(path); });
+        const bool returned =
+            loading.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        if (!returned) {
+            ::close(::open(path.c_str(), O_WRONLY));  // a writer comes and goes: the load ends
+        }
+        loading.wait();
+        EXPECT_TRUE(returned) << "the load waited for a writer";
+        EXPECT_EQ(firmware_.valid, 0);
+    }
 }
 
 TEST_F(FirmwareImageTest, SecondLoadReplacesAndInvalidLoadEmptiesTheList) {

@@ -386,8 +386,14 @@ void SoakTest::addressOp(DeviceEntry& e) {
             }
         }
     }
-    const DeviceEntry* holder = registry->find(newCode, newId);
-    const bool occupied = holder != nullptr && holder != &e;
+    // Refused when another device holds any address on the way, the new ID at the old code
+    // included.
+    bool occupied = false;
+    for (const auto& [code, id] :
+         DeviceRegistry::addressesOnTheWay(oldCode, oldId, newCode, newId)) {
+        const DeviceEntry* holder = registry->find(code, id);
+        occupied = occupied || (holder != nullptr && holder != &e);
+    }
     Operation op{"change address", 12 * kTransactionUs,
                  occupied ? AllowedWrites{} : allowAt(e, {{3, {newId}}, {4, {newCode}}})};
     run(op, [&] {

@@ -1,6 +1,7 @@
 #include "gui/wizard/FirmwareWizard.h"
 
 #include <QCloseEvent>
+#include <QFile>
 
 #include "firmware/FirmwareDownload.h"
 #include "firmware/FirmwareImage.h"
@@ -43,7 +44,9 @@ QString firmwareSummaryText(DeviceRegistry& registry, bool oldOnly) {
     }
     QString text = QStringLiteral("*** Firmware Information ***\r\n");
     text += QStringLiteral("- Model number: %1\r\n").arg(firmware.modelNumber);
-    text += QStringLiteral("- Version: %1\r\n\r\n").arg(firmware.version);
+    text += QStringLiteral("- Version: %1\r\n").arg(firmware.version);
+    // The size lets a file cut short be noticed before anything is written.
+    text += QStringLiteral("- Image size: %1 bytes\r\n\r\n").arg(firmware.imageLength);
     text += QStringLiteral("*** Update List ***\r\n");
     BuildUpdateList(registry, oldOnly ? 1 : 0);
     const UpdateList& updates = registry.updates;
@@ -55,6 +58,11 @@ QString firmwareSummaryText(DeviceRegistry& registry, bool oldOnly) {
                     .arg(entry ? entry->firmwareVersion() : 0);
     }
     text += QStringLiteral("- Total number: %1\r\n").arg(updates.count);
+    if (updates.leftOut > 0) {
+        text += QStringLiteral("- Left out: %1 (at most %2 devices per update)\r\n")
+                    .arg(updates.leftOut)
+                    .arg(kUpdateListCapacity);
+    }
     return text;
 }
 
@@ -154,9 +162,11 @@ void FirmwareWizard::showStep(int step) {
             setButtons(Back | Cancel | (fileChosen_ ? Next : 0));
             break;
         case Summary: {
-            // Read anew each time, so coming back with another file replaces the image.
+            // Read anew each time, so coming back with another file replaces the image. The
+            // file is opened by its name on the file system (the local 8-bit encoding).
             DeviceRegistry& registry = app_.registry();
-            LoadFirmware(firmwarePath_.toStdString(), registry.firmware, registry.updates);
+            LoadFirmware(QFile::encodeName(firmwarePath_).toStdString(), registry.firmware,
+                         registry.updates);
             summary_->oldVersionOnly->setChecked(true);
             showSummary();
             break;

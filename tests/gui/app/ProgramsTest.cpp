@@ -59,8 +59,12 @@ private slots:
         QTest::newRow("missing port") << kManager << QStringList{"/nonexistent/ttyUSB9"} << 2
                                       << "movantrix-manager: no such serial device: "
                                          "/nonexistent/ttyUSB9\n";
-        QTest::newRow("not a serial device") << kManager << QStringList{"/etc"} << 2
-                                             << "movantrix-manager: not a serial device: /etc\n";
+        // Character devices that are no terminal are refused like directories.
+        for (const char* path : {"/etc", "/dev/null", "/dev/zero"}) {
+            QTest::newRow(path)
+                << kManager << QStringList{path} << 2
+                << QStringLiteral("movantrix-manager: %1 is not a serial device\n").arg(path);
+        }
         QTest::newRow("bad bus file") << kManagerSim << QStringList{"/nonexistent.json"} << 2
                                       << "movantrix-manager-sim: cannot open bus description";
     }

@@ -234,6 +234,8 @@ private slots:
         QTest::newRow("both") << 207 << 30 << false;
         QTest::newRow("occupied ID") << 1 << 2 << true;
         QTest::newRow("occupied at another code") << 34 << 7 << true;
+        // The ID is written first: ID 2 at code 1 is taken on the way to code 34.
+        QTest::newRow("ID taken on the way") << 34 << 2 << true;
     }
 
     void addressChangeMovesTheDeviceOrIsRefused() {

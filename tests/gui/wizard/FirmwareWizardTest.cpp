@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include "firmware/FirmwareDownload.h"
 #include "gui/app/Texts.h"
 #include "gui/wizard/FirmwareWizard.h"
@@ -119,7 +121,8 @@ private slots:
             GuiHarness::click(d, "nextButton");
             QCOMPARE(text(d, "summaryText"),
                      QStringLiteral("*** Firmware Information ***\n- Model number: 28\n"
-                                    "- Version: 31\n\n*** Update List ***\n"
+                                    "- Version: 31\n- Image size: 4096 bytes\n\n"
+                                    "*** Update List ***\n"
                                     "> Baud:1  ID:1 [Version: 30]\n- Total number: 1\n"));
             GuiHarness::click(d, "nextButton");
             QCOMPARE(buttons(d), QString());
@@ -166,6 +169,70 @@ private slots:
         h.window().runCommand(Command::FirmwareUpdate);
     }
 
+    // Only a regular file is read, and choosing something else never stalls the wizard: a
+    // FIFO used to block the GUI thread until some other process wrote to it.
+    void onlyARegularFileIsRead_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("summaryStart");
+        QTest::newRow("FIFO") << "fifo"
+                              << "Invalid Firmware File!";
+        QTest::newRow("directory") << "directory"
+                                   << "Invalid Firmware File!";
+        QTest::newRow("device") << "device"
+                                << "Invalid Firmware File!";
+        QTest::newRow("name beyond ASCII") << "non-ASCII"
+                                           << "*** Firmware Information ***";
+    }
+
+    void onlyARegularFileIsRead() {
+        QFETCH(QString, kind);
+        QFETCH(QString, summaryStart);
+        QTemporaryDir dir;
+        QString path = dir.filePath(QStringLiteral("fifo.mvx"));
+        if (kind == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == "directory") {
+            path = dir.path();
+        } else if (kind == "device") {
+            path = QStringLiteral("/dev/zero");
+        } else {
+            path = dir.filePath(QStringLiteral("Motor-\u00e9\u00df-\u65b0.mvx"));
+            QVERIFY(QFile::copy(kSample, path));
+        }
+        GuiHarness h;
+        h.startSearched();
+        h.dialogs().push_back(GuiHarness::handler([&](QDialog& d) {
+            goTo(h, d, FirmwareWizard::Summary, path);
+            QVERIFY2(text(d, "summaryText").startsWith(summaryStart),
+                     qPrintable(text(d, "summaryText")));
+        }));
+        h.window().runCommand(Command::FirmwareUpdate);
+    }
+
+    // One run updates at most 256 devices; the summary says how many more there are.
+    void devicesBeyondTheListAreCounted() {
+        BusDescription bus = SimulatedBus::defaultBus();
+        const SimDeviceSpec model28 = bus.devices.front();
+        bus.devices.clear();
+        for (int i = 0; i < 300; ++i) {
+            bus.devices.push_back(model28);
+            bus.devices.back().code = static_cast<std::uint8_t>(i < 200 ? 1 : 3);
+            bus.devices.back().id = static_cast<std::uint8_t>(i % 200);
+        }
+        GuiHarness h(bus);
+        h.startSearched();
+        h.dialogs().push_back(GuiHarness::handler([&](QDialog& d) {
+            goTo(h, d, FirmwareWizard::Summary);
+            QVERIFY2(text(d, "summaryText")
+                         .endsWith(QStringLiteral("> Baud:3  ID:55 [Version: 30]\n"
+                                                  "- Total number: 256\n"
+                                                  "- Left out: 44 (at most 256 devices per "
+                                                  "update)\n")),
+                     qPrintable(text(d, "summaryText")));
+        }));
+        h.window().runCommand(Command::FirmwareUpdate);
+    }
+
     void oldVersionOnlyTogglesTheListAndIsCheckedOnEveryEntry() {
         QTemporaryDir dir;
         const QString sameVersion = writeFile(dir, 28, 30);
@@ -175,8 +242,8 @@ private slots:
             goTo(h, d, FirmwareWizard::Summary, sameVersion);
             auto* oldOnly = d.findChild<QCheckBox*>(QStringLiteral("oldVersionOnly"));
             const QString header = QStringLiteral(
-                "*** Firmware Information ***\n- Model number: 28\n- Version: 30\n\n"
-                "*** Update List ***\n");
+                "*** Firmware Information ***\n- Model number: 28\n- Version: 30\n"
+                "- Image size: 300 bytes\n\n*** Update List ***\n");
             QVERIFY(oldOnly->isChecked());
             QCOMPARE(text(d, "summaryText"), header + "- Total number: 0\n");
             QCOMPARE(buttons(d), QStringLiteral("Back Cancel"));
