@@ -84,7 +84,7 @@ void TelemetrySampler::stop() {
 
 bool TelemetrySampler::sleepUntil(std::int64_t deadlineUs) {
     for (;;) {
-        if (stopRequested_.load()) {
+        if (stopping()) {
             return false;
         }
         const std::int64_t left = deadlineUs - clock_.nowUs();
@@ -102,7 +102,7 @@ TelemetrySampler::End TelemetrySampler::run(const std::function<bool()>& yield,
     int failures = 0;
     StatusSample last;
     End end = End::Stopped;
-    while (!stopRequested_.load()) {
+    while (!stopping()) {
         const std::int64_t nowUs = clock_.nowUs();
         const double timeS = static_cast<double>(nowUs - startUs) / 1e6;
         if (yield && yield()) {
