@@ -47,7 +47,9 @@ public:
     TelemetrySampler(BusConnection& bus, Clock& clock, int code, int id);
 
     // Samples per second; taken at the start of each period (sleeps until the next period
-    // start; a read that overruns its period starts the next one at once). Thread-safe; taken
+    // start; a read that overruns its period starts the next one at once). Periods keep a
+    // fixed schedule: a late sample costs none, and only a sample a whole period behind starts
+    // the schedule anew from then (no burst to catch up). Thread-safe; taken
     // from the next period on. Rates above kMaxRateHz are held there; zero, negative or
     // non-finite rates are ignored.
     void setRate(double hz);
