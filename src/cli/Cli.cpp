@@ -15,6 +15,7 @@
 #include "cli/Commands.h"
 #include "cli/Messages.h"
 #include "cli/NamedRegister.h"
+#include "cli/SettingsCommands.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/UpdateList.h"
 #include "protocol/Packet.h"
@@ -90,6 +91,9 @@ bool validate(const std::string& command, CliOptions& o, std::ostream& err) {
             printError(err, "set: " + error);
             return false;
         }
+    }
+    if (isSettingsCommand(command)) {
+        return validateSettingsCommand(command, o, err);
     }
     if (command == "flash") {
         // A file that is there but cannot be read says why, rather than passing for missing
@@ -191,6 +195,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     flash->add_flag("--all-versions", o.allVersions,
                     "Also update devices whose version is not older than the file's");
     flash->add_flag("--full", o.full, "Search all 255 baud-rate codes");
+    addSettingsCommands(app, o);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
@@ -221,6 +226,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         {"info", infoCommand},   {"read", readCommand},   {"write", writeCommand},
         {"set", setCommand},     {"flash", flashCommand}, {"reset-defaults", resetDefaultsCommand},
     };
+    if (isSettingsCommand(command)) {
+        return runSettingsCommand(command, context);
+    }
     return kCommands.at(command)(context);
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/PortSpec.h"
+#include "cli/SettingsOptions.h"
 #include "firmware/FirmwareImage.h"
 
 namespace mvx::cli {
@@ -33,6 +34,8 @@ struct CliOptions {
     // goes on the wire, the file is not read again.
     FirmwareImage firmware;
     bool allVersions = false;
+    // backup / restore.
+    SettingsOptions settings;
 };
 
 }  // namespace mvx::cli
