@@ -1,0 +1,62 @@
+#include "gui/dialogs/SettingsDifferencesDialog.h"
+
+#include <QFileInfo>
+#include <QHeaderView>
+
+#include "ui_SettingsDifferencesDialog.h"
+
+namespace mvx::gui {
+
+namespace {
+
+QString valueText(const SettingChange& change, int value) {
+    return QString::fromStdString(settingValueText(*change.reg, value));
+}
+
+}  // namespace
+
+SettingsDifferencesDialog::SettingsDifferencesDialog(const QString& fileName,
+                                                     std::vector<SettingChange> changes,
+                                                     QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::SettingsDifferencesDialog>()),
+      changes_(std::move(changes)) {
+    ui_->setupUi(this);
+    ui_->fileLabel->setText(QStringLiteral("Settings of %1 that differ from the movantrix:")
+                                .arg(QFileInfo(fileName).fileName()));
+    ui_->differencesTable->horizontalHeader()->setSectionResizeMode(0,
+                                                                    QHeaderView::ResizeToContents);
+    ui_->differencesTable->horizontalHeader()->setSectionResizeMode(1,
+                                                                    QHeaderView::ResizeToContents);
+    connect(ui_->networkCheck, &QCheckBox::toggled, this, &SettingsDifferencesDialog::showRows);
+    connect(ui_->applyButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    showRows();
+}
+
+SettingsDifferencesDialog::~SettingsDifferencesDialog() = default;
+
+std::vector<SettingChange> SettingsDifferencesDialog::chosenChanges() const {
+    std::vector<SettingChange> chosen;
+    for (const SettingChange& change : changes_) {
+        if (!change.reg->network || ui_->networkCheck->isChecked()) {
+            chosen.push_back(change);
+        }
+    }
+    return chosen;
+}
+
+void SettingsDifferencesDialog::showRows() {
+    const std::vector<SettingChange> rows = chosenChanges();
+    QTableWidget* table = ui_->differencesTable;
+    table->setRowCount(static_cast<int>(rows.size()));
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const SettingChange& change = rows[static_cast<std::size_t>(row)];
+        table->setItem(row, 0, new QTableWidgetItem(QString::fromLatin1(change.reg->name)));
+        table->setItem(row, 1, new QTableWidgetItem(valueText(change, change.now)));
+        table->setItem(row, 2, new QTableWidgetItem(valueText(change, change.wanted)));
+    }
+    table->resizeColumnsToContents();
+}
+
+}  // namespace mvx::gui
