@@ -9,8 +9,16 @@ namespace mvx::gui {
 
 namespace {
 
+// The value as `set` writes it, with its unit where it has one.
 QString valueText(const SettingChange& change, int value) {
-    return QString::fromStdString(settingValueText(*change.reg, value));
+    const QString text = QString::fromStdString(settingValueText(*change.reg, value));
+    if (change.reg->kind == ValueKind::Volts) {
+        return text + QStringLiteral(" V");
+    }
+    if (change.reg->setting == Setting::TemperatureLimit) {
+        return text + QStringLiteral(" \u2103");
+    }
+    return text;
 }
 
 }  // namespace

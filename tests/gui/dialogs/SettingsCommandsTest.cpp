@@ -114,7 +114,7 @@ private slots:
         s.load(GuiHarness::handler([](QDialog& dialog) {
             QCOMPARE(dialog.windowTitle(), QStringLiteral("Load Settings"));
             QCOMPARE(rows(dialog),
-                     (QStringList{"max-voltage: 15.0 -> 19.0", "max-torque: 800 -> 1023"}));
+                     (QStringList{"max-voltage: 15.0 V -> 19.0 V", "max-torque: 800 -> 1023"}));
             auto* network = dialog.findChild<QCheckBox*>(QStringLiteral("networkCheck"));
             QVERIFY(!network->isChecked());
             QTest::mouseClick(network, Qt::LeftButton);
