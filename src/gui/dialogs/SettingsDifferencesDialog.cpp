@@ -1,13 +1,14 @@
 #include "gui/dialogs/SettingsDifferencesDialog.h"
 
 #include <QFileInfo>
-#include <QHeaderView>
 
 #include "ui_SettingsDifferencesDialog.h"
 
 namespace mvx::gui {
 
 namespace {
+
+constexpr int kColumnPadding = 16;
 
 // The value as `set` writes it, with its unit where it has one.
 QString valueText(const SettingChange& change, int value) {
@@ -32,10 +33,6 @@ SettingsDifferencesDialog::SettingsDifferencesDialog(const QString& fileName,
     ui_->setupUi(this);
     ui_->fileLabel->setText(QStringLiteral("Settings of %1 that differ from the movantrix:")
                                 .arg(QFileInfo(fileName).fileName()));
-    ui_->differencesTable->horizontalHeader()->setSectionResizeMode(0,
-                                                                    QHeaderView::ResizeToContents);
-    ui_->differencesTable->horizontalHeader()->setSectionResizeMode(1,
-                                                                    QHeaderView::ResizeToContents);
     connect(ui_->networkCheck, &QCheckBox::toggled, this, &SettingsDifferencesDialog::showRows);
     connect(ui_->applyButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -64,7 +61,11 @@ void SettingsDifferencesDialog::showRows() {
         table->setItem(row, 1, new QTableWidgetItem(valueText(change, change.now)));
         table->setItem(row, 2, new QTableWidgetItem(valueText(change, change.wanted)));
     }
+    // Room beside the longest name and value, so the current cell's frame does not touch them.
     table->resizeColumnsToContents();
+    for (int column = 0; column < 2; ++column) {
+        table->setColumnWidth(column, table->columnWidth(column) + kColumnPadding);
+    }
 }
 
 }  // namespace mvx::gui
