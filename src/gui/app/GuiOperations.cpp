@@ -92,6 +92,10 @@ std::unique_ptr<WorkerThread> GuiOperations::startWorker(std::function<void()> b
     return std::make_unique<WorkerThread>(std::move(body), receiver, std::move(finished));
 }
 
+QString GuiOperations::saveFileName(QWidget*, const QString&, const QString&) {
+    return {};
+}
+
 GuiOperations::Answer QtGuiOperations::message(QWidget* parent, const QString& text,
                                                bool withCancel) {
     QMessageBox box(QMessageBox::Warning, texts::kMessageCaption, text,

@@ -56,9 +56,9 @@ public:
     virtual QString openFileName(QWidget* parent, const QString& filter,
                                  const QString& defaultSuffix) = 0;
     // The file-save dialog: asks before replacing a file; `defaultSuffix` is added to a name
-    // without one. Empty when cancelled.
+    // without one. Empty when cancelled, which is all that operations without one answer.
     virtual QString saveFileName(QWidget* parent, const QString& filter,
-                                 const QString& defaultSuffix) = 0;
+                                 const QString& defaultSuffix);
     // Shows `dialog` modally; returns its result (QDialog::Accepted or Rejected).
     virtual int runDialog(QDialog& dialog) = 0;
     // Calls `tick` every `periodMs` on the GUI thread until the timer is stopped or destroyed.
