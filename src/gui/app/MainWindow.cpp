@@ -1,6 +1,7 @@
 #include "gui/app/MainWindow.h"
 
 #include <QShortcut>
+#include <algorithm>
 
 #include "gui/app/AboutDialog.h"
 #include "gui/app/MainView.h"
@@ -8,6 +9,7 @@
 #include "gui/dialogs/PortDialog.h"
 #include "gui/dialogs/SearchDialog.h"
 #include "gui/dialogs/SettingsCommands.h"
+#include "gui/sheet/DeviceSheet.h"
 #include "gui/tree/DeviceIcons.h"
 #include "gui/wizard/FirmwareWizard.h"
 #include "protocol/ResultCode.h"
@@ -216,10 +218,19 @@ bool MainWindow::reportBusFailure(int result) {
             runCommand(Command::Close);
             return true;
         case Timeout:
-        case CorruptReply:
+        case CorruptReply: {
+            const std::pair<int, int> device(view_->sheet().currentBaud(),
+                                             view_->sheet().currentId());
+            if (std::find(devicesInReport_.begin(), devicesInReport_.end(), device) !=
+                devicesInReport_.end()) {
+                return true;  // reported once already, and this refresh is its consequence
+            }
             app_.operations().message(this, texts::kDeviceAccessFailed);
+            devicesInReport_.push_back(device);
             view_->refreshDeviceList(-1, -1);
+            devicesInReport_.pop_back();
             return true;
+        }
         default:
             return false;
     }

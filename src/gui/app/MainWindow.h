@@ -7,6 +7,8 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "gui/app/ManagerApp.h"
 
@@ -54,6 +56,10 @@ private:
     std::unique_ptr<Ui::MainWindow> ui_;
     MainView* view_ = nullptr;
     std::set<std::string> noticedLimitations_;
+    // The sheet's devices whose failure reports are refreshing the device list, innermost
+    // last. The refresh selects a device again, and one that answers its ping but fails again
+    // is not reported from inside its own report: its page refuses and the sheet falls back.
+    std::vector<std::pair<int, int>> devicesInReport_;
 };
 
 }  // namespace mvx::gui

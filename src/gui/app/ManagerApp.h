@@ -1,7 +1,9 @@
 // The application object: lives for the whole run and owns the one bus connection with its
-// device registry, and the busBusy flag. Every window reaches the bus, the GUI operations and
+// device registry, and the busBusy count. Every window reaches the bus, the GUI operations and
 // the main window's services through it.
 #pragma once
+
+#include <atomic>
 
 #include "device/DeviceRegistry.h"
 #include "drivers/Clock.h"
@@ -39,10 +41,12 @@ public:
     Shell& shell() { return *shell_; }
     void setShell(Shell* shell) { shell_ = shell; }
 
-    // 1 while a foreground operation or a modal dialog owns the bus; the Operation page's
-    // status poll stays off the bus meanwhile. GUI thread only. A flag, not a counter: every
-    // user sets it before and clears it after.
-    int busBusy = 0;
+    // How many foreground operations and modal dialogs own the bus now (through BusBusyScope);
+    // above 0 the Operation page's status poll stays off the bus. A count, because the scopes
+    // nest: a failure report's Close runs inside the firmware wizard's scope, and the wizard
+    // still owns the bus after it. Written on the GUI thread; atomic so that other threads may
+    // read it.
+    std::atomic<int> busBusy{0};
     // Set while the Operation page's status poll reads the device; commands consult it. GUI
     // thread only.
     bool pollInProgress = false;
@@ -54,11 +58,12 @@ private:
     Shell* shell_ = nullptr;
 };
 
-// Sets busBusy for its lifetime and clears it at the end, whatever it was before.
+// Holds the bus for its lifetime: busBusy counts it from construction to destruction, so the
+// bus stays busy until the outermost scope ends.
 class BusBusyScope {
 public:
-    explicit BusBusyScope(ManagerApp& app) : app_(app) { app_.busBusy = 1; }
-    ~BusBusyScope() { app_.busBusy = 0; }
+    explicit BusBusyScope(ManagerApp& app) : app_(app) { ++app_.busBusy; }
+    ~BusBusyScope() { --app_.busBusy; }
     BusBusyScope(const BusBusyScope&) = delete;
     BusBusyScope& operator=(const BusBusyScope&) = delete;
 

@@ -121,6 +121,12 @@ void SearchDialog::reject() {
             return;
         }
     }
+    // A search has cleared the registry and filled it anew: however the dialog is left, it
+    // ends with OK so that the main view shows the registry as it is now.
+    if (searched_) {
+        accept();
+        return;
+    }
     QDialog::reject();
 }
 

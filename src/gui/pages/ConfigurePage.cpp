@@ -104,12 +104,23 @@ bool ConfigurePage::activate() {
     ui_->cwSlider->setEnabled(!wheel);
     setBoxes(alarmLedBoxes(), record.alarmLedFlags());
     setBoxes(shutdownBoxes(), record.alarmShutdownFlags());
-    ui_->temperatureSlider->setValue(record.highestLimitTemperature());
-    ui_->torqueSlider->setValue(record.maxTorque());
-    ui_->cwSlider->setValue(record.cwAngleLimit());
-    ui_->ccwSlider->setValue(record.ccwAngleLimit());
-    ui_->voltageLowSlider->setValue(record.lowestLimitVoltage());
-    ui_->voltageHighSlider->setValue(record.highestLimitVoltage());
+    // A device may hold a value beyond its slider's range (a temperature limit above 100, a
+    // voltage limit below 5.0 V): the slider stops at its end, and that is remembered so that
+    // Apply does not write the end value unless the user moves the slider.
+    const std::pair<QSlider*, int> values[] = {
+        {ui_->temperatureSlider, record.highestLimitTemperature()},
+        {ui_->torqueSlider, record.maxTorque()},
+        {ui_->cwSlider, record.cwAngleLimit()},
+        {ui_->ccwSlider, record.ccwAngleLimit()},
+        {ui_->voltageLowSlider, record.lowestLimitVoltage()},
+        {ui_->voltageHighSlider, record.highestLimitVoltage()}};
+    clampedAt_.clear();
+    for (const auto& [slider, value] : values) {
+        slider->setValue(value);
+        if (slider->value() != value) {
+            clampedAt_[slider] = slider->value();
+        }
+    }
     updateLabels();  // also those whose value did not change
     ui_->applyButton->setEnabled(false);
     return true;
@@ -128,10 +139,12 @@ void ConfigurePage::updateLabels() {
 }
 
 bool ConfigurePage::eventFilter(QObject* watched, QEvent* event) {
-    // The slider has its final value by the time the button goes up (tracking is on: a drag
-    // moves it as it goes, a click in the channel at the press), so the adjustment can run
-    // before the slider sees the release.
-    if (event->type() == QEvent::MouseButtonRelease) {
+    // Only the left button operates a slider: other buttons release nothing. The slider has
+    // its final value by the time the button goes up (tracking is on: a drag moves it as it
+    // goes, a click in the channel at the press), so the adjustment can run before the slider
+    // sees the release.
+    if (event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         auto* slider = qobject_cast<QSlider*>(watched);
         if (slider != nullptr && slider->isEnabled()) {
             sliderReleased(slider);
@@ -157,6 +170,11 @@ void ConfigurePage::sliderReleased(QSlider* slider) {
         low->setValue(high->value() - 1);
     }
     ui_->applyButton->setEnabled(true);
+}
+
+bool ConfigurePage::applies(const QSlider* slider) const {
+    const auto clamped = clampedAt_.find(slider);
+    return clamped == clampedAt_.end() || slider->value() != clamped->second;
 }
 
 void ConfigurePage::chooseWheel() {
@@ -190,6 +208,10 @@ void ConfigurePage::apply() {
     // on only locals are touched.
     Shell& shell = app().shell();
     auto ended = [&shell](int result) { return shell.reportBusFailure(result); };
+    // A slider still at the value its range forced on it leaves the device's value alone.
+    auto endedOn = [&](const QSlider* slider, int (ServoRecord::*setter)(int)) {
+        return applies(slider) && ended((record.*setter)(slider->value()));
+    };
 
     if (ui_->wheelRadio->isChecked()) {
         if (ended(record.setOperatingMode(1))) {
@@ -201,15 +223,15 @@ void ConfigurePage::apply() {
             return;
         }
     } else {
-        if (ended(record.setCwAngleLimit(ui_->cwSlider->value())) ||
-            ended(record.setCcwAngleLimit(ui_->ccwSlider->value()))) {
+        if (endedOn(ui_->cwSlider, &ServoRecord::setCwAngleLimit) ||
+            endedOn(ui_->ccwSlider, &ServoRecord::setCcwAngleLimit)) {
             return;
         }
     }
-    if (ended(record.setMaxTorque(ui_->torqueSlider->value())) ||
-        ended(record.setHighestLimitVoltage(ui_->voltageHighSlider->value())) ||
-        ended(record.setLowestLimitVoltage(ui_->voltageLowSlider->value())) ||
-        ended(record.setHighestLimitTemperature(ui_->temperatureSlider->value())) ||
+    if (endedOn(ui_->torqueSlider, &ServoRecord::setMaxTorque) ||
+        endedOn(ui_->voltageHighSlider, &ServoRecord::setHighestLimitVoltage) ||
+        endedOn(ui_->voltageLowSlider, &ServoRecord::setLowestLimitVoltage) ||
+        endedOn(ui_->temperatureSlider, &ServoRecord::setHighestLimitTemperature) ||
         ended(record.setAlarmLed(flagsOf(alarmLedBoxes()))) ||
         ended(record.setAlarmShutdown(flagsOf(shutdownBoxes())))) {
         return;

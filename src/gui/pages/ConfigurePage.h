@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <memory>
 
 #include "gui/sheet/DevicePage.h"
@@ -43,11 +44,17 @@ private:
     void setDefaults();
     // Value labels from their sliders' current values.
     void updateLabels();
+    // Whether Apply writes the setting of `slider`: not while it still shows the value its
+    // range forced on it at activation, in place of a device value it could not show.
+    bool applies(const QSlider* slider) const;
 
     std::array<QCheckBox*, 7> alarmLedBoxes() const;
     std::array<QCheckBox*, 7> shutdownBoxes() const;
 
     std::unique_ptr<Ui::ConfigurePage> ui_;
+    // The sliders whose range did not hold the device's value at the last activation, each
+    // with the value it showed instead.
+    std::map<const QSlider*, int> clampedAt_;
 };
 
 }  // namespace mvx::gui

@@ -33,6 +33,27 @@ void DeviceSheet::showDevice(int code, int id) {
     currentId_ = id;
 
     setUpdatesEnabled(false);
+    const DeviceEntry* entry = app_.registry().find(code, id);
+    if (entry == nullptr) {
+        setPages(PageSet::NoInformation);
+    } else if (entry->returnLevel() != 0 && entry->modelClass() == Actuator) {
+        setPages(PageSet::Actuator);
+    } else {
+        setPages(PageSet::NetworkOnly);
+    }
+
+    int target = 0;
+    for (int i = 0; i < count(); ++i) {
+        if (tabText(i) == activeTitle) {
+            target = i;
+        }
+    }
+    activatePage(target);
+    setUpdatesEnabled(true);
+    update();
+}
+
+void DeviceSheet::setPages(PageSet set) {
     rebuilding_ = 1;
     ++generation_;
     if (activePage_ != nullptr) {
@@ -47,46 +68,52 @@ void DeviceSheet::showDevice(int code, int id) {
         page->hide();
         page->deleteLater();
     }
-
-    const DeviceEntry* entry = app_.registry().find(code, id);
-    if (entry == nullptr) {
-        addPage(new NoSelectionPage(*this));
-    } else if (entry->returnLevel() != 0 && entry->modelClass() == Actuator) {
-        addPage(new OperationPage(*this));
-        addPage(new ConfigurePage(*this));
-        addPage(new NetworkPage(*this));
-    } else {
-        addPage(new NetworkPage(*this));
+    switch (set) {
+        case PageSet::NoInformation:
+            addPage(new NoSelectionPage(*this));
+            break;
+        case PageSet::NetworkOnly:
+            addPage(new NetworkPage(*this));
+            break;
+        case PageSet::Actuator:
+            addPage(new OperationPage(*this));
+            addPage(new ConfigurePage(*this));
+            addPage(new NetworkPage(*this));
+            break;
     }
     rebuilding_ = 0;
-
-    int target = 0;
-    for (int i = 0; i < count(); ++i) {
-        if (tabText(i) == activeTitle) {
-            target = i;
-        }
-    }
-    activatePage(target);
-    setUpdatesEnabled(true);
-    update();
 }
 
-void DeviceSheet::activatePage(int index) {
+bool DeviceSheet::activatedOrRebuilt(int index) {
     const unsigned generation = generation_;
     activating_ = true;
     setCurrentIndex(index);
     activating_ = false;
     DevicePage* page = static_cast<DevicePage*>(widget(index));
     activePage_ = page;
-    if (page->activate() || generation != generation_ || index == 0) {
+    return page->activate() || generation != generation_;
+}
+
+void DeviceSheet::activatePage(int index) {
+    if (activatedOrRebuilt(index)) {
         return;
     }
     // Refused: the first page of the set takes its place.
-    activating_ = true;
-    setCurrentIndex(0);
-    activating_ = false;
-    activePage_ = static_cast<DevicePage*>(widget(0));
-    activePage_->activate();
+    const bool networkTried = qobject_cast<NetworkPage*>(widget(index)) != nullptr ||
+                              qobject_cast<NetworkPage*>(widget(0)) != nullptr;
+    if (index != 0 && activatedOrRebuilt(0)) {
+        return;
+    }
+    // Neither could show the device: it has left the registry, or its reads fail and were
+    // reported already. The Network page reads the least of it; failing that, nothing shows.
+    if (!networkTried && app_.registry().find(currentBaud_, currentId_) != nullptr) {
+        setPages(PageSet::NetworkOnly);
+        if (activatedOrRebuilt(0)) {
+            return;
+        }
+    }
+    setPages(PageSet::NoInformation);
+    activatedOrRebuilt(0);
 }
 
 void DeviceSheet::onCurrentChanged(int index) {

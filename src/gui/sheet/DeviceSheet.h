@@ -22,6 +22,8 @@ public:
 
     // Rebuilds the page set for (code, id) and activates a page: the tab that was active if
     // the new set has it, else the first. (-1, -1) or an unregistered pair: "No Information".
+    // When neither that page nor the first one can show the device, the sheet falls back to
+    // the Network page alone, and to "No Information" when that cannot show it either.
     void showDevice(int code, int id);
 
     int currentBaud() const { return currentBaud_; }
@@ -33,10 +35,18 @@ public:
     DevicePage* currentPage() const;
 
 private:
+    enum class PageSet { NoInformation, NetworkOnly, Actuator };
+
     void onCurrentChanged(int index);
-    // Makes page `index` current and activates it; a refusal falls back to the first page,
-    // unless the activation rebuilt the sheet itself (it then has an active page already).
+    // Makes page `index` current and activates it. A refusal falls back to the first page,
+    // then to the Network page alone, then to "No Information", unless the activation
+    // rebuilt the sheet itself (it then has an active page already).
     void activatePage(int index);
+    // Makes page `index` current and activates it; true when it was accepted or the
+    // activation rebuilt the sheet.
+    bool activatedOrRebuilt(int index);
+    // Replaces every page by the pages of `set`, which do nothing on activation meanwhile.
+    void setPages(PageSet set);
     void addPage(DevicePage* page);
 
     ManagerApp& app_;

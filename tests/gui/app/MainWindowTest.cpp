@@ -297,6 +297,21 @@ private slots:
         }
     }
 
+    void busStaysBusyUntilTheOutermostUserEnds() {
+        GuiHarness h;
+        h.startSearched();
+        int busyAfterClose = -1;
+        h.dialogs().push_back(GuiHarness::handler([&](QDialog&) {
+            // The download's adapter failure, reported while the wizard is open: Close runs.
+            QVERIFY(h.window().reportBusFailure(AdapterFailure));
+            busyAfterClose = h.app().busBusy;
+        }));
+        h.window().runCommand(Command::FirmwareUpdate);
+        QVERIFY(!h.app().bus().isOpen());
+        QCOMPARE(busyAfterClose, 1);  // the wizard still holds the bus
+        QCOMPARE(h.app().busBusy, 0);
+    }
+
     void failureWithNoDeviceLeftShowsNoInformation() {
         BusDescription one;
         one.devices.push_back(mvx::test::simSpec(1, 5, 28));

@@ -1,5 +1,6 @@
 // The search dialog during and after a search: the growing count and tree, progress, Stop,
-// the full search, the adapter pulled mid-search, and the dialog closed while searching.
+// the full search, the adapter pulled mid-search, the dialog closed while searching, and how
+// each way of ending it shows in the main view.
 #include <QAbstractButton>
 #include <QLabel>
 #include <QProgressBar>
@@ -159,8 +160,61 @@ private slots:
         QVERIFY(workerGone);
         QCOMPARE(h.registry().searching.load(), 0);
         QCOMPARE(h.registry().entryCount(), h.registry().deviceCount());
-        QVERIFY(h.treeTexts().isEmpty());  // cancelled: the main view is not refreshed
+        // What was found so far is shown in the main view.
+        QCOMPARE(h.treeTexts(),
+                 (QStringList{"Baudrate 1", "  ID 1", "  ID 2", "  ID 3", "  ID 4", "  ID 9"}));
         QVERIFY(h.ops().messages.isEmpty());
+    }
+
+    void howTheDialogEndsAfterASearchOrWithout_data() {
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<bool>("search");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("count");
+        const QString fresh = QStringLiteral("7 Movantrix(s) Found");
+        const QString stale = QStringLiteral("8 Movantrix(s) Found");
+        QTest::newRow("OK after a search") << "ok" << true << int(QDialog::Accepted) << fresh;
+        QTest::newRow("Escape after a search")
+            << "escape" << true << int(QDialog::Accepted) << fresh;
+        QTest::newRow("close box after a search")
+            << "close" << true << int(QDialog::Accepted) << fresh;
+        QTest::newRow("Escape without a search")
+            << "escape" << false << int(QDialog::Rejected) << stale;
+        QTest::newRow("close box without a search")
+            << "close" << false << int(QDialog::Rejected) << stale;
+    }
+
+    void howTheDialogEndsAfterASearchOrWithout() {
+        QFETCH(QString, ending);
+        QFETCH(bool, search);
+        QFETCH(int, result);
+        QFETCH(QString, count);
+        GuiHarness h;
+        h.startSearched();
+        h.bus().find(1, 9)->setFaults(GuiHarness::silent());  // gone before the next search
+        h.bus().clearTraffic();
+        int ended = -1;
+        h.dialogs().push_back(GuiHarness::handler([&](QDialog& dialog) {
+            if (search) {
+                QVERIFY(h.runSearch(dialog));
+            }
+            if (ending == "ok") {
+                GuiHarness::click(dialog, "okButton");
+            } else if (ending == "escape") {
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            } else {
+                dialog.close();
+            }
+            QVERIFY(!dialog.isVisible());
+            ended = dialog.result();
+        }));
+        h.window().runCommand(Command::Search);
+        QCOMPARE(ended, result);
+        QCOMPARE(h.countText(), count);
+        QCOMPARE(h.treeTexts().contains("  ID 9"), !search);
+        if (!search) {
+            QVERIFY(h.bus().traffic().empty());  // not even a refresh's ping
+        }
     }
 };
 

@@ -1,6 +1,7 @@
-// The Configure page as the user meets it: value labels, the pair adjustment on a mouse
-// release (and none on the keyboard), the mode pair, what Apply and Set Default put on the
-// wire, and an Apply pass ended by a failure.
+// The Configure page as the user meets it: value labels, the pair adjustment on a left-button
+// release (and none on the keyboard or other buttons), the mode pair, what Apply and Set
+// Default put on the wire (device values beyond a slider's range included), and an Apply pass
+// ended by a failure.
 #include <QCheckBox>
 #include <QLabel>
 #include <QPointer>
@@ -18,13 +19,15 @@ namespace {
 
 using mvx::test::simSpec;
 
-// ID 1 joint with narrowed limits, ID 2 in wheel mode, ID 3 the wide model.
+// ID 1 joint with narrowed limits, ID 2 in wheel mode, ID 3 the wide model, ID 4 with limits
+// beyond the sliders' ranges (CCW 1500, 150 degrees, 4.0 V low, max torque 1500).
 BusDescription configureBus() {
     BusDescription bus;
     bus.devices = {
         simSpec(1, 1, 28, 30, 2,
                 {{6, 200}, {8, 800}, {11, 75}, {12, 70}, {13, 160}, {14, 900}, {17, 36}, {18, 4}}),
-        simSpec(1, 2, 28, 30, 2, {{6, 0}, {8, 0}}), simSpec(1, 3, 106)};
+        simSpec(1, 2, 28, 30, 2, {{6, 0}, {8, 0}}), simSpec(1, 3, 106),
+        simSpec(1, 4, 28, 30, 2, {{6, 200}, {8, 1500}, {11, 150}, {12, 40}, {14, 1500}})};
     return bus;
 }
 
@@ -190,6 +193,34 @@ private slots:
         QVERIFY(o.applyEnabled());
     }
 
+    void onlyTheLeftButtonReleasesASlider_data() {
+        QTest::addColumn<int>("button");
+        QTest::addColumn<int>("cw");
+        QTest::addColumn<bool>("applyEnabled");
+        QTest::newRow("left") << int(Qt::LeftButton) << 599 << true;
+        QTest::newRow("right") << int(Qt::RightButton) << 700 << false;
+        QTest::newRow("middle") << int(Qt::MiddleButton) << -1 << false;
+    }
+
+    void onlyTheLeftButtonReleasesASlider() {
+        QFETCH(int, button);
+        QFETCH(int, cw);
+        QFETCH(bool, applyEnabled);
+        Opened o(1);
+        QSlider* slider = o.slider("cwSlider");
+        o.slider("ccwSlider")->setValue(600);
+        slider->setValue(700);
+        // In the channel beyond the thumb, where a left click moves the thumb further.
+        QTest::mouseClick(slider, static_cast<Qt::MouseButton>(button), {},
+                          QPoint(slider->width() - 2, slider->height() / 2));
+        if (cw >= 0) {
+            QCOMPARE(slider->value(), cw);
+        } else {
+            QVERIFY(slider->value() >= 600);  // wherever the style put it: not adjusted
+        }
+        QCOMPARE(o.applyEnabled(), applyEnabled);
+    }
+
     void wheelDeviceBackToJoint() {
         Opened o(2);
         QVERIFY(o.get<QRadioButton>("wheelRadio")->isChecked());
@@ -239,6 +270,41 @@ private slots:
         QCOMPARE(packetsTo(o.h, 1), writes + QStringList({"W17:36", "W18:12", "R6:13"}));
         QVERIFY(!o.applyEnabled());
         QVERIFY(o.get<QCheckBox>("shutdownRangeBox")->isChecked());  // read back
+    }
+
+    void limitsBeyondTheSlidersAreWrittenOnlyWhenMoved_data() {
+        QTest::addColumn<QString>("slider");
+        QTest::addColumn<int>("value");  // -1: one step down by the keyboard
+        QTest::addColumn<QStringList>("writes");
+        QTest::newRow("none moved") << "" << 0 << QStringList{};
+        QTest::newRow("temperature") << "temperatureSlider" << 90 << QStringList{"W11:90"};
+        QTest::newRow("temperature by keyboard")
+            << "temperatureSlider" << -1 << QStringList{"W11:99"};
+        QTest::newRow("low voltage") << "voltageLowSlider" << 60 << QStringList{"W12:60"};
+        QTest::newRow("ccw") << "ccwSlider" << 900 << QStringList{"W8:132,3"};
+        QTest::newRow("torque") << "torqueSlider" << 1000 << QStringList{"W14:232,3"};
+    }
+
+    void limitsBeyondTheSlidersAreWrittenOnlyWhenMoved() {
+        QFETCH(QString, slider);
+        QFETCH(int, value);
+        QFETCH(QStringList, writes);
+        Opened o(4);
+        // Each slider stops at the end of its range.
+        QCOMPARE(o.label("temperatureLabel"), QStringLiteral("100℃"));
+        QCOMPARE(o.label("voltageLowLabel"), QStringLiteral("Low:5.0v"));
+        QCOMPARE(o.label("ccwLabel"), QStringLiteral("CCW:1023"));
+        QCOMPARE(o.label("torqueLabel"), QStringLiteral(" 1023\n(100％)"));
+        if (!slider.isEmpty() && value >= 0) {
+            o.dragTo(qPrintable(slider), value);
+        } else if (!slider.isEmpty()) {
+            o.slider(qPrintable(slider))->setFocus();
+            QTest::keyClick(o.slider(qPrintable(slider)), Qt::Key_Down);
+        }
+        o.get<QCheckBox>("alarmLedRangeBox")->click();
+        o.click("applyButton");
+        // The range box added to the default alarm byte 36; the shutdown byte as it was.
+        QCOMPARE(packetsTo(o.h, 4), writes + QStringList({"W17:44", "W18:36", "R6:13"}));
     }
 
     void setDefaultKeepsNarrowedJointLimits() {

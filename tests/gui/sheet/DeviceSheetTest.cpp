@@ -1,6 +1,6 @@
 // The property sheet as the user meets it through the tree: the page set by class and return
 // level, the tab kept across devices, one load per selection, keyboard selection, refused
-// activations and failures reported from inside an activation.
+// activations with their fallbacks, and failures reported from inside an activation.
 #include <QTest>
 
 #include "protocol/Packet.h"
@@ -11,6 +11,35 @@ namespace mvx::gui::test {
 namespace {
 
 const QStringList kActuatorTabs = {"Operation", "Configure", "Network"};
+const QString kDeviceFailed = QStringLiteral(
+    "Movantrix access failed! \n\nPlease check USB2Movantrix, movantrix(s), and power "
+    "connection. ");
+
+// Device (1, 1), first in the tree, so that every refresh selects it again. Its faults from
+// the next bus call on: `faults` for a packet after a ping or any other packet, `afterRead`
+// for the packet right after a read of it. From the fourth message on it falls silent, so
+// that the next refresh drops it and a chain of reports that would not end is cut short.
+void faultFirstDevice(GuiHarness& h, SimFaults faults, SimFaults afterRead) {
+    h.bus().clearTraffic();
+    SimulatedDevice* device = h.bus().find(1, 1);
+    h.hooked.hook = [&h, device, faults, afterRead](const std::string& call) {
+        if (call == "write") {
+            const auto sent = h.hostPackets();
+            const bool readBefore = !sent.empty() && sent.back().bytes.size() > 4 &&
+                                    sent.back().bytes[2] == 1 && sent.back().bytes[4] == Read;
+            device->setFaults(h.ops().messages.size() > 3 ? GuiHarness::silent()
+                              : readBefore                ? afterRead
+                                                          : faults);
+        }
+        return FT_OK;
+    };
+}
+
+SimFaults unansweredReads() {
+    SimFaults faults;
+    faults.answerReads = 0;
+    return faults;
+}
 
 }  // namespace
 
@@ -101,16 +130,66 @@ private slots:
         QApplication::processEvents();  // the pages removed during the activation go now
     }
 
-    void refusedActivationFallsBackToTheFirstPage() {
+    void refusedActivationOfAGoneDeviceEndsOnNoInformation() {
         GuiHarness h;
         h.startSearched();
-        // The device leaves the registry behind the sheet's back; Configure can't load it.
+        // The device leaves the registry behind the sheet's back; Configure can't load it,
+        // nor can the first page in its place.
         QVERIFY(h.registry().removeAt(h.registry().indexOf(1, 1)));
         h.bus().clearTraffic();
         h.clickTab("Configure");
-        QCOMPARE(h.activeTab(), QStringLiteral("Operation"));
+        QCOMPARE(h.tabTitles(), QStringList{"No Information"});
         QVERIFY(h.hostPackets().empty());
         QVERIFY(h.ops().messages.isEmpty());
+        QApplication::processEvents();
+    }
+
+    void deviceWhoseReadsFailIsReportedOnceAndShownByItsFallback_data() {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<QString>("tab");
+        QTest::addColumn<bool>("pingAfterReadLost");
+        QTest::addColumn<QStringList>("fallback");
+        // An actuator that answers pings but not reads: its Network page still reads, since
+        // the identity read takes a ping for an answer.
+        QTest::newRow("actuator, Operation")
+            << 28 << "Operation" << false << QStringList{"Network"};
+        QTest::newRow("actuator, Configure")
+            << 28 << "Configure" << false << QStringList{"Network"};
+        // A sensor whose identity read fails (the ping after the read is lost too) while the
+        // refresh's pings are answered.
+        QTest::newRow("sensor") << 13 << "Network" << true << QStringList{"No Information"};
+    }
+
+    void deviceWhoseReadsFailIsReportedOnceAndShownByItsFallback() {
+        QFETCH(int, model);
+        QFETCH(QString, tab);
+        QFETCH(bool, pingAfterReadLost);
+        QFETCH(QStringList, fallback);
+        BusDescription bus;
+        bus.devices = {mvx::test::simSpec(1, 1, model), mvx::test::simSpec(1, 2, 28)};
+        GuiHarness h(bus);
+        h.startSearched();
+        h.clickDevice(1, 2);
+        h.clickTab(tab);
+        faultFirstDevice(h, unansweredReads(),
+                         pingAfterReadLost ? GuiHarness::silent() : unansweredReads());
+        h.clickDevice(1, 1);
+        QCOMPARE(h.ops().messages, QStringList{kDeviceFailed});
+        // It answers pings: still listed and selected, shown by what still works for it.
+        QCOMPARE(h.countText(), QStringLiteral("2 Movantrix(s) Found"));
+        QCOMPARE(h.tree().rememberedId(), 1);
+        QCOMPARE(h.sheet().currentId(), 1);
+        QCOMPARE(h.tabTitles(), fallback);
+        // The user goes on: another device, the search, Close.
+        h.clickDevice(1, 2);
+        QCOMPARE(h.tabTitles(), kActuatorTabs);
+        h.dialogs().push_back(&GuiHarness::okWithoutSearch);
+        h.window().runCommand(Command::Search);
+        h.window().runCommand(Command::Close);
+        QVERIFY(!h.app().bus().isOpen());
+        QCOMPARE(h.ops().messages.size(), 1);
+        QCOMPARE(h.app().busBusy, 0);
+        QApplication::processEvents();
     }
 
     void adapterFailureDuringActivationClosesTheConnection() {
