@@ -125,7 +125,7 @@ private slots:
         QCOMPARE(s.h.ops().dialogsRun.last(), QStringLiteral("Load Settings"));
         QVERIFY(writes(s.h).isEmpty());
         QCOMPARE(d.reg16(14), 800);
-        QCOMPARE(s.h.app().busBusy, 0);
+        QCOMPARE(s.h.app().busBusy.load(), 0);
     }
 
     void applyWritesTheDifferencesAndShowsTheNewValues() {
