@@ -24,6 +24,8 @@
 #   20-wizard-summary       the summary (the MQ-35 at ID 1 is older than the sample),
 #   21-wizard-download      the download under way,
 #   22-wizard-result        and the result
+#   23-settings-differences the differences dialog of Load Settings (taken before the wizard):
+#                           ID 1's settings saved, the file changed, and loaded again
 # The simulated bus is samples/sim-bus.json (the built-in bus with ID 21 in wheel mode).
 # Usage: scripts/screenshots.sh [SCALE]   (QT_SCALE_FACTOR, default 1)
 set -euo pipefail
@@ -150,6 +152,34 @@ tab 291
 shot 15-configure-wheel "$main"
 tab 370
 shot 16-network-wheel "$main"
+
+# Save Settings of the MQ-35 at ID 1, the file changed as a second robot's unit would differ,
+# and Load Settings of it: the differences dialog, cancelled.
+row 74
+settings="$(mktemp -d)/arm-1.json"
+key "$main" alt+a Down Return  # Advance, Save Settings...
+save=$(window "Save As")
+xdotool windowfocus --sync "$save" 2>/dev/null || true
+xdotool type --delay 10 "$settings"
+xdotool key Return
+for _ in $(seq 100); do [ -s "$settings" ] && break; sleep 0.1; done
+python3 - "$settings" <<'EOF'
+import json, sys
+with open(sys.argv[1]) as f:
+    data = json.load(f)
+data["settings"].update({"max-torque": 800, "min-voltage": 7.0, "alarm-led": ["overload"],
+                         "ccw-angle-limit": 900, "return-delay": 100})
+with open(sys.argv[1], "w") as f:
+    json.dump(data, f)
+EOF
+key "$main" alt+a Down Down Return  # Advance, Load Settings...
+open=$(window "Open")
+xdotool windowfocus --sync "$open" 2>/dev/null || true
+xdotool type --delay 10 "$settings"
+xdotool key Return
+differences=$(window "Load Settings")
+shot 23-settings-differences "$differences"
+key "$differences" Escape
 
 # 3. The firmware update wizard with the shipped sample for the MQ-35 (model 28, ID 1).
 key "$main" ctrl+u

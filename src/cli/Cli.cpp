@@ -10,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/Messages.h"
 #include "cli/NamedRegister.h"
+#include "cli/SettingsCommands.h"
 #include "drivers/RegularFile.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/UpdateList.h"
@@ -86,6 +87,9 @@ bool validate(const std::string& command, CliOptions& o, std::ostream& err) {
             printError(err, "set: " + error);
             return false;
         }
+    }
+    if (isSettingsCommand(command)) {
+        return validateSettingsCommand(command, o, err);
     }
     if (command == "flash") {
         // A file that is there but cannot be read says why, rather than passing for missing
@@ -187,6 +191,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                     "Also update devices whose version is not older than the file's");
     flash->add_flag("--full", o.full, "Search all 255 baud-rate codes");
     addWatchCommand(app, o, addAddress);
+    addSettingsCommands(app, o);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
@@ -218,6 +223,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         {"set", setCommand},     {"flash", flashCommand}, {"reset-defaults", resetDefaultsCommand},
         {"watch", watchCommand},
     };
+    if (isSettingsCommand(command)) {
+        return runSettingsCommand(command, context);
+    }
     return kCommands.at(command)(context);
 }
 

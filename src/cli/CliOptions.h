@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/PortSpec.h"
+#include "cli/SettingsOptions.h"
 #include "firmware/FirmwareImage.h"
 
 namespace mvx::cli {
@@ -37,6 +38,8 @@ struct CliOptions {
     double rate = 10.0;
     double duration = 0.0;  // seconds; 0: until interrupted
     bool csv = false;
+    // backup / restore.
+    SettingsOptions settings;
 };
 
 }  // namespace mvx::cli

@@ -70,10 +70,6 @@ std::string resultWords(int result) {
     return std::string(resultText(result)) + " (" + std::to_string(result) + ")";
 }
 
-std::string voltsText(int tenths) {
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-}
-
 DeviceSummary summaryOf(const DeviceEntry& entry) {
     DeviceSummary s;
     s.baudCode = entry.baudCode();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device/DeviceRegistry.h"
+#include "device/NamedRegister.h"  // voltsText and the flag texts
 
 namespace mvx {
 class DeviceEntry;
@@ -19,8 +20,6 @@ namespace mvx::cli {
 std::string addressText(int code, int id);
 // "adapter access failed (101)"
 std::string resultWords(int result);
-// "14.0"
-std::string voltsText(int tenths);
 
 DeviceSummary summaryOf(const DeviceEntry& entry);
 

@@ -58,4 +58,8 @@ const char* classText(ModelClass modelClass) {
     }
 }
 
+int maxPositionOf(int modelNumber) {
+    return modelNumber == 106 ? 4095 : 1023;
+}
+
 }  // namespace mvx

@@ -14,5 +14,7 @@ enum ModelClass : std::uint8_t {
 ModelClass classify(int modelNumber);
 const char* displayName(int modelNumber);  // "Unknown" for numbers not in the catalogue
 const char* classText(ModelClass modelClass);
+// Largest position (and angle limit) of a model: 4095 for the PW-900 (106), else 1023.
+int maxPositionOf(int modelNumber);
 
 }  // namespace mvx

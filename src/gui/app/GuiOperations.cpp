@@ -92,6 +92,10 @@ std::unique_ptr<WorkerThread> GuiOperations::startWorker(std::function<void()> b
     return std::make_unique<WorkerThread>(std::move(body), receiver, std::move(finished));
 }
 
+QString GuiOperations::saveFileName(QWidget*, const QString&, const QString&) {
+    return {};
+}
+
 GuiOperations::Answer QtGuiOperations::message(QWidget* parent, const QString& text,
                                                bool withCancel) {
     QMessageBox box(QMessageBox::Warning, texts::kMessageCaption, text,
@@ -107,6 +111,19 @@ QString QtGuiOperations::openFileName(QWidget* parent, const QString& filter,
     dialog.setNameFilter(filter);
     dialog.setDefaultSuffix(defaultSuffix);
     dialog.setOption(QFileDialog::ReadOnly, false);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().front();
+}
+
+QString QtGuiOperations::saveFileName(QWidget* parent, const QString& filter,
+                                      const QString& defaultSuffix) {
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(defaultSuffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }

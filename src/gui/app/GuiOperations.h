@@ -55,6 +55,10 @@ public:
     // The file-open dialog: the file must exist, no read-only option. Empty when cancelled.
     virtual QString openFileName(QWidget* parent, const QString& filter,
                                  const QString& defaultSuffix) = 0;
+    // The file-save dialog: asks before replacing a file; `defaultSuffix` is added to a name
+    // without one. Empty when cancelled, which is all that operations without one answer.
+    virtual QString saveFileName(QWidget* parent, const QString& filter,
+                                 const QString& defaultSuffix);
     // Shows `dialog` modally; returns its result (QDialog::Accepted or Rejected).
     virtual int runDialog(QDialog& dialog) = 0;
     // Calls `tick` every `periodMs` on the GUI thread until the timer is stopped or destroyed.
@@ -71,6 +75,8 @@ class QtGuiOperations final : public GuiOperations {
 public:
     Answer message(QWidget* parent, const QString& text, bool withCancel) override;
     QString openFileName(QWidget* parent, const QString& filter,
+                         const QString& defaultSuffix) override;
+    QString saveFileName(QWidget* parent, const QString& filter,
                          const QString& defaultSuffix) override;
     int runDialog(QDialog& dialog) override;
     std::unique_ptr<RepeatingTimer> startTimer(QObject* owner, int periodMs,

@@ -8,6 +8,7 @@
 #include "gui/app/Texts.h"
 #include "gui/dialogs/PortDialog.h"
 #include "gui/dialogs/SearchDialog.h"
+#include "gui/dialogs/SettingsCommands.h"
 #include "gui/sheet/DeviceSheet.h"
 #include "gui/tree/DeviceIcons.h"
 #include "gui/wizard/FirmwareWizard.h"
@@ -35,6 +36,8 @@ const Binding kBindings[] = {
     {Command::Exit, QKeySequence(Qt::CTRL | Qt::Key_X)},
     {Command::FirmwareUpdate, QKeySequence(Qt::CTRL | Qt::Key_U)},
     {Command::About, QKeySequence()},
+    {Command::SaveSettings, QKeySequence()},
+    {Command::LoadSettings, QKeySequence()},
 };
 
 }  // namespace
@@ -89,6 +92,10 @@ QAction* MainWindow::action(Command command) const {
             return ui_->actionFirmwareUpdate;
         case Command::About:
             return ui_->actionAbout;
+        case Command::SaveSettings:
+            return ui_->actionSaveSettings;
+        case Command::LoadSettings:
+            return ui_->actionLoadSettings;
     }
     return nullptr;
 }
@@ -104,6 +111,9 @@ bool MainWindow::commandEnabled(Command command) const {
         case Command::Exit:
         case Command::About:
             return true;
+        case Command::SaveSettings:
+        case Command::LoadSettings:
+            return settingsCommandsEnabled(app_, view_->sheet());
     }
     return false;
 }
@@ -141,6 +151,12 @@ void MainWindow::runCommand(Command command) {
             break;
         case Command::About:
             showAbout();
+            break;
+        case Command::SaveSettings:
+            saveSettings(app_, view_->sheet(), this);
+            break;
+        case Command::LoadSettings:
+            loadSettings(app_, view_->sheet(), this);
             break;
     }
     updateActions();

@@ -12,7 +12,7 @@
 
 namespace mvx::gui {
 
-enum class Command { Open, Close, Search, Exit, FirmwareUpdate, About };
+enum class Command { Open, Close, Search, Exit, FirmwareUpdate, About, SaveSettings, LoadSettings };
 
 // What the main window offers the dialogs, the sheet and the pages.
 class Shell {

@@ -81,11 +81,12 @@ private slots:
                 menus << QStringLiteral("  ") + (item->isSeparator() ? "-" : item->text());
             }
         }
-        QCOMPARE(menus,
-                 (QStringList{"Connection (&C)", "  Open          Ctrl+O", "  Close         Ctrl+C",
-                              "  -", "  Search       Ctrl+S", "  -", "  Exit           Ctrl+X",
-                              "Advance (&A)", "  Firmware Update   Ctrl+U", "Help (&H)",
-                              "  About MovantrixManager (&A)"}));
+        QCOMPARE(
+            menus,
+            (QStringList{"Connection (&C)", "  Open          Ctrl+O", "  Close         Ctrl+C",
+                         "  -", "  Search       Ctrl+S", "  -", "  Exit           Ctrl+X",
+                         "Advance (&A)", "  Firmware Update   Ctrl+U", "  -", "  Save Settings...",
+                         "  Load Settings...", "Help (&H)", "  About MovantrixManager (&A)"}));
     }
 
     void startUpWithoutAdapter() {

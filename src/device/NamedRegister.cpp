@@ -1,19 +1,19 @@
-#include "cli/NamedRegister.h"
+#include "device/NamedRegister.h"
 
 #include <algorithm>
 #include <cctype>
 #include <limits>
 #include <sstream>
 
-#include "cli/DeviceReport.h"
 #include "device/DeviceEntry.h"
 #include "device/DeviceRegistry.h"
+#include "device/ModelCatalogue.h"
 #include "device/ServoRecord.h"
 #include "protocol/BaudRate.h"
 #include "protocol/ResultCode.h"
 #include "protocol/Transaction.h"
 
-namespace mvx::cli {
+namespace mvx {
 
 const char* const kFlagNames[7] = {"instruction", "overload",    "checksum",     "range",
                                    "overheating", "angle-limit", "input-voltage"};
@@ -171,6 +171,10 @@ bool answersAt(DeviceRegistry& registry, int code, int id, int& result) {
 }
 
 }  // namespace
+
+std::string voltsText(int tenths) {
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
 
 const std::vector<NamedRegister>& namedRegisters() {
     return kRegisters;
@@ -359,4 +363,4 @@ int applyNamedRegister(const NamedRegister& reg, int value, DeviceRegistry& regi
     return 0;
 }
 
-}  // namespace mvx::cli
+}  // namespace mvx

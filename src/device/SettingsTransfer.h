@@ -1,0 +1,59 @@
+// Taking an actuator's settings, comparing them with a settings file's, and restoring the
+// differences: through the servo record's and the entry's setters (with their rules and
+// waits), every limit before what it bounds, then a read-back that checks each written
+// setting. Used by the command line and the desktop program alike.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device/SettingsFile.h"
+
+namespace mvx {
+
+class DeviceEntry;
+class DeviceRegistry;
+
+// One setting that differs between the device and the file.
+struct SettingChange {
+    const NamedRegister* reg = nullptr;
+    int now = 0;     // on the device
+    int wanted = 0;  // in the file
+    // Outside the target's range (another model's file): reported, never written.
+    bool skipped = false;
+    std::string skipReason;
+};
+
+struct RestoreResult {
+    int result = 100;                         // the first failed write's (or read-back's) code
+    const NamedRegister* failedAt = nullptr;  // the setting whose write failed
+    // Written, but the read-back found another value (`now` holds what the device has).
+    std::vector<SettingChange> notTaken;
+    int written = 0;  // settings written before the end
+};
+
+// Reads the device's settings: registers 0-49 in one block (kept as read), then the entry's
+// identity and the servo record, whose images the setters compare against. 100 with
+// `settings` filled, a failure code, or 105 for a device without a servo record (nothing
+// read then).
+int readDeviceSettings(DeviceEntry& entry, const std::string& takenAt, DeviceSettings& settings);
+
+// The settings of `wanted` that differ from `now`, in file order; the network settings (return
+// delay, return level) only when `network`. Positions beyond `targetMaxPosition` are marked
+// skipped.
+std::vector<SettingChange> settingsDifferences(const DeviceSettings& now,
+                                               const DeviceSettings& wanted, bool network,
+                                               int targetMaxPosition);
+
+// The changes that are not skipped, in the order they are written: the file order, except
+// that within the angle-limit pair and the voltage pair the limit that moves out of the way
+// goes first, so the device never holds CW above CCW or low above high on the way.
+std::vector<SettingChange> writeOrder(const std::vector<SettingChange>& changes);
+
+// Writes the changes in writeOrder through the setters, stopping at the first failure, then
+// reads the device back and lists the written settings that did not take.
+RestoreResult restoreSettings(DeviceRegistry& registry, DeviceEntry& entry,
+                              const std::vector<SettingChange>& changes);
+
+}  // namespace mvx

@@ -1,0 +1,174 @@
+// Save Settings and Load Settings as the user meets them: when they are offered, the file
+// dialogs asked, the differences shown, what Apply and Cancel put on the wire, and the
+// refusals of another model's file and of a bad file.
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+
+#include "device/SettingsFile.h"
+#include "protocol/Packet.h"
+#include "support/GuiHarness.h"
+
+namespace mvx::gui::test {
+
+namespace {
+
+const QString kFilter = QStringLiteral("Movantrix Settings (*.json)");
+
+// The rows of the differences table as "setting: now -> file".
+QStringList rows(QDialog& dialog) {
+    auto* table = dialog.findChild<QTableWidget*>(QStringLiteral("differencesTable"));
+    QStringList out;
+    for (int r = 0; r < table->rowCount(); ++r) {
+        out << table->item(r, 0)->text() + ": " + table->item(r, 1)->text() + " -> " +
+                   table->item(r, 2)->text();
+    }
+    return out;
+}
+
+// Addresses of the host's Write packets since the traffic was cleared.
+QList<int> writes(const GuiHarness& h) {
+    QList<int> out;
+    for (const SimTraffic& t : h.hostPackets()) {
+        if (t.bytes.size() > 6 && t.bytes[4] == Write) {
+            out << t.bytes[5];
+        }
+    }
+    return out;
+}
+
+bool enabled(GuiHarness& h, Command command) {
+    QMenu* menu = h.window().findChild<QMenu*>(QStringLiteral("advanceMenu"));
+    emit menu->aboutToShow();
+    return h.window().action(command)->isEnabled();
+}
+
+// The application with device (1, 1), an MQ-35, selected and its settings saved in a file.
+struct Saved {
+    Saved() {
+        h.startSearched();
+        h.clickDevice(1, 1);
+        h.ops().saveAnswers.push_back(file);
+        h.window().action(Command::SaveSettings)->trigger();
+        h.bus().clearTraffic();
+    }
+    void load(ScriptedGuiOperations::DialogHandler handler) {
+        h.ops().fileAnswers.push_back(file);
+        h.dialogs().push_back(std::move(handler));
+        h.window().action(Command::LoadSettings)->trigger();
+    }
+
+    QTemporaryDir dir;
+    QString file = dir.filePath(QStringLiteral("arm.json"));
+    GuiHarness h;
+};
+
+}  // namespace
+
+class SettingsCommandsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void offeredForAnActuatorThatAnswersReadsOnly() {
+        GuiHarness h;
+        h.startSearched();
+        const struct {
+            int code, id;
+            bool offered;
+        } cases[] = {{1, 1, true}, {1, 9, false}, {34, 100, false}, {34, 7, true}};
+        for (const auto& c : cases) {
+            h.clickDevice(c.code, c.id);
+            QCOMPARE(enabled(h, Command::SaveSettings), c.offered);
+            QCOMPARE(enabled(h, Command::LoadSettings), c.offered);
+        }
+        h.app().busBusy = 1;
+        QVERIFY(!enabled(h, Command::LoadSettings));
+        h.window().runCommand(Command::LoadSettings);
+        QVERIFY(h.ops().lastFilter.isEmpty());  // no file dialog was asked
+        h.app().busBusy = 0;
+    }
+
+    void saveWritesTheSelectedDevicesSettings() {
+        Saved s;
+        QCOMPARE(s.h.ops().lastFilter, kFilter);
+        QVERIFY(s.h.ops().messages.isEmpty());
+        DeviceSettings read;
+        std::string error;
+        QVERIFY2(readSettingsFile(s.file.toStdString(), read, error), error.c_str());
+        QCOMPARE(read.modelNumber, 28);
+        QCOMPARE(read.id, 1);
+        QCOMPARE(read.find(Setting::MaxTorque)->value, s.h.bus().find(1, 1)->reg16(14));
+    }
+
+    void loadShowsTheDifferencesAndCancelWritesNothing() {
+        Saved s;
+        SimulatedDevice& d = *s.h.bus().find(1, 1);
+        d.setReg16(14, 800);
+        d.setReg(13, 150);
+        d.setReg(5, 100);
+        s.load(GuiHarness::handler([](QDialog& dialog) {
+            QCOMPARE(dialog.windowTitle(), QStringLiteral("Load Settings"));
+            QCOMPARE(rows(dialog),
+                     (QStringList{"max-voltage: 15.0 V -> 19.0 V", "max-torque: 800 -> 1023"}));
+            auto* network = dialog.findChild<QCheckBox*>(QStringLiteral("networkCheck"));
+            QVERIFY(!network->isChecked());
+            QTest::mouseClick(network, Qt::LeftButton);
+            QCOMPARE(rows(dialog).last(), QStringLiteral("return-delay: 100 -> 250"));
+            GuiHarness::click(dialog, "cancelButton");
+        }));
+        QCOMPARE(s.h.ops().lastFilter, kFilter);
+        QCOMPARE(s.h.ops().dialogsRun.last(), QStringLiteral("Load Settings"));
+        QVERIFY(writes(s.h).isEmpty());
+        QCOMPARE(d.reg16(14), 800);
+        QCOMPARE(s.h.app().busBusy.load(), 0);
+    }
+
+    void applyWritesTheDifferencesAndShowsTheNewValues() {
+        Saved s;
+        SimulatedDevice& d = *s.h.bus().find(1, 1);
+        d.setReg16(14, 800);
+        d.setReg(5, 100);
+        s.h.clickTab(QStringLiteral("Configure"));
+        s.h.bus().clearTraffic();
+        s.load(
+            GuiHarness::handler([](QDialog& dialog) { GuiHarness::click(dialog, "applyButton"); }));
+        QVERIFY(s.h.ops().messages.isEmpty());
+        QCOMPARE(writes(s.h), QList<int>{14});
+        QCOMPARE(d.reg16(14), 1023);
+        QCOMPARE(d.reg(5), 100);  // the network box was off
+        auto* torque =
+            s.h.sheet().currentWidget()->findChild<QLabel*>(QStringLiteral("torqueLabel"));
+        QCOMPARE(torque->text(), QStringLiteral(" 1023\n(100\uFF05)"));
+    }
+
+    void anotherModelsFileAndABadFileAreRefused() {
+        Saved s;
+        s.h.clickDevice(1, 2);  // an LT-50+
+        s.h.bus().clearTraffic();
+        s.load(GuiHarness::handler([](QDialog&) { QFAIL("no differences dialog"); }));
+        QCOMPARE(s.h.ops().messages,
+                 QStringList{"The settings file is for MQ-35 (model 28), the selected movantrix "
+                             "is LT-50+ (model 12).\n\nNothing was written."});
+        QVERIFY(writes(s.h).isEmpty());
+
+        std::ofstream(s.file.toStdString())
+            << "{\"format\": \"movantrix-settings\", \"version\": 7}";
+        s.h.dialogs().clear();
+        s.h.ops().fileAnswers.push_back(s.file);
+        s.h.window().action(Command::LoadSettings)->trigger();
+        QCOMPARE(s.h.ops().messages.last(),
+                 "Can not load the settings file!\n\n" + s.file +
+                     ": version: version 7 is not supported (this program reads version 1)");
+        QVERIFY(s.h.hostPackets().empty());
+    }
+};
+
+}  // namespace mvx::gui::test
+
+QTEST_MAIN(mvx::gui::test::SettingsCommandsTest)
+#include "SettingsCommandsTest.moc"
