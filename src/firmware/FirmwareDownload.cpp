@@ -33,13 +33,23 @@ constexpr std::array<std::uint8_t, 7> kSuccessReply = {'S', 'u', 'c', 'c', 'e', 
 constexpr int kFastRestartModel = 12;  // this model answers at code 1 after instruction 7
 constexpr std::uint8_t kBaudRegister = 4;
 
-// One byte on the link: the write's result, 101 when the adapter has gone.
+// One raw write of the loader dialogue, given up at its deadline: the write's result, or 101
+// when the adapter has gone or has stopped taking bytes (the deadline passed with bytes left),
+// so the run ends there instead of waiting on every later write.
+int loaderWrite(AdapterLink& link, const std::uint8_t* bytes, std::uint32_t count,
+                std::uint32_t& written) {
+    bool overdue = false;
+    const int result = link.writeWithin(bytes, count, written, overdue);
+    return overdue ? AdapterFailure : result;
+}
+
+// One byte of the loader dialogue: as loaderWrite.
 int writeSingle(AdapterLink* link, std::uint8_t byte) {
     if (!link) {
         return AdapterFailure;
     }
     std::uint32_t written = 0;
-    return link->write(&byte, 1, written);
+    return loaderWrite(*link, &byte, 1, written);
 }
 
 int purge(AdapterLink* link) {
@@ -92,7 +102,7 @@ int loaderAttempt(AdapterLink& link, Clock& clock, const std::vector<std::uint8_
         const std::uint32_t block =
             static_cast<std::uint32_t>(std::min<std::size_t>(kBlockSize, bytes.size() - sent));
         std::uint32_t written = 0;
-        const int result = link.write(bytes.data() + sent, block, written);
+        const int result = loaderWrite(link, bytes.data() + sent, block, written);
         if (result == AdapterFailure) {
             return result;
         }

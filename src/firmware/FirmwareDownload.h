@@ -15,7 +15,9 @@ struct FirmwareImage;
 // most 256 devices; further matches are left out and counted in `leftOut`.
 void BuildUpdateList(DeviceRegistry& registry, int oldOnly);
 // Runs the whole download: 100, or 101 when the adapter was lost. The run ends as soon as a
-// step meets a lost adapter: the device in progress keeps UpdateSucceeded only when its
+// step meets a lost adapter, or an adapter that stopped taking bytes (a raw write of the
+// loader dialogue still short at its deadline, see AdapterLink::writeWithin): the device in
+// progress keeps UpdateSucceeded only when its
 // loader had taken the image, and every device not yet tried is UpdateNotReached. An updated
 // device whose rate could not be restored has the code it was left at in `leftAtCodes`
 // (-1 otherwise). The loaded image is left as it is, so a second run sends the same bytes.
