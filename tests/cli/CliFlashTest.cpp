@@ -129,7 +129,7 @@ TEST_F(CliFlashTest, DeviceLeftAtItsLoadersCodeIsReported) {
         return restarted && restarted->reg(2) == 31 ? FT_IO_ERROR : FT_OK;
     };
     EXPECT_EQ(run({"--port", "sim", "flash", sample("MQ-35_v31.mvx")}), 1);
-    EXPECT_NE(out().find("ID 1 at code 1: Success (left at code 34)\nTotal Success=1, Fail=0\n"),
+    EXPECT_NE(out().find("ID 1 at code 1: Success (left at Baud:34)\nTotal Success=1, Fail=0\n"),
               std::string::npos)
         << out();
     EXPECT_NE(err().find("movantrix-cli: warning: ID 1 at code 1 was updated but now answers at "
