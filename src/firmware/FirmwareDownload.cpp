@@ -128,6 +128,23 @@ int loaderAttempt(AdapterLink& link, Clock& clock, const std::vector<std::uint8_
     return Success;
 }
 
+// The code a device answers at after its restart, until its rate is written back.
+int restartCodeOf(const DeviceEntry& device) {
+    return device.modelNumber() == kFastRestartModel ? 1 : kLoaderCode;
+}
+
+// The restart code of the device at (code, id) when another device of the registry holds its
+// ID there, else -1. The rate write-back after the restart goes by ID at that code, so it would
+// move that other device as well.
+int idInUseAtRestart(DeviceRegistry& registry, int code, int id) {
+    const DeviceEntry* target = registry.find(code, id);
+    if (!target) {
+        return -1;
+    }
+    const int restartCode = restartCodeOf(*target);
+    return restartCode != code && registry.find(restartCode, id) ? restartCode : -1;
+}
+
 // How far one device got.
 struct DeviceOutcome {
     bool accepted = false;  // its loader took the image
@@ -188,7 +205,7 @@ int updateDevice(DeviceRegistry& registry, int code, int id, const std::vector<s
     // An accepted image restarts the device at its loader's rate (code 1 for the fast-restart
     // model); it stays there until register 4 is written back below, so a run that ends before
     // that leaves it at that code.
-    const int restartCode = target->modelNumber() == kFastRestartModel ? 1 : kLoaderCode;
+    const int restartCode = restartCodeOf(*target);
     if (outcome.accepted) {
         target->setFirmwareVersion(registry.firmware.version);
         outcome.leftAt = restartCode == code ? -1 : restartCode;
@@ -283,10 +300,18 @@ int DownloadAll(DeviceRegistry& registry) {
     const int count = std::clamp(updates.count, 0, kUpdateListCapacity);
     std::fill_n(updates.resultFlags.begin(), count, std::uint8_t{UpdateFailed});
     std::fill_n(updates.leftAtCodes.begin(), count, -1);
+    std::fill_n(updates.idInUseAtCodes.begin(), count, -1);
 
     BusConnection& bus = registry.bus();
     int lost = Success;  // 101 once a step has met a lost adapter: nothing more is tried
     for (int k = 0; k < count && lost == Success; ++k) {
+        if (const int inUseAt = idInUseAtRestart(registry, updates.baudCodes[k], updates.ids[k]);
+            inUseAt >= 0) {
+            updates.resultFlags[k] = UpdateSkippedIdInUse;
+            updates.idInUseAtCodes[k] = inUseAt;
+            updates.progress = DownloadPercent(k + 1, count);
+            continue;
+        }
         int ready = Timeout;
         for (int pass = 1;; ++pass) {
             ready = everyDeviceAnswers(registry);

@@ -15,6 +15,8 @@ std::string UpdateOutcomeText(const UpdateList& updates, int k) {
         }
         case UpdateNotReached:
             return "Not updated";
+        case UpdateSkippedIdInUse:
+            return "Skipped: ID in use at Baud:" + std::to_string(updates.idInUseAtCodes[k]);
         default:
             return "Fail";
     }
@@ -29,6 +31,7 @@ UpdateTotals CountUpdateResults(const UpdateList& updates) {
                 ++totals.succeeded;
                 break;
             case UpdateNotReached:
+            case UpdateSkippedIdInUse:
                 ++totals.notUpdated;
                 break;
             default:

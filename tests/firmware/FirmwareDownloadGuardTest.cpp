@@ -1,12 +1,65 @@
-// What keeps the download from hanging on an adapter that has stopped taking bytes.
+// What keeps the download from touching a device the user did not choose, and from hanging on
+// an adapter that has stopped taking bytes.
 #include <gtest/gtest.h>
 
 #include <functional>
 
 #include "FirmwareDownloadFixture.h"
+#include "firmware/UpdateResultText.h"
+#include "sim/FirmwareFileWriter.h"
 
 namespace mvx::test {
 namespace {
+
+// After its restart a device answers at code 1 (model 12) or 34 until its rate is written back
+// by ID. When another device of the registry holds its ID at that code, the write-back would
+// move that one too: such a device is left alone, and nothing of the update reaches it.
+TEST_F(FirmwareDownloadTest, DeviceWhoseIdIsTakenAtItsRestartCodeIsSkipped) {
+    struct Row {
+        const char* name;
+        int model;
+        int otherCode;  // where a sensor holds the target's ID
+        int skippedAt;  // -1: updated
+    };
+    const Row rows[] = {
+        {"restart at 34, ID taken there", 64, 34, 34},
+        {"restart at 1, ID taken there", 12, 1, 1},
+        {"restart at 1, ID taken at 34 only", 12, 34, -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        startWith({simSpec(3, 5, row.model, 3), simSpec(row.otherCode, 5, 13, 20),
+                   simSpec(3, 6, row.model, 3)});
+        setImage(row.model, 4, makeSimFirmwareImage(row.model, 4, 50));
+        BuildUpdateList(*registry, 1);
+        ASSERT_EQ(registry->updates.count, 2);
+
+        EXPECT_EQ(DownloadAll(*registry), 100);
+        const UpdateList& updates = registry->updates;
+        EXPECT_EQ(updates.resultFlags[1], UpdateSucceeded) << "the next device is updated";
+        const SimulatedDevice* other = sim->find(row.otherCode, 5);
+        ASSERT_NE(other, nullptr) << "the other device was moved";
+        if (row.skippedAt < 0) {
+            EXPECT_EQ(updates.resultFlags[0], UpdateSucceeded);
+            EXPECT_EQ(dev(3, 5).reg(2), 4);
+        } else {
+            EXPECT_EQ(updates.resultFlags[0], UpdateSkippedIdInUse);
+            EXPECT_EQ(UpdateOutcomeText(updates, 0),
+                      "Skipped: ID in use at Baud:" + std::to_string(row.skippedAt));
+            EXPECT_EQ(UpdateTotalsText(CountUpdateResults(updates)),
+                      "Total Success=1, Fail=0, Not updated=1");
+            // Only the stand-by writes of the other device's update reached ID 5.
+            for (const SimTraffic& t : packets(KeyedWrite, 5)) {
+                EXPECT_EQ(params(t).at(1), 10);
+            }
+            EXPECT_TRUE(packets(Instruction7, 5).empty());
+            EXPECT_TRUE(packets(Write, 5).empty());
+            EXPECT_EQ(dev(3, 5).reg(2), 3);
+            EXPECT_EQ(registry->find(3, 5)->firmwareVersion(), 3);
+        }
+        registry.reset();
+    }
+}
 
 // The adapter freezes (its port takes no bytes) just before one of the loader's writes: that
 // write is given up at its deadline (wire time + 1000 ms) and the run ends at once with 101, as
