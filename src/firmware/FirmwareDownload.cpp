@@ -6,6 +6,7 @@
 
 #include "device/DeviceRegistry.h"
 #include "device/ModelCatalogue.h"
+#include "device/ServoRecord.h"
 #include "protocol/BusConnection.h"
 #include "protocol/ResultCode.h"
 #include "protocol/Transaction.h"
@@ -147,9 +148,28 @@ int idInUseAtRestart(DeviceRegistry& registry, int code, int id) {
 
 // How far one device got.
 struct DeviceOutcome {
-    bool accepted = false;  // its loader took the image
-    int leftAt = -1;        // the code it was left at when its rate was not restored
+    bool accepted = false;    // its loader took the image
+    int leftAt = -1;          // the code it was left at when its rate was not restored
+    bool otherModel = false;  // it answered with another model number: left alone
 };
+
+// Reads the model number of the device at (code, id) again: the read's result (101 when the
+// adapter was lost), and `otherModel` when it answered with another model than `model`. The
+// list was built from the last search, and a device swapped since must not get this image.
+int readModel(BusConnection& bus, std::uint8_t code, std::uint8_t id, int model, bool& otherModel) {
+    otherModel = false;
+    if (bus.tune(code) != Success) {
+        return AdapterFailure;
+    }
+    std::shared_ptr<AdapterLink> link = bus.link();
+    if (!link) {
+        return AdapterFailure;
+    }
+    std::uint8_t number[2] = {0xFF, 0xFF};  // a reply of another length leaves no model here
+    const int result = readBlock(*link, id, RegModelNumber, 2, number);
+    otherModel = result == Success && (number[0] | number[1] << 8) != model;
+    return result;
+}
 
 // Updates one device of the list. 101 as soon as a step meets a lost adapter (the outcome
 // tells how far the device got), else 100; `outcome.accepted` tells whether the image is in.
@@ -159,6 +179,17 @@ int updateDevice(DeviceRegistry& registry, int code, int id, const std::vector<s
     Clock& clock = bus.clock();
     const auto devId = static_cast<std::uint8_t>(id);
     const auto devCode = static_cast<std::uint8_t>(code);
+
+    // Nothing of the loader reaches a device that is not of the image's model, or whose model
+    // cannot be read.
+    const int modelRead =
+        readModel(bus, devCode, devId, registry.firmware.modelNumber, outcome.otherModel);
+    if (modelRead == AdapterFailure) {
+        return AdapterFailure;
+    }
+    if (modelRead != Success || outcome.otherModel) {
+        return Success;
+    }
 
     // Keep the other devices quiet while this one is in its loader.
     const int count = registry.deviceCount();
@@ -332,7 +363,9 @@ int DownloadAll(DeviceRegistry& registry) {
 
         DeviceOutcome outcome;
         lost = updateDevice(registry, updates.baudCodes[k], updates.ids[k], bytes, outcome);
-        updates.resultFlags[k] = outcome.accepted ? UpdateSucceeded : UpdateFailed;
+        updates.resultFlags[k] = outcome.accepted     ? UpdateSucceeded
+                                 : outcome.otherModel ? UpdateSkippedModelChanged
+                                                      : UpdateFailed;
         updates.leftAtCodes[k] = outcome.accepted ? outcome.leftAt : -1;
         if (lost == AdapterFailure) {
             std::fill(updates.resultFlags.begin() + k + 1, updates.resultFlags.begin() + count,

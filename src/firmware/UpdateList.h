@@ -17,6 +17,9 @@ enum UpdateResult : std::uint8_t {
     // Never tried: another device of the registry holds its ID at the code it restarts at,
     // where the rate write-back by ID would move that device too (`idInUseAtCodes`).
     UpdateSkippedIdInUse = 3,
+    // Never tried: it answered with another model number than the image's (swapped since the
+    // search).
+    UpdateSkippedModelChanged = 4,
 };
 
 struct UpdateList {

@@ -17,6 +17,8 @@ std::string UpdateOutcomeText(const UpdateList& updates, int k) {
             return "Not updated";
         case UpdateSkippedIdInUse:
             return "Skipped: ID in use at Baud:" + std::to_string(updates.idInUseAtCodes[k]);
+        case UpdateSkippedModelChanged:
+            return "Skipped: model changed";
         default:
             return "Fail";
     }
@@ -32,6 +34,7 @@ UpdateTotals CountUpdateResults(const UpdateList& updates) {
                 break;
             case UpdateNotReached:
             case UpdateSkippedIdInUse:
+            case UpdateSkippedModelChanged:
                 ++totals.notUpdated;
                 break;
             default:

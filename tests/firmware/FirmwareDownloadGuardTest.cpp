@@ -61,6 +61,44 @@ TEST_F(FirmwareDownloadTest, DeviceWhoseIdIsTakenAtItsRestartCodeIsSkipped) {
     }
 }
 
+// Before its loader is started the device's model number is read again: a device swapped for
+// another model since the search is not flashed, nor one whose model cannot be read; neither
+// gets a byte of the loader dialogue, and the run goes on with the next device.
+TEST_F(FirmwareDownloadTest, DeviceOfAnotherModelNowIsNotFlashed) {
+    struct Row {
+        const char* name;
+        std::function<void(SimulatedDevice&)> swap;
+        UpdateResult result;
+        const char* text;
+    };
+    const Row rows[] = {
+        {"swapped for model 64", [](SimulatedDevice& d) { d.setReg16(0, 64); },
+         UpdateSkippedModelChanged, "Skipped: model changed"},
+        {"reads unanswered", [](SimulatedDevice& d) { d.setFaults({.answerReads = 0}); },
+         UpdateFailed, "Fail"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        startWith({simSpec(1, 2, 12, 3), simSpec(1, 3, 12, 3)});
+        setImage(12, 4, makeSimFirmwareImage(12, 4, 50));
+        updateAll();
+        row.swap(dev(1, 2));
+
+        EXPECT_EQ(DownloadAll(*registry), 100);
+        const UpdateList& updates = registry->updates;
+        EXPECT_EQ(updates.resultFlags[0], row.result);
+        EXPECT_EQ(UpdateOutcomeText(updates, 0), row.text);
+        EXPECT_EQ(updates.resultFlags[1], UpdateSucceeded);
+        for (const SimTraffic& t : packets(KeyedWrite, 2)) {
+            EXPECT_EQ(params(t).at(1), 10) << "only stand-by writes";
+        }
+        EXPECT_EQ(loaderCount(0x0D), 1) << "one loader opened: the other device's";
+        EXPECT_EQ(dev(1, 2).mode(), SimDeviceMode::Normal);
+        EXPECT_EQ(registry->find(1, 2)->firmwareVersion(), 3);
+        registry.reset();
+    }
+}
+
 // The adapter freezes (its port takes no bytes) just before one of the loader's writes: that
 // write is given up at its deadline (wire time + 1000 ms) and the run ends at once with 101, as
 // for a lost adapter; the device not yet tried is not reached.

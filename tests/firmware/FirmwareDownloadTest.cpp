@@ -43,9 +43,10 @@ TEST_F(FirmwareDownloadTest, TwoByteImageIsSentWithItsChecksumAndTheDeviceRestar
     const auto readBack = packets(Read, 5);
     const auto restart = packets(Instruction7, 5);
     const auto rateWrite = packets(Write, 5);
-    ASSERT_EQ(readBack.size(), 2u);  // registers 250 and 45
+    ASSERT_EQ(readBack.size(), 3u);  // the model number, then registers 250 and 45
+    EXPECT_EQ(params(readBack[0]), hexBytes("00 02"));
     ASSERT_EQ(rateWrite.size(), 1u);
-    EXPECT_EQ(raw[0].startUs - answerArrivedUs(readBack[1].startUs), 250000 + 100000);
+    EXPECT_EQ(raw[0].startUs - answerArrivedUs(readBack[2].startUs), 250000 + 100000);
     EXPECT_EQ(raw[1].startUs - raw[0].startUs, 100000);
     EXPECT_EQ(raw[2].startUs - raw[1].startUs, 100000);
     EXPECT_EQ(raw[3].startUs - raw[2].startUs, 300000 + 1000 + 100000);
@@ -252,8 +253,10 @@ TEST_F(FirmwareDownloadTest, LostAdapterEndsTheRunWithinASecond) {
     };
     const std::vector<Row> rows = {
         {"readiness ping", "write", [&] { return hostWrites().empty(); }, notReached, -1},
+        {"model read", "write", [&] { return packets(Ping).size() == 3 && packets(Read).empty(); },
+         failed, -1},
         {"quiet write", "write",
-         [&] { return packets(Ping).size() == 3 && packets(KeyedWrite).empty(); }, failed, -1},
+         [&] { return packets(Read).size() == 1 && packets(KeyedWrite).empty(); }, failed, -1},
         {"loader start", "read", [&] { return packets(KeyedWrite, 1).size() == 2; }, failed, -1},
         {"loader rate", "setBaudRate", [&] { return packets(KeyedWrite, 1).size() == 2; }, failed,
          -1},
