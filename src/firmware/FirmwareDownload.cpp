@@ -151,6 +151,9 @@ struct DeviceOutcome {
     bool accepted = false;    // its loader took the image
     int leftAt = -1;          // the code it was left at when its rate was not restored
     bool otherModel = false;  // it answered with another model number: left alone
+    // Not updated, and not seen out of its loader again (no answer to its ping after the
+    // closing bytes, or the run ended before they went out).
+    bool mayBeInLoader = false;
 };
 
 // Reads the model number of the device at (code, id) again: the read's result (101 when the
@@ -219,16 +222,22 @@ int updateDevice(DeviceRegistry& registry, int code, int id, const std::vector<s
     if (!link || keyedWrite(*link, devId, kLoaderRegister, kLoaderValue) == AdapterFailure) {
         return AdapterFailure;
     }
+    // From the start write on the device may be in its loader, until it answers its ping again
+    // or takes the image.
+    outcome.mayBeInLoader = true;
     const int started = keyedWrite(*link, devId, kQuietRegister, kLoaderStartValue);
-    if (started != Success) {
-        return started == AdapterFailure ? AdapterFailure : Success;
+    if (started == AdapterFailure) {
+        return AdapterFailure;
     }
 
+    // An unconfirmed start may still have started the loader (only the read-back was lost):
+    // it gets the closing bytes as well, which a device outside its loader does not heed.
     clock.sleepMs(250);
     if (link->setBaudCode(kLoaderCode) != Success) {
         return AdapterFailure;
     }
-    for (int attempt = 0; attempt < kAttempts && !outcome.accepted; ++attempt) {
+    for (int attempt = 0; started == Success && attempt < kAttempts && !outcome.accepted;
+         ++attempt) {
         if (loaderAttempt(*link, clock, bytes, outcome.accepted) == AdapterFailure) {
             return AdapterFailure;
         }
@@ -254,8 +263,16 @@ int updateDevice(DeviceRegistry& registry, int code, int id, const std::vector<s
         return AdapterFailure;
     }
     if (!outcome.accepted) {
+        // Out of its loader it answers at its own code again; one that does not may be stuck
+        // there, and only a power cycle is sure to bring it back.
+        const int pinged = target->ping();
+        if (pinged == AdapterFailure) {
+            return AdapterFailure;
+        }
+        outcome.mayBeInLoader = pinged != Success;
         return Success;
     }
+    outcome.mayBeInLoader = false;
 
     // Restart the device and put it back on the rate it had before the update.
     if (bus.tune(devCode) != Success || instruction7(*link, devId) == AdapterFailure ||
@@ -363,9 +380,10 @@ int DownloadAll(DeviceRegistry& registry) {
 
         DeviceOutcome outcome;
         lost = updateDevice(registry, updates.baudCodes[k], updates.ids[k], bytes, outcome);
-        updates.resultFlags[k] = outcome.accepted     ? UpdateSucceeded
-                                 : outcome.otherModel ? UpdateSkippedModelChanged
-                                                      : UpdateFailed;
+        updates.resultFlags[k] = outcome.accepted        ? UpdateSucceeded
+                                 : outcome.otherModel    ? UpdateSkippedModelChanged
+                                 : outcome.mayBeInLoader ? UpdateFailedInLoader
+                                                         : UpdateFailed;
         updates.leftAtCodes[k] = outcome.accepted ? outcome.leftAt : -1;
         if (lost == AdapterFailure) {
             std::fill(updates.resultFlags.begin() + k + 1, updates.resultFlags.begin() + count,

@@ -20,6 +20,9 @@ enum UpdateResult : std::uint8_t {
     // Never tried: it answered with another model number than the image's (swapped since the
     // search).
     UpdateSkippedModelChanged = 4,
+    // Tried and failed, and it did not answer its ping afterwards (or the run ended while it
+    // was in its loader): it may still be in its loader until it is powered off and on.
+    UpdateFailedInLoader = 5,
 };
 
 struct UpdateList {

@@ -19,6 +19,8 @@ std::string UpdateOutcomeText(const UpdateList& updates, int k) {
             return "Skipped: ID in use at Baud:" + std::to_string(updates.idInUseAtCodes[k]);
         case UpdateSkippedModelChanged:
             return "Skipped: model changed";
+        case UpdateFailedInLoader:
+            return "Failed: may still be in its loader, power it off and on";
         default:
             return "Fail";
     }

@@ -93,15 +93,75 @@ TEST_F(FirmwareDownloadTest, DeviceOfAnotherModelNowIsNotFlashed) {
             EXPECT_EQ(params(t).at(1), 10) << "only stand-by writes";
         }
         EXPECT_EQ(loaderCount(0x0D), 1) << "one loader opened: the other device's";
-        EXPECT_EQ(dev(1, 2).mode(), SimDeviceMode::Normal);
+        EXPECT_EQ(sim->device(0).mode(), SimDeviceMode::Normal);
         EXPECT_EQ(registry->find(1, 2)->firmwareVersion(), 3);
+        registry.reset();
+    }
+}
+
+// A device whose update failed gets the closing bytes (41, 47) even when its loader start was
+// not confirmed, and is pinged at its own code afterwards: one that does not answer may still
+// be in its loader, and its line says so.
+TEST_F(FirmwareDownloadTest, FailedDeviceIsClosedAndPingedAndMayBeReportedInItsLoader) {
+    struct Row {
+        const char* name;
+        bool loseStartReadBack;  // the read-back of register 45 does not reach the host
+        int rejectImages;
+        int lostCloses;  // closing bytes that do not reach the wire
+        UpdateResult result;
+        int blocks;
+    };
+    const Row rows[] = {
+        // The loader starts all the same, and the closing bytes take it out again.
+        {"start unconfirmed, loader entered", true, 0, 0, UpdateFailed, 0},
+        {"three attempts refused", false, 3, 0, UpdateFailed, 3},
+        {"three attempts refused, not closed", false, 3, 2, UpdateFailedInLoader, 3},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        driver.hook = nullptr;
+        startWith({simSpec(1, 2, 12, 3)});
+        dev(1, 2).setFaults({.rejectImages = row.rejectImages});
+        setImage(12, 4, {0x10});
+        updateAll();
+        bool readBackLost = false;
+        int lost = 0;
+        driver.hook = [&](const std::string& call) {
+            if (row.loseStartReadBack && !readBackLost && call == "read" &&
+                packets(KeyedWrite, 2).size() == 2u) {
+                readBackLost = true;
+                return FT_OTHER_ERROR;
+            }
+            const bool closing = call == "write" && blockSizes().size() == 3u &&
+                                 loaderCount(0x41) + loaderCount(0x47) == 0;
+            return closing && lost < row.lostCloses ? (++lost, FT_OTHER_ERROR) : FT_OK;
+        };
+
+        EXPECT_EQ(DownloadAll(*registry), 100);
+        EXPECT_EQ(registry->updates.resultFlags[0], row.result);
+        EXPECT_EQ(static_cast<int>(blockSizes().size()), row.blocks);
+        EXPECT_EQ(loaderCount(0x41) + loaderCount(0x47), 2 - row.lostCloses);
+        EXPECT_TRUE(packets(Instruction7, 2).empty());
+        const std::vector<SimTraffic> pings = packets(Ping, 2);
+        const std::vector<SimTraffic> raw = loaderBytes();
+        ASSERT_FALSE(pings.empty() || raw.empty());
+        EXPECT_GT(pings.back().startUs, raw.back().startUs) << "pinged after closing";
+        EXPECT_EQ(sim->device(0).mode(),
+                  row.lostCloses == 0 ? SimDeviceMode::Normal : SimDeviceMode::Loader);
+        if (row.result == UpdateFailedInLoader) {
+            EXPECT_EQ(UpdateOutcomeText(registry->updates, 0),
+                      "Failed: may still be in its loader, power it off and on");
+            EXPECT_EQ(UpdateTotalsText(CountUpdateResults(registry->updates)),
+                      "Total Success=0, Fail=1");
+        }
         registry.reset();
     }
 }
 
 // The adapter freezes (its port takes no bytes) just before one of the loader's writes: that
 // write is given up at its deadline (wire time + 1000 ms) and the run ends at once with 101, as
-// for a lost adapter; the device not yet tried is not reached.
+// for a lost adapter; the device in its loader is reported as possibly still there, and the
+// device not yet tried is not reached.
 TEST_F(FirmwareDownloadTest, FrozenAdapterEndsTheRunAtTheLoaderWritesDeadline) {
     struct Row {
         const char* step;
@@ -109,8 +169,8 @@ TEST_F(FirmwareDownloadTest, FrozenAdapterEndsTheRunAtTheLoaderWritesDeadline) {
         UpdateResult first;
     };
     const std::vector<Row> rows = {
-        {"image block", [&] { return loaderBytes().size() == 2; }, UpdateFailed},
-        {"opening byte", [&] { return loaderBytes().size() == 1; }, UpdateFailed},
+        {"image block", [&] { return loaderBytes().size() == 2; }, UpdateFailedInLoader},
+        {"opening byte", [&] { return loaderBytes().size() == 1; }, UpdateFailedInLoader},
         {"closing byte", [&] { return loaderBytes().size() == 3; }, UpdateSucceeded},
     };
     for (const Row& row : rows) {
