@@ -26,7 +26,10 @@
 #   22-wizard-result        and the result
 #   23-settings-differences the differences dialog of Load Settings (taken before the wizard):
 #                           ID 1's settings saved, the file changed, and loaded again
-# The simulated bus is samples/sim-bus.json (the built-in bus with ID 21 in wheel mode).
+#   24-wizard-result-skipped the result on a bus where a sensor holds the MQ-35's ID at code 34,
+#                           the code the MQ-35 restarts at: the MQ-35 is skipped
+# The simulated bus is samples/sim-bus.json (the built-in bus with ID 21 in wheel mode); the
+# last picture adds the sensor to it.
 # Usage: scripts/screenshots.sh [SCALE]   (QT_SCALE_FACTOR, default 1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -205,3 +208,36 @@ click "$wizard" 305 305  # Finish
 key "$main" ctrl+x
 wait "$app" || true
 app=""
+
+# 4. The same update on a bus where a sensor holds ID 1 at code 34: the result tells why the
+# MQ-35 was left alone.
+crowded=$(mktemp --suffix=.json)
+sed 's|^  \]$|  ,{ "id": 1, "baud": 34, "model": 13, "version": 20 }\n  ]|' samples/sim-bus.json \
+    >"$crowded"
+build/default/programs/movantrix-manager-sim "$crowded" >/dev/null 2>&1 &
+app=$!
+search=$(window "Movantrix Search")
+key "$search" Return
+sleep 43
+read -r width height < <(geometry "$search")
+click "$search" $((width - 50)) $((height - 24))
+main=$(window "Movantrix Manager for Linux")
+key "$main" ctrl+u
+wizard=$(window "Movantrix Firmware Update Wizzard")
+next
+click "$wizard" 59 79
+open=$(window "Open")
+xdotool windowfocus --sync "$open" 2>/dev/null || true
+xdotool type --delay 10 "$PWD/samples/MQ-35_v31.mvx"
+xdotool key Return
+sleep 0.5
+next
+next
+sleep 5  # nothing goes to the loader
+next
+shot 24-wizard-result-skipped "$wizard"
+click "$wizard" 305 305
+key "$main" ctrl+x
+wait "$app" || true
+app=""
+rm -f "$crowded"

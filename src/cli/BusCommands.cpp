@@ -8,6 +8,7 @@
 #include "device/ModelCatalogue.h"
 #include "firmware/FirmwareDownload.h"
 #include "firmware/FirmwareImage.h"
+#include "firmware/UpdateResultText.h"
 #include "protocol/ResultCode.h"
 #include "search/SearchEngine.h"
 
@@ -145,39 +146,23 @@ int flashCommand(CommandContext& context) {
                    std::string(kAccessFailedText) + " (" + resultWords(AdapterFailure) + ")");
     }
 
-    int successes = 0;
-    int failures = 0;
-    int notReached = 0;
     int leftElsewhere = 0;
     for (int k = 0; k < updates.count; ++k) {
         const std::string device = "ID " + std::to_string(updates.ids[k]) + " at code " +
                                    std::to_string(updates.baudCodes[k]);
-        std::string outcome = "Fail";
-        if (updates.resultFlags[k] == UpdateSucceeded) {
-            ++successes;
-            outcome = "Success";
-            if (const int leftAt = updates.leftAtCodes[k]; leftAt >= 0) {
-                ++leftElsewhere;
-                outcome += " (left at code " + std::to_string(leftAt) + ")";
-                printError(context.err,
-                           "warning: " + device + " was updated but now answers at code " +
-                               std::to_string(leftAt) + ": its baud rate could not be restored");
-            }
-        } else if (updates.resultFlags[k] == UpdateNotReached) {
-            ++notReached;
-            outcome = "Not updated";
-        } else {
-            ++failures;
+        if (const int leftAt = updates.leftAtCodes[k];
+            updates.resultFlags[k] == UpdateSucceeded && leftAt >= 0) {
+            ++leftElsewhere;
+            printError(context.err, "warning: " + device + " was updated but now answers at code " +
+                                        std::to_string(leftAt) +
+                                        ": its baud rate could not be restored");
         }
-        context.out << device << ": " << outcome << '\n';
+        context.out << device << ": " << UpdateOutcomeText(updates, k) << '\n';
     }
-    context.out << "Total Success=" << successes << ", Fail=" << failures;
-    if (notReached > 0) {
-        context.out << ", Not updated=" << notReached;
-    }
-    context.out << '\n';
-    const bool clean = result == Success && successes == updates.count && leftElsewhere == 0 &&
-                       updates.leftOut == 0;
+    const UpdateTotals totals = CountUpdateResults(updates);
+    context.out << UpdateTotalsText(totals) << '\n';
+    const bool clean = result == Success && totals.succeeded == updates.count &&
+                       leftElsewhere == 0 && updates.leftOut == 0;
     return clean ? kExitOk : kExitFailed;
 }
 

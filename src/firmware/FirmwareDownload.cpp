@@ -6,6 +6,7 @@
 
 #include "device/DeviceRegistry.h"
 #include "device/ModelCatalogue.h"
+#include "device/ServoRecord.h"
 #include "protocol/BusConnection.h"
 #include "protocol/ResultCode.h"
 #include "protocol/Transaction.h"
@@ -33,13 +34,23 @@ constexpr std::array<std::uint8_t, 7> kSuccessReply = {'S', 'u', 'c', 'c', 'e', 
 constexpr int kFastRestartModel = 12;  // this model answers at code 1 after instruction 7
 constexpr std::uint8_t kBaudRegister = 4;
 
-// One byte on the link: the write's result, 101 when the adapter has gone.
+// One raw write of the loader dialogue, given up at its deadline: the write's result, or 101
+// when the adapter has gone or has stopped taking bytes (the deadline passed with bytes left),
+// so the run ends there instead of waiting on every later write.
+int loaderWrite(AdapterLink& link, const std::uint8_t* bytes, std::uint32_t count,
+                std::uint32_t& written) {
+    bool overdue = false;
+    const int result = link.writeWithin(bytes, count, written, overdue);
+    return overdue ? AdapterFailure : result;
+}
+
+// One byte of the loader dialogue: as loaderWrite.
 int writeSingle(AdapterLink* link, std::uint8_t byte) {
     if (!link) {
         return AdapterFailure;
     }
     std::uint32_t written = 0;
-    return link->write(&byte, 1, written);
+    return loaderWrite(*link, &byte, 1, written);
 }
 
 int purge(AdapterLink* link) {
@@ -92,7 +103,7 @@ int loaderAttempt(AdapterLink& link, Clock& clock, const std::vector<std::uint8_
         const std::uint32_t block =
             static_cast<std::uint32_t>(std::min<std::size_t>(kBlockSize, bytes.size() - sent));
         std::uint32_t written = 0;
-        const int result = link.write(bytes.data() + sent, block, written);
+        const int result = loaderWrite(link, bytes.data() + sent, block, written);
         if (result == AdapterFailure) {
             return result;
         }
@@ -118,11 +129,50 @@ int loaderAttempt(AdapterLink& link, Clock& clock, const std::vector<std::uint8_
     return Success;
 }
 
+// The code a device answers at after its restart, until its rate is written back.
+int restartCodeOf(const DeviceEntry& device) {
+    return device.modelNumber() == kFastRestartModel ? 1 : kLoaderCode;
+}
+
+// The restart code of the device at (code, id) when another device of the registry holds its
+// ID there, else -1. The rate write-back after the restart goes by ID at that code, so it would
+// move that other device as well.
+int idInUseAtRestart(DeviceRegistry& registry, int code, int id) {
+    const DeviceEntry* target = registry.find(code, id);
+    if (!target) {
+        return -1;
+    }
+    const int restartCode = restartCodeOf(*target);
+    return restartCode != code && registry.find(restartCode, id) ? restartCode : -1;
+}
+
 // How far one device got.
 struct DeviceOutcome {
-    bool accepted = false;  // its loader took the image
-    int leftAt = -1;        // the code it was left at when its rate was not restored
+    bool accepted = false;    // its loader took the image
+    int leftAt = -1;          // the code it was left at when its rate was not restored
+    bool otherModel = false;  // it answered with another model number: left alone
+    // Not updated, and not seen out of its loader again (no answer to its ping after the
+    // closing bytes, or the run ended before they went out).
+    bool mayBeInLoader = false;
 };
+
+// Reads the model number of the device at (code, id) again: the read's result (101 when the
+// adapter was lost), and `otherModel` when it answered with another model than `model`. The
+// list was built from the last search, and a device swapped since must not get this image.
+int readModel(BusConnection& bus, std::uint8_t code, std::uint8_t id, int model, bool& otherModel) {
+    otherModel = false;
+    if (bus.tune(code) != Success) {
+        return AdapterFailure;
+    }
+    std::shared_ptr<AdapterLink> link = bus.link();
+    if (!link) {
+        return AdapterFailure;
+    }
+    std::uint8_t number[2] = {0xFF, 0xFF};  // a reply of another length leaves no model here
+    const int result = readBlock(*link, id, RegModelNumber, 2, number);
+    otherModel = result == Success && (number[0] | number[1] << 8) != model;
+    return result;
+}
 
 // Updates one device of the list. 101 as soon as a step meets a lost adapter (the outcome
 // tells how far the device got), else 100; `outcome.accepted` tells whether the image is in.
@@ -132,6 +182,17 @@ int updateDevice(DeviceRegistry& registry, int code, int id, const std::vector<s
     Clock& clock = bus.clock();
     const auto devId = static_cast<std::uint8_t>(id);
     const auto devCode = static_cast<std::uint8_t>(code);
+
+    // Nothing of the loader reaches a device that is not of the image's model, or whose model
+    // cannot be read.
+    const int modelRead =
+        readModel(bus, devCode, devId, registry.firmware.modelNumber, outcome.otherModel);
+    if (modelRead == AdapterFailure) {
+        return AdapterFailure;
+    }
+    if (modelRead != Success || outcome.otherModel) {
+        return Success;
+    }
 
     // Keep the other devices quiet while this one is in its loader.
     const int count = registry.deviceCount();
@@ -161,16 +222,22 @@ int updateDevice(DeviceRegistry& registry, int code, int id, const std::vector<s
     if (!link || keyedWrite(*link, devId, kLoaderRegister, kLoaderValue) == AdapterFailure) {
         return AdapterFailure;
     }
+    // From the start write on the device may be in its loader, until it answers its ping again
+    // or takes the image.
+    outcome.mayBeInLoader = true;
     const int started = keyedWrite(*link, devId, kQuietRegister, kLoaderStartValue);
-    if (started != Success) {
-        return started == AdapterFailure ? AdapterFailure : Success;
+    if (started == AdapterFailure) {
+        return AdapterFailure;
     }
 
+    // An unconfirmed start may still have started the loader (only the read-back was lost):
+    // it gets the closing bytes as well, which a device outside its loader does not heed.
     clock.sleepMs(250);
     if (link->setBaudCode(kLoaderCode) != Success) {
         return AdapterFailure;
     }
-    for (int attempt = 0; attempt < kAttempts && !outcome.accepted; ++attempt) {
+    for (int attempt = 0; started == Success && attempt < kAttempts && !outcome.accepted;
+         ++attempt) {
         if (loaderAttempt(*link, clock, bytes, outcome.accepted) == AdapterFailure) {
             return AdapterFailure;
         }
@@ -178,7 +245,7 @@ int updateDevice(DeviceRegistry& registry, int code, int id, const std::vector<s
     // An accepted image restarts the device at its loader's rate (code 1 for the fast-restart
     // model); it stays there until register 4 is written back below, so a run that ends before
     // that leaves it at that code.
-    const int restartCode = target->modelNumber() == kFastRestartModel ? 1 : kLoaderCode;
+    const int restartCode = restartCodeOf(*target);
     if (outcome.accepted) {
         target->setFirmwareVersion(registry.firmware.version);
         outcome.leftAt = restartCode == code ? -1 : restartCode;
@@ -196,8 +263,16 @@ int updateDevice(DeviceRegistry& registry, int code, int id, const std::vector<s
         return AdapterFailure;
     }
     if (!outcome.accepted) {
+        // Out of its loader it answers at its own code again; one that does not may be stuck
+        // there, and only a power cycle is sure to bring it back.
+        const int pinged = target->ping();
+        if (pinged == AdapterFailure) {
+            return AdapterFailure;
+        }
+        outcome.mayBeInLoader = pinged != Success;
         return Success;
     }
+    outcome.mayBeInLoader = false;
 
     // Restart the device and put it back on the rate it had before the update.
     if (bus.tune(devCode) != Success || instruction7(*link, devId) == AdapterFailure ||
@@ -273,10 +348,18 @@ int DownloadAll(DeviceRegistry& registry) {
     const int count = std::clamp(updates.count, 0, kUpdateListCapacity);
     std::fill_n(updates.resultFlags.begin(), count, std::uint8_t{UpdateFailed});
     std::fill_n(updates.leftAtCodes.begin(), count, -1);
+    std::fill_n(updates.idInUseAtCodes.begin(), count, -1);
 
     BusConnection& bus = registry.bus();
     int lost = Success;  // 101 once a step has met a lost adapter: nothing more is tried
     for (int k = 0; k < count && lost == Success; ++k) {
+        if (const int inUseAt = idInUseAtRestart(registry, updates.baudCodes[k], updates.ids[k]);
+            inUseAt >= 0) {
+            updates.resultFlags[k] = UpdateSkippedIdInUse;
+            updates.idInUseAtCodes[k] = inUseAt;
+            updates.progress = DownloadPercent(k + 1, count);
+            continue;
+        }
         int ready = Timeout;
         for (int pass = 1;; ++pass) {
             ready = everyDeviceAnswers(registry);
@@ -297,7 +380,10 @@ int DownloadAll(DeviceRegistry& registry) {
 
         DeviceOutcome outcome;
         lost = updateDevice(registry, updates.baudCodes[k], updates.ids[k], bytes, outcome);
-        updates.resultFlags[k] = outcome.accepted ? UpdateSucceeded : UpdateFailed;
+        updates.resultFlags[k] = outcome.accepted        ? UpdateSucceeded
+                                 : outcome.otherModel    ? UpdateSkippedModelChanged
+                                 : outcome.mayBeInLoader ? UpdateFailedInLoader
+                                                         : UpdateFailed;
         updates.leftAtCodes[k] = outcome.accepted ? outcome.leftAt : -1;
         if (lost == AdapterFailure) {
             std::fill(updates.resultFlags.begin() + k + 1, updates.resultFlags.begin() + count,

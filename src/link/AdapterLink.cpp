@@ -12,6 +12,10 @@ namespace {
 constexpr int kSlowRateCode = 103;
 constexpr float kFastMarginMs = 20.0f;
 constexpr float kSlowMarginMs = 60.0f;
+// Margin of a write deadline over the bytes' wire time.
+constexpr float kWriteMarginMs = 1000.0f;
+// The read timeout programmed with a write deadline; every read programs its own.
+constexpr std::uint32_t kUntimedReadMs = 1;
 // Settling pause after a rate change and after switching the bit mode.
 constexpr std::int64_t kSettleMs = 100;
 
@@ -135,6 +139,25 @@ int AdapterLink::write(const std::uint8_t* bytes, std::uint32_t count, std::uint
     // Any other status is judged by the count alone.
     written = done;
     return done == count ? Success : WriteIncomplete;
+}
+
+std::uint32_t AdapterLink::writeDeadlineMs(std::uint32_t count) const {
+    return static_cast<std::uint32_t>(byteTimeMs() * static_cast<float>(count) + kWriteMarginMs);
+}
+
+int AdapterLink::writeWithin(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written,
+                             bool& overdue) {
+    overdue = false;
+    written = 0;
+    const std::uint32_t deadlineMs = writeDeadlineMs(count);
+    if (handle_->setTimeouts(kUntimedReadMs, deadlineMs) != FT_OK) {
+        return AdapterFailure;
+    }
+    const std::int64_t startUs = clock_.nowUs();
+    const int result = write(bytes, count, written);
+    overdue = result == WriteIncomplete &&
+              clock_.nowUs() - startUs >= static_cast<std::int64_t>(deadlineMs) * 1000;
+    return result;
 }
 
 int AdapterLink::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received,

@@ -42,6 +42,16 @@ public:
     // 100 when all `count` bytes went out, 102 when fewer did (`written` tells how many),
     // 101 on a driver I/O error.
     int write(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written);
+    // write() with a deadline, for the raw bytes of a long dialogue that must not wait on a
+    // port that has stopped taking bytes: the driver gets writeDeadlineMs(count) as its write
+    // timeout, so it gives up by then. 100, 101 or 102 as write(); `overdue` is set when the
+    // bytes had not all gone out by the deadline (a short write that came back sooner is an
+    // ordinary short write).
+    int writeWithin(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written,
+                    bool& overdue);
+    // The deadline of writeWithin: the integer part of byte time x count plus a margin of
+    // 1000 ms, far above what any USB adapter needs to take the bytes.
+    std::uint32_t writeDeadlineMs(std::uint32_t count) const;
     // 100 when all `count` bytes arrived, 103 when fewer did (`received` tells how many),
     // 101 on a driver failure. Timed reads wait according to the byte count; untimed 1 ms.
     int read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received, bool timed);

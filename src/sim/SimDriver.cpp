@@ -11,6 +11,8 @@ constexpr std::uint32_t kMaxBaudRate = 3000000;
 // The adapter's transmit buffer: a write returns once no more than this many of its bytes
 // still wait for the wire, so long writes take their wire time as on the real adapter.
 constexpr std::size_t kTxBufferBytes = 128;
+// How long a write on a frozen adapter waits when no write timeout is set.
+constexpr std::int64_t kDefaultWriteStallUs = 1000000;
 
 // An opened handle on the simulated bus.
 class SimFtDevice final : public FtDevice {
@@ -31,9 +33,10 @@ public:
     FtStatus setFlowControl(std::uint16_t, std::uint8_t, std::uint8_t) override {
         return call([] { return FT_OK; });
     }
-    FtStatus setTimeouts(std::uint32_t readTimeoutMs, std::uint32_t) override {
+    FtStatus setTimeouts(std::uint32_t readTimeoutMs, std::uint32_t writeTimeoutMs) override {
         return call([&] {
             readTimeoutMs_ = readTimeoutMs;
+            writeTimeoutMs_ = writeTimeoutMs;
             return FT_OK;
         });
     }
@@ -94,6 +97,12 @@ public:
             if (written == nullptr || (buffer == nullptr && count > 0)) {
                 return FT_INVALID_PARAMETER;
             }
+            if (bus_.adapterFrozen()) {
+                const std::uint32_t timeoutMs = writeTimeoutMs_;
+                bus_.clock().sleepUs(timeoutMs != 0 ? static_cast<std::int64_t>(timeoutMs) * 1000
+                                                    : kDefaultWriteStallUs);
+                return FT_OK;  // nothing taken
+            }
             const std::uint32_t rate = bus_.hostRate();
             bus_.hostWrite(buffer, count, rate);
             *written = count;
@@ -130,6 +139,7 @@ private:
     const std::vector<std::string> limitations_;
     // Atomic: the link is used from the GUI thread and from worker threads.
     std::atomic<std::uint32_t> readTimeoutMs_{0};
+    std::atomic<std::uint32_t> writeTimeoutMs_{0};
     std::atomic<bool> closed_{false};
 };
 

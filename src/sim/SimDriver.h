@@ -4,7 +4,9 @@
 //
 // A handle's write puts the bytes on the wire and returns once at most 128 of them (the
 // adapter's transmit buffer) still wait to go out, so long writes take their wire time; its
-// read waits on the bus's clock until the bytes arrived or the read timeout ran out.
+// read waits on the bus's clock until the bytes arrived or the read timeout ran out. On a
+// frozen adapter a write takes nothing: it waits its write timeout (1 s when none is set, as a
+// serial port waits for room) on the bus's clock and returns FT_OK with nothing written.
 #pragma once
 
 #include <string>

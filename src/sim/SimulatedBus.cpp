@@ -330,6 +330,16 @@ bool SimulatedBus::adapterPlugged() const {
     return plugged_;
 }
 
+void SimulatedBus::setAdapterFrozen(bool frozen) {
+    std::lock_guard lock(mutex_);
+    frozen_ = frozen;
+}
+
+bool SimulatedBus::adapterFrozen() const {
+    std::lock_guard lock(mutex_);
+    return frozen_;
+}
+
 std::vector<SimTraffic> SimulatedBus::traffic() const {
     std::lock_guard lock(mutex_);
     return {traffic_.begin(), traffic_.end()};

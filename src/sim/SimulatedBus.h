@@ -97,6 +97,11 @@ public:
     // Unplugged: the driver lists no adapter, and every call of a handle opened before fails.
     void setAdapterPlugged(bool plugged);
     bool adapterPlugged() const;
+    // Frozen: the adapter is there but its port takes no bytes, as a hung adapter or a serial
+    // port whose output never drains: a write waits its write timeout and returns with nothing
+    // written; every other call works.
+    void setAdapterFrozen(bool frozen);
+    bool adapterFrozen() const;
 
     // Random faults (null: none). The chaos must outlive the bus or be detached first; it is
     // asked before each packet a device handles and on each driver call.
@@ -154,6 +159,7 @@ private:
     int failFrom_ = 0;
     int callsSinceFail_ = 0;
     bool plugged_ = true;
+    bool frozen_ = false;
     bool adapterOpen_ = false;
     std::deque<SimTraffic> traffic_;
     // Devices in their loader, kept by the devices as they enter and leave it: every byte a

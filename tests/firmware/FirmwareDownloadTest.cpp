@@ -6,67 +6,13 @@
 #include <filesystem>
 #include <functional>
 
+#include "FirmwareDownloadFixture.h"
 #include "firmware/FirmwareImage.h"
-#include "protocol/Packet.h"
 #include "search/SearchEngine.h"
 #include "sim/FirmwareFileWriter.h"
-#include "support/SimRegistry.h"
 
 namespace mvx::test {
 namespace {
-
-constexpr std::uint32_t kLoaderRate = 57142;
-constexpr int kLoaderCode = 34;
-
-class FirmwareDownloadTest : public SimRegistryTest {
-protected:
-    // A bus with these devices, all in the registry in the order given.
-    void startWith(const std::vector<SimDeviceSpec>& devices) {
-        start(devices);
-        for (const SimDeviceSpec& d : devices) {
-            registerDevice(d.code, d.id);
-        }
-    }
-    void setImage(int model, int version, const Bytes& image) {
-        FirmwareImage& fw = registry->firmware;
-        std::copy(image.begin(), image.end(), fw.image.begin());
-        fw.imageLength = static_cast<std::uint32_t>(image.size());
-        fw.modelNumber = model;
-        fw.version = version;
-        fw.valid = 1;
-    }
-    void updateAll() { BuildUpdateList(*registry, 0); }
-
-    std::vector<SimTraffic> loaderBytes() const { return rawWrites(kLoaderRate); }
-    int loaderCount(std::uint8_t single) const {
-        int n = 0;
-        for (const SimTraffic& t : loaderBytes()) {
-            n += t.bytes == Bytes{single};
-        }
-        return n;
-    }
-    // When the first device answer that starts at or after `afterUs` has wholly reached the
-    // host (its last bit plus the USB latency).
-    std::int64_t answerArrivedUs(std::int64_t afterUs) const {
-        for (const SimTraffic& t : sim->traffic()) {
-            if (t.direction == SimTraffic::BusToHost && t.startUs >= afterUs) {
-                return t.endUs + SimulatedBus::kUsbLatencyUs;
-            }
-        }
-        ADD_FAILURE() << "no answer after " << afterUs;
-        return -1;
-    }
-    // Sizes of the loader writes longer than one byte: the image blocks.
-    std::vector<std::size_t> blockSizes() const {
-        std::vector<std::size_t> sizes;
-        for (const SimTraffic& t : loaderBytes()) {
-            if (t.bytes.size() > 1) {
-                sizes.push_back(t.bytes.size());
-            }
-        }
-        return sizes;
-    }
-};
 
 TEST_F(FirmwareDownloadTest, TwoByteImageIsSentWithItsChecksumAndTheDeviceRestarted) {
     startWith({simSpec(3, 5, 64, 1)});
@@ -97,9 +43,10 @@ TEST_F(FirmwareDownloadTest, TwoByteImageIsSentWithItsChecksumAndTheDeviceRestar
     const auto readBack = packets(Read, 5);
     const auto restart = packets(Instruction7, 5);
     const auto rateWrite = packets(Write, 5);
-    ASSERT_EQ(readBack.size(), 2u);  // registers 250 and 45
+    ASSERT_EQ(readBack.size(), 3u);  // the model number, then registers 250 and 45
+    EXPECT_EQ(params(readBack[0]), hexBytes("00 02"));
     ASSERT_EQ(rateWrite.size(), 1u);
-    EXPECT_EQ(raw[0].startUs - answerArrivedUs(readBack[1].startUs), 250000 + 100000);
+    EXPECT_EQ(raw[0].startUs - answerArrivedUs(readBack[2].startUs), 250000 + 100000);
     EXPECT_EQ(raw[1].startUs - raw[0].startUs, 100000);
     EXPECT_EQ(raw[2].startUs - raw[1].startUs, 100000);
     EXPECT_EQ(raw[3].startUs - raw[2].startUs, 300000 + 1000 + 100000);
@@ -200,6 +147,8 @@ TEST_F(FirmwareDownloadTest, ThreeFailedAttemptsFailTheEntryButCloseTheLoader) {
 // A block write that fails (an error status, nothing written) or comes up short (102 bytes
 // of 200) ends the attempt without reading an answer: the next attempt opens exactly 300 ms
 // after that write. Only a later whole image can succeed; three broken attempts fail the entry.
+// A loader that never got a byte of the image takes the closing bytes for image bytes and stays
+// in its loader: it is reported so.
 TEST_F(FirmwareDownloadTest, BrokenBlockWriteEndsTheAttemptWithoutReadingTheAnswer) {
     struct Row {
         const char* name;
@@ -209,7 +158,7 @@ TEST_F(FirmwareDownloadTest, BrokenBlockWriteEndsTheAttemptWithoutReadingTheAnsw
         std::vector<std::size_t> blocks;
     };
     const Row rows[] = {
-        {"error status every time", false, 3, UpdateFailed, {}},
+        {"error status every time", false, 3, UpdateFailedInLoader, {}},
         {"short write once", true, 1, UpdateSucceeded, {102, 200, 200, 51}},
         {"short write every time", true, 3, UpdateFailed, {102, 102, 102}},
     };
@@ -297,6 +246,7 @@ TEST_F(FirmwareDownloadTest, LostAdapterEndsTheRunWithinASecond) {
     const UpdateResult failed = UpdateFailed;
     const UpdateResult notReached = UpdateNotReached;
     const UpdateResult succeeded = UpdateSucceeded;
+    const UpdateResult inLoader = UpdateFailedInLoader;
     struct Row {
         const char* step;
         const char* call;
@@ -306,13 +256,15 @@ TEST_F(FirmwareDownloadTest, LostAdapterEndsTheRunWithinASecond) {
     };
     const std::vector<Row> rows = {
         {"readiness ping", "write", [&] { return hostWrites().empty(); }, notReached, -1},
+        {"model read", "write", [&] { return packets(Ping).size() == 3 && packets(Read).empty(); },
+         failed, -1},
         {"quiet write", "write",
-         [&] { return packets(Ping).size() == 3 && packets(KeyedWrite).empty(); }, failed, -1},
-        {"loader start", "read", [&] { return packets(KeyedWrite, 1).size() == 2; }, failed, -1},
-        {"loader rate", "setBaudRate", [&] { return packets(KeyedWrite, 1).size() == 2; }, failed,
+         [&] { return packets(Read).size() == 1 && packets(KeyedWrite).empty(); }, failed, -1},
+        {"loader start", "read", [&] { return packets(KeyedWrite, 1).size() == 2; }, inLoader, -1},
+        {"loader rate", "setBaudRate", [&] { return packets(KeyedWrite, 1).size() == 2; }, inLoader,
          -1},
-        {"image block", "write", [&] { return loaderBytes().size() == 2; }, failed, -1},
-        {"loader reply", "read", [&] { return blockSizes().size() == 1; }, failed, -1},
+        {"image block", "write", [&] { return loaderBytes().size() == 2; }, inLoader, -1},
+        {"loader reply", "read", [&] { return blockSizes().size() == 1; }, inLoader, -1},
         {"loader close", "write", [&] { return blockSizes().size() == 1; }, succeeded, 1},
         {"rate write", "write", [&] { return packets(Instruction7, 1).size() == 1; }, succeeded, 1},
         {"next readiness", "write", [&] { return packets(Write, 1).size() == 1; }, succeeded, -1},
@@ -365,14 +317,19 @@ TEST_F(FirmwareDownloadTest, UnansweredRateWriteLeavesTheDeviceAtItsRestartCode)
     EXPECT_NE(sim->find(34, 1), nullptr);
 }
 
-TEST_F(FirmwareDownloadTest, RefusedLoaderKeyedWriteSendsNoLoaderBytes) {
+// A refused loader start sends no image, only the closing bytes, in case the loader started
+// after all.
+TEST_F(FirmwareDownloadTest, RefusedLoaderKeyedWriteSendsOnlyTheClosingBytes) {
     startWith({simSpec(1, 2, 12, 3)});
     dev(1, 2).setFaults({.ignoreWrites = true});
     setImage(12, 4, {0x10});
     updateAll();
     ASSERT_EQ(DownloadAll(*registry), 100);
     EXPECT_EQ(registry->updates.resultFlags[0], 0);
-    EXPECT_TRUE(loaderBytes().empty());
+    const std::vector<SimTraffic> raw = loaderBytes();
+    ASSERT_EQ(raw.size(), 2u);
+    EXPECT_EQ(raw[0].bytes, Bytes{0x41});
+    EXPECT_EQ(raw[1].bytes, Bytes{0x47});
     EXPECT_TRUE(packets(Instruction7, 2).empty());
     EXPECT_EQ(registry->find(1, 2)->firmwareVersion(), 3);
     EXPECT_EQ(DownloadProgress(*registry), 100);

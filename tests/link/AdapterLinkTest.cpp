@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "sim/SimDriver.h"
+#include "sim/SimulatedBus.h"
 #include "support/Bytes.h"
 #include "support/ScriptedDriver.h"
 
@@ -218,6 +221,55 @@ TEST_F(AdapterLinkTest, PurgeQueueAndBitMode) {
     EXPECT_EQ(clock.nowUs(), before);
     driver.failNext("setBitMode", FT_OTHER_ERROR);
     EXPECT_EQ(link->setBitMode(true), 101);
+}
+
+// A write with a deadline hands the driver the bytes' wire time plus 1000 ms as its write
+// timeout; only a write still short when that time is up is overdue.
+TEST_F(AdapterLinkTest, WriteWithinTellsTheDriverItsDeadline) {
+    struct Row {
+        const char* name;
+        std::function<void()> script;
+        int result;
+        std::uint32_t written;
+    };
+    const Row rows[] = {
+        {"whole", [] {}, 100, 200},
+        {"short at once", [&] { driver.limitNextWrite(150); }, 102, 150},
+        {"I/O error", [&] { driver.failNext("write", FT_IO_ERROR); }, 101, 0},
+        {"timeouts refused", [&] { driver.failNext("setTimeouts", FT_OTHER_ERROR); }, 101, 0},
+    };
+    auto link = openLink(34);
+    EXPECT_EQ(link->writeDeadlineMs(200), 1042u);  // 200 x 0.21 ms + 1000 ms
+    EXPECT_EQ(link->writeDeadlineMs(1), 1000u);
+    const std::vector<std::uint8_t> block(200, 0x5A);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        driver.clearCalls();
+        row.script();
+        std::uint32_t written = 7;
+        bool overdue = true;
+        EXPECT_EQ(link->writeWithin(block.data(), 200, written, overdue), row.result);
+        EXPECT_EQ(written, row.written);
+        EXPECT_FALSE(overdue);
+        EXPECT_EQ(driver.calls().front(), "setTimeouts(1,1042)");
+    }
+}
+
+TEST(AdapterLinkFrozenTest, WriteWithinIsOverdueOnAPortThatTakesNoBytes) {
+    VirtualClock clock;
+    SimulatedBus bus(SimulatedBus::defaultBus(), clock);
+    SimDriver driver(bus);
+    auto link = AdapterLink::open(driver, clock, 0, 34);
+    ASSERT_NE(link, nullptr);
+    bus.setAdapterFrozen(true);
+    const std::vector<std::uint8_t> block(200, 0x5A);
+    std::uint32_t written = 7;
+    bool overdue = false;
+    const std::int64_t start = clock.nowUs();
+    EXPECT_EQ(link->writeWithin(block.data(), 200, written, overdue), 102);
+    EXPECT_TRUE(overdue);
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(clock.nowUs() - start, 1042000) << "given up at the deadline";
 }
 
 TEST_F(AdapterLinkTest, AdapterListing) {

@@ -95,6 +95,27 @@ TEST_F(SimFaultsTest, AdapterFailsFromCallN) {
     EXPECT_EQ(ping(1), statusBytes(1, 0));
 }
 
+// A frozen adapter takes no bytes: each write waits its write timeout (1 s when none is set)
+// and comes back with nothing written; reads, rate changes and purges still work.
+TEST_F(SimFaultsTest, FrozenAdapterWritesTakeNothingForTheirWriteTimeout) {
+    const std::size_t recorded = bus->traffic().size();
+    bus->setAdapterFrozen(true);
+    const Bytes p = instructionBytes(1, 1);
+    for (const auto& [writeTimeoutMs, waitedUs] : {std::pair{0u, 1000000}, {250u, 250000}}) {
+        ASSERT_EQ(handle->setTimeouts(20, writeTimeoutMs), FT_OK);
+        std::uint32_t written = 7;
+        const std::int64_t start = clock.nowUs();
+        EXPECT_EQ(handle->write(p.data(), 6, &written), FT_OK);
+        EXPECT_EQ(written, 0u);
+        EXPECT_EQ(clock.nowUs() - start, waitedUs) << writeTimeoutMs;
+    }
+    EXPECT_EQ(bus->traffic().size(), recorded) << "nothing went on the wire";
+    EXPECT_EQ(handle->purge(FT_PURGE_RX), FT_OK);
+    EXPECT_TRUE(receive(6).empty());
+    bus->setAdapterFrozen(false);
+    EXPECT_EQ(ping(1), statusBytes(1, 0));
+}
+
 TEST_F(SimFaultsTest, ChaosPicksReplyFaultsAndUnplugsTheOpenAdapter) {
     SimChaos chaos(1, {.dropReply = 1.0, .adapterFails = 0.0, .adapterUnplug = 1.0});
     bus->setChaos(&chaos);

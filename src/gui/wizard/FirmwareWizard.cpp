@@ -5,6 +5,7 @@
 
 #include "firmware/FirmwareDownload.h"
 #include "firmware/FirmwareImage.h"
+#include "firmware/UpdateResultText.h"
 #include "gui/app/ManagerApp.h"
 #include "protocol/ResultCode.h"
 #include "ui_DownloadStep.h"
@@ -68,36 +69,14 @@ QString firmwareSummaryText(DeviceRegistry& registry, bool oldOnly) {
 
 QString firmwareResultText(const UpdateList& updates) {
     QString text = QStringLiteral("*** Update Result ***\r\n");
-    int succeeded = 0;
-    int failed = 0;
-    int notReached = 0;
     for (int k = 0; k < updates.count; ++k) {
-        const QString device =
-            QStringLiteral("- Baud:%1 ID:%2 >> ").arg(updates.baudCodes[k]).arg(updates.ids[k]);
-        switch (updates.resultFlags[k]) {
-            case UpdateSucceeded:
-                ++succeeded;
-                text += device + QStringLiteral("Success");
-                if (updates.leftAtCodes[k] >= 0) {
-                    text += QStringLiteral(" (left at Baud:%1)").arg(updates.leftAtCodes[k]);
-                }
-                break;
-            case UpdateNotReached:
-                ++notReached;
-                text += device + QStringLiteral("Not updated");
-                break;
-            default:
-                ++failed;
-                text += device + QStringLiteral("Fail");
-                break;
-        }
-        text += QStringLiteral("\r\n");
+        text += QStringLiteral("- Baud:%1 ID:%2 >> %3\r\n")
+                    .arg(updates.baudCodes[k])
+                    .arg(updates.ids[k])
+                    .arg(QString::fromStdString(UpdateOutcomeText(updates, k)));
     }
-    text += QStringLiteral("Total Success=%1, Fail=%2").arg(succeeded).arg(failed);
-    if (notReached > 0) {
-        text += QStringLiteral(", Not updated=%1").arg(notReached);
-    }
-    return text + QStringLiteral("\r\n");
+    return text + QString::fromStdString(UpdateTotalsText(CountUpdateResults(updates))) +
+           QStringLiteral("\r\n");
 }
 
 FirmwareWizard::FirmwareWizard(ManagerApp& app, QWidget* parent)

@@ -395,6 +395,52 @@ private slots:
         QCOMPARE(h.registry().deviceCount(), 0);
         QCOMPARE(h.registry().updates.count, 2);
     }
+
+    // The adapter freezes (its port takes no more bytes) once the first device is in its
+    // loader: the download ends at the loader write's deadline with the adapter message, and
+    // the result step tells which device may still be in its loader.
+    void frozenAdapterEndsTheDownloadWithTheAdapterMessage() {
+        GuiHarness h(busWithTwoModel28());
+        h.startSearched();
+        h.hooked.hook = [&](const std::string&) {
+            SimulatedDevice* inLoader = h.bus().find(34, 1);
+            if (inLoader && inLoader->mode() == SimDeviceMode::Loader) {
+                h.bus().setAdapterFrozen(true);
+            }
+            return FT_OK;
+        };
+        h.dialogs().push_back(GuiHarness::handler([&](QDialog& d) {
+            QCOMPARE(runToResults(h, d),
+                     QStringLiteral("*** Update Result ***\n"
+                                    "- Baud:1 ID:1 >> Failed: may still be in its loader, power "
+                                    "it off and on\n"
+                                    "- Baud:1 ID:5 >> Not updated\n"
+                                    "Total Success=0, Fail=1, Not updated=1\n"));
+            GuiHarness::click(d, "finishButton");
+        }));
+        h.window().runCommand(Command::FirmwareUpdate);
+        QCOMPARE(h.ops().messages, QStringList{texts::kAdapterAccessFailed});
+        QVERIFY(!h.app().bus().isOpen());
+    }
+
+    // A sensor holds the MQ-35's ID at code 34, where the MQ-35 answers after its restart.
+    void deviceWhoseIdIsInUseAtItsRestartCodeIsSkipped() {
+        BusDescription bus = SimulatedBus::defaultBus();
+        bus.devices.push_back(mvx::test::simSpec(34, 1, 13, 20));
+        GuiHarness h(bus);
+        h.startSearched();
+        h.dialogs().push_back(GuiHarness::handler([&](QDialog& d) {
+            QCOMPARE(runToResults(h, d),
+                     QStringLiteral("*** Update Result ***\n"
+                                    "- Baud:1 ID:1 >> Skipped: ID in use at Baud:34\n"
+                                    "Total Success=0, Fail=0, Not updated=1\n"));
+            GuiHarness::click(d, "finishButton");
+        }));
+        h.window().runCommand(Command::FirmwareUpdate);
+        QVERIFY(h.ops().messages.isEmpty());
+        QCOMPARE(h.bus().find(1, 1)->reg(2), std::uint8_t{30});
+        QVERIFY(h.bus().find(34, 1) != nullptr);
+    }
 };
 
 }  // namespace mvx::gui::test
