@@ -5,6 +5,7 @@
 
 namespace mvx {
 
+class DeviceEntry;
 class DeviceRegistry;
 
 enum SearchMode : int {
@@ -22,6 +23,11 @@ public:
     int search(int mode);
 
 private:
+    // Reads the identity of the device that answered its ping at (code, id) into the
+    // placeholder, a second time when the first read came back corrupt. On 100 the placeholder
+    // has become that device and `placeholder` is the new one appended after it. The probe's
+    // result.
+    int probeAnswered(DeviceEntry*& placeholder, int code, int id);
     // Tunes the bus to `code` and pings `id` with the timed read, as an entry's ping does.
     int pingAt(int code, int id);
 

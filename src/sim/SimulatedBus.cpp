@@ -472,6 +472,7 @@ SimFaults SimulatedBus::effectiveFaultsLocked(const SimulatedDevice& device) con
     f.silentAfterPackets =
         own.silentAfterPackets >= 0 ? own.silentAfterPackets : faults_.silentAfterPackets;
     f.answerReads = own.answerReads >= 0 ? own.answerReads : faults_.answerReads;
+    f.corruptReads = std::max(own.corruptReads, faults_.corruptReads);
     f.ignoreWrites = own.ignoreWrites || faults_.ignoreWrites;
     f.errorBits = static_cast<std::uint8_t>(own.errorBits | faults_.errorBits);
     f.rejectImages = std::max(own.rejectImages, faults_.rejectImages);

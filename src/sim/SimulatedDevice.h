@@ -113,8 +113,9 @@ private:
     std::uint8_t applyWrite(int address, const std::uint8_t* data, int count);
     void applyKeyedWrite(std::int64_t timeUs, int address, int value);
     void advance(std::int64_t timeUs);
+    // `corrupt`: the checksum goes out inverted.
     void reply(std::int64_t readyUs, std::uint8_t id, std::uint8_t error, const std::uint8_t* data,
-               int count, std::uint8_t code);
+               int count, std::uint8_t code, bool corrupt = false);
 
     SimulatedBus& bus_;
     std::uint16_t model_;
