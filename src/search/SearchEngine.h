@@ -21,6 +21,10 @@ public:
     // baud change or the broadcast send as it is. Mode 2 walks every code from 1 to 255; any other
     // mode the nine common codes.
     int search(int mode);
+    // The same search with waits timed from the wire and the adapter instead of fixed pauses:
+    // the same devices in the same order with the same records, the same results, stop and
+    // progress, in a fraction of the time (FastSearch.cpp tells how).
+    int fastSearch(int mode);
 
 private:
     // Reads the identity of the device that answered its ping at (code, id) into the
