@@ -1,16 +1,16 @@
-// The fast search (SearchEngine::fastSearch): the written search's steps with waits timed from
+// The fast search (SearchEngine::fastSearch): the standard search's steps with waits timed from
 // the wire and the adapter (FastSearchTiming), and a walk over the IDs that does not wait for
 // each ping's reply to reach the host, only for it to be over on the wire.
 //
 // Per code: the rate change with a short settle; the broadcast ping, and a wait for its first
-// answer byte as long as that can take; silence ends the code, as in the written search. When
+// answer byte as long as that can take; silence ends the code, as in the standard search. When
 // anything was heard (a good answer, or a corrupt one from colliding answers), the answers are
 // let run out until the line has been quiet for a whole reply window. Then every ID is pinged,
 // each ping one reply window after the one before, while whatever reaches the host is scanned
 // for status packets and each ping reply is credited to its ID, however late it comes. After
 // the last ping the replies still on their way are awaited, and the IDs that answered are
-// probed in ascending order with the written search's probe, so the list and its records come
-// out as the written search makes them.
+// probed in ascending order with the standard search's probe, so the list and its records come
+// out as the standard search makes them.
 #include <algorithm>
 #include <array>
 #include <span>
@@ -160,7 +160,7 @@ int SearchEngine::fastSearch(int mode) {
                            : std::span<const std::uint8_t>(kQuickSearchCodes);
     const double total = static_cast<double>(codes.size()) * kIdsPerCode;
     double steps = 0.0;
-    // Ends and stops as the written search does (see search()), with the link's timed reads
+    // Ends and stops as the standard search does (see search()), with the link's timed reads
     // as they were.
     auto abort = [this, &placeholder, &link](int result) {
         link->setReceiveAllowanceMs(0);

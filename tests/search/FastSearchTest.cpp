@@ -1,7 +1,7 @@
-// The fast search against the written one on the simulated bus (virtual time): the same list
+// The fast search against the standard one on the simulated bus (virtual time): the same list
 // and records on every bus, whatever the adapter's receive latency and whether it is known;
 // no request while a reply may be on the wire; late replies credited to their IDs; stop,
-// adapter failure and progress as the written search has them.
+// adapter failure and progress as the standard search has them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -117,9 +117,9 @@ protected:
     }
 };
 
-// Item by item the written search's list, on the buses that test its rules, with the adapter
+// Item by item the standard search's list, on the buses that test its rules, with the adapter
 // handing over replies 1 ms or 16 ms late, with the latency known or not (a pseudo-terminal).
-TEST_F(FastSearchTest, FindsWhatTheWrittenSearchFindsOnEveryBus) {
+TEST_F(FastSearchTest, FindsWhatTheStandardSearchFindsOnEveryBus) {
     struct Bus {
         const char* name;
         SearchMode mode;
@@ -165,7 +165,7 @@ TEST_F(FastSearchTest, FindsWhatTheWrittenSearchFindsOnEveryBus) {
             BusDescription description;
             description.devices = bus.devices;
             description.receiveLatencyUs = adapter.latencyUs;
-            std::vector<Found> written;
+            std::vector<Found> standard;
             for (const bool fast : {false, true}) {
                 startBus(description, adapter.known);
                 if (bus.faults) {
@@ -175,21 +175,21 @@ TEST_F(FastSearchTest, FindsWhatTheWrittenSearchFindsOnEveryBus) {
                 EXPECT_EQ(registry->searchProgress.load(), 100);
                 EXPECT_EQ(registry->entryCount(), registry->deviceCount());
                 if (!fast) {
-                    written = found();
+                    standard = found();
                     continue;
                 }
-                // Every device, and where the written search found them all, its list. Where
-                // the adapter's latency outlasts the written search's read margins (16 ms at
+                // Every device, and where the standard search found them all, its list. Where
+                // the adapter's latency outlasts the standard search's read margins (16 ms at
                 // codes 70-102) it misses devices; the others are the same.
                 std::vector<Found> fastFound = found();
                 EXPECT_EQ(fastFound.size(), bus.devices.size());
-                std::erase_if(fastFound, [&written](const Found& f) {
-                    return std::none_of(written.begin(), written.end(), [&f](const Found& w) {
+                std::erase_if(fastFound, [&standard](const Found& f) {
+                    return std::none_of(standard.begin(), standard.end(), [&f](const Found& w) {
                         return w.summary.baudCode == f.summary.baudCode &&
                                w.summary.id == f.summary.id;
                     });
                 });
-                EXPECT_EQ(fastFound, written);
+                EXPECT_EQ(fastFound, standard);
                 EXPECT_EQ(talkOver(), std::vector<std::string>{});
             }
         }
@@ -224,9 +224,9 @@ TEST_F(FastSearchTest, LateReplyIsCreditedToItsIdAndTheWaitsGrow) {
     }
 }
 
-// Stop, a lost adapter and a missing one end the fast search as they end the written one:
+// Stop, a lost adapter and a missing one end the fast search as they end the standard one:
 // same result, same list, progress 100 only after a normal end or a stop, no placeholder.
-TEST_F(FastSearchTest, StopAndAdapterFailureEndItAsTheWrittenSearch) {
+TEST_F(FastSearchTest, StopAndAdapterFailureEndItAsTheStandardSearch) {
     struct Case {
         const char* name;
         std::function<FtStatus(const std::string&)> hook;
@@ -275,7 +275,7 @@ TEST_F(FastSearchTest, StopAndAdapterFailureEndItAsTheWrittenSearch) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         for (const bool fast : {false, true}) {
-            SCOPED_TRACE(fast ? "fast" : "written");
+            SCOPED_TRACE(fast ? "fast" : "standard");
             start({simSpec(1, 3, 12), simSpec(1, 10, 28), simSpec(1, 20, 12), simSpec(34, 5, 12),
                    simSpec(3, 6, 12)});
             if (c.closeFirst) {
