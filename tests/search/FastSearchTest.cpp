@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "device/ServoRecord.h"
 #include "protocol/BaudRate.h"
@@ -325,6 +327,30 @@ TEST_F(FastSearchTest, ProgressReachesHundredOnlyWithTheListComplete) {
     EXPECT_EQ(samples.back().first, 99);  // the record load of ID 200, the last device
     EXPECT_EQ(registry->searchProgress.load(), 100);
     EXPECT_EQ(registry->deviceCount(), 2);
+}
+
+// As the dialog runs it: the worker searches while another thread reads the registry and
+// stops it (under ThreadSanitizer this checks the fast search's state and the link's).
+TEST_F(FastSearchTest, ReadersAndStopOnAnotherThread) {
+    startDefault();
+    std::atomic<int> result{0};
+    std::thread worker([&] { result = run(true, FullSearch); });
+    int code = 0;
+    int id = 0;
+    for (int polls = 0; result.load() == 0; ++polls) {
+        for (const DeviceSummary& device : registry->snapshot()) {
+            EXPECT_NE(device.id, -1);
+        }
+        registry->progress(code, id);
+        if (polls == 200) {
+            registry->stopSearch();
+        }
+        std::this_thread::yield();
+    }
+    worker.join();
+    EXPECT_EQ(result.load(), 100);
+    EXPECT_EQ(registry->entryCount(), registry->deviceCount());
+    EXPECT_EQ(registry->searchProgress.load(), 100);
 }
 
 }  // namespace
