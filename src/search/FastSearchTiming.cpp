@@ -65,7 +65,8 @@ void FastSearchTiming::observe(std::int64_t sentUs, std::int64_t arrivedUs, int 
                                int replyBytes, int code) {
     const std::int64_t sample = std::max<std::int64_t>(
         0, arrivedUs - sentUs - leastWireUs(requestBytes, code) - leastWireUs(replyBytes, code));
-    lastLate_ = sample > latencyAllowanceUs();
+    // The sample holds the device's return delay besides the latency.
+    lastLate_ = sample > latencyAllowanceUs() + kMaxReturnDelayUs;
     if (knownLatencyUs_ >= 0 && lastLate_) {
         raised_ = true;
     }

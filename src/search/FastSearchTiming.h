@@ -48,7 +48,8 @@ public:
     // at the host at `arrivedUs`.
     void observe(std::int64_t sentUs, std::int64_t arrivedUs, int requestBytes, int replyBytes,
                  int code);
-    // Whether the last observed reply came later than the allowance in force before it.
+    // Whether the last observed reply came later than the allowance (and the longest return
+    // delay) in force before it.
     bool lastWasLate() const { return lastLate_; }
 
 private:
