@@ -21,7 +21,17 @@
 // wait at every code of an empty-bus scan (16 %). 1.5 for the ping and the read: their
 // floors are only 0.3-0.4 s, and starting and ending a process on a loaded machine takes
 // from a few to a hundred milliseconds or more (10-35 ms over the floor were seen).
-// The program exits with 1 when a case fails or a command does not do its work.
+//
+// Then the fast scan against the same server with its adapter's receive latency at 1 ms and at
+// 16 ms (--latency-ms; the pty reports no latency, so the search assumes 16 ms until it has
+// timed replies): `scan --fast --json` must list every device of the bus, and print exactly what
+// `scan --json` prints where that found them all (at 16 ms the standard scan's read margins
+// are nearly used up and it may miss one); each is timed in the same run: the fastest fast run
+// against its wire floor (the open plus SearchFloor.h's wireFloorUs), and its ratio to the standard
+// scan. Ceiling of that ratio: 0.25 at 1 ms (about 0.15 is expected: the walk's reply windows, 4.1
+// s of the 31.7 s, and the process start), 0.35 at 16 ms (each probe's round trips and the waits
+// after the broadcasts take 16 ms more). The program exits with 1 when a case fails or a command
+// does not do its work.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -131,10 +141,13 @@ Run runCli(const std::vector<std::string>& args) {
 // movantrix-bus-sim serving a bus on a pty until destroyed.
 class BusSim {
 public:
-    explicit BusSim(const std::string& busFile) {
+    explicit BusSim(const std::string& busFile, int latencyMs = -1) {
         std::vector<std::string> args = {MVX_BUS_SIM_PROGRAM};
         if (!busFile.empty()) {
             args.insert(args.end(), {"--bus", busFile});
+        }
+        if (latencyMs >= 0) {
+            args.insert(args.end(), {"--latency-ms", std::to_string(latencyMs)});
         }
         pid_ = spawnWithOutput(args, out_, true);  // its "Serving ..." line is not wanted here
         if (pid_ < 0) {
@@ -258,6 +271,51 @@ std::vector<Case> defaultBusCases(const BusDescription& bus, const SimDeviceSpec
     };
 }
 
+// `scan --fast --json` against `scan --json` on the default bus served with `latencyMs`; false
+// when the fast scan missed a device or printed something else than a standard scan that found
+// them all, or when its ratio to the standard scan is above `ceiling`.
+bool runFastScan(const BusDescription& bus, int latencyMs, double ceiling, int runs) {
+    BusSim sim("", latencyMs);
+    const std::string name = "scan --fast, " + std::to_string(latencyMs) + " ms latency";
+    if (sim.path().empty()) {
+        std::printf("%-26s movantrix-bus-sim did not start\n", name.c_str());
+        return false;
+    }
+    const int devices = static_cast<int>(bus.devices.size());
+    const Run standard = runCli({"--port", sim.path(), "--json", "scan"});
+    const int standardFound = countOf(standard.output, "\"id\":");
+    if (standard.status != 0) {
+        std::printf("%-26s the standard scan failed (exit status %d)\n", name.c_str(),
+                    standard.status);
+        return false;
+    }
+    double fastest = 0.0;
+    for (int i = 0; i < runs; ++i) {
+        const Run fast = runCli({"--port", sim.path(), "--json", "scan", "--fast"});
+        const bool same = standardFound != devices || fast.output == standard.output;
+        if (fast.status != 0 || countOf(fast.output, "\"id\":") != devices || !same) {
+            std::printf("%-26s the fast scan found other devices (exit status %d)\n", name.c_str(),
+                        fast.status);
+            return false;
+        }
+        fastest = i == 0 ? fast.wallUs : std::min(fastest, fast.wallUs);
+    }
+    const double wireFloor =
+        openFloor().floorUs + wireFloorUs(bus, kQuickCodes, latencyMs * 1000.0);
+    const double ratio = fastest / standard.wallUs;
+    const bool failed = fastest < wireFloor || ratio > ceiling;
+    std::printf(
+        "%-26s wire floor %8.1f ms, fastest %8.1f ms (%5.2f x), scan %8.1f ms (%d of %d "
+        "devices), ratio %6.4f, ceiling %4.2f   %s\n",
+        name.c_str(), wireFloor / 1000.0, fastest / 1000.0, fastest / wireFloor,
+        standard.wallUs / 1000.0, standardFound, devices, ratio, ceiling,
+        fastest < wireFloor ? "below the wire floor"
+        : ratio > ceiling   ? "above the ceiling"
+                            : "ok");
+    std::fflush(stdout);
+    return !failed;
+}
+
 }  // namespace
 }  // namespace mvx::bench
 
@@ -317,5 +375,7 @@ int main(int argc, char** argv) {
         }
     }
     std::filesystem::remove_all(dir);
+    ok = runFastScan(bus, 1, 0.25, runs) && ok;
+    ok = runFastScan(bus, 16, 0.35, runs) && ok;
     return ok ? 0 : 1;
 }

@@ -9,6 +9,13 @@
 // below 0.01 %). One percent leaves room for that and fails on an extra rate-change wait in a
 // quick search of the empty bus (1.9 %), a repeated broadcast wait or a second ping of each
 // absent ID.
+//
+// The fast search (SearchEngine::fastSearch), in virtual time on the simulated bus with its
+// receive latency (1 ms or 16 ms, known to the search or not, as a pty reports none): the time
+// against the standard search's floor above, whose ratio must stay below the case's ceiling
+// (1/20 to 1/2, the targets of the fast search), and against the wire floor (SearchFloor.h's
+// wireFloorUs: wire time, return delays and latency with no wait at all), which it can never
+// go below. The devices found must be the standard search's.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -69,6 +76,94 @@ void runSearch(benchmark::State& state, const BusDescription& description, int m
     state.counters["replies"] = floor.replies;
     state.counters["devices"] = found;
 }
+
+struct FastCase {
+    BusDescription bus;
+    int mode;
+    std::span<const int> codes;
+    std::int64_t latencyUs;
+    bool latencyKnown;
+    double ceiling;  // of measured / the standard search's floor
+};
+
+void runFastSearch(benchmark::State& state, const FastCase& c) {
+    BusDescription description = c.bus;
+    description.receiveLatencyUs = c.latencyUs;
+    const TimeFloor standard = searchFloor(description, c.codes);
+    const double wireFloor = wireFloorUs(description, c.codes, static_cast<double>(c.latencyUs));
+    const int expected = devicesOn(description, c.codes);
+    double measuredUs = 0.0;
+    int found = 0;
+    int result = Success;
+    for (auto _ : state) {
+        state.PauseTiming();
+        SimRig rig(description, c.latencyKnown);
+        if (!rig.open()) {
+            failBenchmark(state, "the simulated adapter did not open");
+            return;
+        }
+        SearchEngine engine(*rig.registry);
+        state.ResumeTiming();
+        const std::int64_t start = rig.clock.nowUs();
+        result = engine.fastSearch(c.mode);
+        measuredUs = static_cast<double>(rig.clock.nowUs() - start);
+        state.SetIterationTime(measuredUs / 1e6);
+        state.PauseTiming();
+        found = rig.registry->deviceCount();
+        rig.registry.reset();
+        state.ResumeTiming();
+    }
+    if (result != Success || found != expected) {
+        failBenchmark(state, "the fast search did not find every device");
+        return;
+    }
+    state.counters["measured_ms"] = measuredUs / 1000.0;
+    state.counters["standard_floor_ms"] = standard.floorUs / 1000.0;
+    state.counters["wire_floor_ms"] = wireFloor / 1000.0;
+    state.counters["of_standard"] = measuredUs / standard.floorUs;
+    state.counters["of_wire"] = measuredUs / wireFloor;
+    state.counters["ceiling"] = c.ceiling;
+    state.counters["devices"] = found;
+    if (measuredUs < wireFloor) {
+        failBenchmark(state, "measured below the wire floor: the floor or the code is wrong");
+    } else if (measuredUs / standard.floorUs > c.ceiling) {
+        failBenchmark(state, "above the ceiling of " + std::to_string(c.ceiling) +
+                                 " of the standard search's floor");
+    }
+}
+
+void BM_FastQuickEmptyBus(benchmark::State& state) {
+    runFastSearch(state, {BusDescription{}, QuickSearch, kQuickCodes, 1000, true, 1.0 / 20});
+}
+BENCHMARK(BM_FastQuickEmptyBus)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_FastQuickDefaultBus(benchmark::State& state) {
+    runFastSearch(state,
+                  {SimulatedBus::defaultBus(), QuickSearch, kQuickCodes, 1000, true, 1.0 / 5});
+}
+BENCHMARK(BM_FastQuickDefaultBus)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_FastFullEmptyBus(benchmark::State& state) {
+    runFastSearch(state, {BusDescription{}, FullSearch, kFullCodes, 1000, true, 1.0 / 30});
+}
+BENCHMARK(BM_FastFullEmptyBus)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_FastFullEmptyBusLatencyUnknown(benchmark::State& state) {
+    runFastSearch(state, {BusDescription{}, FullSearch, kFullCodes, 16000, false, 1.0 / 20});
+}
+BENCHMARK(BM_FastFullEmptyBusLatencyUnknown)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_FastQuickDefaultBus16ms(benchmark::State& state) {
+    runFastSearch(state,
+                  {SimulatedBus::defaultBus(), QuickSearch, kQuickCodes, 16000, true, 1.0 / 2});
+}
+BENCHMARK(BM_FastQuickDefaultBus16ms)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_FastQuickDefaultBus16msUnknown(benchmark::State& state) {
+    runFastSearch(state,
+                  {SimulatedBus::defaultBus(), QuickSearch, kQuickCodes, 16000, false, 1.0 / 2});
+}
+BENCHMARK(BM_FastQuickDefaultBus16msUnknown)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_QuickSearchEmptyBus(benchmark::State& state) {
     runSearch(state, BusDescription{}, QuickSearch, kQuickCodes);

@@ -151,3 +151,48 @@ inline int devicesOn(const BusDescription& bus, std::span<const int> codes) {
 }
 
 }  // namespace mvx::bench
+
+namespace mvx::bench {
+
+// The wire floor of a fast search of `codes`: what the wire, the return delays and the
+// adapter's receive latency take when nothing waits beyond them. Per code the broadcast ping;
+// where a device answers, each device's answer to it, the 254 pings of the walk, each
+// device's ping reply, and the probe of each device as a chain of round trips (request, return
+// delay, reply and the latency, one after another; an unanswered identity read counts its
+// request only). A true lower bound: pings and replies share the one wire, and each round trip
+// of a probe waits for the one before.
+inline double wireFloorUs(const BusDescription& bus, std::span<const int> codes, double latencyUs) {
+    double floor = 0.0;
+    for (const int code : codes) {
+        floor += wireUs(requestBytes(kPingParameters), code);
+        bool anyone = false;
+        for (const SimDeviceSpec& d : bus.devices) {
+            if (d.code != code) {
+                continue;
+            }
+            anyone = true;
+            // Its answer to the broadcast and to its ping in the walk.
+            floor += 2 * wireUs(replyBytes(0), code);
+            const double delay = d.returnDelay * kReturnDelayUnitUs;
+            const auto roundTrip = [&](int requestParams, int replyData) {
+                floor += wireUs(requestBytes(requestParams) + replyBytes(replyData), code) + delay +
+                         latencyUs;
+            };
+            if (d.returnLevel == 0) {
+                floor += wireUs(requestBytes(kReadParameters), code);
+                roundTrip(kPingParameters, 0);
+            } else {
+                roundTrip(kReadParameters, kIdentityLength);
+                if (isActuator(d)) {
+                    roundTrip(kReadParameters, kRecordLength);
+                }
+            }
+        }
+        if (anyone) {
+            floor += kIdsPerCode * wireUs(requestBytes(kPingParameters), code);
+        }
+    }
+    return floor;
+}
+
+}  // namespace mvx::bench

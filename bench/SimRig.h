@@ -17,10 +17,12 @@
 namespace mvx::bench {
 
 struct SimRig {
-    explicit SimRig(const BusDescription& description)
+    // `latencyKnown` false: the adapter reports its receive latency unknown, as a pty does.
+    explicit SimRig(const BusDescription& description, bool latencyKnown = true)
         : bus(description, clock),
           driver(bus),
-          registry(std::make_unique<DeviceRegistry>(driver, clock)) {}
+          registry((driver.setLatencyKnown(latencyKnown),
+                    std::make_unique<DeviceRegistry>(driver, clock))) {}
 
     bool open() { return registry->bus().open(0); }
 

@@ -28,13 +28,13 @@ expect() {
 expect "ports scan ping info read write set reset-defaults flash watch backup restore" movantrix-cli ""
 expect "--port --sim-virtual-time --json --help --version" movantrix-cli --
 expect "scan" movantrix-cli --port sim sc
-expect "--full --help" movantrix-cli --port sim scan --
+expect "--full --fast --help" movantrix-cli --port sim scan --
 expect "goal-position" movantrix-cli set --id 1 --baud 1 goal
 expect "on off" movantrix-cli --port 0 set --id 1 --baud 1 led ""
 expect "overload,overload overload,overheating" movantrix-cli set --id 1 --baud 1 alarm-led overload,ov
 expect "1 3 4 7 9 16 34 103 207" movantrix-cli info --baud ""
 expect "--id --baud --help --word" movantrix-cli write --
-expect "--all-versions --full --help" movantrix-cli flash --
+expect "--all-versions --full --fast --help" movantrix-cli flash --
 expect "--id --baud --help --rate --duration --csv --json" movantrix-cli watch --
 expect "10 100" movantrix-cli watch --id 1 --baud 1 --rate 1
 expect "--id --baud --help --dry-run --network --force" movantrix-cli restore a.json --

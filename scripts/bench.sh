@@ -6,7 +6,8 @@
 #   transaction_bench  CPU time of a ping and a 26-byte read (loopback adapter, simulated bus)
 #   search_bench       quick and full search of the empty and the default simulated bus,
 #                      virtual time, against the floor of the search's waits, read timeouts
-#                      and answered wire time (ratio measured / floor, ceiling 1.01)
+#                      and answered wire time (ratio measured / floor, ceiling 1.01); and the
+#                      fast search against that floor (ceilings 1/30 to 1/2) and the wire floor
 #   firmware_bench     download of a 65526-byte image to one simulated device, virtual time,
 #                      against its floor (ceiling 1.01)
 #   flash_scaling_bench  CPU time of flashing N = 25 .. 300 devices of one model on the
@@ -14,16 +15,19 @@
 #   cli_pty_bench      movantrix-cli against movantrix-bus-sim on a pseudo-terminal in real
 #                      time: quick scans of the default and the empty bus, a ping and a read of
 #                      one device, 3 runs each, wall time against the floor of each command
-#                      (ceilings 1.10 for the scans, 1.5 for the ping and the read); a plain
-#                      program that takes no benchmark options. It takes about two minutes.
+#                      (ceilings 1.10 for the scans, 1.5 for the ping and the read), then
+#                      scan --fast against scan with the server's latency at 1 and 16 ms; a
+#                      plain program that takes no benchmark options. It takes about four
+#                      minutes.
 #   watch_pty_bench    movantrix-cli watch against movantrix-bus-sim on a pseudo-terminal in
 #                      real time: 100 Hz at code 1 for 10 s (delivered >= 99 %, p99 gap <= 15
 #                      ms), and the highest rate sustained at codes 1, 34 and 207 against the
 #                      wire limit of one status read (ceiling 1.15); about 20 s, no options.
 #   gui_search_bench   the desktop program's start-up and search on the default simulated bus
 #                      in real time (blocked event loop, start-up time, peak memory); a plain
-#                      program that takes no options. Without DISPLAY it runs under xvfb-run -a
-#                      (or on whatever QT_QPA_PLATFORM names).
+#                      program, run once with the standard search and once with --fast (the
+#                      dialog's "Fast" box). Without DISPLAY it runs under xvfb-run -a (or on
+#                      whatever QT_QPA_PLATFORM names).
 #   gui_poll_bench     the Operation page polling one actuator for 10 s in real time (CPU use,
 #                      longest event-loop block); run like gui_search_bench.
 # A benchmark that measures below its floor (the floor or the code is wrong) or above its
@@ -44,11 +48,17 @@ else
     build/default/bench/cli_pty_bench || failed+=(cli_pty_bench)
     build/default/bench/watch_pty_bench || failed+=(watch_pty_bench)
 fi
-for bench in "${real_time[@]}"; do
+run_gui() {
     if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] || [ -n "${QT_QPA_PLATFORM:-}" ]; then
-        "build/default/bench/$bench" || failed+=("$bench")
+        "$@"
     else
-        xvfb-run -a "build/default/bench/$bench" || failed+=("$bench")
+        xvfb-run -a "$@"
+    fi
+}
+for bench in "${real_time[@]}"; do
+    run_gui "build/default/bench/$bench" || failed+=("$bench")
+    if [ "$bench" = gui_search_bench ]; then
+        run_gui "build/default/bench/$bench" --fast || failed+=("$bench --fast")
     fi
 done
 if [ ${#failed[@]} -gt 0 ]; then

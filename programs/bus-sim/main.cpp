@@ -1,6 +1,6 @@
 // movantrix-bus-sim: serves a simulated bus on a pseudo-terminal.
 //
-//   movantrix-bus-sim [--bus FILE.json] [--link PATH] [--traffic FILE]
+//   movantrix-bus-sim [--bus FILE.json] [--link PATH] [--traffic FILE] [--latency-ms MS]
 //
 // Prints the slave's path on the first line of standard output; any program can open it as a
 // serial port. Runs until interrupted (Ctrl+C, SIGTERM, SIGHUP).
@@ -29,6 +29,11 @@ int main(int argc, char** argv) {
         ->check(CLI::ExistingFile);
     app.add_option("--link", linkPath, "also make a symbolic link to the slave here");
     app.add_option("--traffic", trafficFile, "write the traffic record to this file at the end");
+    int latencyMs = -1;
+    app.add_option("--latency-ms", latencyMs,
+                   "the adapter's receive latency: replies reach the host this long after their "
+                   "last bit (0-255; default: the bus description's, else 1)")
+        ->check(CLI::Range(0, 255));
     app.set_version_flag("--version", std::string("movantrix-bus-sim ") + MVX_VERSION,
                          "Show the version and exit");
     CLI11_PARSE(app, argc, argv);
@@ -40,6 +45,9 @@ int main(int argc, char** argv) {
             std::cerr << "movantrix-bus-sim: " << error << '\n';
             return 1;
         }
+    }
+    if (latencyMs >= 0) {
+        description.receiveLatencyUs = static_cast<std::int64_t>(latencyMs) * 1000;
     }
 
     // Signals are taken by sigwait below, in this thread only.

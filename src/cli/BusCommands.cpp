@@ -22,8 +22,12 @@ int searchBus(Session& session, CommandContext& context) {
     DeviceRegistry& registry = session.registry();
     ProgressBar bar(context.err, context.env.stderrIsTerminal(), "Searching");
     const int mode = context.options.full ? FullSearch : QuickSearch;
+    const bool fast = context.options.fast;
     const int result = runWithProgress(
-        [&registry, mode] { return SearchEngine(registry).search(mode); },
+        [&registry, mode, fast] {
+            SearchEngine engine(registry);
+            return fast ? engine.fastSearch(mode) : engine.search(mode);
+        },
         [&registry, &bar] {
             int code = 0;
             int id = 0;

@@ -79,6 +79,11 @@ public:
     // the calls succeeded, in plain words (e.g. a latency timer the kernel keeps at 16 ms);
     // empty when everything took effect.
     virtual std::vector<std::string> limitations() const { return {}; }
+
+    // The longest time a byte the adapter has received may wait in it before the host can
+    // read it (a USB chip's latency timer), in microseconds, as far as the backend knows it:
+    // set by the backend itself or read back from the system. -1 when it cannot be known.
+    virtual std::int64_t receiveLatencyUs() const { return -1; }
 };
 
 using FtHandle = std::unique_ptr<FtDevice>;

@@ -84,6 +84,9 @@ FtStatus FtdiDevice::setLatencyTimer(std::uint8_t milliseconds) {
     if (rc == -1) {
         return FT_INVALID_PARAMETER;  // libftdi takes 1..255
     }
+    if (rc == 0) {
+        latencyUs_.store(static_cast<std::int64_t>(milliseconds) * 1000);
+    }
     return rc == 0 ? FT_OK : FT_IO_ERROR;
 }
 

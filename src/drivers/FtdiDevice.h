@@ -1,6 +1,7 @@
 // One FTDI adapter opened through libftdi1, behind the FtDevice interface.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -39,6 +40,8 @@ public:
     FtStatus write(const std::uint8_t* buffer, std::uint32_t count,
                    std::uint32_t* written) override;
     FtStatus close() override;
+    // The latency timer last set (libftdi sets it at open, through setLatencyTimer).
+    std::int64_t receiveLatencyUs() const override { return latencyUs_; }
 
     // Pause between two polls of an empty receive path during a timed read.
     static constexpr std::int64_t kPollIntervalUs = 500;
@@ -55,6 +58,7 @@ private:
     Clock* clock_;
     SystemClock systemClock_;
     std::uint32_t readTimeoutMs_ = 0;
+    std::atomic<std::int64_t> latencyUs_{-1};
     std::deque<std::uint8_t> rx_;
     std::vector<std::uint8_t> scratch_;
 };

@@ -189,7 +189,10 @@ FtStatus SerialPort::setLatencyTimer(std::uint8_t milliseconds) {
     if (!(in >> actual)) {
         noteLimitation(ttyName_ + ": the latency timer cannot be read back (" + attribute +
                        "), so it may stay at 16 ms and every reply come late");
-    } else if (actual != milliseconds) {
+        return FT_OK;
+    }
+    latencyUs_.store(static_cast<std::int64_t>(actual) * 1000, std::memory_order_relaxed);
+    if (actual != milliseconds) {
         noteLimitation(ttyName_ + ": the latency timer stays at " + std::to_string(actual) +
                        " ms, not " + std::to_string(milliseconds) +
                        " ms, so every reply comes up to " + std::to_string(actual) + " ms late (" +

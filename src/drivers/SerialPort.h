@@ -64,6 +64,11 @@ public:
                    std::uint32_t* written) override;
     FtStatus close() override;
     std::vector<std::string> limitations() const override;
+    // The FTDI driver's latency timer as read back by setLatencyTimer; -1 on other ttys
+    // (ACM, on-board UARTs, pseudo-terminals), whose delivery delay cannot be read.
+    std::int64_t receiveLatencyUs() const override {
+        return latencyUs_.load(std::memory_order_relaxed);
+    }
 
     static constexpr std::uint32_t kWriteAheadBytes = 128;
 
@@ -95,6 +100,7 @@ private:
     SystemClock systemClock_;
     Clock& clock_;
     std::atomic<std::uint32_t> readTimeoutMs_{0};
+    std::atomic<std::int64_t> latencyUs_{-1};
     std::atomic<std::uint32_t> writeTimeoutMs_{0};
     // Pacing of writes (see write()): the rate last set, 0 before the first setBaudRate, and
     // the clock time at which the bytes written so far will have left the wire.

@@ -78,6 +78,10 @@ std::unique_ptr<AdapterLink> AdapterLink::open(FtDriver& driver, Clock& clock, s
 }
 
 int AdapterLink::setBaudCode(std::uint8_t code) {
+    return setBaudCode(code, kSettleMs * 1000);
+}
+
+int AdapterLink::setBaudCode(std::uint8_t code, std::int64_t settleUs) {
     if (currentCode_.load(std::memory_order_acquire) == code) {
         return Success;
     }
@@ -91,7 +95,7 @@ int AdapterLink::setBaudCode(std::uint8_t code) {
     const float byteTime = (1000.0f / rate) * 12.0f;
     byteTimeMs_.store(byteTime, std::memory_order_release);
     currentCode_.store(code, std::memory_order_release);
-    clock_.sleepMs(kSettleMs);
+    clock_.sleepUs(settleUs);
     return Success;
 }
 
@@ -128,7 +132,7 @@ std::uint32_t AdapterLink::readTimeoutMs(std::uint32_t count, bool timed) const 
     }
     const float margin = currentBaudCode() < kSlowRateCode ? kFastMarginMs : kSlowMarginMs;
     const float timeout = byteTimeMs() * static_cast<float>(count) + margin;
-    return static_cast<std::uint32_t>(timeout);
+    return static_cast<std::uint32_t>(timeout) + receiveAllowanceMs_.load();
 }
 
 int AdapterLink::write(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written) {
@@ -162,8 +166,13 @@ int AdapterLink::writeWithin(const std::uint8_t* bytes, std::uint32_t count, std
 
 int AdapterLink::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received,
                       bool timed) {
+    return readWithin(buffer, count, received, readTimeoutMs(count, timed));
+}
+
+int AdapterLink::readWithin(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received,
+                            std::uint32_t timeoutMs) {
     received = 0;
-    if (handle_->setTimeouts(readTimeoutMs(count, timed), 0) != FT_OK) {
+    if (handle_->setTimeouts(timeoutMs, 0) != FT_OK) {
         return AdapterFailure;
     }
     std::uint32_t got = 0;

@@ -27,7 +27,9 @@ public:
     AdapterLink& operator=(const AdapterLink&) = delete;
 
     // 100 or 101. Setting the code already in force makes no driver call and does not wait.
+    // A new code is followed by the 100 ms settling pause, or by `settleUs` microseconds.
     int setBaudCode(std::uint8_t code);
+    int setBaudCode(std::uint8_t code, std::int64_t settleUs);
     // The code last programmed into the adapter, or -1 before the first successful setting.
     int currentBaudCode() const;
     // Wire time of one byte (12 bit times) at the current rate, in milliseconds.
@@ -56,8 +58,18 @@ public:
     // 101 on a driver failure. Timed reads wait according to the byte count; untimed 1 ms.
     int read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received, bool timed);
     // The read timeout read() programs: timed, the integer part of byte time x count plus a
-    // margin of 20 ms (60 ms from code 103 on, the slow rates); untimed, 1 ms.
+    // margin of 20 ms (60 ms from code 103 on, the slow rates) plus the receive allowance;
+    // untimed, 1 ms.
     std::uint32_t readTimeoutMs(std::uint32_t count, bool timed) const;
+    // Milliseconds added to every timed read timeout, for an adapter that hands replies over
+    // late (0, the default, keeps the timeouts above).
+    void setReceiveAllowanceMs(std::uint32_t ms) { receiveAllowanceMs_.store(ms); }
+    // As read(), with the read timeout given in milliseconds (0: what has arrived by now).
+    int readWithin(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received,
+                   std::uint32_t timeoutMs);
+    // The adapter's receive latency in microseconds as its driver knows it, -1 when unknown
+    // (FtDevice::receiveLatencyUs).
+    std::int64_t receiveLatencyUs() const { return handle_->receiveLatencyUs(); }
 
     // Transaction coordination flags, driven by the packet layer. Busy is 1 while one caller
     // holds the link for a write or a request/reply exchange; it is claimed by
@@ -80,6 +92,7 @@ private:
     std::atomic<float> byteTimeMs_{0.0f};
     std::atomic<int> busy_{0};
     std::atomic<int> purgePending_{0};
+    std::atomic<std::uint32_t> receiveAllowanceMs_{0};
 };
 
 // Number of adapters plugged in, or -1 when the driver's list call fails.

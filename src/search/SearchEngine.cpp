@@ -100,15 +100,8 @@ int SearchEngine::search(int mode) {
             if (result == AdapterFailure) {
                 return abort(AdapterFailure);
             }
-            if (result == Success) {
-                result = placeholder->probe(code, id);
-                if (result == AdapterFailure) {
-                    return abort(AdapterFailure);
-                }
-                if (result == Success) {
-                    // The placeholder is now a found device; probe on with a new one.
-                    placeholder = registry_.appendPlaceholder();
-                }
+            if (result == Success && probeAnswered(placeholder, code, id) == AdapterFailure) {
+                return abort(AdapterFailure);
             }
             steps += 1.0;
             publish();
@@ -118,6 +111,20 @@ int SearchEngine::search(int mode) {
         }
     }
     return finish();
+}
+
+int SearchEngine::probeAnswered(DeviceEntry*& placeholder, int code, int id) {
+    int result = placeholder->probe(code, id);
+    if (result == CorruptReply) {
+        // One reply spoilt on the line must not hide a device that has just answered its ping
+        // (a firmware update would then pass it by): its identity is read once more.
+        result = placeholder->probe(code, id);
+    }
+    if (result == Success) {
+        // The placeholder is now a found device; probe on with a new one.
+        placeholder = registry_.appendPlaceholder();
+    }
+    return result;
 }
 
 int SearchEngine::pingAt(int code, int id) {

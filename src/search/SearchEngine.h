@@ -5,6 +5,7 @@
 
 namespace mvx {
 
+class DeviceEntry;
 class DeviceRegistry;
 
 enum SearchMode : int {
@@ -20,8 +21,17 @@ public:
     // baud change or the broadcast send as it is. Mode 2 walks every code from 1 to 255; any other
     // mode the nine common codes.
     int search(int mode);
+    // The same search with waits timed from the wire and the adapter instead of fixed pauses:
+    // the same devices in the same order with the same records, the same results, stop and
+    // progress, in a fraction of the time (FastSearch.cpp tells how).
+    int fastSearch(int mode);
 
 private:
+    // Reads the identity of the device that answered its ping at (code, id) into the
+    // placeholder, a second time when the first read came back corrupt. On 100 the placeholder
+    // has become that device and `placeholder` is the new one appended after it. The probe's
+    // result.
+    int probeAnswered(DeviceEntry*& placeholder, int code, int id);
     // Tunes the bus to `code` and pings `id` with the timed read, as an entry's ping does.
     int pingAt(int code, int id);
 

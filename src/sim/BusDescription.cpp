@@ -70,6 +70,13 @@ bool parseUnguarded(const std::string& text, BusDescription& description, std::s
                 return false;
             }
             result.adapterName = value.get<std::string>();
+        } else if (key == "latencyMs") {
+            if (!value.is_number_integer() || value.get<long long>() < 0 ||
+                value.get<long long>() > 255) {
+                error = "\"latencyMs\" must be an integer from 0 to 255";
+                return false;
+            }
+            result.receiveLatencyUs = value.get<long long>() * 1000;
         } else if (key != "devices") {
             error = "unknown key \"" + key + "\"";
             return false;

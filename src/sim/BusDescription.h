@@ -4,6 +4,9 @@
 //
 //   {
 //     "adapter": "Movantrix Simulated Bus",        optional, the adapter's description
+//     "latencyMs": 1,                               optional, 0-255, the adapter's receive
+//                                                   latency: each byte reaches the host this
+//                                                   long after its last bit (1)
 //     "devices": [                                  required, may be empty
 //       {
 //         "id": 1,                                  required, 0-253
@@ -44,6 +47,8 @@ struct SimDeviceSpec {
 
 struct BusDescription {
     std::string adapterName = "Movantrix Simulated Bus";
+    // How long after its last bit a received byte reaches the host, in microseconds.
+    std::int64_t receiveLatencyUs = 1000;
     std::vector<SimDeviceSpec> devices;
 };
 

@@ -17,8 +17,8 @@ constexpr std::int64_t kDefaultWriteStallUs = 1000000;
 // An opened handle on the simulated bus.
 class SimFtDevice final : public FtDevice {
 public:
-    SimFtDevice(SimulatedBus& bus, std::vector<std::string> limitations)
-        : bus_(bus), limitations_(std::move(limitations)) {}
+    SimFtDevice(SimulatedBus& bus, std::vector<std::string> limitations, bool latencyKnown)
+        : bus_(bus), limitations_(std::move(limitations)), latencyKnown_(latencyKnown) {}
     ~SimFtDevice() override { close(); }
 
     FtStatus resetDevice() override {
@@ -121,6 +121,9 @@ public:
     }
 
     std::vector<std::string> limitations() const override { return limitations_; }
+    std::int64_t receiveLatencyUs() const override {
+        return latencyKnown_ ? bus_.receiveLatencyUs() : -1;
+    }
 
 private:
     template <typename F>
@@ -137,6 +140,7 @@ private:
 
     SimulatedBus& bus_;
     const std::vector<std::string> limitations_;
+    const bool latencyKnown_;
     // Atomic: the link is used from the GUI thread and from worker threads.
     std::atomic<std::uint32_t> readTimeoutMs_{0};
     std::atomic<std::uint32_t> writeTimeoutMs_{0};
@@ -187,7 +191,7 @@ FtStatus SimDriver::open(std::uint32_t index, FtHandle* handle) {
     if (!bus_.claimAdapter()) {
         return FT_DEVICE_NOT_OPENED;
     }
-    *handle = std::make_unique<SimFtDevice>(bus_, limitations_);
+    *handle = std::make_unique<SimFtDevice>(bus_, limitations_, latencyKnown_);
     return FT_OK;
 }
 

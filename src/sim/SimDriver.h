@@ -34,10 +34,14 @@ public:
     void setLimitations(std::vector<std::string> limitations) {
         limitations_ = std::move(limitations);
     }
+    // Whether handles opened from now on report the bus's receive latency (as libftdi's
+    // handle does) or report it unknown (as a pseudo-terminal does). Reported by default.
+    void setLatencyKnown(bool known) { latencyKnown_ = known; }
 
 private:
     SimulatedBus& bus_;
     std::vector<std::string> limitations_;
+    bool latencyKnown_ = true;
 };
 
 }  // namespace mvx

@@ -16,6 +16,8 @@ struct SimFaults {
                                     // mute (-1: never); counted per device
     int answerReads = -1;           // reads answered before the device stops answering reads
                                     // (-1: all); counted per device
+    int corruptReads = 0;           // the first this many read replies go out with their checksum
+                                    // inverted; counted per device
     bool ignoreWrites = false;      // writes and keyed writes change nothing (replies as usual)
     std::uint8_t errorBits = 0;     // set in the error byte of every status packet
     int rejectImages = 0;           // the loader stays silent on this many right images before

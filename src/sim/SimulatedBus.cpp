@@ -26,7 +26,9 @@ std::int64_t wireUs(std::size_t bytes, std::uint32_t rateBps) {
 }  // namespace
 
 SimulatedBus::SimulatedBus(const BusDescription& description, Clock& clock)
-    : clock_(clock), adapterName_(description.adapterName) {
+    : clock_(clock),
+      adapterName_(description.adapterName),
+      receiveLatencyUs_(std::max<std::int64_t>(description.receiveLatencyUs, 0)) {
     for (const auto& deviceSpec : description.devices) {
         devices_.push_back(
             std::unique_ptr<SimulatedDevice>(new SimulatedDevice(*this, deviceSpec)));
@@ -87,8 +89,9 @@ void SimulatedBus::setHostRate(std::uint32_t rateBps) {
     if (rateBps != hostRate_) {
         // Bytes still on the wire now reach a receiver at the wrong rate: they are lost.
         // Bytes already received (only waiting for the USB transfer) stay.
-        std::erase_if(inbound_,
-                      [now](const InByte& b) { return b.arrivalUs - kUsbLatencyUs > now; });
+        std::erase_if(inbound_, [this, now](const InByte& b) {
+            return b.arrivalUs - receiveLatencyUs_ > now;
+        });
     }
     hostRate_ = rateBps;
 }
@@ -482,6 +485,7 @@ SimFaults SimulatedBus::effectiveFaultsLocked(const SimulatedDevice& device) con
     f.silentAfterPackets =
         own.silentAfterPackets >= 0 ? own.silentAfterPackets : faults_.silentAfterPackets;
     f.answerReads = own.answerReads >= 0 ? own.answerReads : faults_.answerReads;
+    f.corruptReads = std::max(own.corruptReads, faults_.corruptReads);
     f.ignoreWrites = own.ignoreWrites || faults_.ignoreWrites;
     f.errorBits = static_cast<std::uint8_t>(own.errorBits | faults_.errorBits);
     f.rejectImages = std::max(own.rejectImages, faults_.rejectImages);
@@ -516,7 +520,7 @@ void SimulatedBus::sendReplyLocked(SimulatedDevice& device, int deviceId, std::i
     const bool heard = rateMatches(hostRate_, code);
     if (heard) {
         for (std::size_t i = 0; i < bytes.size(); ++i) {
-            const InByte in{start + wireUs(i + 1, rate) + kUsbLatencyUs, bytes[i]};
+            const InByte in{start + wireUs(i + 1, rate) + receiveLatencyUs_, bytes[i]};
             auto at =
                 std::upper_bound(inbound_.begin(), inbound_.end(), in.arrivalUs,
                                  [](std::int64_t t, const InByte& b) { return t < b.arrivalUs; });

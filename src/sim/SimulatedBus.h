@@ -4,10 +4,10 @@
 // Timing: a byte takes 10 bit times on the wire at its rate. Host bytes go out back to back
 // after the host's previous bytes; a device starts its reply 2 us per return-delay unit after
 // the last byte of the packet, replies never overlap on the wire (broadcast ping answers follow
-// each other in device order), and every byte reaches the host 1 ms (USB latency) after its
-// last bit. Reads wait on the clock: on a VirtualClock they advance virtual time, on a
-// SystemClock they really wait. Nothing runs in the background: devices catch up with the
-// clock whenever the bus is used.
+// each other in device order), and every byte reaches the host the adapter's receive latency
+// (1 ms unless the description says otherwise) after its last bit. Reads wait on the clock: on a
+// VirtualClock they advance virtual time, on a SystemClock they really wait. Nothing runs in the
+// background: devices catch up with the clock whenever the bus is used.
 //
 // Rates: a device hears the host (and the host hears a device) when the host's bit rate is
 // nearest to the rate of the device's code among all codes and within 3% of it, so the integer
@@ -56,6 +56,8 @@ public:
 
     Clock& clock() { return clock_; }
     std::string adapterName() const;
+    // How long after its last bit a byte reaches the host, in microseconds.
+    std::int64_t receiveLatencyUs() const { return receiveLatencyUs_; }
 
     std::size_t deviceCount() const;
     SimulatedDevice& device(std::size_t index);  // in description order
@@ -118,6 +120,7 @@ public:
     bool claimAdapter();
     void releaseAdapter();
 
+    // The receive latency of a bus whose description does not give one.
     static constexpr std::int64_t kUsbLatencyUs = 1000;
     static constexpr std::uint8_t kLoaderCode = 34;
     static constexpr std::int64_t kLoaderEntryDelayUs = 200000;
@@ -149,6 +152,7 @@ private:
     Clock& clock_;
     mutable std::mutex mutex_;
     std::string adapterName_;
+    const std::int64_t receiveLatencyUs_;
     std::vector<std::unique_ptr<SimulatedDevice>> devices_;
     std::vector<SimulatedDevice*> byId_;  // processing order: ascending ID, then list order
     std::uint32_t hostRate_ = 9600;

@@ -456,10 +456,14 @@ void SimulatedDevice::handlePacket(std::int64_t timeUs, const std::vector<std::u
                     count = length;
                 }
             }
-            const int answerReads = bus_.effectiveFaultsLocked(*this).answerReads;
+            const SimFaults faults = bus_.effectiveFaultsLocked(*this);
+            const int answerReads = faults.answerReads;
             if (!broadcast && level >= 1 && (answerReads < 0 || readsAnswered_ < answerReads)) {
+                // (A reply whose checksum the bus inverts anyway is corrupt already.)
+                const bool corrupt =
+                    readsAnswered_ < faults.corruptReads && !faults.corruptChecksum;
                 ++readsAnswered_;
-                reply(readyUs, myId, error, data.data(), count, myCode);
+                reply(readyUs, myId, error, data.data(), count, myCode, corrupt);
             }
             return;
         }
@@ -639,7 +643,7 @@ void SimulatedDevice::warm(double dt) {
 }
 
 void SimulatedDevice::reply(std::int64_t readyUs, std::uint8_t id, std::uint8_t error,
-                            const std::uint8_t* data, int count, std::uint8_t code) {
+                            const std::uint8_t* data, int count, std::uint8_t code, bool corrupt) {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(static_cast<std::size_t>(count) + 6);
     bytes.push_back(0xFF);
@@ -650,7 +654,8 @@ void SimulatedDevice::reply(std::int64_t readyUs, std::uint8_t id, std::uint8_t 
     for (int i = 0; i < count; ++i) {
         bytes.push_back(data[i]);
     }
-    bytes.push_back(simChecksum(bytes.data() + 2, bytes.size() - 2));
+    const std::uint8_t checksum = simChecksum(bytes.data() + 2, bytes.size() - 2);
+    bytes.push_back(corrupt ? static_cast<std::uint8_t>(~checksum) : checksum);
     bus_.sendReplyLocked(*this, id, readyUs, std::move(bytes), code);
 }
 

@@ -121,8 +121,9 @@ private:
     void advance(std::int64_t timeUs);
     // Present temperature over `dt` seconds: toward ambient plus a rise with the present load.
     void warm(double dt);
+    // `corrupt`: the checksum goes out inverted.
     void reply(std::int64_t readyUs, std::uint8_t id, std::uint8_t error, const std::uint8_t* data,
-               int count, std::uint8_t code);
+               int count, std::uint8_t code, bool corrupt = false);
 
     SimulatedBus& bus_;
     std::uint16_t model_;

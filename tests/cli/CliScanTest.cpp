@@ -1,6 +1,8 @@
 // scan: the table, the JSON, the full search, the progress bar and a failing adapter.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 #include "CliFixture.h"
 
 namespace mvx::test {
@@ -85,6 +87,52 @@ TEST_F(CliFullScanTest, OnlyTheFullSearchFindsADeviceOffTheCommonCodes) {
     EXPECT_EQ(out(),
               "CODE     BPS  ID  CLASS     NAME   MODEL  VERSION  LEVEL\n"
               "   2  666666   5  Actuator  MQ-75     64       30      2\n");
+}
+
+// Virtual time from the first broadcast ping to the first ping of ID 0 after it.
+std::int64_t firstWalkAfterBroadcastUs(const SimulatedBus& bus) {
+    std::int64_t broadcast = -1;
+    for (const SimTraffic& t : bus.traffic()) {
+        if (t.direction == SimTraffic::HostToBus && t.bytes.size() == 6 && t.bytes[4] == 1) {
+            if (t.bytes[2] == 254 && broadcast < 0) {
+                broadcast = t.startUs;
+            } else if (t.bytes[2] == 0 && broadcast >= 0) {
+                return t.startUs - broadcast;
+            }
+        }
+    }
+    return -1;
+}
+
+// --fast prints what the standard search prints, table and JSON, quick and full, and it is the
+// fast search that ran: the walk of code 1 follows its broadcast without the 500 ms wait.
+TEST_F(CliFullScanTest, FastScanPrintsWhatTheScanPrints) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"scan"}, {"--json", "scan"}, {"scan", "--full"}, {"--json", "scan", "--full"}};
+    for (std::vector<std::string> args : commands) {
+        args.insert(args.begin(), {"--port", "sim"});
+        ASSERT_EQ(run(args), 0) << err();
+        const std::string standard = out() + "|" + err();
+        args.push_back("--fast");
+        bus.clearTraffic();
+        ASSERT_EQ(run(args), 0) << err();
+        EXPECT_EQ(out() + "|" + err(), standard);
+    }
+}
+
+TEST_F(CliScanTest, FastScanAndFastFlashSearchTheFastWay) {
+    ASSERT_EQ(run({"--port", "sim", "scan", "--fast"}), 0) << err();
+    const std::string table = out();
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 9);  // the header and 8 devices
+    const std::int64_t walkAfterUs = firstWalkAfterBroadcastUs(bus);
+    EXPECT_GE(walkAfterUs, 0);
+    EXPECT_LT(walkAfterUs, 100000);
+
+    bus.clearTraffic();
+    ASSERT_EQ(run({"--port", "sim", "flash", "--fast", sample("MQ-35_v31.mvx")}), 0) << err();
+    EXPECT_NE(out().find("ID 1 at code 1: Success\n"), std::string::npos) << out();
+    EXPECT_EQ(device(1, 1).reg(2), 31);
+    EXPECT_LT(firstWalkAfterBroadcastUs(bus), 100000);
 }
 
 TEST_F(CliScanTest, ProgressBarOnlyOnATerminal) {

@@ -207,7 +207,9 @@ TEST_F(FtdiDriverTest, OpenSequenceRequests) {
     EXPECT_EQ(dev->setDataCharacteristics(FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE), FT_OK);
     EXPECT_EQ(dev->setFlowControl(FT_FLOW_NONE, 0, 0), FT_OK);
     EXPECT_EQ(dev->setTimeouts(0, 0), FT_OK);
+    EXPECT_EQ(dev->receiveLatencyUs(), -1);  // not known before it is set
     EXPECT_EQ(dev->setLatencyTimer(1), FT_OK);
+    EXPECT_EQ(dev->receiveLatencyUs(), 1000);
     EXPECT_EQ(dev->setUsbParameters(512, 0), FT_OK);
     EXPECT_EQ(dev->setBaudRate(1000000), FT_OK);
     EXPECT_EQ(dev->setBitMode(0x88, FT_BITMODE_CBUS_BITBANG), FT_OK);

@@ -87,6 +87,7 @@ TEST_F(SerialPortLimitsTest, OtherSerialPortsHaveNothingToSetAndNothingToReport)
     gpioChip();
     EXPECT_TRUE(openAndConfigure().empty());
     EXPECT_TRUE(log_.chips.empty());
+    EXPECT_EQ(port_->receiveLatencyUs(), -1);  // whatever the attribute says, it is not a timer
 }
 
 TEST_F(SerialPortLimitsTest, CbusThreeIsDrivenThroughTheGpioChipAndReleasedOnReset) {
@@ -97,6 +98,7 @@ TEST_F(SerialPortLimitsTest, CbusThreeIsDrivenThroughTheGpioChipAndReleasedOnRes
     std::string latency;
     std::ifstream(latencyTimer()) >> latency;
     EXPECT_EQ(latency, "1");
+    EXPECT_EQ(port_->receiveLatencyUs(), 1000);  // the timer read back
     EXPECT_EQ(log_.chips, std::vector<std::string>{options_.devRoot + "/gpiochip7"});
     // Driven low again on the same request, then handed back to the kernel.
     EXPECT_EQ(port_->setBitMode(0x80, FT_BITMODE_CBUS_BITBANG), FT_OK);
@@ -153,6 +155,9 @@ TEST_F(SerialPortLimitsTest, WhatDidNotTakeEffectIsReportedOnceAndThePortStillWo
             expected.push_back(name_ + ": " + text);
         }
         EXPECT_EQ(openAndConfigure(), expected);
+        // What the search can count on: the timer that stayed, or nothing known.
+        EXPECT_EQ(port_->receiveLatencyUs(),
+                  c.latencyFile.empty() ? -1 : std::stoll(roValue) * 1000);
         // Asking again adds nothing; the port works.
         EXPECT_EQ(port_->setBitMode(0x88, FT_BITMODE_CBUS_BITBANG), FT_OK);
         EXPECT_EQ(port_->limitations(), expected);

@@ -244,6 +244,25 @@ TEST_F(SearchEngineTest, CorruptAnswersToTheBroadcastAreNotCounted) {
     }
 }
 
+// A device whose identity read comes back corrupt once is read again and found; one whose
+// read is corrupt twice is left out as before, and the search goes on to the next ID.
+TEST_F(SearchEngineTest, CorruptIdentityReadIsReadOnceMore) {
+    start({simSpec(1, 3, 12), simSpec(1, 5, 12), simSpec(1, 7, 12)});
+    dev(1, 3).setFaults({.corruptReads = 1});
+    dev(1, 5).setFaults({.corruptReads = 2});
+    ASSERT_EQ(search(QuickSearch), 100);
+    EXPECT_EQ(addresses(), (std::vector<std::pair<int, int>>{{1, 3}, {1, 7}}));
+    for (const auto& [id, reads] : {std::pair{3, 2u}, std::pair{5, 2u}, std::pair{7, 1u}}) {
+        std::size_t identityReads = 0;
+        for (const SimTraffic& t : packets(Read, id)) {
+            identityReads += params(t) == bytes({0, 17}) ? 1 : 0;
+        }
+        EXPECT_EQ(identityReads, reads) << "ID " << id;
+    }
+    EXPECT_EQ(registry->find(1, 3)->modelNumber(), 12);
+    EXPECT_NE(registry->find(1, 3)->servoRecord(), nullptr);
+}
+
 TEST_F(SearchEngineTest, LevelZeroDeviceIsRecordedAsUnknownWithoutRecord) {
     start({simSpec(1, 4, 12, 7, 0)});
     ASSERT_EQ(search(QuickSearch), 100);

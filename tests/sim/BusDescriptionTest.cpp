@@ -49,6 +49,7 @@ TEST(BusDescriptionTest, ParsesAGoodDescription) {
     std::string error;
     ASSERT_TRUE(SimulatedBus::parseDescription(R"({
         "adapter": "Bench bus",
+        "latencyMs": 16,
         "devices": [
             {"id": 5, "baud": 3, "model": 12, "version": 9, "returnLevel": 1,
              "returnDelay": 0, "position": 100, "registers": {"17": 4, "32": 300}},
@@ -57,6 +58,7 @@ TEST(BusDescriptionTest, ParsesAGoodDescription) {
                                                d, error))
         << error;
     EXPECT_EQ(d.adapterName, "Bench bus");
+    EXPECT_EQ(d.receiveLatencyUs, 16000);
     ASSERT_EQ(d.devices.size(), 2u);
     EXPECT_EQ(d.devices[0].id, 5);
     EXPECT_EQ(d.devices[0].code, 3);
@@ -94,6 +96,7 @@ TEST(BusDescriptionTest, BadDescriptionsSayWhatIsWrong) {
         {"[]", "top level must be an object"},
         {"{}", "\"devices\" must be an array"},
         {"{\"devices\": [], \"speed\": 1}", "unknown key \"speed\""},
+        {"{\"devices\": [], \"latencyMs\": 256}", "\"latencyMs\" must be an integer from 0 to 255"},
         {"{\"devices\": [{\"id\": 300, \"baud\": 1, \"model\": 12}]}",
          "devices[0]: \"id\" is 300, outside 0-253"},
         {"{\"devices\": [{\"baud\": 1, \"model\": 12}]}", "devices[0]: \"id\" is missing"},

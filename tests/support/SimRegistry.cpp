@@ -61,6 +61,7 @@ public:
     }
     FtStatus close() override { return inner_->close(); }
     std::vector<std::string> limitations() const override { return inner_->limitations(); }
+    std::int64_t receiveLatencyUs() const override { return inner_->receiveLatencyUs(); }
 
 private:
     template <typename F>
@@ -107,8 +108,15 @@ SimRegistryTest::~SimRegistryTest() {
 void SimRegistryTest::start(std::vector<SimDeviceSpec> devices) {
     BusDescription description;
     description.devices = std::move(devices);
+    startBus(description);
+}
+
+void SimRegistryTest::startBus(const BusDescription& description, bool latencyKnown) {
+    registry.reset();  // an earlier bus goes only after the adapter opened on it
+    simDriver.reset();
     sim = std::make_unique<SimulatedBus>(description, clock);
     simDriver = std::make_unique<SimDriver>(*sim);
+    simDriver->setLatencyKnown(latencyKnown);
     driver.target = simDriver.get();
     registry.emplace(driver, clock);
     ASSERT_TRUE(registry->bus().open(0));

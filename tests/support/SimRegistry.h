@@ -58,8 +58,12 @@ class SimRegistryTest : public ::testing::Test {
 protected:
     ~SimRegistryTest() override;
 
-    // Builds the bus with these devices and opens the registry on it.
+    // Builds the bus with these devices and opens the registry on it; again in the same test
+    // replaces the bus and the registry.
     void start(std::vector<SimDeviceSpec> devices);
+    // The same with a whole description; `latencyKnown` false makes the adapter report its
+    // receive latency unknown, as a pseudo-terminal does.
+    void startBus(const BusDescription& description, bool latencyKnown = true);
     void startDefault();
 
     SimulatedDevice& dev(int code, int id);

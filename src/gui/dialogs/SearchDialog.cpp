@@ -39,6 +39,7 @@ void SearchDialog::setIdleControls(bool idle) {
     ui_->okButton->setEnabled(idle);
     ui_->quickOption->setEnabled(idle);
     ui_->fullOption->setEnabled(idle);
+    ui_->fastOption->setEnabled(idle);
 }
 
 void SearchDialog::onSearch() {
@@ -53,9 +54,13 @@ void SearchDialog::onSearch() {
     lastShownCount_ = 0;
 
     const int mode = ui_->quickOption->isChecked() ? QuickSearch : FullSearch;
+    const bool fast = ui_->fastOption->isChecked();
     worker_ = app_.operations().startWorker(
-        [this, mode, &registry] { result_ = SearchEngine(registry).search(mode); }, this,
-        [this] { onSearchEnded(); });
+        [this, mode, fast, &registry] {
+            SearchEngine engine(registry);
+            result_ = fast ? engine.fastSearch(mode) : engine.search(mode);
+        },
+        this, [this] { onSearchEnded(); });
     timer_ = app_.operations().startTimer(this, kTickMs, [this] { onTick(); });
     searched_ = true;
 }

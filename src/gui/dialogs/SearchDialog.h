@@ -1,8 +1,8 @@
-// The modal dialog in which the user searches the bus: a quick or full search on a worker
-// thread, its progress, the count of devices found and the devices themselves, refreshed on a
-// 300 ms timer. It ends with OK once a search was started, also by Escape or its close box,
-// and as cancelled before. The worker never outlives the dialog: closing it during a search
-// stops the search and waits for the worker.
+// The modal dialog in which the user searches the bus: a quick or full search (the standard one,
+// or with "Fast" checked the fast one) on a worker thread, its progress, the count of devices
+// found and the devices themselves, refreshed on a 300 ms timer. It ends with OK once a search
+// was started, also by Escape or its close box, and as cancelled before. The worker never
+// outlives the dialog: closing it during a search stops the search and waits for the worker.
 #pragma once
 
 #include <QDialog>

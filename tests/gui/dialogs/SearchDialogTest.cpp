@@ -24,17 +24,32 @@ int progressOf(QDialog& dialog) {
 QStringList dialogTree(QDialog& dialog) {
     return GuiHarness::treeTexts(*dialog.findChild<DeviceTree*>(QStringLiteral("deviceTree")));
 }
-// Enabled states of Search, Stop, OK, Quick and Full.
+// Enabled states of Search, Stop, OK, Quick, Full and Fast.
 QList<bool> controls(QDialog& dialog) {
     QList<bool> states;
     for (const char* name :
-         {"searchButton", "stopButton", "okButton", "quickOption", "fullOption"}) {
+         {"searchButton", "stopButton", "okButton", "quickOption", "fullOption", "fastOption"}) {
         states << dialog.findChild<QAbstractButton*>(QString::fromLatin1(name))->isEnabled();
     }
     return states;
 }
-const QList<bool> kIdle = {true, false, true, true, true};
-const QList<bool> kSearching = {false, true, false, false, false};
+const QList<bool> kIdle = {true, false, true, true, true, true};
+const QList<bool> kSearching = {false, true, false, false, false, false};
+// Virtual time from the broadcast at code 1 to the ping of ID 0 there.
+std::int64_t firstPingAfterBroadcastUs(const SimulatedBus& bus) {
+    std::int64_t broadcast = -1;
+    for (const SimTraffic& t : bus.traffic()) {
+        if (t.direction != SimTraffic::HostToBus || t.bytes.size() != 6 || t.bytes[4] != 1) {
+            continue;
+        }
+        if (t.bytes[2] == 254 && broadcast < 0) {
+            broadcast = t.startUs;
+        } else if (t.bytes[2] == 0 && broadcast >= 0) {
+            return t.startUs - broadcast;
+        }
+    }
+    return -1;
+}
 
 }  // namespace
 
@@ -73,6 +88,38 @@ private slots:
         QCOMPARE(h.ops().timerPeriods(), (std::vector<int>{300, 250}));
         QCOMPARE(h.countText(), QStringLiteral("8 Movantrix(s) Found"));
         QCOMPARE(h.tabTitles(), (QStringList{"Operation", "Configure", "Network"}));
+    }
+
+    // "Fast" starts unchecked with its tooltip; checked, Search runs the fast search: the same
+    // label, progress and tree as the standard search, without its half-second broadcast wait.
+    void fastOptionRunsTheFastSearch() {
+        GuiHarness h;
+        std::int64_t pingAfterUs = -1;
+        h.dialogs().push_back(GuiHarness::handler([&](QDialog& dialog) {
+            auto* fast = dialog.findChild<QAbstractButton*>(QStringLiteral("fastOption"));
+            QCOMPARE(fast->text(), QStringLiteral("Fast"));
+            QVERIFY(!fast->isChecked());
+            QCOMPARE(fast->toolTip(),
+                     QStringLiteral("Shorter waits, timed from the adapter and the "
+                                    "answers: the same devices in a fraction of "
+                                    "the time"));
+            // On its box: the check box is wider than its text.
+            QTest::mouseClick(fast, Qt::LeftButton, {}, QPoint(8, fast->height() / 2));
+            QVERIFY(fast->isChecked());
+            QVERIFY(h.runSearch(dialog));
+            QCOMPARE(controls(dialog), kIdle);
+            QCOMPARE(labelOf(dialog), QStringLiteral("  8 Movantrix(s) Found"));
+            QCOMPARE(progressOf(dialog), 100);
+            QCOMPARE(dialogTree(dialog),
+                     (QStringList{"Baudrate 1", "  ID 1", "  ID 2", "  ID 3", "  ID 4", "  ID 9",
+                                  "Baudrate 34", "  ID 7", "  ID 100", "Baudrate 207", "  ID 21"}));
+            pingAfterUs = firstPingAfterBroadcastUs(h.bus());
+            GuiHarness::click(dialog, "okButton");
+        }));
+        h.startUp();
+        QCOMPARE(h.countText(), QStringLiteral("8 Movantrix(s) Found"));
+        QVERIFY(pingAfterUs >= 0);
+        QVERIFY(pingAfterUs < 100000);  // the standard search waits 500 ms
     }
 
     void stopKeepsWhatWasFound() {
