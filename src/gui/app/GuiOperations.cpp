@@ -113,6 +113,23 @@ QString QtGuiOperations::openFileName(QWidget* parent, const QString& filter,
     return dialog.selectedFiles().front();
 }
 
+QString GuiOperations::saveFileName(QWidget*, const QString&, const QString&) {
+    return {};
+}
+
+QString QtGuiOperations::saveFileName(QWidget* parent, const QString& filter,
+                                      const QString& defaultSuffix) {
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().front();
+}
+
 int QtGuiOperations::runDialog(QDialog& dialog) {
     return dialog.exec();
 }

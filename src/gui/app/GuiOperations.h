@@ -1,7 +1,7 @@
 // The one layer between the program and Qt's modal and timed machinery: message boxes, the
-// file-open dialog, modal dialogs, repeating timers and worker threads. The program uses the
-// Qt implementation; tests put in their own, so nothing modal ever blocks a test and timers
-// tick when the test says so.
+// file-open and file-save dialogs, modal dialogs, repeating timers and worker threads. The program
+// uses the Qt implementation; tests put in their own, so nothing modal ever blocks a test and
+// timers tick when the test says so.
 #pragma once
 
 #include <QString>
@@ -55,6 +55,10 @@ public:
     // The file-open dialog: the file must exist, no read-only option. Empty when cancelled.
     virtual QString openFileName(QWidget* parent, const QString& filter,
                                  const QString& defaultSuffix) = 0;
+    // The file-save dialog: asks before replacing a file; `defaultSuffix` is added to a name
+    // given without one. Empty when cancelled. By default nothing is asked and nothing chosen.
+    virtual QString saveFileName(QWidget* parent, const QString& filter,
+                                 const QString& defaultSuffix);
     // Shows `dialog` modally; returns its result (QDialog::Accepted or Rejected).
     virtual int runDialog(QDialog& dialog) = 0;
     // Calls `tick` every `periodMs` on the GUI thread until the timer is stopped or destroyed.
@@ -71,6 +75,8 @@ class QtGuiOperations final : public GuiOperations {
 public:
     Answer message(QWidget* parent, const QString& text, bool withCancel) override;
     QString openFileName(QWidget* parent, const QString& filter,
+                         const QString& defaultSuffix) override;
+    QString saveFileName(QWidget* parent, const QString& filter,
                          const QString& defaultSuffix) override;
     int runDialog(QDialog& dialog) override;
     std::unique_ptr<RepeatingTimer> startTimer(QObject* owner, int periodMs,

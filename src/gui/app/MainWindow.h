@@ -19,6 +19,7 @@ class QAction;
 namespace mvx::gui {
 
 class MainView;
+class TelemetryWindows;
 
 class MainWindow : public QMainWindow, public Shell {
     Q_OBJECT
@@ -39,6 +40,11 @@ public:
 
     MainView& view() { return *view_; }
     QAction* action(Command command) const;
+    TelemetryWindows& telemetry() { return *telemetry_; }
+
+protected:
+    // Exit, the close box and the system menu: the telemetry windows close first.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void updateActions();
@@ -49,11 +55,16 @@ private:
     void searchBus();
     void firmwareUpdate();
     void showAbout();
+    // The selected device's telemetry window.
+    void openTelemetry();
+    // An actuator answering reads is selected.
+    bool telemetryPossible() const;
 
     ManagerApp& app_;
     std::unique_ptr<Ui::MainWindow> ui_;
     MainView* view_ = nullptr;
     std::set<std::string> noticedLimitations_;
+    std::unique_ptr<TelemetryWindows> telemetry_;
 };
 
 }  // namespace mvx::gui

@@ -3,6 +3,8 @@
 // the main window's services through it.
 #pragma once
 
+#include <atomic>
+
 #include "device/DeviceRegistry.h"
 #include "drivers/Clock.h"
 #include "drivers/FtDriver.h"
@@ -10,7 +12,7 @@
 
 namespace mvx::gui {
 
-enum class Command { Open, Close, Search, Exit, FirmwareUpdate, About };
+enum class Command { Open, Close, Search, Exit, FirmwareUpdate, About, Telemetry };
 
 // What the main window offers the dialogs, the sheet and the pages.
 class Shell {
@@ -40,9 +42,10 @@ public:
     void setShell(Shell* shell) { shell_ = shell; }
 
     // 1 while a foreground operation or a modal dialog owns the bus; the Operation page's
-    // status poll stays off the bus meanwhile. GUI thread only. A flag, not a counter: every
-    // user sets it before and clears it after.
-    int busBusy = 0;
+    // status poll and the telemetry windows' sampling stay off the bus meanwhile. Set on the
+    // GUI thread; the sampling workers read it. A flag, not a counter: every user sets it
+    // before and clears it after.
+    std::atomic<int> busBusy{0};
     // Set while the Operation page's status poll reads the device; commands consult it. GUI
     // thread only.
     bool pollInProgress = false;

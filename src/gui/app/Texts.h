@@ -18,6 +18,13 @@ inline const QString kAdapterAccessFailed =
 inline const QString kDeviceAccessFailed = QStringLiteral(
     "Movantrix access failed! \n\nPlease check USB2Movantrix, movantrix(s), and power "
     "connection. ");
+// The telemetry window: its title, the lines that say why sampling stopped, and a failed save.
+QString telemetryTitle(int id, int code);
+QString telemetryNoAnswer(int id);
+QString telemetryDeviceGone(int id);
+inline const QString kTelemetryConnectionClosed =
+    QStringLiteral("Connection closed: sampling stopped");
+QString telemetrySaveFailed(const QString& path);
 // The one-time notice after opening an adapter whose tty did not take every setting.
 QString adapterLimitations(const QStringList& limitations);
 inline const QString kUnknownDeviceName = QStringLiteral("Unknown device name");

@@ -54,6 +54,18 @@ QString ScriptedGuiOperations::openFileName(QWidget*, const QString& filter,
     return answer;
 }
 
+QString ScriptedGuiOperations::saveFileName(QWidget*, const QString& filter,
+                                            const QString& defaultSuffix) {
+    lastFilter = filter;
+    lastSuffix = defaultSuffix;
+    if (saveAnswers.empty()) {
+        return {};
+    }
+    QString answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    return answer;
+}
+
 int ScriptedGuiOperations::runDialog(QDialog& dialog) {
     dialogsRun.push_back(dialog.windowTitle());
     DialogHandler handler = defaultDialogHandler;

@@ -25,6 +25,8 @@ public:
     Answer message(QWidget* parent, const QString& text, bool withCancel) override;
     QString openFileName(QWidget* parent, const QString& filter,
                          const QString& defaultSuffix) override;
+    QString saveFileName(QWidget* parent, const QString& filter,
+                         const QString& defaultSuffix) override;
     int runDialog(QDialog& dialog) override;
     std::unique_ptr<RepeatingTimer> startTimer(QObject* owner, int periodMs,
                                                std::function<void()> tick) override;
@@ -42,6 +44,8 @@ public:
     std::deque<QString> fileAnswers;
     QString lastFilter;
     QString lastSuffix;
+    // File-save answers (empty string: cancelled); the filter and suffix go to the two above.
+    std::deque<QString> saveAnswers;
 
     // Called with each modal dialog, shown; returns the dialog's result. Without a handler the
     // dialog is rejected. Handlers queued in `dialogHandlers` are used first, one per dialog.
