@@ -14,18 +14,18 @@ class Clock;
 
 // One sample. A gap (ok == false) carries the time and why it is a gap, nothing else.
 struct StatusSample {
-    double timeS = 0.0;        // seconds since the first sample of the run
-    bool ok = false;           // false: a gap (failed read, or the bus was yielded)
-    bool yielded = false;      // a gap because the bus was in use by someone else
-    int result = 0;            // the read's result code (100 on success; 0 for a yielded gap)
-    int goalPosition = 0;      // raw units
-    int presentPosition = 0;   // raw units
-    int presentSpeed = 0;      // signed by the direction rule
-    int presentLoad = 0;       // signed by the direction rule
-    int presentVoltage = 0;    // tenths of a volt
+    double timeS = 0.0;          // seconds since the first sample of the run
+    bool ok = false;             // false: a gap (failed read, or the bus was yielded)
+    bool yielded = false;        // a gap because the bus was in use by someone else
+    int result = 0;              // the read's result code (100 on success; 0 for a yielded gap)
+    int goalPosition = 0;        // raw units
+    int presentPosition = 0;     // raw units
+    int presentSpeed = 0;        // signed by the direction rule
+    int presentLoad = 0;         // signed by the direction rule
+    int presentVoltage = 0;      // tenths of a volt
     int presentTemperature = 0;  // degrees Celsius
-    int moving = 0;            // 0 or 1
-    int torqueEnable = 0;      // 0 or 1
+    int moving = 0;              // 0 or 1
+    int torqueEnable = 0;        // 0 or 1
 };
 
 // Reads the status block of the device at (code, id) once and decodes it into `sample`
@@ -42,11 +42,14 @@ public:
         AdapterLost,  // a read returned 101
     };
     static constexpr int kFailuresToStop = 5;
+    static constexpr double kMaxRateHz = 1000.0;
 
     TelemetrySampler(BusConnection& bus, Clock& clock, int code, int id);
 
     // Samples per second; taken at the start of each period (sleeps until the next period
-    // start; a read that overruns its period starts the next one at once). Thread-safe.
+    // start; a read that overruns its period starts the next one at once). Thread-safe; taken
+    // from the next period on. Rates above kMaxRateHz are held there; zero, negative or
+    // non-finite rates are ignored.
     void setRate(double hz);
     double rate() const;
 
@@ -54,12 +57,18 @@ public:
     // `yield()` is asked: true means the bus is in use by someone else, and a yielded gap is
     // delivered instead of a read. Every sample, read or gap, goes to `sink` on this thread.
     // A yielded gap does not count as a failure.
-    End run(const std::function<bool()>& yield, const std::function<void(const StatusSample&)>& sink);
+    End run(const std::function<bool()>& yield,
+            const std::function<void(const StatusSample&)>& sink);
 
     // Ends a running run() within one sample period (thread-safe; the sleep is cut short).
+    // The run that ends this way consumes the stop; a stop while no run() is running ends the
+    // next run() at once, so a stop issued before a worker gets going is not lost.
     void stop();
 
 private:
+    // Sleeps until `deadlineUs` in short slices; false when stop() came first.
+    bool sleepUntil(std::int64_t deadlineUs);
+
     BusConnection& bus_;
     Clock& clock_;
     int code_;

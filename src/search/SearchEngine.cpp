@@ -122,6 +122,7 @@ int SearchEngine::search(int mode) {
 
 int SearchEngine::pingAt(int code, int id) {
     BusConnection& bus = registry_.bus();
+    const auto operation = bus.holdForOperation();
     const int tuned = bus.tune(static_cast<std::uint8_t>(code));
     if (tuned != Success) {
         return tuned;

@@ -192,6 +192,9 @@ SimulatedDevice::SimulatedDevice(SimulatedBus& bus, const SimDeviceSpec& deviceS
       maxPosition_(maxPosition(deviceSpec.model)),
       table_(defaultTable(deviceSpec)) {
     position_ = regWord(36);
+    ambientTemperature_ = table_[43];
+    temperature_ = table_[43];
+    shownTemperature_ = table_[43];
     physicsUs_ = bus.clock().nowUs();
 }
 
@@ -577,6 +580,7 @@ void SimulatedDevice::advance(std::int64_t timeUs) {
         storeWord(38, 0);
         storeWord(40, 0);
         table_[46] = 0;
+        warm(dt);
         return;
     }
     const int speedRaw = regWord(32);
@@ -618,6 +622,20 @@ void SimulatedDevice::advance(std::int64_t timeUs) {
         }
     }
     storeWord(36, std::clamp(static_cast<int>(std::lround(position_)), 0, maxPosition_));
+    warm(dt);
+}
+
+void SimulatedDevice::warm(double dt) {
+    if (table_[43] != shownTemperature_) {
+        temperature_ = table_[43];  // set from outside (a test): start from there
+    }
+    // First order toward ambient plus a rise in proportion to the load: minutes, not seconds.
+    const double load = regWord(40) & 1023;
+    const double target = ambientTemperature_ + kFullLoadRise * load / 1023.0;
+    temperature_ += (target - temperature_) * (1.0 - std::exp(-dt / kThermalTimeConstantS));
+    shownTemperature_ =
+        static_cast<std::uint8_t>(std::clamp(static_cast<int>(std::lround(temperature_)), 0, 255));
+    table_[43] = shownTemperature_;
 }
 
 void SimulatedDevice::reply(std::int64_t readyUs, std::uint8_t id, std::uint8_t error,

@@ -1,5 +1,6 @@
 // One virtual device on the simulated bus: its control table, its packet handling, its
-// firmware loader and its live behaviour (movement toward the goal, present speed and load).
+// firmware loader and its live behaviour (movement toward the goal, present speed and load,
+// temperature).
 //
 // Behaviour as the host sees it:
 // - Hears and answers only at its own baud-rate code (register 4); bytes at other rates are
@@ -13,6 +14,11 @@
 // - Writes to read-only or reserved registers get the instruction error bit, out-of-range
 //   values the range error bit; in both cases nothing is written.
 // - Writing goal position or moving speed switches the torque on.
+// - With torque on, present position moves toward the goal at the moving speed (0: the
+//   model's top speed, 1023); present speed and load follow the motion and carry its
+//   direction. Present temperature follows the load slowly (40 degrees above the start-up
+//   temperature at full load, time constant two minutes) and falls back toward it; a value
+//   stored from outside is taken as the new present temperature.
 // - Return level 0 answers Ping only, level 1 Ping and Read, level 2 everything; writes take
 //   effect at every level. The reply starts 2 us per return-delay unit after the packet.
 // - Writing the ID or the baud rate moves the device after its reply.
@@ -113,6 +119,8 @@ private:
     std::uint8_t applyWrite(int address, const std::uint8_t* data, int count);
     void applyKeyedWrite(std::int64_t timeUs, int address, int value);
     void advance(std::int64_t timeUs);
+    // Present temperature over `dt` seconds: toward ambient plus a rise with the present load.
+    void warm(double dt);
     void reply(std::int64_t readyUs, std::uint8_t id, std::uint8_t error, const std::uint8_t* data,
                int count, std::uint8_t code);
 
@@ -143,6 +151,11 @@ private:
     std::int64_t physicsUs_ = 0;
     double position_ = 0.0;
     bool angleLimitError_ = false;
+    static constexpr double kFullLoadRise = 40.0;           // degrees above ambient at load 1023
+    static constexpr double kThermalTimeConstantS = 120.0;  // seconds
+    double ambientTemperature_ = 0.0;                       // the start-up temperature
+    double temperature_ = 0.0;
+    std::uint8_t shownTemperature_ = 0;  // what register 43 was last set to
 };
 
 }  // namespace mvx

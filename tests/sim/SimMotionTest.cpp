@@ -73,6 +73,33 @@ TEST_F(SimMotionTest, WheelModeTurnsAndWraps) {
     EXPECT_EQ(d.reg(46), 0);
 }
 
+TEST_F(SimMotionTest, MovingSpeedZeroIsTheTopSpeed) {
+    SimulatedDevice& d = dev(1, 1);
+    EXPECT_EQ(write(1, {30, 0x20, 0x03}), statusBytes(1, 0));  // goal 800, moving speed 0
+    clock.sleepMs(50);
+    EXPECT_EQ(d.reg16(38), 1023);
+    EXPECT_EQ(d.reg16(40), 40 + 1023 / 8);
+    EXPECT_NEAR(d.reg16(36), 512 + 116, 6);  // 2325 units per second
+}
+
+TEST_F(SimMotionTest, TemperatureRisesSlowlyWithTheLoadAndFallsBackToAmbient) {
+    SimulatedDevice& d = dev(1, 4);
+    const int ambient = d.reg(43);
+    EXPECT_EQ(write(4, {6, 0, 0, 0, 0}), statusBytes(4, 0));
+    EXPECT_EQ(write(4, {32, 0xFF, 0x03}), statusBytes(4, 0));  // wheel mode at full load
+    clock.sleepMs(10'000);
+    EXPECT_LE(d.reg(43), ambient + 1) << "slow: minutes, not seconds";
+    clock.sleepMs(600'000);
+    const int hot = d.reg(43);
+    EXPECT_GE(hot, ambient + 5);
+    EXPECT_LE(hot, ambient + 7);  // 40 degrees at load 1023, the load here is 167
+    EXPECT_EQ(write(4, {32, 0, 0}), statusBytes(4, 0));
+    clock.sleepMs(30'000);
+    EXPECT_LT(d.reg(43), hot);
+    clock.sleepMs(600'000);
+    EXPECT_EQ(d.reg(43), ambient);
+}
+
 TEST_F(SimMotionTest, GoalOutsideTheAngleLimitsSetsTheAngleLimitBit) {
     SimulatedDevice& d = dev(1, 3);                                          // model 106: 0-4095
     EXPECT_EQ(write(3, {8, 0x58, 0x02}), statusBytes(3, 0));                 // CCW limit 600
