@@ -52,12 +52,13 @@ TelemetryPlots::TelemetryPlots(int maxPosition, QWidget* parent) : QWidget(paren
     Plot& position = addPlot(false);
     position.left = addValueAxis(position, QStringLiteral("Position (raw)"), Qt::AlignLeft);
     position.right = addValueAxis(position, QStringLiteral("Angle (°)"), Qt::AlignRight);
+    for (QValueAxis* axis : {position.left, position.right}) {
+        axis->setTickType(QValueAxis::TicksFixed);
+        axis->setTickCount(5);
+        axis->setLabelFormat(QStringLiteral("%.0f"));
+    }
     position.left->setRange(0, positions);
-    position.left->setTickInterval(positions / 4);
-    position.left->setLabelFormat(QStringLiteral("%.0f"));
     position.right->setRange(0, 300);
-    position.right->setTickInterval(75);
-    position.right->setLabelFormat(QStringLiteral("%.0f"));
     position.right->setGridLineVisible(false);
     addCurve(position, TelemetryTrace::GoalPosition, QStringLiteral("Goal position"), position.left,
              QColor(0xe6, 0x7e, 0x22), Qt::DashLine);
@@ -76,7 +77,7 @@ TelemetryPlots::TelemetryPlots(int maxPosition, QWidget* parent) : QWidget(paren
 
     Plot& supply = addPlot(true);
     supply.left = addValueAxis(supply, QStringLiteral("Voltage (V)"), Qt::AlignLeft);
-    supply.right = addValueAxis(supply, QStringLiteral("Temperature (°C)"), Qt::AlignRight);
+    supply.right = addValueAxis(supply, QStringLiteral("Temp. (°C)"), Qt::AlignRight);
     supply.right->setGridLineVisible(false);
     addCurve(supply, TelemetryTrace::Voltage, QStringLiteral("Voltage"), supply.left,
              QColor(0x7b, 0x3f, 0xb0));
@@ -112,7 +113,7 @@ TelemetryPlots::Plot& TelemetryPlots::addPlot(bool lastPlot) {
     legend->setFont(smaller(font()));
     plot.view = new QChartView(plot.chart, this);
     plot.view->setObjectName(QStringLiteral("plot%1").arg(plots_.size()));
-    plot.view->setRenderHint(QPainter::Antialiasing, true);
+    plot.view->setRenderHint(QPainter::Antialiasing, false);
     plot.view->setMinimumHeight(110);
 
     plot.time = new QValueAxis(plot.chart);
@@ -224,14 +225,18 @@ void TelemetryPlots::fitAxis(QValueAxis* axis, const TelemetryTrace& trace,
     }
     const double step = niceStep((high - low) / 4);
     axis->setTickInterval(step);
-    axis->setRange(std::floor(low / step) * step, std::ceil(high / step) * step);
+    // A hair wider than the ticks, so that rounding does not drop the outermost labels.
+    const double hair = step * 1e-6;
+    axis->setRange(std::floor(low / step) * step - hair, std::ceil(high / step) * step + hair);
     axis->setLabelFormat(step < 1.0 ? QStringLiteral("%.1f") : QStringLiteral("%.0f"));
 }
 
 void TelemetryPlots::showTrace(const TelemetryTrace& trace, double spanS) {
     const double toS = std::max(trace.lastTimeS(), spanS);
     const double fromS = toS - spanS;
-    const int buckets = plotWidth();
+    // The lowest and the highest of every three pixel columns: the curves look the same as
+    // with every sample, at a fraction of the drawing.
+    const int buckets = plotWidth() / 3;
 
     fitAxis(plots_[1].left, trace, TelemetryTrace::PresentSpeed, fromS, toS, 40.0, true);
     fitAxis(plots_[2].left, trace, TelemetryTrace::PresentLoad, fromS, toS, 40.0, true);

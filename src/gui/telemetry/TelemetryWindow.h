@@ -28,7 +28,7 @@ class TelemetryWindow : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int kTickMs = 40;
+    static constexpr int kTickMs = 50;
     // How far back the achieved rate looks.
     static constexpr double kRateWindowS = 2.0;
 
