@@ -24,6 +24,8 @@
 #   20-wizard-summary       the summary (the MQ-35 at ID 1 is older than the sample),
 #   21-wizard-download      the download under way,
 #   22-wizard-result        and the result
+#   23-telemetry-moving     the telemetry window of ID 1 (Ctrl+T) while the actuator moves
+#                           between two goals (taken before the wizard, beside the main window)
 # The simulated bus is samples/sim-bus.json (the built-in bus with ID 21 in wheel mode).
 # Usage: scripts/screenshots.sh [SCALE]   (QT_SCALE_FACTOR, default 1)
 set -euo pipefail
@@ -43,7 +45,7 @@ export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 chmod 700 "$XDG_RUNTIME_DIR"
 display=":$((50 + RANDOM % 400))"
-Xvfb "$display" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 "$((1600 * scale))x$((1200 * scale))x24" -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 app=""
 cleanup() {
@@ -150,6 +152,25 @@ tab 291
 shot 15-configure-wheel "$main"
 tab 370
 shot 16-network-wheel "$main"
+
+# The telemetry window of the MQ-35 at ID 1, beside the main window: the Operation page sets
+# a moving speed of about 150 and then alternates the goal between about 300 and 700 (middle
+# clicks on its sliders set them at once).
+row 74
+tab 208
+slider() {  # slider Y VALUE: the Operation page's slider at height Y (0-1023, 229 wide)
+    local x=$(( (315 + 215 * $2 / 1023) * scale )) y=$(( $1 * scale ))
+    xdotool mousemove --window "$main" "$x" "$y" click 2
+}
+slider 111 150
+key "$main" ctrl+t
+telemetry=$(window "Movantrix Telemetry - ID 1, Baud 1")
+xdotool windowmove "$telemetry" $((660 * scale)) 0
+for goal in 300 700 300 700 300 700; do
+    slider 159 "$goal"
+    sleep 2
+done
+shot 23-telemetry-moving "$telemetry"
 
 # 3. The firmware update wizard with the shipped sample for the MQ-35 (model 28, ID 1).
 key "$main" ctrl+u

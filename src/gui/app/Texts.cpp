@@ -26,6 +26,13 @@ QString telemetrySaveFailed(const QString& path) {
     return QStringLiteral("Can not write the file %1!").arg(path);
 }
 
+QString telemetryStatus(double rateHz, int samples, int gaps) {
+    return QStringLiteral("Sample rate: %1 Hz   Samples: %2   Gaps: %3")
+        .arg(rateHz, 0, 'f', 1)
+        .arg(samples)
+        .arg(gaps);
+}
+
 QString adapterLimitations(const QStringList& limitations) {
     QString text = QStringLiteral("The adapter works, but not every setting took effect:\n");
     for (const QString& line : limitations) {

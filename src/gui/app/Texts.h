@@ -25,6 +25,10 @@ QString telemetryDeviceGone(int id);
 inline const QString kTelemetryConnectionClosed =
     QStringLiteral("Connection closed: sampling stopped");
 QString telemetrySaveFailed(const QString& path);
+inline const QString kTelemetryPause = QStringLiteral("Pause");
+inline const QString kTelemetryResume = QStringLiteral("Resume");
+// The status line under the plots: the achieved rate, the reads and the gaps so far.
+QString telemetryStatus(double rateHz, int samples, int gaps);
 // The one-time notice after opening an adapter whose tty did not take every setting.
 QString adapterLimitations(const QStringList& limitations);
 inline const QString kUnknownDeviceName = QStringLiteral("Unknown device name");

@@ -172,10 +172,12 @@ void TelemetryPlots::alignPlotAreas() {
     const int titleHeight = labels.height();
     const int left = labels.horizontalAdvance(QStringLiteral("-0000")) + titleHeight + 18;
     const int right = labels.horizontalAdvance(QStringLiteral("000")) + titleHeight + 18;
-    const int top = labels.height() + 14;
+    // Half a label more above and below, where the outermost value labels reach.
+    const int half = labels.height() / 2 + 2;
+    const int top = labels.height() + 14 + half;
     for (Plot& plot : plots_) {
         const QSizeF size = plot.chart->size();
-        const int bottom = plot.lastPlot ? 2 * labels.height() + 14 : 8;
+        const int bottom = plot.lastPlot ? 2 * labels.height() + 14 : half + 4;
         const QRectF area(left, top, size.width() - left - right, size.height() - top - bottom);
         if (area.width() > 10 && area.height() > 10 && area != plot.chart->plotArea()) {
             plot.chart->setPlotArea(area);

@@ -79,7 +79,7 @@ void TelemetryWindow::startSampling() {
     QString why;
     if (!deviceAvailable(why)) {
         ui_->messageLabel->setText(why);
-        ui_->pauseButton->setText(QStringLiteral("Resume"));
+        ui_->pauseButton->setText(texts::kTelemetryResume);
         return;
     }
     ui_->messageLabel->clear();
@@ -89,7 +89,7 @@ void TelemetryWindow::startSampling() {
     if (timer_ == nullptr) {
         timer_ = app_.operations().startTimer(this, kTickMs, [this] { tick(); });
     }
-    ui_->pauseButton->setText(QStringLiteral("Pause"));
+    ui_->pauseButton->setText(texts::kTelemetryPause);
 }
 
 void TelemetryWindow::stopSampling() {
@@ -100,7 +100,7 @@ void TelemetryWindow::stopSampling() {
     adapterFailurePending_ = false;
     showStatus();
     replot(true);
-    ui_->pauseButton->setText(QStringLiteral("Resume"));
+    ui_->pauseButton->setText(texts::kTelemetryResume);
 }
 
 void TelemetryWindow::suspendSampling() {
@@ -148,7 +148,7 @@ void TelemetryWindow::runEnded(TelemetrySampler::End end) {
     drain();
     showStatus();
     replot(true);
-    ui_->pauseButton->setText(QStringLiteral("Resume"));
+    ui_->pauseButton->setText(texts::kTelemetryResume);
     switch (end) {
         case TelemetrySampler::End::NoAnswer:
             timer_.reset();
@@ -211,10 +211,7 @@ void TelemetryWindow::saveCsv() {
 
 void TelemetryWindow::showStatus() {
     const double rate = worker_.running() ? trace_.recentRate(kRateWindowS) : 0.0;
-    ui_->statusLabel->setText(QStringLiteral("Sample rate: %1 Hz   Samples: %2   Gaps: %3")
-                                  .arg(rate, 0, 'f', 1)
-                                  .arg(trace_.readCount())
-                                  .arg(trace_.gapCount()));
+    ui_->statusLabel->setText(texts::telemetryStatus(rate, trace_.readCount(), trace_.gapCount()));
 }
 
 void TelemetryWindow::replot(bool force) {
