@@ -25,7 +25,7 @@ expect() {
         failures=$((failures + 1))
     fi
 }
-expect "ports scan ping info read write set reset-defaults flash" movantrix-cli ""
+expect "ports scan ping info read write set reset-defaults flash watch" movantrix-cli ""
 expect "--port --sim-virtual-time --json --help --version" movantrix-cli --
 expect "scan" movantrix-cli --port sim sc
 expect "--full --help" movantrix-cli --port sim scan --
@@ -35,5 +35,7 @@ expect "overload,overload overload,overheating" movantrix-cli set --id 1 --baud 
 expect "1 3 4 7 9 16 34 103 207" movantrix-cli info --baud ""
 expect "--id --baud --help --word" movantrix-cli write --
 expect "--all-versions --full --help" movantrix-cli flash --
+expect "--id --baud --help --rate --duration --csv --json" movantrix-cli watch --
+expect "10 100" movantrix-cli watch --id 1 --baud 1 --rate 1
 [ "$failures" -eq 0 ] && echo "completion: all words as expected"
 exit "$failures"

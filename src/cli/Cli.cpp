@@ -137,7 +137,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         ->capture_default_str();
     app.add_flag("--sim-virtual-time", o.virtualTime,
                  "Run the simulated bus on virtual time (instant) instead of real time");
-    app.add_flag("--json", o.json, "JSON output (scan, info)");
+    app.add_flag("--json", o.json, "JSON output (scan, info, watch)");
 
     auto addAddress = [&o](CLI::App* command) {
         command->add_option("--id", o.id, "Device ID (0-253)")
@@ -191,6 +191,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     flash->add_flag("--all-versions", o.allVersions,
                     "Also update devices whose version is not older than the file's");
     flash->add_flag("--full", o.full, "Search all 255 baud-rate codes");
+    addWatchCommand(app, o, addAddress);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
@@ -220,6 +221,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         {"ports", portsCommand}, {"scan", scanCommand},   {"ping", pingCommand},
         {"info", infoCommand},   {"read", readCommand},   {"write", writeCommand},
         {"set", setCommand},     {"flash", flashCommand}, {"reset-defaults", resetDefaultsCommand},
+        {"watch", watchCommand},
     };
     return kCommands.at(command)(context);
 }

@@ -33,6 +33,10 @@ struct CliOptions {
     // goes on the wire, the file is not read again.
     FirmwareImage firmware;
     bool allVersions = false;
+    // watch (--json is the global flag).
+    double rate = 10.0;
+    double duration = 0.0;  // seconds; 0: until interrupted
+    bool csv = false;
 };
 
 }  // namespace mvx::cli

@@ -1,12 +1,17 @@
 // The commands of movantrix-cli. Each gets checked options and returns the exit status.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <ostream>
 
 #include "cli/CliOptions.h"
 #include "cli/Environment.h"
 #include "cli/Session.h"
+
+namespace CLI {
+class App;
+}
 
 namespace mvx::cli {
 
@@ -33,5 +38,10 @@ int readCommand(CommandContext& context);
 int writeCommand(CommandContext& context);
 int setCommand(CommandContext& context);
 int resetDefaultsCommand(CommandContext& context);
+
+// watch: its subcommand and options (the address added by `addAddress`), and the command.
+void addWatchCommand(CLI::App& app, CliOptions& o,
+                     const std::function<void(CLI::App*)>& addAddress);
+int watchCommand(CommandContext& context);
 
 }  // namespace mvx::cli

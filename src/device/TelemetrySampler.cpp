@@ -84,7 +84,7 @@ void TelemetrySampler::stop() {
 
 bool TelemetrySampler::sleepUntil(std::int64_t deadlineUs) {
     for (;;) {
-        if (stopRequested_.load()) {
+        if (stopping()) {
             return false;
         }
         const std::int64_t left = deadlineUs - clock_.nowUs();
@@ -102,7 +102,7 @@ TelemetrySampler::End TelemetrySampler::run(const std::function<bool()>& yield,
     int failures = 0;
     StatusSample last;
     End end = End::Stopped;
-    while (!stopRequested_.load()) {
+    while (!stopping()) {
         const std::int64_t nowUs = clock_.nowUs();
         const double timeS = static_cast<double>(nowUs - startUs) / 1e6;
         if (yield && yield()) {
@@ -131,10 +131,15 @@ TelemetrySampler::End TelemetrySampler::run(const std::function<bool()>& yield,
                 }
             }
         }
-        // The next period starts one period after this one; a sample that overran it starts
-        // the next at once, and the schedule goes on from there (no burst to catch up).
+        // Periods follow one another on a fixed schedule, so a sample that started late (a
+        // slow read, a late wake-up) costs no sample: the next starts at once if its period
+        // has begun, and the one after on time. A whole period behind, the schedule starts
+        // anew from now rather than catching up in a burst.
         const auto periodUs = static_cast<std::int64_t>(std::llround(1e6 / rateHz_.load()));
-        periodStartUs = std::max(periodStartUs + periodUs, clock_.nowUs());
+        periodStartUs += periodUs;
+        if (const std::int64_t now = clock_.nowUs(); now - periodStartUs >= periodUs) {
+            periodStartUs = now;
+        }
         if (!sleepUntil(periodStartUs)) {
             break;
         }

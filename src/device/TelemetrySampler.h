@@ -47,7 +47,9 @@ public:
     TelemetrySampler(BusConnection& bus, Clock& clock, int code, int id);
 
     // Samples per second; taken at the start of each period (sleeps until the next period
-    // start; a read that overruns its period starts the next one at once). Thread-safe; taken
+    // start; a read that overruns its period starts the next one at once). Periods keep a
+    // fixed schedule: a late sample costs none, and only a sample a whole period behind starts
+    // the schedule anew from then (no burst to catch up). Thread-safe; taken
     // from the next period on. Rates above kMaxRateHz are held there; zero, negative or
     // non-finite rates are ignored.
     void setRate(double hz);
@@ -64,8 +66,15 @@ public:
     // The run that ends this way consumes the stop; a stop while no run() is running ends the
     // next run() at once, so a stop issued before a worker gets going is not lost.
     void stop();
+    // Also ends a run when `*flag` turns true, checked as often as a stop(); the run leaves
+    // the flag as it is. For a signal handler, which may only set a flag. Set it before run();
+    // null (the default) for none.
+    void setStopFlag(const std::atomic<bool>* flag) { stopFlag_ = flag; }
 
 private:
+    bool stopping() const {
+        return stopRequested_.load() || (stopFlag_ != nullptr && stopFlag_->load());
+    }
     // Sleeps until `deadlineUs` in short slices; false when stop() came first.
     bool sleepUntil(std::int64_t deadlineUs);
 
@@ -75,6 +84,7 @@ private:
     int id_;
     std::atomic<double> rateHz_{10.0};
     std::atomic<bool> stopRequested_{false};
+    const std::atomic<bool>* stopFlag_ = nullptr;
 };
 
 }  // namespace mvx

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "protocol/BaudRate.h"
-#include "protocol/Packet.h"
 #include "protocol/BusConnection.h"
+#include "protocol/Packet.h"
 #include "support/SimRegistry.h"
 
 namespace mvx::test {
@@ -141,6 +141,31 @@ TEST_F(TelemetrySamplerTest, SamplesStartEachPeriodOnTheClock) {
         for (std::size_t i = 0; i < samples.size(); ++i) {
             EXPECT_TRUE(samples[i].ok);
             EXPECT_NEAR(samples[i].timeS, static_cast<double>(i) * interval, 1e-5) << i;
+        }
+    }
+}
+
+TEST_F(TelemetrySamplerTest, ALateSampleCostsNoneAndAWholePeriodBehindStartsAnew) {
+    struct Case {
+        std::int64_t delayUs;  // the reply to sample 3 comes this late (period: 5 ms)
+        bool onTheOldSchedule;
+    };
+    for (const Case c : {Case{5'000, true}, Case{15'000, false}}) {
+        SCOPED_TRACE(c.delayUs);
+        SimulatedDevice& d = dev(1, 3);
+        const auto samples = sample(1, 3, 200, 8, nullptr, nullptr, [&](std::size_t i) {
+            SimFaults faults;
+            faults.extraDelayUs = i == 2 ? c.delayUs : 0;
+            d.setFaults(faults);
+        });
+        ASSERT_EQ(samples.size(), 8u);
+        EXPECT_TRUE(samples[3].ok);
+        const double late = samples[4].timeS;
+        EXPECT_GT(late, 0.015 + c.delayUs / 1e6) << "sample 4 starts when sample 3 ends";
+        for (std::size_t i = 5; i < samples.size(); ++i) {
+            const double expected = c.onTheOldSchedule ? static_cast<double>(i) * 0.005
+                                                       : late + static_cast<double>(i - 4) * 0.005;
+            EXPECT_NEAR(samples[i].timeS, expected, 1e-6) << i;
         }
     }
 }
