@@ -30,18 +30,22 @@
 #                      whatever QT_QPA_PLATFORM names).
 #   gui_poll_bench     the Operation page polling one actuator for 10 s in real time (CPU use,
 #                      longest event-loop block); run like gui_search_bench.
+#   gui_telemetry_bench the telemetry window at 100 Hz for 10 s in real time (CPU use, longest
+#                      event-loop block) and a simulated 10-minute recording (memory growth);
+#                      run like gui_search_bench.
 # A benchmark that measures below its floor (the floor or the code is wrong) or above its
 # ceiling fails; every benchmark still runs, and the script then exits with 1 naming them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
 cmake --build --preset default --target transaction_bench search_bench firmware_bench \
-    flash_scaling_bench cli_pty_bench watch_pty_bench gui_search_bench gui_poll_bench
+    flash_scaling_bench cli_pty_bench watch_pty_bench gui_search_bench gui_poll_bench \
+    gui_telemetry_bench
 failed=()
 for bench in transaction_bench search_bench firmware_bench flash_scaling_bench; do
     "build/default/bench/$bench" "$@" || failed+=("$bench")
 done
-real_time=(gui_search_bench gui_poll_bench)
+real_time=(gui_search_bench gui_poll_bench gui_telemetry_bench)
 if [ $# -gt 0 ]; then
     real_time=()
 else

@@ -28,6 +28,8 @@
 #                           ID 1's settings saved, the file changed, and loaded again
 #   24-wizard-result-skipped the result on a bus where a sensor holds the MQ-35's ID at code 34,
 #                           the code the MQ-35 restarts at: the MQ-35 is skipped
+#   25-telemetry-moving     the telemetry window of ID 1 (Ctrl+T) while the actuator moves
+#                           between two goals (taken before the wizard, beside the main window)
 # The simulated bus is samples/sim-bus.json (the built-in bus with ID 21 in wheel mode); the
 # last picture adds the sensor to it.
 # Usage: scripts/screenshots.sh [SCALE]   (QT_SCALE_FACTOR, default 1)
@@ -48,7 +50,7 @@ export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 chmod 700 "$XDG_RUNTIME_DIR"
 display=":$((50 + RANDOM % 400))"
-Xvfb "$display" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 "$((1600 * scale))x$((1200 * scale))x24" -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 app=""
 cleanup() {
@@ -183,6 +185,24 @@ xdotool key Return
 differences=$(window "Load Settings")
 shot 23-settings-differences "$differences"
 key "$differences" Escape
+# The telemetry window of the MQ-35 at ID 1, beside the main window: the Operation page sets
+# a moving speed of about 150 and then alternates the goal between about 300 and 700 (middle
+# clicks on its sliders set them at once).
+row 74
+tab 208
+slider() {  # slider Y VALUE: the Operation page's slider at height Y (0-1023, 229 wide)
+    local x=$(( (315 + 215 * $2 / 1023) * scale )) y=$(( $1 * scale ))
+    xdotool mousemove --window "$main" "$x" "$y" click 2
+}
+slider 111 150
+key "$main" ctrl+t
+telemetry=$(window "Movantrix Telemetry - ID 1, Baud 1")
+xdotool windowmove "$telemetry" $((660 * scale)) 0
+for goal in 300 700 300 700 300 700; do
+    slider 159 "$goal"
+    sleep 2
+done
+shot 25-telemetry-moving "$telemetry"
 
 # 3. The firmware update wizard with the shipped sample for the MQ-35 (model 28, ID 1).
 key "$main" ctrl+u

@@ -1,7 +1,7 @@
 // The one layer between the program and Qt's modal and timed machinery: message boxes, the
-// file-open dialog, modal dialogs, repeating timers and worker threads. The program uses the
-// Qt implementation; tests put in their own, so nothing modal ever blocks a test and timers
-// tick when the test says so.
+// file-open and file-save dialogs, modal dialogs, repeating timers and worker threads. The program
+// uses the Qt implementation; tests put in their own, so nothing modal ever blocks a test and
+// timers tick when the test says so.
 #pragma once
 
 #include <QString>

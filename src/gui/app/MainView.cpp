@@ -25,6 +25,7 @@ DeviceTree& MainView::tree() {
 }
 
 void MainView::refreshDeviceList(int code, int id) {
+    emit aboutToRefresh();
     if (app_.bus().isOpen()) {
         app_.registry().refresh();
     }
@@ -33,6 +34,7 @@ void MainView::refreshDeviceList(int code, int id) {
     sheet_->showDevice(ui_->deviceTree->rememberedCode(), ui_->deviceTree->rememberedId());
     ui_->countLabel->setText(texts::foundCount(app_.registry().deviceCount()));
     refreshing_ = 0;
+    emit refreshed();
 }
 
 void MainView::onSelectionChanged() {

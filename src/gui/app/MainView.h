@@ -31,6 +31,11 @@ public:
     DeviceTree& tree();
     DeviceSheet& sheet() { return *sheet_; }
 
+signals:
+    // Around every refresh of the device list, the registry's change included.
+    void aboutToRefresh();
+    void refreshed();
+
 private:
     void onSelectionChanged();
 

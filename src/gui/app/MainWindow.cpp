@@ -1,5 +1,6 @@
 #include "gui/app/MainWindow.h"
 
+#include <QCloseEvent>
 #include <QShortcut>
 #include <algorithm>
 
@@ -10,6 +11,7 @@
 #include "gui/dialogs/SearchDialog.h"
 #include "gui/dialogs/SettingsCommands.h"
 #include "gui/sheet/DeviceSheet.h"
+#include "gui/telemetry/TelemetryWindows.h"
 #include "gui/tree/DeviceIcons.h"
 #include "gui/wizard/FirmwareWizard.h"
 #include "protocol/ResultCode.h"
@@ -36,6 +38,7 @@ const Binding kBindings[] = {
     {Command::Exit, QKeySequence(Qt::CTRL | Qt::Key_X)},
     {Command::FirmwareUpdate, QKeySequence(Qt::CTRL | Qt::Key_U)},
     {Command::About, QKeySequence()},
+    {Command::Telemetry, QKeySequence(Qt::CTRL | Qt::Key_T)},
     {Command::SaveSettings, QKeySequence()},
     {Command::LoadSettings, QKeySequence()},
 };
@@ -46,7 +49,8 @@ MainWindow::MainWindow(ManagerApp& app, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       app_(app),
-      ui_(std::make_unique<Ui::MainWindow>()) {
+      ui_(std::make_unique<Ui::MainWindow>()),
+      telemetry_(std::make_unique<TelemetryWindows>(app)) {
     ui_->setupUi(this);
     setWindowTitle(texts::kMainWindowTitle);
     setWindowIcon(applicationIcon());
@@ -54,6 +58,9 @@ MainWindow::MainWindow(ManagerApp& app, QWidget* parent)
     view_ = new MainView(app_, this);
     setCentralWidget(view_);
     app_.setShell(this);
+    // No telemetry worker samples while the device list changes under it.
+    connect(view_, &MainView::aboutToRefresh, this, [this] { telemetry_->suspendSampling(); });
+    connect(view_, &MainView::refreshed, this, [this] { telemetry_->resumeSampling(); });
 
     for (const Binding& binding : kBindings) {
         const Command command = binding.command;
@@ -92,6 +99,8 @@ QAction* MainWindow::action(Command command) const {
             return ui_->actionFirmwareUpdate;
         case Command::About:
             return ui_->actionAbout;
+        case Command::Telemetry:
+            return ui_->actionTelemetry;
         case Command::SaveSettings:
             return ui_->actionSaveSettings;
         case Command::LoadSettings:
@@ -111,6 +120,8 @@ bool MainWindow::commandEnabled(Command command) const {
         case Command::Exit:
         case Command::About:
             return true;
+        case Command::Telemetry:
+            return app_.bus().isOpen() && telemetryPossible();
         case Command::SaveSettings:
         case Command::LoadSettings:
             return settingsCommandsEnabled(app_, view_->sheet());
@@ -152,6 +163,9 @@ void MainWindow::runCommand(Command command) {
         case Command::About:
             showAbout();
             break;
+        case Command::Telemetry:
+            openTelemetry();
+            break;
         case Command::SaveSettings:
             saveSettings(app_, view_->sheet(), this);
             break;
@@ -185,6 +199,7 @@ void MainWindow::noticeAdapterLimitations() {
 
 void MainWindow::closeConnection() {
     BusBusyScope busy(app_);
+    telemetry_->endSampling();
     app_.bus().close();
     app_.registry().clear();
     view_->refreshDeviceList(-1, -1);
@@ -209,6 +224,23 @@ void MainWindow::showAbout() {
     BusBusyScope busy(app_);
     AboutDialog dialog(this);
     app_.operations().runDialog(dialog);
+}
+
+bool MainWindow::telemetryPossible() const {
+    const DeviceSheet& sheet = view_->sheet();
+    const DeviceEntry* entry = app_.registry().find(sheet.currentBaud(), sheet.currentId());
+    return entry != nullptr && entry->modelClass() == Actuator && entry->returnLevel() >= 1 &&
+           entry->servoRecord() != nullptr;
+}
+
+void MainWindow::openTelemetry() {
+    const DeviceSheet& sheet = view_->sheet();
+    telemetry_->open(sheet.currentBaud(), sheet.currentId());
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    telemetry_->closeAll();
+    QMainWindow::closeEvent(event);
 }
 
 bool MainWindow::reportBusFailure(int result) {

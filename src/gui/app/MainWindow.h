@@ -21,6 +21,7 @@ class QAction;
 namespace mvx::gui {
 
 class MainView;
+class TelemetryWindows;
 
 class MainWindow : public QMainWindow, public Shell {
     Q_OBJECT
@@ -41,6 +42,11 @@ public:
 
     MainView& view() { return *view_; }
     QAction* action(Command command) const;
+    TelemetryWindows& telemetry() { return *telemetry_; }
+
+protected:
+    // Exit, the close box and the system menu: the telemetry windows close first.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void updateActions();
@@ -51,6 +57,10 @@ private:
     void searchBus();
     void firmwareUpdate();
     void showAbout();
+    // The selected device's telemetry window.
+    void openTelemetry();
+    // An actuator answering reads is selected.
+    bool telemetryPossible() const;
 
     ManagerApp& app_;
     std::unique_ptr<Ui::MainWindow> ui_;
@@ -60,6 +70,7 @@ private:
     // last. The refresh selects a device again, and one that answers its ping but fails again
     // is not reported from inside its own report: its page refuses and the sheet falls back.
     std::vector<std::pair<int, int>> devicesInReport_;
+    std::unique_ptr<TelemetryWindows> telemetry_;
 };
 
 }  // namespace mvx::gui

@@ -12,7 +12,17 @@
 
 namespace mvx::gui {
 
-enum class Command { Open, Close, Search, Exit, FirmwareUpdate, About, SaveSettings, LoadSettings };
+enum class Command {
+    Open,
+    Close,
+    Search,
+    Exit,
+    FirmwareUpdate,
+    About,
+    Telemetry,
+    SaveSettings,
+    LoadSettings,
+};
 
 // What the main window offers the dialogs, the sheet and the pages.
 class Shell {
@@ -42,10 +52,10 @@ public:
     void setShell(Shell* shell) { shell_ = shell; }
 
     // How many foreground operations and modal dialogs own the bus now (through BusBusyScope);
-    // above 0 the Operation page's status poll stays off the bus. A count, because the scopes
-    // nest: a failure report's Close runs inside the firmware wizard's scope, and the wizard
-    // still owns the bus after it. Written on the GUI thread; atomic so that other threads may
-    // read it.
+    // above 0 the Operation page's status poll and the telemetry windows' sampling stay off
+    // the bus. A count, because the scopes nest: a failure report's Close runs inside the
+    // firmware wizard's scope, and the wizard still owns the bus after it. Written on the GUI
+    // thread; atomic because the sampling workers read it.
     std::atomic<int> busBusy{0};
     // Set while the Operation page's status poll reads the device; commands consult it. GUI
     // thread only.

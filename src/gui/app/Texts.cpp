@@ -10,6 +10,29 @@ QString foundCountPadded(int count) {
     return QStringLiteral("%1 Movantrix(s) Found").arg(count, 3);
 }
 
+QString telemetryTitle(int id, int code) {
+    return QStringLiteral("Movantrix Telemetry - ID %1, Baud %2").arg(id).arg(code);
+}
+
+QString telemetryNoAnswer(int id) {
+    return QStringLiteral("No answer from ID %1: sampling stopped").arg(id);
+}
+
+QString telemetryDeviceGone(int id) {
+    return QStringLiteral("ID %1 is no longer on the device list: sampling stopped").arg(id);
+}
+
+QString telemetrySaveFailed(const QString& path) {
+    return QStringLiteral("Can not write the file %1!").arg(path);
+}
+
+QString telemetryStatus(double rateHz, int samples, int gaps) {
+    return QStringLiteral("Sample rate: %1 Hz   Samples: %2   Gaps: %3")
+        .arg(rateHz, 0, 'f', 1)
+        .arg(samples)
+        .arg(gaps);
+}
+
 QString adapterLimitations(const QStringList& limitations) {
     QString text = QStringLiteral("The adapter works, but not every setting took effect:\n");
     for (const QString& line : limitations) {

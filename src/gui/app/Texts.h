@@ -18,6 +18,17 @@ inline const QString kAdapterAccessFailed =
 inline const QString kDeviceAccessFailed = QStringLiteral(
     "Movantrix access failed! \n\nPlease check USB2Movantrix, movantrix(s), and power "
     "connection. ");
+// The telemetry window: its title, the lines that say why sampling stopped, and a failed save.
+QString telemetryTitle(int id, int code);
+QString telemetryNoAnswer(int id);
+QString telemetryDeviceGone(int id);
+inline const QString kTelemetryConnectionClosed =
+    QStringLiteral("Connection closed: sampling stopped");
+QString telemetrySaveFailed(const QString& path);
+inline const QString kTelemetryPause = QStringLiteral("Pause");
+inline const QString kTelemetryResume = QStringLiteral("Resume");
+// The status line under the plots: the achieved rate, the reads and the gaps so far.
+QString telemetryStatus(double rateHz, int samples, int gaps);
 // The one-time notice after opening an adapter whose tty did not take every setting.
 QString adapterLimitations(const QStringList& limitations);
 inline const QString kUnknownDeviceName = QStringLiteral("Unknown device name");

@@ -81,12 +81,12 @@ private slots:
                 menus << QStringLiteral("  ") + (item->isSeparator() ? "-" : item->text());
             }
         }
-        QCOMPARE(
-            menus,
-            (QStringList{"Connection (&C)", "  Open          Ctrl+O", "  Close         Ctrl+C",
-                         "  -", "  Search       Ctrl+S", "  -", "  Exit           Ctrl+X",
-                         "Advance (&A)", "  Firmware Update   Ctrl+U", "  -", "  Save Settings...",
-                         "  Load Settings...", "Help (&H)", "  About MovantrixManager (&A)"}));
+        QCOMPARE(menus,
+                 (QStringList{"Connection (&C)", "  Open          Ctrl+O", "  Close         Ctrl+C",
+                              "  -", "  Search       Ctrl+S", "  -", "  Exit           Ctrl+X",
+                              "Advance (&A)", "  Firmware Update   Ctrl+U",
+                              "  Telemetry              Ctrl+T", "  -", "  Save Settings...",
+                              "  Load Settings...", "Help (&H)", "  About MovantrixManager (&A)"}));
     }
 
     void startUpWithoutAdapter() {
@@ -116,7 +116,7 @@ private slots:
         QCOMPARE(h.sheet().currentId(), 1);
         QCOMPARE(h.tabTitles(), (QStringList{"Operation", "Configure", "Network"}));
         QCOMPARE(menuStates(h), (QList<bool>{false, true, true, true}));
-        QCOMPARE(h.app().busBusy, 0);
+        QCOMPARE(h.app().busBusy.load(), 0);
     }
 
     void startUpWithOneAdapterThatFailsToOpen() {
@@ -254,7 +254,7 @@ private slots:
         QCOMPARE(h.tabTitles(), QStringList{"No Information"});
         QCOMPARE(h.countText(), QStringLiteral("0 Movantrix(s) Found"));
         QCOMPARE(menuStates(h), (QList<bool>{true, false, false, false}));
-        QCOMPARE(h.app().busBusy, 0);
+        QCOMPARE(h.app().busBusy.load(), 0);
     }
 
     void reportBusFailure_data() {
@@ -368,7 +368,7 @@ private slots:
         QCOMPARE(h.ops().dialogsRun, QStringList{"MovantrixManager Information"});
         QCOMPARE(version, QStringLiteral("v0.98"));
         QCOMPARE(busyDuring, 1);
-        QCOMPARE(h.app().busBusy, 0);
+        QCOMPARE(h.app().busBusy.load(), 0);
         pressKey(&h.window(), Qt::Key_X);
         QVERIFY(!h.window().isVisible());
     }

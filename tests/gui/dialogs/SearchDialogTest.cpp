@@ -185,7 +185,7 @@ private slots:
         QVERIFY(!h.app().bus().isOpen());
         QVERIFY(h.treeTexts().isEmpty());
         QCOMPARE(h.countText(), QStringLiteral("0 Movantrix(s) Found"));
-        QCOMPARE(h.app().busBusy, 0);
+        QCOMPARE(h.app().busBusy.load(), 0);
     }
 
     void closingDuringTheSearchStopsAndJoinsTheWorker() {

@@ -199,7 +199,7 @@ private slots:
             QCOMPARE(text(h, qPrintable(label)), labelText);
         }
         QVERIFY(h.ops().messages.isEmpty());
-        QCOMPARE(h.app().busBusy, 0);
+        QCOMPARE(h.app().busBusy.load(), 0);
     }
 
     void propertySelectorShowsAndWrites_data() {
@@ -428,7 +428,7 @@ private slots:
         QVERIFY(h.hostPackets().empty());
         QCOMPARE(h.ops().activeTimers(), 0);
         QVERIFY(h.ops().messages.isEmpty());
-        QCOMPARE(h.app().busBusy, 0);
+        QCOMPARE(h.app().busBusy.load(), 0);
         QApplication::processEvents();
         QCOMPARE(h.tabTitles(), QStringList{"No Information"});
         QVERIFY(page(h) != operation);

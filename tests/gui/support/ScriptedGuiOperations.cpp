@@ -105,6 +105,18 @@ int ScriptedGuiOperations::tickTimers() {
     return ticked;
 }
 
+int ScriptedGuiOperations::tickTimersOf(const QObject* owner) {
+    int ticked = 0;
+    const auto running = timers_;
+    for (const auto& timer : running) {
+        if (timer->active && timer->owner && timer->owner == owner) {
+            timer->tick();
+            ++ticked;
+        }
+    }
+    return ticked;
+}
+
 int ScriptedGuiOperations::activeTimers() const {
     int count = 0;
     for (const auto& timer : timers_) {

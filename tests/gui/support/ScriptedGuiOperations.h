@@ -33,6 +33,8 @@ public:
 
     // Ticks every running timer once (in start order); returns how many ticked.
     int tickTimers();
+    // The same for the timers of one owner only.
+    int tickTimersOf(const QObject* owner);
     int activeTimers() const;
     // Periods of the timers started so far, in start order.
     std::vector<int> timerPeriods() const;

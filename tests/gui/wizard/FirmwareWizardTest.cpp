@@ -102,7 +102,7 @@ private slots:
         h.dialogs().push_back(GuiHarness::handler([&](QDialog& d) {
             QCOMPARE(d.windowTitle(), kTitle);
             QVERIFY(!(d.windowFlags() & Qt::WindowCloseButtonHint));
-            QCOMPARE(h.app().busBusy, 1);
+            QCOMPARE(h.app().busBusy.load(), 1);
             QCOMPARE(text(d, "stepTitle"),
                      QStringLiteral("Start Movantrix Firmware Update Wizzard"));
             QCOMPARE(buttons(d), QStringLiteral("Next Cancel"));
@@ -140,7 +140,7 @@ private slots:
         h.window().runCommand(Command::FirmwareUpdate);
         QCOMPARE(h.ops().dialogsRun.last(), kTitle);
         QCOMPARE(h.registry().find(1, 1)->firmwareVersion(), 31);
-        QCOMPARE(h.app().busBusy, 0);
+        QCOMPARE(h.app().busBusy.load(), 0);
         QVERIFY(h.ops().messages.isEmpty());
     }
 
