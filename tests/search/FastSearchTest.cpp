@@ -41,9 +41,9 @@ void PrintTo(const Found& f, std::ostream* os) {
         << f.record.size();
 }
 
-SimDeviceSpec withDelay(SimDeviceSpec spec, int returnDelay) {
-    spec.returnDelay = static_cast<std::uint8_t>(returnDelay);
-    return spec;
+SimDeviceSpec withDelay(SimDeviceSpec device, int returnDelay) {
+    device.returnDelay = static_cast<std::uint8_t>(returnDelay);
+    return device;
 }
 
 class FastSearchTest : public SimRegistryTest {
