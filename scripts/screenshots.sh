@@ -162,7 +162,7 @@ shot 16-network-wheel "$main"
 # and Load Settings of it: the differences dialog, cancelled.
 row 74
 settings="$(mktemp -d)/arm-1.json"
-key "$main" alt+a Down Return  # Advance, Save Settings...
+key "$main" alt+a Down Down Return  # Advance, Save Settings...
 save=$(window "Save As")
 xdotool windowfocus --sync "$save" 2>/dev/null || true
 xdotool type --delay 10 "$settings"
@@ -177,7 +177,7 @@ data["settings"].update({"max-torque": 800, "min-voltage": 7.0, "alarm-led": ["o
 with open(sys.argv[1], "w") as f:
     json.dump(data, f)
 EOF
-key "$main" alt+a Down Down Return  # Advance, Load Settings...
+key "$main" alt+a Down Down Down Return  # Advance, Load Settings...
 open=$(window "Open")
 xdotool windowfocus --sync "$open" 2>/dev/null || true
 xdotool type --delay 10 "$settings"
