@@ -32,12 +32,7 @@
 // s of the 31.7 s, and the process start), 0.35 at 16 ms (each probe's round trips and the waits
 // after the broadcasts take 16 ms more). The program exits with 1 when a case fails or a command
 // does not do its work.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,12 +44,11 @@
 #include <string>
 #include <vector>
 
+#include "BenchProcess.h"
 #include "BusFloor.h"
 #include "FloorVerdict.h"
 #include "SearchFloor.h"
 #include "sim/SimulatedBus.h"
-
-extern char** environ;
 
 namespace mvx::bench {
 namespace {
@@ -65,44 +59,6 @@ constexpr int kSlowId = 21;
 constexpr int kSlowCode = 207;
 constexpr int kReadAddress = 36;
 constexpr int kReadLength = 2;
-
-std::int64_t monotonicUs() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
-
-// Starts `args` with its standard output on a pipe; the read end comes back in `out`. With
-// `quiet` its standard error goes to /dev/null.
-pid_t spawnWithOutput(const std::vector<std::string>& args, int& out, bool quiet = false) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        return -1;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    if (quiet) {
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    }
-    std::vector<char*> argv;
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (pid < 0) {
-        ::close(fds[0]);
-        return -1;
-    }
-    out = fds[0];
-    return pid;
-}
 
 // What one run of the command-line program did.
 struct Run {
@@ -130,55 +86,10 @@ Run runCli(const std::vector<std::string>& args) {
         }
     }
     ::close(out);
-    int wstatus = 0;
-    while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-    }
+    run.status = waitFor(pid);
     run.wallUs = static_cast<double>(monotonicUs() - start);
-    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     return run;
 }
-
-// movantrix-bus-sim serving a bus on a pty until destroyed.
-class BusSim {
-public:
-    explicit BusSim(const std::string& busFile, int latencyMs = -1) {
-        std::vector<std::string> args = {MVX_BUS_SIM_PROGRAM};
-        if (!busFile.empty()) {
-            args.insert(args.end(), {"--bus", busFile});
-        }
-        if (latencyMs >= 0) {
-            args.insert(args.end(), {"--latency-ms", std::to_string(latencyMs)});
-        }
-        pid_ = spawnWithOutput(args, out_, true);  // its "Serving ..." line is not wanted here
-        if (pid_ < 0) {
-            return;
-        }
-        // The first line of its output is the pty's path.
-        for (char c; ::read(out_, &c, 1) == 1 && c != '\n';) {
-            path_ += c;
-        }
-    }
-    ~BusSim() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            int wstatus = 0;
-            while (::waitpid(pid_, &wstatus, 0) < 0 && errno == EINTR) {
-            }
-        }
-        if (out_ >= 0) {
-            ::close(out_);
-        }
-    }
-    BusSim(const BusSim&) = delete;
-    BusSim& operator=(const BusSim&) = delete;
-
-    const std::string& path() const { return path_; }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string path_;
-};
 
 int countOf(const std::string& text, const std::string& what) {
     int count = 0;
@@ -275,7 +186,7 @@ std::vector<Case> defaultBusCases(const BusDescription& bus, const SimDeviceSpec
 // when the fast scan missed a device or printed something else than a standard scan that found
 // them all, or when its ratio to the standard scan is above `ceiling`.
 bool runFastScan(const BusDescription& bus, int latencyMs, double ceiling, int runs) {
-    BusSim sim("", latencyMs);
+    BusSim sim(MVX_BUS_SIM_PROGRAM, "", latencyMs);
     const std::string name = "scan --fast, " + std::to_string(latencyMs) + " ms latency";
     if (sim.path().empty()) {
         std::printf("%-26s movantrix-bus-sim did not start\n", name.c_str());
@@ -351,7 +262,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     bool ok = true;
     {
-        BusSim sim("");
+        BusSim sim(MVX_BUS_SIM_PROGRAM);
         if (sim.path().empty()) {
             std::fprintf(stderr, "cli_pty_bench: movantrix-bus-sim did not start\n");
             return 1;
@@ -361,7 +272,7 @@ int main(int argc, char** argv) {
         }
     }
     {
-        BusSim sim(emptyBusFile);
+        BusSim sim(MVX_BUS_SIM_PROGRAM, emptyBusFile);
         const Case empty{"scan, empty bus",
                          {"--json", "scan"},
                          scanFloor(mvx::BusDescription{}),

@@ -12,8 +12,6 @@
 //                   the longest gap between its ticks, less the period, is the longest time the
 //                   GUI thread did not serve its events (one poll is one transaction).
 // The polls are counted on the wire (reads of 26 bytes from address 24) to show they ran.
-#include <sys/resource.h>
-
 #include <QApplication>
 #include <QTimer>
 
@@ -21,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "BenchProcess.h"
 #include "device/DeviceEntry.h"
 #include "device/DeviceRegistry.h"
 #include "drivers/Clock.h"
@@ -40,15 +39,6 @@ using Steady = std::chrono::steady_clock;
 
 constexpr int kPhaseMs = 10000;
 constexpr double kCpuTargetPercent = 2.0;
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // Runs the event loop for `ms` of real time.
 void runFor(int ms) {

@@ -20,7 +20,6 @@
 //                   program's own memory counts. Target: growth under 20 MB.
 // `--picture FILE` saves the window as it was at the end of the first two phases.
 // The program exits 0 when every phase ran (whatever the figures), 1 when one did not.
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -35,6 +34,7 @@
 #include <fstream>
 #include <string>
 
+#include "BenchProcess.h"
 #include "device/DeviceEntry.h"
 #include "device/DeviceRegistry.h"
 #include "drivers/Clock.h"
@@ -61,15 +61,6 @@ constexpr double kMemoryTargetMb = 20.0;
 constexpr int kRate100Hz = 4;  // entries of the window's choices
 constexpr int kSpan10s = 0;
 constexpr int kSpan10min = 3;
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // CPU time of the calling thread.
 double threadCpuSeconds() {

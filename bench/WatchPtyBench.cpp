@@ -16,11 +16,6 @@
 // 8 ms at code 34 is 1.2 ms a read, and one more timed wait or rate change a read would be
 // far above it.
 // The program exits with 1 when a case fails.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,12 +25,11 @@
 #include <string>
 #include <vector>
 
+#include "BenchProcess.h"
 #include "BusFloor.h"
 #include "FloorVerdict.h"
 #include "SearchFloor.h"
 #include "sim/SimulatedBus.h"
-
-extern char** environ;
 
 namespace mvx::bench {
 namespace {
@@ -49,51 +43,6 @@ constexpr double kStreamHz = 100.0;
 constexpr double kStreamSeconds = 10.0;
 constexpr double kDeliveredShare = 0.99;
 constexpr double kGapP99LimitMs = 15.0;
-
-std::int64_t monotonicUs() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
-
-// Starts `args` with its standard output on a pipe (read end in `out`) and its standard
-// error on /dev/null when `quiet`.
-pid_t spawnWithOutput(const std::vector<std::string>& args, int& out, bool quiet) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        return -1;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    if (quiet) {
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    }
-    std::vector<char*> argv;
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (pid < 0) {
-        ::close(fds[0]);
-        return -1;
-    }
-    out = fds[0];
-    return pid;
-}
-
-int waitFor(pid_t pid) {
-    int wstatus = 0;
-    while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-}
 
 // One watch run: the sample times of its lines and when each line arrived.
 struct Stream {
@@ -157,34 +106,6 @@ double gapQuantileMs(const std::vector<double>& times, double share) {
     return gaps[at];
 }
 
-// movantrix-bus-sim serving the default bus on a pty until destroyed.
-class BusSim {
-public:
-    BusSim() {
-        pid_ = spawnWithOutput({MVX_BUS_SIM_PROGRAM}, out_, true);
-        for (char c; pid_ > 0 && ::read(out_, &c, 1) == 1 && c != '\n';) {
-            path_ += c;  // the first line of its output is the pty's path
-        }
-    }
-    ~BusSim() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            waitFor(pid_);
-        }
-        if (out_ >= 0) {
-            ::close(out_);
-        }
-    }
-    BusSim(const BusSim&) = delete;
-    BusSim& operator=(const BusSim&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string path_;
-};
-
 bool streamCase(const std::string& pty) {
     const Stream s = watch(pty, 1, 1, kStreamHz, kStreamSeconds);
     const double wanted = kStreamHz * kStreamSeconds;
@@ -234,7 +155,7 @@ int main(int argc, char**) {
         return 2;
     }
     const mvx::BusDescription bus = mvx::SimulatedBus::defaultBus();
-    const BusSim sim;
+    const BusSim sim(MVX_BUS_SIM_PROGRAM);
     if (sim.path().empty()) {
         std::fprintf(stderr, "watch_pty_bench: movantrix-bus-sim did not start\n");
         return 1;

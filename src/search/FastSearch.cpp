@@ -32,7 +32,6 @@ namespace {
 constexpr int kIdsPerCode = 254;
 constexpr int kPingBytes = 6;       // a ping on the wire
 constexpr int kPingReplyBytes = 6;  // the status packet answering it
-constexpr std::array<std::uint8_t, 255> kFullSearchCodes = fullSearchCodes();
 
 // Reads what reaches the host into a scanner, and tells when it arrived.
 class Listener {
@@ -146,32 +145,23 @@ int sendWhenFree(AdapterLink& link, const InstructionPacket& packet) {
 }  // namespace
 
 int SearchEngine::fastSearch(int mode) {
-    std::shared_ptr<AdapterLink> link = registry_.bus().link();
-    if (!link) {
-        return AdapterFailure;
+    std::shared_ptr<AdapterLink> link;
+    DeviceEntry* placeholder = nullptr;
+    std::span<const std::uint8_t> codes;
+    if (const int started = beginSearch(mode, link, placeholder, codes); started != Success) {
+        return started;
     }
-    DeviceEntry* placeholder = registry_.beginSearch();
-    if (placeholder == nullptr) {
-        return Busy;
-    }
-
-    const std::span<const std::uint8_t> codes =
-        mode == FullSearch ? std::span<const std::uint8_t>(kFullSearchCodes)
-                           : std::span<const std::uint8_t>(kQuickSearchCodes);
     const double total = static_cast<double>(codes.size()) * kIdsPerCode;
     double steps = 0.0;
     // Ends and stops as the standard search does (see search()), with the link's timed reads
     // as they were.
     auto abort = [this, &placeholder, &link](int result) {
         link->setReceiveAllowanceMs(0);
-        registry_.endSearch(placeholder);
-        return result;
+        return endSearch(placeholder, result);
     };
     auto finish = [this, &placeholder, &link] {
         link->setReceiveAllowanceMs(0);
-        registry_.endSearch(placeholder);
-        registry_.searchProgress = 100;
-        return static_cast<int>(Success);
+        return endSearch(placeholder, Success);
     };
     auto publish = [this, &steps, total] {
         registry_.searchProgress = static_cast<int>(steps * 100.0 / total);

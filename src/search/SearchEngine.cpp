@@ -18,37 +18,46 @@ constexpr std::array<std::uint8_t, 255> kFullSearchCodes = fullSearchCodes();
 
 }  // namespace
 
-int SearchEngine::search(int mode) {
-    std::shared_ptr<AdapterLink> link = registry_.bus().link();
+int SearchEngine::beginSearch(int mode, std::shared_ptr<AdapterLink>& link,
+                              DeviceEntry*& placeholder, std::span<const std::uint8_t>& codes) {
+    link = registry_.bus().link();
     if (!link) {
         return AdapterFailure;
     }
     // Claims the worker slot, empties the list and appends the placeholder in one step, so
     // two callers can never both start a search and a stop never finds the list without it.
-    DeviceEntry* placeholder = registry_.beginSearch();
+    placeholder = registry_.beginSearch();
     if (placeholder == nullptr) {
         return Busy;
     }
+    codes = mode == FullSearch ? std::span<const std::uint8_t>(kFullSearchCodes)
+                               : std::span<const std::uint8_t>(kQuickSearchCodes);
+    return Success;
+}
 
-    const std::span<const std::uint8_t> codes =
-        mode == FullSearch ? std::span<const std::uint8_t>(kFullSearchCodes)
-                           : std::span<const std::uint8_t>(kQuickSearchCodes);
+int SearchEngine::endSearch(DeviceEntry* placeholder, int result) {
+    registry_.endSearch(placeholder);
+    if (result == Success) {
+        registry_.searchProgress = 100;
+    }
+    return result;
+}
+
+int SearchEngine::search(int mode) {
+    std::shared_ptr<AdapterLink> link;
+    DeviceEntry* placeholder = nullptr;
+    std::span<const std::uint8_t> codes;
+    if (const int started = beginSearch(mode, link, placeholder, codes); started != Success) {
+        return started;
+    }
     const double total = static_cast<double>(codes.size()) * kIdsPerCode;
     double steps = 0.0;
 
-    // Ends the search early; the devices found so far stay, the progress keeps its value.
-    // The worker removes its own placeholder (by pointer) and releases the registry.
-    auto abort = [this, &placeholder](int result) {
-        registry_.endSearch(placeholder);
-        return result;
-    };
-    // Normal end and stop: the placeholder goes and the worker is released before the
-    // progress reaches 100, so whoever sees 100 also sees the final device list.
-    auto finish = [this, &placeholder] {
-        registry_.endSearch(placeholder);
-        registry_.searchProgress = 100;
-        return static_cast<int>(Success);
-    };
+    // Ends the search early (never with 100); the devices found so far stay, the progress keeps
+    // its value.
+    auto abort = [this, &placeholder](int result) { return endSearch(placeholder, result); };
+    // Normal end and stop.
+    auto finish = [this, &placeholder] { return endSearch(placeholder, Success); };
     auto publish = [this, &steps, total] {
         registry_.searchProgress = static_cast<int>(steps * 100.0 / total);
     };

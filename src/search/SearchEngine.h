@@ -3,8 +3,13 @@
 // registry and stops when the registry's searching flag is cleared.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <span>
+
 namespace mvx {
 
+class AdapterLink;
 class DeviceEntry;
 class DeviceRegistry;
 
@@ -27,6 +32,15 @@ public:
     int fastSearch(int mode);
 
 private:
+    // The start both searches share: the bus's link, the worker slot claimed with the list
+    // emptied and the placeholder appended, and the codes `mode` walks. 100 when the search may
+    // run; 101 without a link, 105 when a search worker is still active.
+    int beginSearch(int mode, std::shared_ptr<AdapterLink>& link, DeviceEntry*& placeholder,
+                    std::span<const std::uint8_t>& codes);
+    // The end both share, early or not: the worker removes its own placeholder (by pointer) and
+    // releases the registry; on 100 the progress then reaches 100, so whoever sees 100 also sees
+    // the final device list, while an early end leaves it at its value. `result` back.
+    int endSearch(DeviceEntry* placeholder, int result);
     // Reads the identity of the device that answered its ping at (code, id) into the
     // placeholder, a second time when the first read came back corrupt. On 100 the placeholder
     // has become that device and `placeholder` is the new one appended after it. The probe's

@@ -64,6 +64,17 @@ private:
     std::function<void()> finished_;
 };
 
+// Shows a file dialog set up for opening or saving with `filter` and `defaultSuffix`; the
+// file chosen, or empty when the user cancelled.
+QString chosenFile(QFileDialog& dialog, const QString& filter, const QString& defaultSuffix) {
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().front();
+}
+
 }  // namespace
 
 WorkerThread::WorkerThread(std::function<void()> body, QObject* receiver,
@@ -108,13 +119,8 @@ QString QtGuiOperations::openFileName(QWidget* parent, const QString& filter,
     QFileDialog dialog(parent);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilter(filter);
-    dialog.setDefaultSuffix(defaultSuffix);
     dialog.setOption(QFileDialog::ReadOnly, false);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return {};
-    }
-    return dialog.selectedFiles().front();
+    return chosenFile(dialog, filter, defaultSuffix);
 }
 
 QString QtGuiOperations::saveFileName(QWidget* parent, const QString& filter,
@@ -122,12 +128,7 @@ QString QtGuiOperations::saveFileName(QWidget* parent, const QString& filter,
     QFileDialog dialog(parent);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(filter);
-    dialog.setDefaultSuffix(defaultSuffix);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return {};
-    }
-    return dialog.selectedFiles().front();
+    return chosenFile(dialog, filter, defaultSuffix);
 }
 
 int QtGuiOperations::runDialog(QDialog& dialog) {
