@@ -15,9 +15,10 @@ int slotOf(int address) {
     return address == kLoaderArm ? 50 : address;
 }
 
-// Registers the device changes on its own: live state, present speed/load/position.
+// Registers the device changes on its own: live state, present speed/load/position, and the
+// present temperature, which follows the load.
 bool liveRegister(int address) {
-    return (address >= 36 && address <= 41) || address == 46;
+    return (address >= 36 && address <= 41) || address == 43 || address == 46;
 }
 
 std::string describe(const SimulatedDevice* device, int address, int from, int to) {
