@@ -176,11 +176,7 @@ int SearchEngine::fastSearch(int mode) {
         if (result != Success) {
             return abort(result);
         }
-        registry_.searchCode = code;
-        registry_.searchId = kBroadcastId;
-
-        link->purgeReceive();
-        result = sendPacket(*link, InstructionPacket::make(kBroadcastId, Ping));
+        result = broadcastAt(*link, code);
         if (result != Success) {
             return abort(result);
         }

@@ -35,6 +35,13 @@ int SearchEngine::beginSearch(int mode, std::shared_ptr<AdapterLink>& link,
     return Success;
 }
 
+int SearchEngine::broadcastAt(AdapterLink& link, std::uint8_t code) {
+    registry_.searchCode = code;
+    registry_.searchId = kBroadcastId;
+    link.purgeReceive();
+    return sendPacket(link, InstructionPacket::make(kBroadcastId, Ping));
+}
+
 int SearchEngine::endSearch(DeviceEntry* placeholder, int result) {
     registry_.endSearch(placeholder);
     if (result == Success) {
@@ -67,11 +74,7 @@ int SearchEngine::search(int mode) {
         if (result != Success) {
             return abort(result);
         }
-        registry_.searchCode = code;
-        registry_.searchId = kBroadcastId;
-
-        link->purgeReceive();
-        result = sendPacket(*link, InstructionPacket::make(kBroadcastId, Ping));
+        result = broadcastAt(*link, code);
         if (result != Success) {
             return abort(result);
         }

@@ -41,6 +41,10 @@ private:
     // releases the registry; on 100 the progress then reaches 100, so whoever sees 100 also sees
     // the final device list, while an early end leaves it at its value. `result` back.
     int endSearch(DeviceEntry* placeholder, int result);
+    // The broadcast step both share, once the link runs at `code`: the position shows the
+    // broadcast ID at `code`, stale input is dropped and the broadcast ping goes out. The send's
+    // result.
+    int broadcastAt(AdapterLink& link, std::uint8_t code);
     // Reads the identity of the device that answered its ping at (code, id) into the
     // placeholder, a second time when the first read came back corrupt. On 100 the placeholder
     // has become that device and `placeholder` is the new one appended after it. The probe's
