@@ -3,7 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <limits>
+#include <mutex>
 
 namespace mvx {
 
@@ -17,6 +21,15 @@ public:
 
     void sleepMs(std::int64_t ms) { sleepUs(ms * 1000); }
     void sleepUntilUs(std::int64_t deadlineUs) { sleepUs(deadlineUs - nowUs()); }
+
+    // A deadline that never comes: waitUntil waits for `ready` alone.
+    static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+    // Waits on `condition` (with `lock` held on entry and on return) until `ready()` holds or
+    // this clock reaches `deadlineUs`; true when `ready()` holds. Whoever makes `ready()` true
+    // notifies `condition`. Real time waits (condition_variable semantics); a virtual clock
+    // moves on to the deadline instead of waiting for it.
+    virtual bool waitUntil(std::condition_variable& condition, std::unique_lock<std::mutex>& lock,
+                           std::int64_t deadlineUs, const std::function<bool()>& ready);
 };
 
 // Real time: steady_clock and real sleeps.
@@ -37,6 +50,10 @@ public:
         }
     }
     void advanceUs(std::int64_t us) { sleepUs(us); }
+    // Without `ready()`, moves the time on to the deadline at once; waits (really) only for a
+    // deadline that never comes.
+    bool waitUntil(std::condition_variable& condition, std::unique_lock<std::mutex>& lock,
+                   std::int64_t deadlineUs, const std::function<bool()>& ready) override;
 
 private:
     std::atomic<std::int64_t> now_{0};
