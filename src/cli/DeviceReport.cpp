@@ -70,18 +70,6 @@ std::string resultWords(int result) {
     return std::string(resultText(result)) + " (" + std::to_string(result) + ")";
 }
 
-DeviceSummary summaryOf(const DeviceEntry& entry) {
-    DeviceSummary s;
-    s.baudCode = entry.baudCode();
-    s.id = entry.id();
-    s.modelClass = entry.modelClass();
-    s.modelNumber = entry.modelNumber();
-    s.firmwareVersion = entry.firmwareVersion();
-    s.returnDelay = entry.returnDelay();
-    s.returnLevel = entry.returnLevel();
-    return s;
-}
-
 void printDeviceTable(const std::vector<DeviceSummary>& devices, std::ostream& out) {
     std::vector<std::vector<std::string>> rows;
     for (const auto& d : devices) {

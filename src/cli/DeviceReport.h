@@ -21,8 +21,6 @@ std::string addressText(int code, int id);
 // "adapter access failed (101)"
 std::string resultWords(int result);
 
-DeviceSummary summaryOf(const DeviceEntry& entry);
-
 // Aligned columns: CODE, BPS, ID, CLASS, NAME, MODEL, VERSION, LEVEL.
 void printDeviceTable(const std::vector<DeviceSummary>& devices, std::ostream& out);
 // code, bps, id, class, class_code, name, model, version, return_delay, return_level.

@@ -8,6 +8,19 @@
 
 namespace mvx {
 
+DeviceSummary summaryOf(const DeviceEntry& entry) {
+    const ServoRecord* record = entry.servoRecord();
+    return {entry.baudCode(),
+            entry.id(),
+            entry.modelClass(),
+            entry.modelNumber(),
+            entry.firmwareVersion(),
+            entry.returnDelay(),
+            entry.returnLevel(),
+            record != nullptr,
+            record != nullptr ? record->maxPosition() : 0};
+}
+
 DeviceRegistry::DeviceRegistry(FtDriver& driver, Clock& clock) : bus_(driver, clock) {}
 
 DeviceRegistry::~DeviceRegistry() {
@@ -167,9 +180,7 @@ std::vector<DeviceSummary> DeviceRegistry::snapshot() const {
         if (isPlaceholderLocked(e.get())) {
             continue;
         }
-        const DeviceEntry& entry = *e;
-        devices.push_back({entry.baudCode(), entry.id(), entry.modelClass(), entry.modelNumber(),
-                           entry.firmwareVersion(), entry.returnDelay(), entry.returnLevel()});
+        devices.push_back(summaryOf(*e));
     }
     return devices;
 }

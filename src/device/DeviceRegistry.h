@@ -32,7 +32,14 @@ struct DeviceSummary {
     int firmwareVersion = 0;
     int returnDelay = 0;
     int returnLevel = -1;
+    bool hasRecord = false;  // the entry holds a servo record
+    int maxPosition = 0;     // the record's, 0 without one
+
+    bool operator==(const DeviceSummary&) const = default;
 };
+
+// The summary of `entry` as it is now.
+DeviceSummary summaryOf(const DeviceEntry& entry);
 
 class DeviceRegistry {
 public:

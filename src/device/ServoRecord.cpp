@@ -78,8 +78,8 @@ AlarmFlags byteToFlags(int bits) {
 ServoRecord::ServoRecord(DeviceEntry& owner) : owner_(owner) {}
 
 int ServoRecord::build() {
-    errorBits_ = 0;
-    maxPosition_ = owner_.modelNumber() == kWideModel ? kMaxPositionWide : kMaxPositionNarrow;
+    image_.errorBits = 0;
+    image_.maxPosition = owner_.modelNumber() == kWideModel ? kMaxPositionWide : kMaxPositionNarrow;
     return load(LoadAll);
 }
 
@@ -107,37 +107,37 @@ int ServoRecord::load(int kind) {
     auto wordAt = [&](int reg) -> int { return byteAt(reg) | byteAt(reg + 1) << 8; };
 
     if (kind != LoadState) {
-        cwAngleLimit_ = wordAt(RegCwAngleLimit);
-        ccwAngleLimit_ = wordAt(RegCcwAngleLimit);
-        wheelMode_ = (cwAngleLimit_ == 0 && ccwAngleLimit_ == 0) ? 1 : 0;
-        highestLimitTemperature_ = byteAt(RegHighestLimitTemperature);
-        lowestLimitVoltage_ = byteAt(RegLowestLimitVoltage);
-        highestLimitVoltage_ = byteAt(RegHighestLimitVoltage);
-        maxTorque_ = wordAt(RegMaxTorque);
-        alarmLed_ = byteAt(RegAlarmLed);
-        alarmShutdown_ = byteAt(RegAlarmShutdown);
+        image_.cwAngleLimit = wordAt(RegCwAngleLimit);
+        image_.ccwAngleLimit = wordAt(RegCcwAngleLimit);
+        image_.wheelMode = (image_.cwAngleLimit == 0 && image_.ccwAngleLimit == 0) ? 1 : 0;
+        image_.highestLimitTemperature = byteAt(RegHighestLimitTemperature);
+        image_.lowestLimitVoltage = byteAt(RegLowestLimitVoltage);
+        image_.highestLimitVoltage = byteAt(RegHighestLimitVoltage);
+        image_.maxTorque = wordAt(RegMaxTorque);
+        image_.alarmLed = byteAt(RegAlarmLed);
+        image_.alarmShutdown = byteAt(RegAlarmShutdown);
     }
     if (kind != LoadLimits) {
-        torqueEnable_ = isOne(byteAt(RegTorqueEnable));
-        led_ = isOne(byteAt(RegLed));
-        cwComplianceMargin_ = byteAt(RegCwComplianceMargin);
-        ccwComplianceMargin_ = byteAt(RegCcwComplianceMargin);
-        cwComplianceSlope_ = byteAt(RegCwComplianceSlope);
-        ccwComplianceSlope_ = byteAt(RegCcwComplianceSlope);
-        punch_ = wordAt(RegPunch);
-        movingSpeed_ = decodeDirection(wordAt(RegMovingSpeed));
-        goalPosition_ = wordAt(RegGoalPosition);
-        torqueLimit_ = wordAt(RegTorqueLimit);
-        presentPosition_ = wordAt(RegPresentPosition);
-        presentSpeed_ = decodeDirection(wordAt(RegPresentSpeed));
-        presentLoad_ = decodeDirection(wordAt(RegPresentLoad));
-        presentVoltage_ = byteAt(RegPresentVoltage);
-        presentTemperature_ = byteAt(RegPresentTemperature);
-        registeredInstruction_ = isOne(byteAt(RegRegisteredInstruction));
-        moving_ = isOne(byteAt(RegMoving));
-        lock_ = isOne(byteAt(RegLock));
+        image_.torqueEnable = isOne(byteAt(RegTorqueEnable));
+        image_.led = isOne(byteAt(RegLed));
+        image_.cwComplianceMargin = byteAt(RegCwComplianceMargin);
+        image_.ccwComplianceMargin = byteAt(RegCcwComplianceMargin);
+        image_.cwComplianceSlope = byteAt(RegCwComplianceSlope);
+        image_.ccwComplianceSlope = byteAt(RegCcwComplianceSlope);
+        image_.punch = wordAt(RegPunch);
+        image_.movingSpeed = decodeDirection(wordAt(RegMovingSpeed));
+        image_.goalPosition = wordAt(RegGoalPosition);
+        image_.torqueLimit = wordAt(RegTorqueLimit);
+        image_.presentPosition = wordAt(RegPresentPosition);
+        image_.presentSpeed = decodeDirection(wordAt(RegPresentSpeed));
+        image_.presentLoad = decodeDirection(wordAt(RegPresentLoad));
+        image_.presentVoltage = byteAt(RegPresentVoltage);
+        image_.presentTemperature = byteAt(RegPresentTemperature);
+        image_.registeredInstruction = isOne(byteAt(RegRegisteredInstruction));
+        image_.moving = isOne(byteAt(RegMoving));
+        image_.lock = isOne(byteAt(RegLock));
     }
-    errorBits_ = (errorBits_ & ~kLoadErrorMask) | (reply.error & kLoadErrorMask);
+    image_.errorBits = (image_.errorBits & ~kLoadErrorMask) | (reply.error & kLoadErrorMask);
     return Success;
 }
 
@@ -195,9 +195,9 @@ int ServoRecord::setWord(int& field, std::uint8_t address, int value, int high) 
 }
 
 int ServoRecord::setAngleLimit(int& field, std::uint8_t address, int value) {
-    const int result = setWord(field, address, value, maxPosition_);
+    const int result = setWord(field, address, value, image_.maxPosition);
     if (result == Success) {
-        wheelMode_ = (cwAngleLimit_ == 0 && ccwAngleLimit_ == 0) ? 1 : 0;
+        image_.wheelMode = (image_.cwAngleLimit == 0 && image_.ccwAngleLimit == 0) ? 1 : 0;
     }
     return result;
 }
@@ -212,20 +212,20 @@ int ServoRecord::writeAlarm(int& field, std::uint8_t address, std::uint8_t bits)
 }
 
 int ServoRecord::setHighestLimitTemperature(int value) {
-    return setByte(highestLimitTemperature_, RegHighestLimitTemperature, value);
+    return setByte(image_.highestLimitTemperature, RegHighestLimitTemperature, value);
 }
 
 int ServoRecord::setHighestLimitVoltage(int value) {
-    return setByte(highestLimitVoltage_, RegHighestLimitVoltage, value);
+    return setByte(image_.highestLimitVoltage, RegHighestLimitVoltage, value);
 }
 
 int ServoRecord::setLowestLimitVoltage(int value) {
-    return setByte(lowestLimitVoltage_, RegLowestLimitVoltage, value);
+    return setByte(image_.lowestLimitVoltage, RegLowestLimitVoltage, value);
 }
 
 int ServoRecord::setOperatingMode(int wheel) {
     const int wanted = wheel != 0 ? 1 : 0;
-    if (wanted == wheelMode_) {
+    if (wanted == image_.wheelMode) {
         return Success;
     }
     auto operation = owner_.bus().holdForOperation();
@@ -235,7 +235,7 @@ int ServoRecord::setOperatingMode(int wheel) {
         return result;
     }
     // Both limits in one write: CW 0, then CCW 0 (wheel) or the top of the range (joint).
-    const int ccw = wanted == 1 ? 0 : maxPosition_;
+    const int ccw = wanted == 1 ? 0 : image_.maxPosition;
     const auto request =
         InstructionPacket::make(static_cast<std::uint8_t>(owner_.id()), Write,
                                 {RegCwAngleLimit, 0, 0, lowByte(ccw), highByte(ccw)});
@@ -246,28 +246,28 @@ int ServoRecord::setOperatingMode(int wheel) {
         return result;
     }
     settle();
-    wheelMode_ = wanted;
-    cwAngleLimit_ = 0;
-    ccwAngleLimit_ = ccw;
+    image_.wheelMode = wanted;
+    image_.cwAngleLimit = 0;
+    image_.ccwAngleLimit = ccw;
     return Success;
 }
 
 int ServoRecord::setCwAngleLimit(int value) {
-    return setAngleLimit(cwAngleLimit_, RegCwAngleLimit, value);
+    return setAngleLimit(image_.cwAngleLimit, RegCwAngleLimit, value);
 }
 
 int ServoRecord::setCcwAngleLimit(int value) {
-    return setAngleLimit(ccwAngleLimit_, RegCcwAngleLimit, value);
+    return setAngleLimit(image_.ccwAngleLimit, RegCcwAngleLimit, value);
 }
 
 int ServoRecord::setMaxTorque(int value) {
-    return setWord(maxTorque_, RegMaxTorque, value, kWordMax);
+    return setWord(image_.maxTorque, RegMaxTorque, value, kWordMax);
 }
 
 int ServoRecord::setAlarmLed(int instruction, int overload, int checksum, int range,
                              int overheating, int angleLimit, int inputVoltage) {
     return writeAlarm(
-        alarmLed_, RegAlarmLed,
+        image_.alarmLed, RegAlarmLed,
         flagsToByte(instruction, overload, checksum, range, overheating, angleLimit, inputVoltage));
 }
 
@@ -278,7 +278,7 @@ int ServoRecord::setAlarmLed(const AlarmFlags& f) {
 int ServoRecord::setAlarmShutdown(int instruction, int overload, int checksum, int range,
                                   int overheating, int angleLimit, int inputVoltage) {
     return writeAlarm(
-        alarmShutdown_, RegAlarmShutdown,
+        image_.alarmShutdown, RegAlarmShutdown,
         flagsToByte(instruction, overload, checksum, range, overheating, angleLimit, inputVoltage));
 }
 
@@ -288,53 +288,53 @@ int ServoRecord::setAlarmShutdown(const AlarmFlags& f) {
 
 int ServoRecord::setTorqueEnable(int value) {
     // Only exactly 1 switches on; the image keeps what the device got, 0 or 1.
-    return setByte(torqueEnable_, RegTorqueEnable, isOne(value));
+    return setByte(image_.torqueEnable, RegTorqueEnable, isOne(value));
 }
 
 int ServoRecord::setLed(int value) {
-    return setByte(led_, RegLed, isOne(value));
+    return setByte(image_.led, RegLed, isOne(value));
 }
 
 int ServoRecord::setCwComplianceMargin(int value) {
-    return setByte(cwComplianceMargin_, RegCwComplianceMargin, value);
+    return setByte(image_.cwComplianceMargin, RegCwComplianceMargin, value);
 }
 
 int ServoRecord::setCcwComplianceMargin(int value) {
-    return setByte(ccwComplianceMargin_, RegCcwComplianceMargin, value);
+    return setByte(image_.ccwComplianceMargin, RegCcwComplianceMargin, value);
 }
 
 int ServoRecord::setCwComplianceSlope(int value) {
-    return setByte(cwComplianceSlope_, RegCwComplianceSlope, value);
+    return setByte(image_.cwComplianceSlope, RegCwComplianceSlope, value);
 }
 
 int ServoRecord::setCcwComplianceSlope(int value) {
-    return setByte(ccwComplianceSlope_, RegCcwComplianceSlope, value);
+    return setByte(image_.ccwComplianceSlope, RegCcwComplianceSlope, value);
 }
 
 int ServoRecord::setPunch(int value) {
-    return setWord(punch_, RegPunch, value, kWordMax);
+    return setWord(image_.punch, RegPunch, value, kWordMax);
 }
 
 int ServoRecord::setMovingSpeed(int value) {
     if (!inRange(value, -kWordMax, kWordMax)) {
         return Busy;  // refused: beyond the speed range in either direction
     }
-    if (value == movingSpeed_) {
+    if (value == image_.movingSpeed) {
         return Success;
     }
     const int result = writeRegister(RegMovingSpeed, encodeDirection(value), true);
     if (result == Success) {
-        movingSpeed_ = value;
-        torqueEnable_ = 1;  // the device switches its torque on with a speed command
+        image_.movingSpeed = value;
+        image_.torqueEnable = 1;  // the device switches its torque on with a speed command
     }
     return result;
 }
 
 int ServoRecord::setGoalPosition(int value) {
-    if (!inRange(value, 0, maxPosition_)) {
+    if (!inRange(value, 0, image_.maxPosition)) {
         return Busy;  // refused: beyond this model's position range
     }
-    if (value == goalPosition_) {
+    if (value == image_.goalPosition) {
         return Success;
     }
     const auto operation = owner_.bus().holdForOperation();
@@ -352,14 +352,14 @@ int ServoRecord::setGoalPosition(int value) {
     if (result != Success) {
         return result;
     }
-    errorBits_ = (errorBits_ & ~kGoalErrorMask) | (reply.error & kGoalErrorMask);
-    goalPosition_ = value;
-    torqueEnable_ = 1;
+    image_.errorBits = (image_.errorBits & ~kGoalErrorMask) | (reply.error & kGoalErrorMask);
+    image_.goalPosition = value;
+    image_.torqueEnable = 1;
     return Success;
 }
 
 int ServoRecord::setTorqueLimit(int value) {
-    return setWord(torqueLimit_, RegTorqueLimit, value, kWordMax);
+    return setWord(image_.torqueLimit, RegTorqueLimit, value, kWordMax);
 }
 
 int ServoRecord::resetToDefaults() {

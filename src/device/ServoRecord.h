@@ -80,6 +80,45 @@ std::uint8_t flagsToByte(int instruction, int overload, int checksum, int range,
                          int angleLimit, int inputVoltage);
 AlarmFlags byteToFlags(int bits);
 
+// A value copy of a record's image: what the record last read from its device or wrote to it,
+// for whoever shows it away from the bus. Raw register values; the flags decoded on request.
+struct ServoImage {
+    int maxPosition = 1023;
+    int errorBits = 0;
+    int wheelMode = 0;
+    int highestLimitTemperature = 0;
+    int highestLimitVoltage = 0;
+    int lowestLimitVoltage = 0;
+    int cwAngleLimit = 0;
+    int ccwAngleLimit = 0;
+    int maxTorque = 0;
+    int alarmLed = 0;
+    int alarmShutdown = 0;
+    int torqueEnable = 0;
+    int led = 0;
+    int cwComplianceSlope = 0;
+    int ccwComplianceSlope = 0;
+    int cwComplianceMargin = 0;
+    int ccwComplianceMargin = 0;
+    int punch = 0;
+    int movingSpeed = 0;
+    int goalPosition = 0;
+    int torqueLimit = 0;
+    int presentPosition = 0;
+    int presentSpeed = 0;
+    int presentLoad = 0;
+    int presentVoltage = 0;
+    int presentTemperature = 0;
+    int registeredInstruction = 0;
+    int moving = 0;
+    int lock = 0;
+
+    // Flags as seven booleans.
+    AlarmFlags alarmLedFlags() const { return byteToFlags(alarmLed); }
+    AlarmFlags alarmShutdownFlags() const { return byteToFlags(alarmShutdown); }
+    AlarmFlags errorFlags() const { return byteToFlags(errorBits); }
+};
+
 class ServoRecord {
 public:
     explicit ServoRecord(DeviceEntry& owner);
@@ -126,41 +165,43 @@ public:
     // voltage limits. Stops at the first failure.
     int resetToDefaults();
 
+    // The whole image as a value.
+    const ServoImage& image() const { return image_; }
     // Flags as seven booleans (no bus traffic).
-    AlarmFlags alarmLedFlags() const { return byteToFlags(alarmLed_); }
-    AlarmFlags alarmShutdownFlags() const { return byteToFlags(alarmShutdown_); }
-    AlarmFlags errorFlags() const { return byteToFlags(errorBits_); }
+    AlarmFlags alarmLedFlags() const { return image_.alarmLedFlags(); }
+    AlarmFlags alarmShutdownFlags() const { return image_.alarmShutdownFlags(); }
+    AlarmFlags errorFlags() const { return image_.errorFlags(); }
 
     DeviceEntry& owner() const { return owner_; }
-    int maxPosition() const { return maxPosition_; }
-    int errorBits() const { return errorBits_; }
-    int wheelMode() const { return wheelMode_; }
-    int highestLimitTemperature() const { return highestLimitTemperature_; }
-    int highestLimitVoltage() const { return highestLimitVoltage_; }
-    int lowestLimitVoltage() const { return lowestLimitVoltage_; }
-    int cwAngleLimit() const { return cwAngleLimit_; }
-    int ccwAngleLimit() const { return ccwAngleLimit_; }
-    int maxTorque() const { return maxTorque_; }
-    int alarmLed() const { return alarmLed_; }
-    int alarmShutdown() const { return alarmShutdown_; }
-    int torqueEnable() const { return torqueEnable_; }
-    int led() const { return led_; }
-    int cwComplianceSlope() const { return cwComplianceSlope_; }
-    int ccwComplianceSlope() const { return ccwComplianceSlope_; }
-    int cwComplianceMargin() const { return cwComplianceMargin_; }
-    int ccwComplianceMargin() const { return ccwComplianceMargin_; }
-    int punch() const { return punch_; }
-    int movingSpeed() const { return movingSpeed_; }
-    int goalPosition() const { return goalPosition_; }
-    int torqueLimit() const { return torqueLimit_; }
-    int presentPosition() const { return presentPosition_; }
-    int presentSpeed() const { return presentSpeed_; }
-    int presentLoad() const { return presentLoad_; }
-    int presentVoltage() const { return presentVoltage_; }
-    int presentTemperature() const { return presentTemperature_; }
-    int registeredInstruction() const { return registeredInstruction_; }
-    int moving() const { return moving_; }
-    int lock() const { return lock_; }
+    int maxPosition() const { return image_.maxPosition; }
+    int errorBits() const { return image_.errorBits; }
+    int wheelMode() const { return image_.wheelMode; }
+    int highestLimitTemperature() const { return image_.highestLimitTemperature; }
+    int highestLimitVoltage() const { return image_.highestLimitVoltage; }
+    int lowestLimitVoltage() const { return image_.lowestLimitVoltage; }
+    int cwAngleLimit() const { return image_.cwAngleLimit; }
+    int ccwAngleLimit() const { return image_.ccwAngleLimit; }
+    int maxTorque() const { return image_.maxTorque; }
+    int alarmLed() const { return image_.alarmLed; }
+    int alarmShutdown() const { return image_.alarmShutdown; }
+    int torqueEnable() const { return image_.torqueEnable; }
+    int led() const { return image_.led; }
+    int cwComplianceSlope() const { return image_.cwComplianceSlope; }
+    int ccwComplianceSlope() const { return image_.ccwComplianceSlope; }
+    int cwComplianceMargin() const { return image_.cwComplianceMargin; }
+    int ccwComplianceMargin() const { return image_.ccwComplianceMargin; }
+    int punch() const { return image_.punch; }
+    int movingSpeed() const { return image_.movingSpeed; }
+    int goalPosition() const { return image_.goalPosition; }
+    int torqueLimit() const { return image_.torqueLimit; }
+    int presentPosition() const { return image_.presentPosition; }
+    int presentSpeed() const { return image_.presentSpeed; }
+    int presentLoad() const { return image_.presentLoad; }
+    int presentVoltage() const { return image_.presentVoltage; }
+    int presentTemperature() const { return image_.presentTemperature; }
+    int registeredInstruction() const { return image_.registeredInstruction; }
+    int moving() const { return image_.moving; }
+    int lock() const { return image_.lock; }
 
 private:
     // Writes one register (byte or word) and judges it by the record rule; waits after
@@ -174,35 +215,7 @@ private:
     void settle();
 
     DeviceEntry& owner_;
-    int maxPosition_ = 1023;
-    int errorBits_ = 0;
-    int wheelMode_ = 0;
-    int highestLimitTemperature_ = 0;
-    int highestLimitVoltage_ = 0;
-    int lowestLimitVoltage_ = 0;
-    int cwAngleLimit_ = 0;
-    int ccwAngleLimit_ = 0;
-    int maxTorque_ = 0;
-    int alarmLed_ = 0;
-    int alarmShutdown_ = 0;
-    int torqueEnable_ = 0;
-    int led_ = 0;
-    int cwComplianceSlope_ = 0;
-    int ccwComplianceSlope_ = 0;
-    int cwComplianceMargin_ = 0;
-    int ccwComplianceMargin_ = 0;
-    int punch_ = 0;
-    int movingSpeed_ = 0;
-    int goalPosition_ = 0;
-    int torqueLimit_ = 0;
-    int presentPosition_ = 0;
-    int presentSpeed_ = 0;
-    int presentLoad_ = 0;
-    int presentVoltage_ = 0;
-    int presentTemperature_ = 0;
-    int registeredInstruction_ = 0;
-    int moving_ = 0;
-    int lock_ = 0;
+    ServoImage image_;
 };
 
 }  // namespace mvx

@@ -95,52 +95,62 @@ bool TelemetrySampler::sleepUntil(std::int64_t deadlineUs) {
     }
 }
 
-TelemetrySampler::End TelemetrySampler::run(const std::function<bool()>& yield,
-                                            const std::function<void(const StatusSample&)>& sink) {
-    const std::int64_t startUs = clock_.nowUs();
-    std::int64_t periodStartUs = startUs;
-    int failures = 0;
-    StatusSample last;
-    End end = End::Stopped;
-    while (!stopping()) {
-        const std::int64_t nowUs = clock_.nowUs();
-        const double timeS = static_cast<double>(nowUs - startUs) / 1e6;
-        if (yield && yield()) {
+void TelemetrySampler::begin() {
+    startUs_ = clock_.nowUs();
+    periodStartUs_ = startUs_;
+    failures_ = 0;
+    last_ = StatusSample{};
+}
+
+std::optional<TelemetrySampler::End> TelemetrySampler::sampleOnce(
+    bool yielded, const std::function<void(const StatusSample&)>& sink) {
+    const double timeS = static_cast<double>(clock_.nowUs() - startUs_) / 1e6;
+    std::optional<End> end;
+    if (yielded) {
+        StatusSample gap;
+        gap.timeS = timeS;
+        gap.yielded = true;
+        sink(gap);
+    } else {
+        const int result = readStatusSample(bus_, code_, id_, last_);
+        if (result == Success) {
+            failures_ = 0;
+            last_.timeS = timeS;
+            sink(last_);
+        } else {
             StatusSample gap;
             gap.timeS = timeS;
-            gap.yielded = true;
+            gap.result = result;
             sink(gap);
-        } else {
-            const int result = readStatusSample(bus_, code_, id_, last);
-            if (result == Success) {
-                failures = 0;
-                last.timeS = timeS;
-                sink(last);
-            } else {
-                StatusSample gap;
-                gap.timeS = timeS;
-                gap.result = result;
-                sink(gap);
-                if (result == AdapterFailure) {
-                    end = End::AdapterLost;
-                    break;
-                }
-                if (++failures >= kFailuresToStop) {
-                    end = End::NoAnswer;
-                    break;
-                }
+            if (result == AdapterFailure) {
+                end = End::AdapterLost;
+            } else if (++failures_ >= kFailuresToStop) {
+                end = End::NoAnswer;
             }
         }
-        // Periods follow one another on a fixed schedule, so a sample that started late (a
-        // slow read, a late wake-up) costs no sample: the next starts at once if its period
-        // has begun, and the one after on time. A whole period behind, the schedule starts
-        // anew from now rather than catching up in a burst.
-        const auto periodUs = static_cast<std::int64_t>(std::llround(1e6 / rateHz_.load()));
-        periodStartUs += periodUs;
-        if (const std::int64_t now = clock_.nowUs(); now - periodStartUs >= periodUs) {
-            periodStartUs = now;
+    }
+    // Periods follow one another on a fixed schedule, so a sample that started late (a slow
+    // read, a late wake-up, a job of someone else) costs no sample: the next starts at once if
+    // its period has begun, and the one after on time. A whole period behind, the schedule
+    // starts anew from now rather than catching up in a burst.
+    const auto periodUs = static_cast<std::int64_t>(std::llround(1e6 / rateHz_.load()));
+    periodStartUs_ += periodUs;
+    if (const std::int64_t now = clock_.nowUs(); now - periodStartUs_ >= periodUs) {
+        periodStartUs_ = now;
+    }
+    return end;
+}
+
+TelemetrySampler::End TelemetrySampler::run(const std::function<bool()>& yield,
+                                            const std::function<void(const StatusSample&)>& sink) {
+    begin();
+    End end = End::Stopped;
+    while (!stopping()) {
+        if (const std::optional<End> ended = sampleOnce(yield && yield(), sink)) {
+            end = *ended;
+            break;
         }
-        if (!sleepUntil(periodStartUs)) {
+        if (!sleepUntil(periodStartUs_)) {
             break;
         }
     }

@@ -1,11 +1,13 @@
 // Live status of one actuator at a steady rate: one read of the status block (registers 24-49,
-// the bytes the Operation page reads) per sample, on the caller's thread. Used by the desktop
-// program's telemetry window (on a worker thread) and by `movantrix-cli watch`.
+// the bytes the Operation page reads) per sample. `movantrix-cli watch` runs it in its own loop
+// (run()); the desktop program's telemetry windows have the bus executor drive the same
+// schedule one sample at a time (begin(), nextDueUs(), sampleOnce()).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace mvx {
 
@@ -62,6 +64,16 @@ public:
     End run(const std::function<bool()>& yield,
             const std::function<void(const StatusSample&)>& sink);
 
+    // The same run, one sample at a time, for a caller that keeps the time itself: begin()
+    // starts the schedule now (sample times count from here, the failures from 0);
+    // nextDueUs() is when the next sample is due on the sampler's clock; sampleOnce() takes
+    // it (or, `yielded`, delivers a yielded gap instead) to `sink`, moves the schedule on and
+    // tells how the run ended, or nothing while it goes on. stop() is not looked at here.
+    void begin();
+    std::int64_t nextDueUs() const { return periodStartUs_; }
+    std::optional<End> sampleOnce(bool yielded,
+                                  const std::function<void(const StatusSample&)>& sink);
+
     // Ends a running run() within one sample period (thread-safe; the sleep is cut short).
     // The run that ends this way consumes the stop; a stop while no run() is running ends the
     // next run() at once, so a stop issued before a worker gets going is not lost.
@@ -85,6 +97,11 @@ private:
     std::atomic<double> rateHz_{10.0};
     std::atomic<bool> stopRequested_{false};
     const std::atomic<bool>* stopFlag_ = nullptr;
+    // The schedule of the current run (see run()).
+    std::int64_t startUs_ = 0;
+    std::int64_t periodStartUs_ = 0;
+    int failures_ = 0;
+    StatusSample last_;
 };
 
 }  // namespace mvx

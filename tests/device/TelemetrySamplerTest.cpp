@@ -1,13 +1,17 @@
 // The status sampler on the simulated bus and the virtual clock: what one sample reads and
-// decodes, the schedule, gaps, the stop rules, and the bus shared with another thread.
+// decodes, the schedule, gaps, the stop rules, and the sampler driven by the bus executor beside
+// other work.
 #include "device/TelemetrySampler.h"
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "device/DeviceEntry.h"
 #include "protocol/BaudRate.h"
 #include "protocol/BusConnection.h"
+#include "protocol/BusExecutor.h"
 #include "protocol/Packet.h"
 #include "support/SimRegistry.h"
 
@@ -266,33 +270,80 @@ TEST_F(TelemetrySamplerTest, StopFromAnotherThreadEndsTheRunAndAnEarlyStopIsNotL
     EXPECT_GE(taken.load(), 3);
 }
 
-TEST_F(TelemetrySamplerTest, TwoThreadsAtTwoCodesNeverSplitATuneFromItsRead) {
-    // The sampler on (1, 3) and, on this thread, the Operation page's kind of work on (34, 5):
-    // status loads and LED writes. Each must go out at its device's rate and be answered.
+// The sampler as a source of the bus executor, the way the desktop program's telemetry window
+// runs it: the executor asks for the due time and takes one sample at a time.
+class SamplerSource final : public BusExecutor::PeriodicSource {
+public:
+    SamplerSource(TelemetrySampler& sampler, std::function<void(const StatusSample&)> sink)
+        : sampler_(sampler), sink_(std::move(sink)) {
+        sampler_.begin();
+    }
+    std::int64_t nextDueUs() override { return sampler_.nextDueUs(); }
+    bool runDue(bool yielded) override { return !sampler_.sampleOnce(yielded, sink_); }
+
+private:
+    TelemetrySampler& sampler_;
+    std::function<void(const StatusSample&)> sink_;
+};
+
+TEST_F(TelemetrySamplerTest, DrivenByTheExecutorItKeepsItsSchedule) {
+    BusExecutor executor(clock);
+    TelemetrySampler sampler(bus(), clock, 1, 3);
+    sampler.setRate(100);
+    std::mutex mutex;
+    std::vector<StatusSample> samples;
+    auto source = std::make_shared<SamplerSource>(sampler, [&](const StatusSample& sample) {
+        std::lock_guard lock(mutex);
+        samples.push_back(sample);
+    });
+    auto taken = [&] {
+        std::lock_guard lock(mutex);
+        return samples.size();
+    };
+    executor.addPeriodic(source);
+    while (taken() < 20) {
+        std::this_thread::yield();
+    }
+    executor.removePeriodic(source);
+    executor.runUntilIdle();
+    std::lock_guard lock(mutex);
+    ASSERT_GE(samples.size(), 20u);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        EXPECT_TRUE(samples[i].ok) << i;
+        EXPECT_NEAR(samples[i].timeS, static_cast<double>(i) * 0.01, 1e-5) << i;
+    }
+}
+
+TEST_F(TelemetrySamplerTest, SamplesAndPageWorkAtTwoCodesEachGoOutAtTheirDevicesRate) {
+    // The sampler on (1, 3) and the Operation page's kind of work on (34, 5) (status polls and
+    // LED writes), all through one executor: each exchange at its device's rate, answered.
     DeviceEntry& other = registerDevice(34, 5);
     ASSERT_NE(other.servoRecord(), nullptr);
     constexpr int kRounds = 150;
     std::atomic<int> failedSamples{0};
     std::atomic<int> samplesTaken{0};
+    std::atomic<int> failedOps{0};
+    BusExecutor executor(clock);
     TelemetrySampler sampler(bus(), clock, 1, 3);
     sampler.setRate(200);
-    std::thread worker([&] {
-        sampler.run(nullptr, [&](const StatusSample& s) {
-            failedSamples.fetch_add(s.ok ? 0 : 1);
-            samplesTaken.fetch_add(1);
-        });
+    auto source = std::make_shared<SamplerSource>(sampler, [&](const StatusSample& s) {
+        failedSamples.fetch_add(s.ok || s.yielded ? 0 : 1);
+        samplesTaken.fetch_add(1);
     });
-    int failedOps = 0;
+    executor.addPeriodic(source);
+    ServoRecord& record = *other.servoRecord();
     for (int i = 0; i < kRounds; ++i) {
-        failedOps += other.servoRecord()->load(LoadState) == 100 ? 0 : 1;
-        failedOps += other.servoRecord()->setLed(i % 2) == 100 ? 0 : 1;
+        executor.submitSkippable("poll", [&](bool skipped) {
+            failedOps.fetch_add(skipped || record.load(LoadState) == 100 ? 0 : 1);
+        });
+        executor.submit([&, i] { failedOps.fetch_add(record.setLed(i % 2) == 100 ? 0 : 1); });
+        executor.runUntilIdle();
     }
     while (samplesTaken.load() < kRounds) {
         std::this_thread::yield();
     }
-    sampler.stop();
-    worker.join();
-    EXPECT_EQ(failedOps, 0);
+    executor.stop();
+    EXPECT_EQ(failedOps.load(), 0);
     EXPECT_EQ(failedSamples.load(), 0);
     std::size_t toDevice3 = 0;
     for (const SimTraffic& t : hostWrites()) {
