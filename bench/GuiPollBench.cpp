@@ -20,6 +20,7 @@
 #include <cstdio>
 
 #include "BenchProcess.h"
+#include "GuiBenchSetup.h"
 #include "device/DeviceEntry.h"
 #include "device/DeviceRegistry.h"
 #include "drivers/Clock.h"
@@ -76,11 +77,11 @@ int run(int argc, char** argv) {
     gui::QtGuiOperations operations;
     gui::ManagerApp app(driver, clock, operations);
     gui::MainWindow window(app);
-    if (!app.bus().open(0) || app.registry().appendPlaceholder()->probe(1, 1) != 100) {
+    // The tree selects it; the sheet opens Operation.
+    if (!registerDevices(app, window, {{1, 1}}, 1, 1)) {
         std::fprintf(stderr, "gui_poll_bench: the simulated actuator did not answer\n");
         return 1;
     }
-    window.view().refreshDeviceList(1, 1);  // the tree selects it; the sheet opens Operation
     window.show();
     if (window.view().sheet().tabText(window.view().sheet().currentIndex()) != "Operation") {
         std::fprintf(stderr, "gui_poll_bench: the Operation page is not active\n");

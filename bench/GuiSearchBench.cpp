@@ -16,15 +16,16 @@
 //   event loop blocked   a 1 ms Qt::PreciseTimer on the GUI thread, from before the application
 //                        object is built to the end; a gap between consecutive ticks minus the
 //                        period is time the GUI thread did not serve its events. The longest
-//                        gap and the 99th percentile; target: longest under 20 ms. The longest
-//                        gap of each stage is printed too, so a block can be placed.
+//                        gap and the 99th percentile; target: longest at most 16 ms (one
+//                        frame). The longest gap of each stage is printed too, so a block can
+//                        be placed.
 //   program time         start (before the application object is built) to the search dialog
 //                        shown and painted, plus OK clicked to the main window shown and
 //                        painted; target: the sum under 0.5 s. The search's own wall time
-//                        (Search clicked to its worker ended) is printed, not counted.
-//   refresh              the main window's refresh after OK pings every device on the GUI
-//                        thread; it is timed once more after the run, pings alone and the whole
-//                        refresh, so its share of the blocks is known.
+//                        (Search clicked to its result) is printed, not counted.
+//   refresh              the main window's refresh after OK pings every device (a job of the
+//                        bus executor; the window is shown once its result is in); it is timed
+//                        once more after the run, pings alone and the whole refresh.
 //   peak memory          getrusage ru_maxrss; target: under 80 MB.
 // The program exits 0 when the run went through (whatever the figures), 1 when it did not.
 #include <sys/resource.h>
@@ -66,9 +67,9 @@ using TimePoint = Clock::time_point;
 
 constexpr int kMonitorPeriodMs = 1;
 constexpr int kPokePeriodMs = 2;
-constexpr int kSettleMs = 500;     // main window's event loop after the first paint
-constexpr int kGiveUpMs = 120000;  // the search dialog is rejected after this
-constexpr double kBlockTargetMs = 20.0;
+constexpr int kSettleMs = 500;           // main window's event loop after the first paint
+constexpr int kGiveUpMs = 120000;        // the search dialog is rejected after this
+constexpr double kBlockTargetMs = 16.0;  // one frame
 constexpr double kProgramTargetS = 0.5;
 constexpr double kMemoryTargetMb = 80.0;
 
@@ -164,7 +165,7 @@ struct Marks {
     TimePoint dialogRun;        // the search dialog handed to runDialog (the adapter is open)
     TimePoint dialogPainted;    // the search dialog shown and painted
     TimePoint searchClicked;    // Search clicked
-    TimePoint searchEnded;      // the search's worker has ended
+    TimePoint searchEnded;      // the search's result is in
     TimePoint progressFull;     // the progress bar reads 100
     TimePoint okClicked;        // OK clicked
     TimePoint dialogReturned;   // QDialog::exec() has returned
@@ -342,38 +343,45 @@ int run(int argc, char** argv) {
     }
 
     // The main view's refresh after OK, once more in its parts: every device pinged (each
-    // ping timed), the tree rebuilt, the sheet showing the tree's device.
+    // ping timed, on the bus executor as the refresh's job does it), the tree rebuilt, the
+    // sheet showing the tree's device (its page's load a job too), and the whole refresh from
+    // its submission to its last result.
     gui::MainView& view = window.view();
     DeviceRegistry& registry = app.registry();
-    const int devices = registry.deviceCount();
+    const int devices = static_cast<int>(app.devices().size());
     double pingMs = 0.0;
     double slowestPingMs = 0.0;
     std::string slowestPing;
-    for (int index = 0; index < registry.entryCount(); ++index) {
-        DeviceEntry* entry = registry.entryAt(index);
-        const TimePoint before = Clock::now();
-        entry->ping();
-        const double ms = msBetween(before, Clock::now());
-        pingMs += ms;
-        if (ms > slowestPingMs) {
-            slowestPingMs = ms;
-            slowestPing =
-                "code " + std::to_string(entry->baudCode()) + " ID " + std::to_string(entry->id());
+    app.executor().submit([&] {
+        for (int index = 0; index < registry.entryCount(); ++index) {
+            DeviceEntry* entry = registry.entryAt(index);
+            const TimePoint before = Clock::now();
+            entry->ping();
+            const double ms = msBetween(before, Clock::now());
+            pingMs += ms;
+            if (ms > slowestPingMs) {
+                slowestPingMs = ms;
+                slowestPing = "code " + std::to_string(entry->baudCode()) + " ID " +
+                              std::to_string(entry->id());
+            }
         }
-    }
+    });
+    app.executor().runUntilIdle();
     // The tree's selection signal would show the device in the sheet (the view keeps it quiet
     // during its own refresh); blocked here so that the sheet is timed on its own.
     const TimePoint treeStart = Clock::now();
     {
         const QSignalBlocker quiet(&view.tree());
-        view.tree().rebuildTree(-1, -1);
+        view.tree().rebuildTree(app.devices(), -1, -1);
     }
     const double treeMs = msBetween(treeStart, Clock::now());
     const TimePoint sheetStart = Clock::now();
     view.sheet().showDevice(view.tree().rememberedCode(), view.tree().rememberedId());
+    app.jobs().waitUntilIdle();
     const double sheetMs = msBetween(sheetStart, Clock::now());
     const TimePoint refreshStart = Clock::now();
     view.refreshDeviceList(-1, -1);
+    app.jobs().waitUntilIdle();
     const double refreshMs = msBetween(refreshStart, Clock::now());
 
     const std::array<TimePoint, kStageCount> begins = {
@@ -395,7 +403,7 @@ int run(int argc, char** argv) {
     const double peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
 
     std::printf("devices found %d, monitor ticks %zu\n", devices, monitor.gaps().size());
-    line("event loop blocked, longest", longestMs, "ms", "< 20 ms");
+    line("event loop blocked, longest", longestMs, "ms", "<= 16 ms");
     line("event loop blocked, 99th percentile", monitor.percentileMs(0.99), "ms");
     std::printf("longest block: %.1f ms after start, in: %s\n",
                 msBetween(marks.start, longest[worst].start), kStageNames[worst]);
@@ -412,14 +420,13 @@ int run(int argc, char** argv) {
     line("OK to main window painted", okToMainMs, "ms");
     line("  of it OK to dialog's exec() returned", msBetween(marks.okClicked, marks.dialogReturned),
          "ms");
-    line("  of it refresh after OK (pings, rebuild)",
+    line("  of it refresh after OK (pings as a job, rebuild)",
          msBetween(marks.dialogReturned, marks.startUpReturned), "ms");
     line("  of it show to painted", msBetween(marks.startUpReturned, marks.mainPainted), "ms");
     line("program time (sum of the two)", programS, "s", "< 0.5 s");
-    line("search wall time (Search to worker ended)",
+    line("search wall time (Search to its result)",
          msBetween(marks.searchClicked, marks.searchEnded), "ms");
-    line("worker ended to progress bar at 100", msBetween(marks.searchEnded, marks.progressFull),
-         "ms");
+    line("result to progress bar at 100", msBetween(marks.searchEnded, marks.progressFull), "ms");
     line("refresh again: whole main view refresh", refreshMs, "ms");
     line("  parts: every device pinged", pingMs, "ms");
     std::printf("  slowest ping: %.1f ms (%s)\n", slowestPingMs, slowestPing.c_str());
@@ -427,7 +434,7 @@ int run(int argc, char** argv) {
     line("  parts: sheet shows the device (loads it)", sheetMs, "ms");
     line("peak memory (ru_maxrss)", peakMb, "MB", "< 80 MB");
     std::printf("targets: blocked %s, program time %s, memory %s\n",
-                longestMs < kBlockTargetMs ? "met" : "MISSED",
+                longestMs <= kBlockTargetMs ? "met" : "MISSED",
                 programS < kProgramTargetS ? "met" : "MISSED",
                 peakMb < kMemoryTargetMb ? "met" : "MISSED");
     return 0;

@@ -35,6 +35,7 @@
 #include <string>
 
 #include "BenchProcess.h"
+#include "GuiBenchSetup.h"
 #include "device/DeviceEntry.h"
 #include "device/DeviceRegistry.h"
 #include "drivers/Clock.h"
@@ -102,11 +103,10 @@ struct Program {
     Program(Clock& clock, int span)
         : bus(oneActuator(), clock), driver(bus), app(driver, clock, ops) {
         window = std::make_unique<gui::MainWindow>(app);
-        ok = app.bus().open(0) && app.registry().appendPlaceholder()->probe(1, 1) == 100;
+        ok = registerDevices(app, *window, {{1, 1}}, 1, 1);
         if (!ok) {
             return;
         }
-        window->view().refreshDeviceList(1, 1);
         window->show();
         telemetry = window->telemetry().open(1, 1);
         ok = telemetry != nullptr;

@@ -59,7 +59,10 @@ public:
             return inner_->write(buffer, cut, written);
         });
     }
-    FtStatus close() override { return inner_->close(); }
+    FtStatus close() override {
+        driver_.noteThread("close");
+        return inner_->close();
+    }
     std::vector<std::string> limitations() const override { return inner_->limitations(); }
     std::int64_t receiveLatencyUs() const override { return inner_->receiveLatencyUs(); }
 
@@ -80,7 +83,20 @@ bool isPacket(const SimTraffic& t) {
 
 }  // namespace
 
+void HookedDriver::noteThread(const std::string& call) {
+    if (std::this_thread::get_id() == forbiddenThread.load()) {
+        std::lock_guard lock(mutex_);
+        forbiddenCalls_.push_back(call);
+    }
+}
+
+std::vector<std::string> HookedDriver::forbiddenCalls() const {
+    std::lock_guard lock(mutex_);
+    return forbiddenCalls_;
+}
+
 FtStatus HookedDriver::open(std::uint32_t index, FtHandle* handle) {
+    noteThread("open");
     FtHandle inner;
     const FtStatus status = target->open(index, &inner);
     if (status == FT_OK) {

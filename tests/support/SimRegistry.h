@@ -14,11 +14,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/DeviceRegistry.h"
@@ -32,6 +35,9 @@ namespace mvx::test {
 // Forwards every call to another driver; `hook` (when set) is called first with the call's
 // name ("write", "read", "setBaudRate", ...) and a status other than FT_OK is returned instead
 // of making the call.
+//
+// A driver call made on `forbiddenThread` (the desktop program's GUI thread in its tests, which
+// must never reach the adapter) is recorded with its name; forbiddenCalls() lists them.
 class HookedDriver final : public FtDriver {
 public:
     FtDriver* target = nullptr;
@@ -39,14 +45,29 @@ public:
     // When not negative, the next write puts only this many bytes on the wire and returns
     // FT_OK with that count (a short write); then it is -1 again. Hooks may set it.
     int shortWrite = -1;
+    std::atomic<std::thread::id> forbiddenThread{};
 
-    FtStatus listNumber(std::uint32_t* count) override { return target->listNumber(count); }
+    FtStatus listNumber(std::uint32_t* count) override {
+        noteThread("listNumber");
+        return target->listNumber(count);
+    }
     FtStatus listDescription(std::uint32_t index, char* buffer, std::size_t size) override {
+        noteThread("listDescription");
         return target->listDescription(index, buffer, size);
     }
     FtStatus open(std::uint32_t index, FtHandle* handle) override;
 
-    FtStatus before(const std::string& call) const { return hook ? hook(call) : FT_OK; }
+    FtStatus before(const std::string& call) {
+        noteThread(call);
+        return hook ? hook(call) : FT_OK;
+    }
+    // Records `call` when it is made on the forbidden thread.
+    void noteThread(const std::string& call);
+    std::vector<std::string> forbiddenCalls() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> forbiddenCalls_;
 };
 
 // A device at (code, id) of `model` with firmware `version`, return level `level` and

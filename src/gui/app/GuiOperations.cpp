@@ -3,7 +3,6 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
 
@@ -41,29 +40,6 @@ private:
 
 namespace {
 
-// Carries a worker's end to the GUI thread: made on the GUI thread as a child of the receiver,
-// it runs `finished` there when the worker posts to it, then goes. Going with the receiver, it
-// drops a post that arrives too late. The worker posts by slot name, so everything handed
-// between the threads is made and read inside Qt's own event queue.
-class WorkerEndRelay final : public QObject {
-    Q_OBJECT
-
-public:
-    WorkerEndRelay(QObject* receiver, std::function<void()> finished)
-        : QObject(receiver), finished_(std::move(finished)) {}
-
-public slots:
-    void fire() {
-        deleteLater();
-        if (finished_) {
-            finished_();
-        }
-    }
-
-private:
-    std::function<void()> finished_;
-};
-
 // Shows a file dialog set up for opening or saving with `filter` and `defaultSuffix`; the
 // file chosen, or empty when the user cancelled.
 QString chosenFile(QFileDialog& dialog, const QString& filter, const QString& defaultSuffix) {
@@ -76,32 +52,6 @@ QString chosenFile(QFileDialog& dialog, const QString& filter, const QString& de
 }
 
 }  // namespace
-
-WorkerThread::WorkerThread(std::function<void()> body, QObject* receiver,
-                           std::function<void()> finished) {
-    auto* relay = new WorkerEndRelay(receiver, std::move(finished));
-    thread_ = std::thread([body = std::move(body), relay] {
-        body();
-        // The receiver (and with it the relay) joins the worker before it goes away.
-        QMetaObject::invokeMethod(relay, "fire", Qt::QueuedConnection);
-    });
-}
-
-WorkerThread::~WorkerThread() {
-    join();
-}
-
-void WorkerThread::join() {
-    if (thread_.joinable()) {
-        thread_.join();
-    }
-}
-
-std::unique_ptr<WorkerThread> GuiOperations::startWorker(std::function<void()> body,
-                                                         QObject* receiver,
-                                                         std::function<void()> finished) {
-    return std::make_unique<WorkerThread>(std::move(body), receiver, std::move(finished));
-}
 
 QString GuiOperations::saveFileName(QWidget*, const QString&, const QString&) {
     return {};
@@ -141,5 +91,3 @@ std::unique_ptr<RepeatingTimer> QtGuiOperations::startTimer(QObject* owner, int 
 }
 
 }  // namespace mvx::gui
-
-#include "GuiOperations.moc"

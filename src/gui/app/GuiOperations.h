@@ -1,14 +1,13 @@
 // The one layer between the program and Qt's modal and timed machinery: message boxes, the
-// file-open and file-save dialogs, modal dialogs, repeating timers and worker threads. The program
-// uses the Qt implementation; tests put in their own, so nothing modal ever blocks a test and
-// timers tick when the test says so.
+// file-open and file-save dialogs, modal dialogs and repeating timers. The program uses the Qt
+// implementation; tests put in their own, so nothing modal ever blocks a test and timers tick
+// when the test says so. (Work on the bus goes to the bus executor: see BusJobs.)
 #pragma once
 
 #include <QString>
 
 #include <functional>
 #include <memory>
-#include <thread>
 
 class QDialog;
 class QObject;
@@ -22,25 +21,6 @@ public:
     virtual ~RepeatingTimer() = default;
     virtual void stop() = 0;
     virtual bool isActive() const = 0;
-};
-
-// A worker thread that runs one function. Its end is reported to the GUI thread by one queued
-// call on the receiver given at start. The receiver must join the worker before it is
-// destroyed; join() waits for the thread (the queued call may then still be pending, and is
-// dropped with its receiver).
-class WorkerThread {
-public:
-    WorkerThread(std::function<void()> body, QObject* receiver, std::function<void()> finished);
-    ~WorkerThread();  // joins
-
-    WorkerThread(const WorkerThread&) = delete;
-    WorkerThread& operator=(const WorkerThread&) = delete;
-
-    void join();
-    bool joinable() const { return thread_.joinable(); }
-
-private:
-    std::thread thread_;
 };
 
 class GuiOperations {
@@ -64,10 +44,6 @@ public:
     // Calls `tick` every `periodMs` on the GUI thread until the timer is stopped or destroyed.
     virtual std::unique_ptr<RepeatingTimer> startTimer(QObject* owner, int periodMs,
                                                        std::function<void()> tick) = 0;
-    // Runs `body` on a new thread; `finished` then runs on the GUI thread as one queued call on
-    // `receiver`, unless the receiver is gone by then (it joins the worker before it goes).
-    virtual std::unique_ptr<WorkerThread> startWorker(std::function<void()> body, QObject* receiver,
-                                                      std::function<void()> finished);
 };
 
 // The real thing: QMessageBox, QFileDialog, QDialog::exec, QTimer.

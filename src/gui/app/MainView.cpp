@@ -10,7 +10,9 @@ namespace mvx::gui {
 MainView::MainView(ManagerApp& app, QWidget* parent)
     : QWidget(parent), app_(app), ui_(std::make_unique<Ui::MainView>()) {
     ui_->setupUi(this);
-    ui_->deviceTree->setUp(DeviceTree::Browse, app_.registry());
+    ui_->deviceTree->setUp(DeviceTree::Browse);
+    ui_->deviceTree->setToolTipSource(
+        [&app](int code, int id) { return app.findDevice(code, id); });
     sheet_ = new DeviceSheet(app_, ui_->sheetFrame);
     ui_->sheetFrame->layout()->addWidget(sheet_);
     ui_->countLabel->setText(texts::foundCount(0));
@@ -24,15 +26,31 @@ DeviceTree& MainView::tree() {
     return *ui_->deviceTree;
 }
 
-void MainView::refreshDeviceList(int code, int id) {
+void MainView::refreshDeviceList(int code, int id, std::function<void()> shown) {
     emit aboutToRefresh();
-    if (app_.bus().isOpen()) {
-        app_.registry().refresh();
-    }
+    sheet_->expectRebuild();
+    DeviceRegistry& registry = app_.registry();
+    app_.jobs().command(
+        this,
+        [&registry] {
+            if (registry.bus().isOpen()) {
+                registry.refresh();  // its result is not examined
+            }
+            return registry.snapshot();
+        },
+        [this, code, id, shown = std::move(shown)](const std::vector<DeviceSummary>& devices) {
+            showDevices(devices, code, id, shown);
+        });
+}
+
+void MainView::showDevices(std::vector<DeviceSummary> devices, int code, int id,
+                           std::function<void()> shown) {
+    app_.setDevices(std::move(devices));
     refreshing_ = 1;
-    ui_->deviceTree->rebuildTree(code, id);
-    sheet_->showDevice(ui_->deviceTree->rememberedCode(), ui_->deviceTree->rememberedId());
-    ui_->countLabel->setText(texts::foundCount(app_.registry().deviceCount()));
+    ui_->deviceTree->rebuildTree(app_.devices(), code, id);
+    sheet_->showDevice(ui_->deviceTree->rememberedCode(), ui_->deviceTree->rememberedId(),
+                       std::move(shown));
+    ui_->countLabel->setText(texts::foundCount(static_cast<int>(app_.devices().size())));
     refreshing_ = 0;
     emit refreshed();
 }

@@ -61,6 +61,9 @@ MainWindow::MainWindow(ManagerApp& app, QWidget* parent)
     // No telemetry worker samples while the device list changes under it.
     connect(view_, &MainView::aboutToRefresh, this, [this] { telemetry_->suspendSampling(); });
     connect(view_, &MainView::refreshed, this, [this] { telemetry_->resumeSampling(); });
+    // The commands' rules read the device list, the selected device and busBusy.
+    connect(&view_->sheet(), &DeviceSheet::deviceShown, this, &MainWindow::updateActions);
+    connect(&app_.jobs(), &BusJobs::idle, this, &MainWindow::updateActions);
 
     for (const Binding& binding : kBindings) {
         const Command command = binding.command;
@@ -112,16 +115,16 @@ QAction* MainWindow::action(Command command) const {
 bool MainWindow::commandEnabled(Command command) const {
     switch (command) {
         case Command::Open:
-            return !app_.bus().isOpen();
+            return !app_.adapterOpen();
         case Command::Close:
         case Command::Search:
         case Command::FirmwareUpdate:
-            return app_.bus().isOpen();
+            return app_.adapterOpen();
         case Command::Exit:
         case Command::About:
             return true;
         case Command::Telemetry:
-            return app_.bus().isOpen() && telemetryPossible();
+            return app_.adapterOpen() && telemetryPossible();
         case Command::SaveSettings:
         case Command::LoadSettings:
             return settingsCommandsEnabled(app_, view_->sheet());
@@ -137,6 +140,8 @@ void MainWindow::updateActions() {
 
 void MainWindow::startUp() {
     runCommand(Command::Open);
+    // The window is shown after the start-up's dialogs and the device list they found.
+    app_.jobs().waitUntilIdle();
 }
 
 void MainWindow::runCommand(Command command) {
@@ -176,18 +181,65 @@ void MainWindow::runCommand(Command command) {
     updateActions();
 }
 
+namespace {
+
+// What opening an adapter found.
+struct Opened {
+    bool open = false;
+    std::vector<std::string> limitations;
+};
+
+}  // namespace
+
 void MainWindow::openAdapter() {
-    PortDialog dialog(app_, this);
-    dialog.run();
-    if (app_.bus().isOpen()) {
-        noticeAdapterLimitations();
-        runCommand(Command::Search);
-    }
+    DeviceRegistry& registry = app_.registry();
+    app_.jobs().command(
+        this, [&registry] { return listAdapters(registry.bus()); },
+        [this](const AdapterListing& listing) { chooseAdapter(listing); });
 }
 
-void MainWindow::noticeAdapterLimitations() {
+void MainWindow::chooseAdapter(const AdapterListing& listing) {
+    if (listing.count == 0) {
+        app_.operations().message(this, texts::kAdapterNotFound);
+        return;
+    }
+    if (listing.count != 1) {
+        // A choice (or a failed listing, which offers an empty list).
+        PortDialog dialog(app_, listing, this);
+        if (app_.operations().runDialog(dialog) == QDialog::Accepted) {
+            adapterOpened(dialog.limitations());
+        }
+        updateActions();
+        return;
+    }
+    DeviceRegistry& registry = app_.registry();
+    app_.jobs().command(
+        this,
+        [&registry] {
+            Opened opened;
+            opened.open = registry.bus().open(0);
+            opened.limitations = registry.bus().adapterLimitations();
+            return opened;
+        },
+        [this](const Opened& opened) {
+            app_.setAdapterOpen(opened.open);
+            if (opened.open) {
+                adapterOpened(opened.limitations);
+            } else {
+                app_.operations().message(this, texts::kAdapterAccessFailed);
+            }
+            updateActions();
+        });
+}
+
+void MainWindow::adapterOpened(const std::vector<std::string>& limitations) {
+    noticeAdapterLimitations(limitations);
+    runCommand(Command::Search);
+}
+
+void MainWindow::noticeAdapterLimitations(const std::vector<std::string>& limitations) {
     QStringList fresh;
-    for (const std::string& text : app_.bus().adapterLimitations()) {
+    for (const std::string& text : limitations) {
         if (noticedLimitations_.insert(text).second) {
             fresh << QString::fromStdString(text);
         }
@@ -198,11 +250,23 @@ void MainWindow::noticeAdapterLimitations() {
 }
 
 void MainWindow::closeConnection() {
-    BusBusyScope busy(app_);
     telemetry_->endSampling();
-    app_.bus().close();
-    app_.registry().clear();
-    view_->refreshDeviceList(-1, -1);
+    // Closing from the moment it is asked for: the commands that need an adapter are off.
+    app_.setAdapterOpen(false);
+    DeviceRegistry& registry = app_.registry();
+    view_->sheet().expectRebuild();
+    app_.jobs().command(
+        this,
+        [&registry] {
+            registry.bus().close();
+            registry.clear();
+            return 0;
+        },
+        [this](int) {
+            view_->refreshDeviceList(-1, -1);
+            updateActions();
+        },
+        BusJobs::RaiseBusy);
 }
 
 void MainWindow::searchBus() {
@@ -228,9 +292,9 @@ void MainWindow::showAbout() {
 
 bool MainWindow::telemetryPossible() const {
     const DeviceSheet& sheet = view_->sheet();
-    const DeviceEntry* entry = app_.registry().find(sheet.currentBaud(), sheet.currentId());
-    return entry != nullptr && entry->modelClass() == Actuator && entry->returnLevel() >= 1 &&
-           entry->servoRecord() != nullptr;
+    const DeviceSummary* device = app_.findDevice(sheet.currentBaud(), sheet.currentId());
+    return device != nullptr && device->modelClass == Actuator && device->returnLevel >= 1 &&
+           device->hasRecord;
 }
 
 void MainWindow::openTelemetry() {
@@ -244,6 +308,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::reportBusFailure(int result) {
+    return reportDeviceFailure(result, view_->sheet().currentBaud(), view_->sheet().currentId());
+}
+
+bool MainWindow::reportDeviceFailure(int result, int code, int id) {
     switch (result) {
         case AdapterFailure:
             app_.operations().message(this, texts::kAdapterAccessFailed);
@@ -251,16 +319,19 @@ bool MainWindow::reportBusFailure(int result) {
             return true;
         case Timeout:
         case CorruptReply: {
-            const std::pair<int, int> device(view_->sheet().currentBaud(),
-                                             view_->sheet().currentId());
+            const std::pair<int, int> device(code, id);
             if (std::find(devicesInReport_.begin(), devicesInReport_.end(), device) !=
                 devicesInReport_.end()) {
                 return true;  // reported once already, and this refresh is its consequence
             }
             app_.operations().message(this, texts::kDeviceAccessFailed);
             devicesInReport_.push_back(device);
-            view_->refreshDeviceList(-1, -1);
-            devicesInReport_.pop_back();
+            view_->refreshDeviceList(-1, -1, [this, device] {
+                const auto it = std::find(devicesInReport_.begin(), devicesInReport_.end(), device);
+                if (it != devicesInReport_.end()) {
+                    devicesInReport_.erase(it);
+                }
+            });
             return true;
         }
         default:

@@ -1,6 +1,7 @@
 // The main window: a fixed 644 x 454 window with the Connection, Advance and Help menus, the
 // shortcut keys, and the main view. Carries out the commands under one enabling rule each,
-// and offers the dialogs and pages the common reaction to a failed bus operation.
+// and offers the dialogs and pages the common reaction to a failed bus operation. What a
+// command does on the bus runs as jobs of the bus executor; the window answers meanwhile.
 #pragma once
 
 #include <QMainWindow>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "gui/app/ManagerApp.h"
+#include "gui/dialogs/PortDialog.h"
 
 namespace Ui {
 class MainWindow;
@@ -31,13 +33,14 @@ public:
     ~MainWindow() override;
 
     // Start-up before the window is first shown: the port dialog, and the search dialog after
-    // an adapter was opened.
+    // an adapter was opened; returns once the device list they found is shown.
     void startUp();
 
     bool commandEnabled(Command command) const;
 
     void runCommand(Command command) override;
     bool reportBusFailure(int result) override;
+    bool reportDeviceFailure(int result, int code, int id) override;
     void refreshDeviceList(int code, int id) override;
 
     MainView& view() { return *view_; }
@@ -51,8 +54,13 @@ protected:
 private:
     void updateActions();
     void openAdapter();
+    // Opens an adapter of `listing`: through the port dialog when there is a choice, at once
+    // when there is one.
+    void chooseAdapter(const AdapterListing& listing);
+    // An adapter is open: the notice of what it could not be set up for, then the search.
+    void adapterOpened(const std::vector<std::string>& limitations);
     // Says once per run which settings of the opened adapter did not take effect.
-    void noticeAdapterLimitations();
+    void noticeAdapterLimitations(const std::vector<std::string>& limitations);
     void closeConnection();
     void searchBus();
     void firmwareUpdate();
@@ -66,9 +74,10 @@ private:
     std::unique_ptr<Ui::MainWindow> ui_;
     MainView* view_ = nullptr;
     std::set<std::string> noticedLimitations_;
-    // The sheet's devices whose failure reports are refreshing the device list, innermost
-    // last. The refresh selects a device again, and one that answers its ping but fails again
-    // is not reported from inside its own report: its page refuses and the sheet falls back.
+    // The devices whose failure reports are refreshing the device list, until the sheet has
+    // settled after that refresh. The refresh selects a device again, and one that answers its
+    // ping but fails again is not reported from inside its own report: its page refuses and the
+    // sheet falls back.
     std::vector<std::pair<int, int>> devicesInReport_;
     std::unique_ptr<TelemetryWindows> telemetry_;
 };

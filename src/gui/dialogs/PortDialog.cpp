@@ -1,7 +1,5 @@
 #include "gui/dialogs/PortDialog.h"
 
-#include <string>
-
 #include "gui/app/ManagerApp.h"
 #include "gui/app/Texts.h"
 #include "gui/app/ToolTipWidth.h"
@@ -9,61 +7,95 @@
 
 namespace mvx::gui {
 
-PortDialog::PortDialog(ManagerApp& app, QWidget* parent)
+namespace {
+
+// What opening an adapter found.
+struct Opened {
+    bool open = false;
+    std::vector<std::string> limitations;
+    AdapterListing listing;  // the adapters again, after a failed open
+};
+
+}  // namespace
+
+AdapterListing listAdapters(BusConnection& bus) {
+    AdapterListing listing;
+    listing.count = bus.adapterCount();
+    for (int index = 0; index < listing.count; ++index) {
+        std::string name;
+        if (bus.adapterName(static_cast<std::uint32_t>(index), name)) {
+            listing.names.emplace_back(std::move(name));
+        } else {
+            listing.names.emplace_back();
+        }
+    }
+    return listing;
+}
+
+PortDialog::PortDialog(ManagerApp& app, const AdapterListing& listing, QWidget* parent)
     : QDialog(parent), app_(app), ui_(std::make_unique<Ui::PortDialog>()) {
     ui_->setupUi(this);
     new ToolTipWidth(*this, 500);
     connect(ui_->okButton, &QPushButton::clicked, this, &PortDialog::onOk);
-    connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui_->cancelButton, &QPushButton::clicked, this, &PortDialog::reject);
+    fillList(listing);  // a failed listing (-1) gives an empty list
 }
 
 PortDialog::~PortDialog() = default;
 
-int PortDialog::run() {
-    BusConnection& bus = app_.bus();
-    const int count = bus.adapterCount();
-    if (count == 0) {
-        app_.operations().message(parentWidget(), texts::kAdapterNotFound);
-        return Rejected;
-    }
-    if (count == 1) {
-        if (!bus.open(0)) {
-            app_.operations().message(parentWidget(), texts::kAdapterAccessFailed);
-        }
-        return Rejected;
-    }
-    fillList(count);  // a failed listing (-1) gives an empty list
-    return app_.operations().runDialog(*this);
-}
-
-void PortDialog::fillList(int count) {
+void PortDialog::fillList(const AdapterListing& listing) {
     ui_->portList->clear();
-    for (int index = 0; index < count; ++index) {
-        QString line = texts::kUnknownDeviceName;
-        std::string name;
-        if (app_.bus().adapterName(static_cast<std::uint32_t>(index), name)) {
-            line = QString::fromStdString(name);
-        }
-        ui_->portList->addItem(line);
+    for (const std::optional<std::string>& name : listing.names) {
+        ui_->portList->addItem(name ? QString::fromStdString(*name) : texts::kUnknownDeviceName);
     }
     ui_->portList->setCurrentIndex(ui_->portList->count() > 0 ? 0 : -1);
 }
 
+void PortDialog::setBusy(bool busy) {
+    busy_ = busy;
+    ui_->okButton->setEnabled(!busy);
+    ui_->portList->setEnabled(!busy);
+}
+
+void PortDialog::reject() {
+    if (!busy_) {  // an open under way ends first
+        QDialog::reject();
+    }
+}
+
 void PortDialog::onOk() {
     const int index = ui_->portList->currentIndex();
-    if (index < 0) {
+    if (index < 0 || busy_) {
         return;
     }
-    if (app_.bus().open(static_cast<std::uint32_t>(index))) {
-        accept();
-        return;
-    }
-    app_.operations().message(this, texts::kAdapterAccessFailed);
-    const int count = app_.bus().adapterCount();
-    if (count == 0) {
-        app_.operations().message(this, texts::kAdapterNotFound);
-    }
-    fillList(count);
+    setBusy(true);
+    BusConnection& bus = app_.registry().bus();
+    app_.jobs().command(
+        this,
+        [&bus, index] {
+            Opened opened;
+            opened.open = bus.open(static_cast<std::uint32_t>(index));
+            if (opened.open) {
+                opened.limitations = bus.adapterLimitations();
+            } else {
+                opened.listing = listAdapters(bus);
+            }
+            return opened;
+        },
+        [this](const Opened& opened) {
+            setBusy(false);
+            if (opened.open) {
+                app_.setAdapterOpen(true);
+                limitations_ = opened.limitations;
+                accept();
+                return;
+            }
+            app_.operations().message(this, texts::kAdapterAccessFailed);
+            if (opened.listing.count == 0) {
+                app_.operations().message(this, texts::kAdapterNotFound);
+            }
+            fillList(opened.listing);
+        });
 }
 
 }  // namespace mvx::gui

@@ -13,13 +13,19 @@ namespace {
 
 constexpr int kTickMs = 300;
 
+// A search's end: its result and the devices it left in the registry.
+struct Searched {
+    int result = 0;
+    std::vector<DeviceSummary> devices;
+};
+
 }  // namespace
 
 SearchDialog::SearchDialog(ManagerApp& app, QWidget* parent)
     : QDialog(parent), app_(app), ui_(std::make_unique<Ui::SearchDialog>()) {
     ui_->setupUi(this);
     new ToolTipWidth(*this, 500);
-    ui_->deviceTree->setUp(DeviceTree::Display, app_.registry());
+    ui_->deviceTree->setUp(DeviceTree::Display);
     ui_->countLabel->setText(texts::foundCount(0));
     connect(ui_->searchButton, &QPushButton::clicked, this, &SearchDialog::onSearch);
     connect(ui_->stopButton, &QPushButton::clicked, this, &SearchDialog::onStop);
@@ -27,9 +33,9 @@ SearchDialog::SearchDialog(ManagerApp& app, QWidget* parent)
 }
 
 SearchDialog::~SearchDialog() {
-    if (worker_) {
+    if (searching_) {
+        // Gone before its result: the search ends at its next step, and its result is dropped.
         app_.registry().stopSearch();
-        worker_->join();
     }
 }
 
@@ -43,24 +49,33 @@ void SearchDialog::setIdleControls(bool idle) {
 }
 
 void SearchDialog::onSearch() {
-    if (worker_) {
+    if (searching_) {
         return;
     }
-    DeviceRegistry& registry = app_.registry();
-    registry.clear();
-    ui_->deviceTree->rebuildTree(-1, -1);
+    // The search empties the registry as it starts.
+    found_.clear();
+    ui_->deviceTree->rebuildTree(found_, -1, -1);
     ui_->countLabel->setText(texts::foundCount(0));
     setIdleControls(false);
     lastShownCount_ = 0;
 
     const int mode = ui_->quickOption->isChecked() ? QuickSearch : FullSearch;
     const bool fast = ui_->fastOption->isChecked();
-    worker_ = app_.operations().startWorker(
-        [this, mode, fast, &registry] {
+    DeviceRegistry& registry = app_.registry();
+    searching_ = true;
+    app_.jobs().command(
+        this,
+        [&registry, mode, fast] {
             SearchEngine engine(registry);
-            result_ = fast ? engine.fastSearch(mode) : engine.search(mode);
+            Searched searched;
+            searched.result = fast ? engine.fastSearch(mode) : engine.search(mode);
+            searched.devices = registry.snapshot();
+            return searched;
         },
-        this, [this] { onSearchEnded(); });
+        [this](const Searched& searched) {
+            found_ = searched.devices;
+            onSearchEnded(searched.result);
+        });
     timer_ = app_.operations().startTimer(this, kTickMs, [this] { onTick(); });
     searched_ = true;
 }
@@ -72,10 +87,12 @@ void SearchDialog::onTick() {
     if (progress == 100 && timer_) {
         timer_->stop();
     }
-    const int count = registry.deviceCount();
+    // While the search runs, its locked snapshot of the list it fills; then what it found.
+    const std::vector<DeviceSummary> devices = searching_ ? registry.snapshot() : found_;
+    const int count = static_cast<int>(devices.size());
     if (count > lastShownCount_) {
         ui_->countLabel->setText(texts::foundCountPadded(count));
-        ui_->deviceTree->rebuildTree(-1, -1);
+        ui_->deviceTree->rebuildTree(devices, -1, -1);
         lastShownCount_ = count;
     }
 }
@@ -88,23 +105,21 @@ void SearchDialog::onStop() {
     ui_->stopButton->setEnabled(false);
 }
 
-bool SearchDialog::onSearchEnded() {
-    if (!worker_) {
-        return true;  // already handled when the dialog was closed
-    }
-    worker_->join();
-    worker_.reset();
-    if (result_.load() == AdapterFailure) {
+void SearchDialog::onSearchEnded(int result) {
+    searching_ = false;
+    if (result == AdapterFailure) {
         if (timer_) {
             timer_->stop();
         }
         app_.operations().message(this, texts::kAdapterAccessFailed);
         QDialog::reject();
         app_.shell().runCommand(Command::Close);
-        return false;
+        return;
     }
     setIdleControls(true);
-    return true;
+    if (closeWhenEnded_) {
+        reject();
+    }
 }
 
 void SearchDialog::onOk() {
@@ -116,15 +131,16 @@ void SearchDialog::onOk() {
 }
 
 void SearchDialog::reject() {
-    // Escape or the close box: a running search is stopped and its worker joined first.
-    if (worker_) {
+    // Escape or the close box: a running search is stopped, and the dialog ends once its
+    // result is in.
+    if (searching_) {
         if (timer_) {
             timer_->stop();
         }
         app_.registry().stopSearch();
-        if (!onSearchEnded()) {
-            return;
-        }
+        ui_->stopButton->setEnabled(false);
+        closeWhenEnded_ = true;
+        return;
     }
     // A search has cleared the registry and filled it anew: however the dialog is left, it
     // ends with OK so that the main view shows the registry as it is now.

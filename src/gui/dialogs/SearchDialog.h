@@ -1,13 +1,16 @@
 // The modal dialog in which the user searches the bus: a quick or full search (the standard one,
-// or with "Fast" checked the fast one) on a worker thread, its progress, the count of devices
-// found and the devices themselves, refreshed on a 300 ms timer. It ends with OK once a search
-// was started, also by Escape or its close box, and as cancelled before. The worker never
-// outlives the dialog: closing it during a search stops the search and waits for the worker.
+// or with "Fast" checked the fast one) as a long job of the bus executor, its progress, the count
+// of devices found and the devices themselves, refreshed on a 300 ms timer from the registry's
+// progress and its locked snapshot. It ends with OK once a search was started, also by Escape or
+// its close box, and as cancelled before. Closing it during a search stops the search, and the
+// dialog ends when the search's result is in.
 #pragma once
 
 #include <QDialog>
-#include <atomic>
 #include <memory>
+#include <vector>
+
+#include "device/DeviceRegistry.h"
 
 namespace Ui {
 class SearchDialog;
@@ -17,7 +20,6 @@ namespace mvx::gui {
 
 class ManagerApp;
 class RepeatingTimer;
-class WorkerThread;
 
 class SearchDialog : public QDialog {
     Q_OBJECT
@@ -26,7 +28,8 @@ public:
     SearchDialog(ManagerApp& app, QWidget* parent = nullptr);
     ~SearchDialog() override;
 
-    bool searching() const { return worker_ != nullptr; }
+    // A search has been started and its result is not in yet.
+    bool searching() const { return searching_; }
 
 public slots:
     void reject() override;
@@ -36,16 +39,17 @@ private:
     void onStop();
     void onOk();
     void onTick();
-    // The worker has ended (or was joined): reports an adapter failure, or re-enables the
-    // controls. Returns false when it ended the dialog.
-    bool onSearchEnded();
+    // The search's result is in: reports an adapter failure (the dialog ends, the connection
+    // closes), or re-enables the controls, or ends the dialog when it was closed meanwhile.
+    void onSearchEnded(int result);
     void setIdleControls(bool idle);
 
     ManagerApp& app_;
     std::unique_ptr<Ui::SearchDialog> ui_;
     std::unique_ptr<RepeatingTimer> timer_;
-    std::unique_ptr<WorkerThread> worker_;
-    std::atomic<int> result_{0};
+    bool searching_ = false;
+    std::vector<DeviceSummary> found_;  // by the last search, once it has ended
+    bool closeWhenEnded_ = false;
     bool searched_ = false;
     int lastShownCount_ = 0;
 };

@@ -30,12 +30,12 @@ const QString kWriteFailed = QStringLiteral(
     "Writing %1 failed (%2).\n\nThe settings written before it stay on the movantrix.");
 const QString kNotTaken = QStringLiteral("These settings did not take:\n\n%1");
 
-DeviceEntry* selectedActuator(ManagerApp& app, const DeviceSheet& sheet) {
-    DeviceEntry* entry = app.registry().find(sheet.currentBaud(), sheet.currentId());
-    if (entry == nullptr || entry->servoRecord() == nullptr || entry->returnLevel() < 1) {
+const DeviceSummary* selectedActuator(const ManagerApp& app, const DeviceSheet& sheet) {
+    const DeviceSummary* device = app.findDevice(sheet.currentBaud(), sheet.currentId());
+    if (device == nullptr || !device->hasRecord || device->returnLevel < 1) {
         return nullptr;
     }
-    return entry;
+    return device;
 }
 
 std::string localPath(const QString& path) {
@@ -51,87 +51,59 @@ std::string takenNow() {
     return utcTimestamp(std::chrono::duration_cast<std::chrono::seconds>(now).count());
 }
 
-// Reads the device's settings; on failure reports it and returns false.
-bool readSettings(ManagerApp& app, DeviceEntry& entry, const std::string& takenAt,
-                  DeviceSettings& settings, QWidget* parent) {
-    const int result = readDeviceSettings(entry, takenAt, settings);
-    if (result == Success) {
+// A device's settings as a job read them; `registered` false when the device has gone.
+struct SettingsRead {
+    bool registered = false;
+    int result = 0;
+    DeviceSettings settings;
+    // Load Settings: the differences from the file's settings.
+    std::vector<SettingChange> changes;
+};
+
+// Inside a job: the settings of the device at (code, id).
+SettingsRead readSettingsOf(DeviceRegistry& registry, int code, int id,
+                            const std::string& takenAt) {
+    SettingsRead read;
+    DeviceEntry* entry = registry.find(code, id);
+    read.registered = entry != nullptr;
+    if (entry != nullptr) {
+        read.result = readDeviceSettings(*entry, takenAt, read.settings);
+    }
+    return read;
+}
+
+// A failed read: reported the common way, or said in its own message. False when the read
+// failed.
+bool readSucceeded(ManagerApp& app, const SettingsRead& read, QWidget* parent) {
+    if (!read.registered) {
+        return false;  // gone from the registry: nothing to read
+    }
+    if (read.result == Success) {
         return true;
     }
-    if (!app.shell().reportBusFailure(result)) {
-        app.operations().message(parent, kReadFailed.arg(resultWords(result)));
+    if (!app.shell().reportBusFailure(read.result)) {
+        app.operations().message(parent, kReadFailed.arg(resultWords(read.result)));
     }
     return false;
 }
 
-}  // namespace
+// What restoring the chosen changes did, and the device list after it.
+struct Restored {
+    bool registered = false;
+    RestoreResult result;
+    std::vector<DeviceSummary> devices;
+};
 
-bool settingsCommandsEnabled(ManagerApp& app, const DeviceSheet& sheet) {
-    return app.bus().isOpen() && app.busBusy == 0 && !app.registry().searchWorkerActive() &&
-           selectedActuator(app, sheet) != nullptr;
-}
-
-void saveSettings(ManagerApp& app, DeviceSheet& sheet, QWidget* parent) {
-    DeviceEntry* entry = selectedActuator(app, sheet);
-    if (entry == nullptr) {
-        return;
-    }
-    BusBusyScope busy(app);
-    const QString path = app.operations().saveFileName(parent, kFilter, kSuffix);
-    if (path.isEmpty()) {
-        return;
-    }
-    DeviceSettings settings;
-    if (!readSettings(app, *entry, takenNow(), settings, parent)) {
-        return;
-    }
-    std::string error;
-    if (!writeFileAtomically(localPath(path), settingsJsonText(settings), error)) {
-        app.operations().message(parent, kSaveFailed.arg(QString::fromStdString(error)));
-    }
-}
-
-void loadSettings(ManagerApp& app, DeviceSheet& sheet, QWidget* parent) {
-    DeviceEntry* entry = selectedActuator(app, sheet);
-    if (entry == nullptr) {
-        return;
-    }
-    BusBusyScope busy(app);
+// The end of Load Settings once the chosen changes are written.
+void restored(ManagerApp& app, DeviceSheet& sheet, QWidget* parent, const Restored& done) {
     GuiOperations& ops = app.operations();
-    const QString path = ops.openFileName(parent, kFilter, kSuffix);
-    if (path.isEmpty()) {
+    app.setDevices(done.devices);
+    if (!done.registered) {
         return;
     }
-    DeviceSettings file;
-    std::string error;
-    if (!readSettingsFile(localPath(path), file, error)) {
-        ops.message(parent, kLoadRefused.arg(QString::fromStdString(error)));
-        return;
-    }
-    if (file.modelNumber != entry->modelNumber()) {
-        ops.message(parent, kOtherModel.arg(QString::fromStdString(file.modelName))
-                                .arg(file.modelNumber)
-                                .arg(QString::fromLatin1(displayName(entry->modelNumber())))
-                                .arg(entry->modelNumber()));
-        return;
-    }
-    DeviceSettings now;
-    if (!readSettings(app, *entry, {}, now, parent)) {
-        return;
-    }
-    const std::vector<SettingChange> changes =
-        settingsDifferences(now, file, true, entry->servoRecord()->maxPosition());
-    if (changes.empty()) {
-        ops.message(parent, kNoDifferences);
-        return;
-    }
-    SettingsDifferencesDialog dialog(path, changes, parent);
-    if (ops.runDialog(dialog) != QDialog::Accepted) {
-        return;
-    }
-    const RestoreResult restored = restoreSettings(app.registry(), *entry, dialog.chosenChanges());
+    const RestoreResult& restored = done.result;
     if (restored.result != Success) {
-        // A reported failure has rebuilt the list (or closed the connection) already.
+        // A reported failure rebuilds the list (or closes the connection).
         if (app.shell().reportBusFailure(restored.result)) {
             return;
         }
@@ -150,6 +122,109 @@ void loadSettings(ManagerApp& app, DeviceSheet& sheet, QWidget* parent) {
         ops.message(parent, kNotTaken.arg(lines.join(QLatin1Char('\n'))));
     }
     sheet.showDevice(sheet.currentBaud(), sheet.currentId());
+}
+
+}  // namespace
+
+bool settingsCommandsEnabled(const ManagerApp& app, const DeviceSheet& sheet) {
+    return app.adapterOpen() && app.busBusy == 0 && selectedActuator(app, sheet) != nullptr;
+}
+
+void saveSettings(ManagerApp& app, DeviceSheet& sheet, QWidget* parent) {
+    if (selectedActuator(app, sheet) == nullptr) {
+        return;
+    }
+    auto busy = std::make_shared<BusBusyScope>(app);
+    const QString path = app.operations().saveFileName(parent, kFilter, kSuffix);
+    if (path.isEmpty()) {
+        return;
+    }
+    DeviceRegistry& registry = app.registry();
+    const int code = sheet.currentBaud();
+    const int id = sheet.currentId();
+    const std::string takenAt = takenNow();
+    app.jobs().command(
+        parent,
+        [&registry, code, id, takenAt] { return readSettingsOf(registry, code, id, takenAt); },
+        [&app, parent, path, busy](const SettingsRead& read) {
+            if (!readSucceeded(app, read, parent)) {
+                return;
+            }
+            std::string error;
+            if (!writeFileAtomically(localPath(path), settingsJsonText(read.settings), error)) {
+                app.operations().message(parent, kSaveFailed.arg(QString::fromStdString(error)));
+            }
+        });
+}
+
+void loadSettings(ManagerApp& app, DeviceSheet& sheet, QWidget* parent) {
+    const DeviceSummary* device = selectedActuator(app, sheet);
+    if (device == nullptr) {
+        return;
+    }
+    const int modelNumber = device->modelNumber;
+    const int maxPosition = device->maxPosition;
+    auto busy = std::make_shared<BusBusyScope>(app);
+    GuiOperations& ops = app.operations();
+    const QString path = ops.openFileName(parent, kFilter, kSuffix);
+    if (path.isEmpty()) {
+        return;
+    }
+    DeviceSettings file;
+    std::string error;
+    if (!readSettingsFile(localPath(path), file, error)) {
+        ops.message(parent, kLoadRefused.arg(QString::fromStdString(error)));
+        return;
+    }
+    if (file.modelNumber != modelNumber) {
+        ops.message(parent, kOtherModel.arg(QString::fromStdString(file.modelName))
+                                .arg(file.modelNumber)
+                                .arg(QString::fromLatin1(displayName(modelNumber)))
+                                .arg(modelNumber));
+        return;
+    }
+    DeviceRegistry& registry = app.registry();
+    const int code = sheet.currentBaud();
+    const int id = sheet.currentId();
+    app.jobs().command(
+        parent,
+        [&registry, code, id, file, maxPosition] {
+            SettingsRead read = readSettingsOf(registry, code, id, {});
+            if (read.registered && read.result == Success) {
+                read.changes = settingsDifferences(read.settings, file, true, maxPosition);
+            }
+            return read;
+        },
+        [&app, &sheet, &registry, parent, path, code, id, busy](const SettingsRead& read) {
+            GuiOperations& ops = app.operations();
+            if (!readSucceeded(app, read, parent)) {
+                return;
+            }
+            if (read.changes.empty()) {
+                ops.message(parent, kNoDifferences);
+                return;
+            }
+            SettingsDifferencesDialog dialog(path, read.changes, parent);
+            if (ops.runDialog(dialog) != QDialog::Accepted) {
+                return;
+            }
+            const std::vector<SettingChange> chosen = dialog.chosenChanges();
+            app.jobs().command(
+                parent,
+                [&registry, code, id, chosen] {
+                    Restored done;
+                    DeviceEntry* entry = registry.find(code, id);
+                    done.registered = entry != nullptr;
+                    if (entry != nullptr) {
+                        done.result = restoreSettings(registry, *entry, chosen);
+                    }
+                    done.devices = registry.snapshot();
+                    return done;
+                },
+                [&app, &sheet, parent, busy](const Restored& done) {
+                    restored(app, sheet, parent, done);
+                });
+        });
 }
 
 }  // namespace mvx::gui

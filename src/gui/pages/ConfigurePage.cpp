@@ -3,10 +3,11 @@
 #include <QMouseEvent>
 
 #include "device/DeviceEntry.h"
-#include "device/ServoRecord.h"
 #include "gui/app/ManagerApp.h"
 #include "gui/app/ToolTipWidth.h"
+#include "gui/pages/RecordLoad.h"
 #include "gui/sheet/DeviceSheet.h"
+#include "protocol/ResultCode.h"
 #include "ui_ConfigurePage.h"
 
 namespace mvx::gui {
@@ -87,33 +88,53 @@ std::array<QCheckBox*, 7> ConfigurePage::shutdownBoxes() const {
             ui_->shutdownInputVoltageBox};
 }
 
-bool ConfigurePage::activate() {
+void ConfigurePage::activate(Activated activated) {
     if (sheet().rebuilding() != 0) {
-        return true;  // the sheet is being rebuilt: accepted, nothing shown
+        activated(true);  // the sheet is being rebuilt: accepted, nothing shown
+        return;
     }
-    if (!activateWithRecordLoad(LoadLimits)) {
-        return false;
-    }
-    const ServoRecord& record = *currentEntry()->servoRecord();
-    ui_->ccwSlider->setRange(0, record.maxPosition());
-    ui_->cwSlider->setRange(0, record.maxPosition());
-    const bool wheel = record.wheelMode() == 1;
+    DeviceRegistry& registry = app().registry();
+    const int code = this->code();
+    const int id = this->id();
+    runActivationJob([&registry, code, id] { return loadRecord(registry, code, id, LoadLimits); },
+                     [this, activated](const RecordRead& read) {
+                         if (!read.found) {
+                             if (!read.registered) {
+                                 app().forgetDevice(this->code(), this->id());
+                             }
+                             activated(false);
+                             return;
+                         }
+                         if (report(read.result)) {
+                             activated(false);
+                             return;
+                         }
+                         image_ = read.image;
+                         showImage();
+                         activated(true);
+                     });
+}
+
+void ConfigurePage::showImage() {
+    ui_->ccwSlider->setRange(0, image_.maxPosition);
+    ui_->cwSlider->setRange(0, image_.maxPosition);
+    const bool wheel = image_.wheelMode == 1;
     ui_->wheelRadio->setChecked(wheel);
     ui_->jointRadio->setChecked(!wheel);
     ui_->ccwSlider->setEnabled(!wheel);
     ui_->cwSlider->setEnabled(!wheel);
-    setBoxes(alarmLedBoxes(), record.alarmLedFlags());
-    setBoxes(shutdownBoxes(), record.alarmShutdownFlags());
+    setBoxes(alarmLedBoxes(), image_.alarmLedFlags());
+    setBoxes(shutdownBoxes(), image_.alarmShutdownFlags());
     // A device may hold a value beyond its slider's range (a temperature limit above 100, a
     // voltage limit below 5.0 V): the slider stops at its end, and that is remembered so that
     // Apply does not write the end value unless the user moves the slider.
     const std::pair<QSlider*, int> values[] = {
-        {ui_->temperatureSlider, record.highestLimitTemperature()},
-        {ui_->torqueSlider, record.maxTorque()},
-        {ui_->cwSlider, record.cwAngleLimit()},
-        {ui_->ccwSlider, record.ccwAngleLimit()},
-        {ui_->voltageLowSlider, record.lowestLimitVoltage()},
-        {ui_->voltageHighSlider, record.highestLimitVoltage()}};
+        {ui_->temperatureSlider, image_.highestLimitTemperature},
+        {ui_->torqueSlider, image_.maxTorque},
+        {ui_->cwSlider, image_.cwAngleLimit},
+        {ui_->ccwSlider, image_.ccwAngleLimit},
+        {ui_->voltageLowSlider, image_.lowestLimitVoltage},
+        {ui_->voltageHighSlider, image_.highestLimitVoltage}};
     clampedAt_.clear();
     for (const auto& [slider, value] : values) {
         slider->setValue(value);
@@ -123,7 +144,6 @@ bool ConfigurePage::activate() {
     }
     updateLabels();  // also those whose value did not change
     ui_->applyButton->setEnabled(false);
-    return true;
 }
 
 void ConfigurePage::updateLabels() {
@@ -184,12 +204,10 @@ void ConfigurePage::chooseWheel() {
 }
 
 void ConfigurePage::chooseJoint() {
-    DeviceEntry* entry = currentEntry();
-    const ServoRecord* record = entry != nullptr ? entry->servoRecord() : nullptr;
-    if (record != nullptr && record->wheelMode() == 1) {
+    if (image_.wheelMode == 1) {
         // Leaving wheel mode opens the whole range, as the mode write will.
         ui_->cwSlider->setValue(0);
-        ui_->ccwSlider->setValue(record->maxPosition());
+        ui_->ccwSlider->setValue(image_.maxPosition);
     }
     ui_->ccwSlider->setEnabled(true);
     ui_->cwSlider->setEnabled(true);
@@ -198,57 +216,102 @@ void ConfigurePage::chooseJoint() {
 
 void ConfigurePage::apply() {
     ui_->applyButton->setEnabled(false);
-    DeviceEntry* entry = currentEntry();
-    if (entry == nullptr || entry->servoRecord() == nullptr) {
-        showFallback();
-        return;
-    }
-    ServoRecord& record = *entry->servoRecord();
-    // After a reported failure the sheet may have been rebuilt without this page: from then
-    // on only locals are touched.
-    Shell& shell = app().shell();
-    auto ended = [&shell](int result) { return shell.reportBusFailure(result); };
-    // A slider still at the value its range forced on it leaves the device's value alone.
-    auto endedOn = [&](const QSlider* slider, int (ServoRecord::*setter)(int)) {
-        return applies(slider) && ended((record.*setter)(slider->value()));
-    };
-
-    if (ui_->wheelRadio->isChecked()) {
-        if (ended(record.setOperatingMode(1))) {
-            return;
-        }
-    } else if (record.wheelMode() == 1) {
-        // Back to joint mode: both limits in one write, the whole range.
-        if (ended(record.setOperatingMode(0))) {
-            return;
-        }
-    } else {
-        if (endedOn(ui_->cwSlider, &ServoRecord::setCwAngleLimit) ||
-            endedOn(ui_->ccwSlider, &ServoRecord::setCcwAngleLimit)) {
-            return;
-        }
-    }
-    if (endedOn(ui_->torqueSlider, &ServoRecord::setMaxTorque) ||
-        endedOn(ui_->voltageHighSlider, &ServoRecord::setHighestLimitVoltage) ||
-        endedOn(ui_->voltageLowSlider, &ServoRecord::setLowestLimitVoltage) ||
-        endedOn(ui_->temperatureSlider, &ServoRecord::setHighestLimitTemperature) ||
-        ended(record.setAlarmLed(flagsOf(alarmLedBoxes()))) ||
-        ended(record.setAlarmShutdown(flagsOf(shutdownBoxes())))) {
-        return;
-    }
-    // Show what the device holds now.
-    activate();
+    // What the controls say now; a slider still at the value its range forced on it leaves the
+    // device's value alone (-1).
+    auto valueOf = [this](const QSlider* slider) { return applies(slider) ? slider->value() : -1; };
+    const bool wheel = ui_->wheelRadio->isChecked();
+    const int cw = valueOf(ui_->cwSlider);
+    const int ccw = valueOf(ui_->ccwSlider);
+    const int torque = valueOf(ui_->torqueSlider);
+    const int high = valueOf(ui_->voltageHighSlider);
+    const int low = valueOf(ui_->voltageLowSlider);
+    const int temperature = valueOf(ui_->temperatureSlider);
+    const AlarmFlags led = flagsOf(alarmLedBoxes());
+    const AlarmFlags shutdown = flagsOf(shutdownBoxes());
+    DeviceRegistry& registry = app().registry();
+    const int code = this->code();
+    const int id = this->id();
+    setEnabled(false);
+    runJob(
+        [=, &registry] {
+            Written written;
+            DeviceEntry* entry = registry.find(code, id);
+            if (entry == nullptr || entry->servoRecord() == nullptr) {
+                written.gone = true;
+                written.registered = entry != nullptr;
+                return written;
+            }
+            ServoRecord& record = *entry->servoRecord();
+            // Each step ends the pass when its failure is one the common reaction reports.
+            auto ended = [&written](int result) {
+                written.result = result;
+                return reportable(result);
+            };
+            auto endedOn = [&](int value, int (ServoRecord::*setter)(int)) {
+                return value >= 0 && ended((record.*setter)(value));
+            };
+            bool stopped = false;
+            if (wheel) {
+                stopped = ended(record.setOperatingMode(1));
+            } else if (record.wheelMode() == 1) {
+                // Back to joint mode: both limits in one write, the whole range.
+                stopped = ended(record.setOperatingMode(0));
+            } else {
+                stopped = endedOn(cw, &ServoRecord::setCwAngleLimit) ||
+                          endedOn(ccw, &ServoRecord::setCcwAngleLimit);
+            }
+            stopped = stopped || endedOn(torque, &ServoRecord::setMaxTorque) ||
+                      endedOn(high, &ServoRecord::setHighestLimitVoltage) ||
+                      endedOn(low, &ServoRecord::setLowestLimitVoltage) ||
+                      endedOn(temperature, &ServoRecord::setHighestLimitTemperature) ||
+                      ended(record.setAlarmLed(led)) || ended(record.setAlarmShutdown(shutdown));
+            if (!stopped) {
+                // Show what the device holds now (a failure the reaction passes over is not
+                // the pass's end).
+                written.result = Success;
+                written.reread = loadRecord(registry, code, id, LoadLimits);
+            }
+            return written;
+        },
+        [this](const Written& written) { showWritten(written); });
 }
 
 void ConfigurePage::setDefaults() {
-    DeviceEntry* entry = currentEntry();
-    if (entry == nullptr) {
-        showFallback();
+    DeviceRegistry& registry = app().registry();
+    const int code = this->code();
+    const int id = this->id();
+    setEnabled(false);
+    runJob(
+        [&registry, code, id] {
+            Written written;
+            DeviceEntry* entry = registry.find(code, id);
+            if (entry == nullptr) {
+                written.gone = true;
+                written.registered = false;
+                return written;
+            }
+            written.result = entry->resetToDefaults();
+            if (!reportable(written.result)) {
+                written.reread = loadRecord(registry, code, id, LoadLimits);
+            }
+            return written;
+        },
+        [this](const Written& written) { showWritten(written); });
+}
+
+void ConfigurePage::showWritten(const Written& written) {
+    setEnabled(true);
+    if (written.gone) {
+        showFallback(written.registered);
         return;
     }
-    if (!app().shell().reportBusFailure(entry->resetToDefaults())) {
-        activate();
+    // After a reported failure the sheet is being rebuilt without this page. A device without
+    // a record (Set Default wrote nothing) shows nothing new.
+    if (report(written.result) || !written.reread.found || report(written.reread.result)) {
+        return;
     }
+    image_ = written.reread.image;
+    showImage();
 }
 
 }  // namespace mvx::gui

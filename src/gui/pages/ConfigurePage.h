@@ -1,14 +1,16 @@
 // "Configure": an actuator's operating mode, angle, voltage and temperature limits, max torque
 // and the error conditions that light the alarm LED or shut the output down. Changes are
 // collected on the page and written together by Apply; Set Default writes the factory values
-// at once. The page keeps no copy of the device: it reads the controls from the record at each
-// activation and writes through the record.
+// at once. The page reads the controls from the record at each activation and writes through
+// the record, each as one bus job; it keeps the image the last job handed back. While Apply or
+// Set Default is on the bus the page is disabled.
 #pragma once
 
 #include <array>
 #include <map>
 #include <memory>
 
+#include "device/ServoRecord.h"
 #include "gui/sheet/DevicePage.h"
 
 class QCheckBox;
@@ -29,7 +31,7 @@ public:
 
     // Reads the limit registers of the record (once more after a timeout or a corrupt reply)
     // and shows them; "Apply" is disabled afterwards.
-    bool activate() override;
+    void activate(Activated activated) override;
 
 protected:
     // Mouse releases on the sliders: the pair adjustment and "Apply".
@@ -42,6 +44,19 @@ private:
     void sliderReleased(QSlider* slider);
     void apply();
     void setDefaults();
+    // The controls from the image (as an activation shows it).
+    void showImage();
+    // What Apply's and Set Default's job found: whether the device was there to write to, the
+    // result that ended the writes (100 when they went through), then the re-read of the
+    // limits when they did.
+    struct Written {
+        bool gone = false;
+        bool registered = true;
+        int result = 100;
+        RecordRead reread;
+    };
+    // Their results on the page: a failure reported, or the re-read limits shown.
+    void showWritten(const Written& written);
     // Value labels from their sliders' current values.
     void updateLabels();
     // Whether Apply writes the setting of `slider`: not while it still shows the value its
@@ -52,6 +67,7 @@ private:
     std::array<QCheckBox*, 7> shutdownBoxes() const;
 
     std::unique_ptr<Ui::ConfigurePage> ui_;
+    ServoImage image_;  // as the last job handed it back
     // The sliders whose range did not hold the device's value at the last activation, each
     // with the value it showed instead.
     std::map<const QSlider*, int> clampedAt_;

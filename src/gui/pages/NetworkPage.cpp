@@ -76,7 +76,7 @@ std::vector<int> NetworkPage::baudChoices(int code) {
 }
 
 void NetworkPage::fillIdList(int code, int id) {
-    const std::vector<int> taken = app().registry().idsAt(code);
+    const std::vector<int> taken = app().idsAt(code);
     ui_->idCombo->clear();
     for (int i = 0; i < kIdCount; ++i) {
         const bool occupied = std::find(taken.begin(), taken.end(), i) != taken.end();
@@ -96,31 +96,78 @@ void NetworkPage::fillBaudList(int code) {
     ui_->baudCombo->setCurrentIndex(static_cast<int>(found - baudChoices_.begin()));
 }
 
-bool NetworkPage::activate() {
+namespace {
+
+// A device's entry as a job of this page left it.
+struct EntryState {
+    bool registered = false;
+    int result = 0;
+    DeviceSummary device;
+};
+
+// What the second job of Apply did: the level write's result, then (when it went through and
+// the address changes) the address change's, and where the device is now.
+struct Applied {
+    bool registered = false;
+    int levelResult = 100;
+    bool addressChanged = false;
+    int addressResult = 100;
+    int code = -1;
+    int id = -1;
+    std::vector<DeviceSummary> devices;
+};
+
+}  // namespace
+
+void NetworkPage::activate(Activated activated) {
     if (sheet().rebuilding() != 0) {
-        return true;
+        activated(true);
+        return;
     }
-    DeviceEntry* entry = currentEntry();
-    if (entry == nullptr) {
-        return false;
+    if (app().findDevice(code(), id()) == nullptr) {
+        activated(false);
+        return;
     }
     {
         const FlagScope selecting(selecting_);
-        fillIdList(sheet().currentBaud(), sheet().currentId());
-        fillBaudList(sheet().currentBaud());
+        fillIdList(code(), id());
+        fillBaudList(code());
     }
-    if (app().shell().reportBusFailure(entry->readIdentity())) {
-        return false;  // the sheet may be rebuilt by now: nothing of this page is touched
-    }
-    const FlagScope selecting(selecting_);
-    const int level = entry->returnLevel();
-    ui_->levelCombo->setCurrentIndex(level);
-    ui_->delayCombo->setEnabled(level != 0);
-    if (level != 0) {
-        ui_->delayCombo->setCurrentIndex(entry->returnDelay());
-    }
-    ui_->applyButton->setEnabled(false);
-    return true;
+    DeviceRegistry& registry = app().registry();
+    const int code = this->code();
+    const int id = this->id();
+    runActivationJob(
+        [&registry, code, id] {
+            EntryState state;
+            DeviceEntry* entry = registry.find(code, id);
+            if (entry != nullptr) {
+                state.registered = true;
+                state.result = entry->readIdentity();
+                state.device = summaryOf(*entry);
+            }
+            return state;
+        },
+        [this, activated](const EntryState& state) {
+            if (!state.registered) {
+                app().forgetDevice(this->code(), this->id());
+                activated(false);
+                return;
+            }
+            app().updateDevice(state.device);
+            if (report(state.result)) {
+                activated(false);  // the sheet is being rebuilt: nothing of this page is touched
+                return;
+            }
+            const FlagScope selecting(selecting_);
+            const int level = state.device.returnLevel;
+            ui_->levelCombo->setCurrentIndex(level);
+            ui_->delayCombo->setEnabled(level != 0);
+            if (level != 0) {
+                ui_->delayCombo->setCurrentIndex(state.device.returnDelay);
+            }
+            ui_->applyButton->setEnabled(false);
+            activated(true);
+        });
 }
 
 void NetworkPage::onSelectionChanged() {
@@ -131,66 +178,120 @@ void NetworkPage::onSelectionChanged() {
 
 void NetworkPage::apply() {
     ui_->applyButton->setEnabled(false);
-    DeviceEntry* entry = currentEntry();
-    if (entry == nullptr) {
-        showFallback();  // the device left the registry behind the page: nothing is written
-        return;
-    }
-    Shell& shell = app().shell();
-    const int oldCode = sheet().currentBaud();
-    const int oldId = sheet().currentId();
-    bool refreshWanted = false;
-
     // A list without a selection (a register value it does not list) leaves its setting as
-    // it is. After a reported failure the sheet may be rebuilt: only locals are used then.
-    const int delay = ui_->delayCombo->currentIndex();
-    if (ui_->delayCombo->isEnabled() && delay >= 0) {
-        if (shell.reportBusFailure(entry->setReturnDelay(delay))) {
-            return;
-        }
-    }
-
+    // it is.
+    const int delay = ui_->delayCombo->isEnabled() ? ui_->delayCombo->currentIndex() : -1;
     const int level = ui_->levelCombo->currentIndex();
-    if (level >= 0 && level != entry->returnLevel()) {
+    const int baudIndex = ui_->baudCombo->currentIndex();
+    const int newCode = baudIndex >= 0 ? baudChoices_[baudIndex] : code();
+    const int newId = ui_->idCombo->currentIndex() >= 0 ? ui_->idCombo->currentIndex() : id();
+    DeviceRegistry& registry = app().registry();
+    const int code = this->code();
+    const int id = this->id();
+    setEnabled(false);
+    runJob(
+        [&registry, code, id, delay] {
+            EntryState state;
+            DeviceEntry* entry = registry.find(code, id);
+            if (entry != nullptr) {
+                state.registered = true;
+                state.result = delay >= 0 ? entry->setReturnDelay(delay) : int{Success};
+                state.device = summaryOf(*entry);
+            }
+            return state;
+        },
+        [this, level, newCode, newId](const EntryState& state) {
+            setEnabled(true);
+            if (!state.registered) {
+                showFallback(false);  // the device left the registry behind the page
+                return;
+            }
+            app().updateDevice(state.device);
+            if (report(state.result)) {
+                return;  // the sheet is being rebuilt: only locals are used from here
+            }
+            applyLevelAndAddress(state.device, level, newCode, newId);
+        });
+}
+
+void NetworkPage::applyLevelAndAddress(const DeviceSummary& device, int level, int newCode,
+                                       int newId) {
+    const int oldCode = code();
+    const int oldId = id();
+    bool refreshWanted = false;
+    const bool levelChanges = level >= 0 && level != device.returnLevel;
+    if (levelChanges) {
         if (level == 0) {
             if (app().operations().message(this, kLevelZeroWarning, true) ==
                 GuiOperations::Answer::Cancel) {
                 const FlagScope selecting(selecting_);
-                ui_->levelCombo->setCurrentIndex(entry->returnLevel());
-                return;
+                ui_->levelCombo->setCurrentIndex(device.returnLevel);
+                return;  // the return delay stays written
             }
             refreshWanted = true;
         }
-        if (entry->returnLevel() == 0) {
+        if (device.returnLevel == 0) {
             refreshWanted = true;
         }
-        if (shell.reportBusFailure(entry->setReturnLevel(level))) {
-            return;
-        }
     }
-
-    const int baudIndex = ui_->baudCombo->currentIndex();
-    const int newCode = baudIndex >= 0 ? baudChoices_[baudIndex] : oldCode;
-    const int newId = ui_->idCombo->currentIndex() >= 0 ? ui_->idCombo->currentIndex() : oldId;
-    if (newCode == oldCode && newId == oldId) {
-        if (refreshWanted) {
-            shell.refreshDeviceList(oldCode, oldId);
-        }
+    const bool addressChanges = newCode != oldCode || newId != oldId;
+    if (!levelChanges && !addressChanges) {
         return;
     }
-    const int result = app().registry().changeAddress(oldCode, oldId, newCode, newId);
-    if (shell.reportBusFailure(result)) {
-        return;
-    }
-    if (result == Busy) {
-        app().operations().message(this, kAddressTaken);
-        shell.refreshDeviceList(oldCode, oldId);
-    } else if (result == Success) {
-        shell.refreshDeviceList(newCode, newId);
-    } else {
-        // A failed write the report leaves alone: the entry stays where the device answers.
-        shell.refreshDeviceList(entry->baudCode(), entry->id());
-    }
+    DeviceRegistry& registry = app().registry();
+    setEnabled(false);
+    runJob(
+        [&registry, oldCode, oldId, level, levelChanges, newCode, newId, addressChanges] {
+            Applied applied;
+            DeviceEntry* entry = registry.find(oldCode, oldId);
+            applied.registered = entry != nullptr;
+            if (entry == nullptr) {
+                return applied;
+            }
+            if (levelChanges) {
+                applied.levelResult = entry->setReturnLevel(level);
+            }
+            if (addressChanges && !reportable(applied.levelResult)) {
+                applied.addressChanged = true;
+                applied.addressResult = registry.changeAddress(oldCode, oldId, newCode, newId);
+            }
+            // Where the device answers now (a failed write may have moved it anyway).
+            applied.code = entry->baudCode();
+            applied.id = entry->id();
+            applied.devices = registry.snapshot();
+            return applied;
+        },
+        [this, oldCode, oldId, newCode, newId, refreshWanted](const Applied& applied) {
+            setEnabled(true);
+            if (!applied.registered) {
+                showFallback(false);
+                return;
+            }
+            app().setDevices(applied.devices);
+            Shell& shell = app().shell();
+            if (report(applied.levelResult)) {
+                return;
+            }
+            if (!applied.addressChanged) {
+                if (refreshWanted) {
+                    shell.refreshDeviceList(oldCode, oldId);
+                }
+                return;
+            }
+            if (report(applied.addressResult)) {
+                return;
+            }
+            if (applied.addressResult == Busy) {
+                app().operations().message(this, kAddressTaken);
+                shell.refreshDeviceList(oldCode, oldId);
+            } else if (applied.addressResult == Success) {
+                shell.refreshDeviceList(newCode, newId);
+            } else {
+                // A failed write the report leaves alone: the entry stays where the device
+                // answers.
+                shell.refreshDeviceList(applied.code, applied.id);
+            }
+        });
 }
 
 }  // namespace mvx::gui

@@ -1,10 +1,13 @@
 // "Network": a device's ID, baud rate, status return level and return delay time. The four
-// lists collect changes; "Apply" writes them.
+// lists collect changes; "Apply" writes them, in two bus jobs around the question a return
+// level of 0 asks (the return delay first, then the level and the address). The page is
+// disabled while they are on the bus.
 #pragma once
 
 #include <memory>
 #include <vector>
 
+#include "device/DeviceRegistry.h"
 #include "gui/sheet/DevicePage.h"
 
 namespace Ui {
@@ -22,7 +25,7 @@ public:
 
     // Lists the IDs and baud rates around the sheet's device, reads its identity again and
     // selects its settings. Refused when the device is gone or its read failure was reported.
-    bool activate() override;
+    void activate(Activated activated) override;
 
     // The baud-rate codes of the Baud Rate list for a device at `code`: the common codes in
     // ascending order with `code` among them in its place, each code once.
@@ -35,6 +38,9 @@ private:
     void onSelectionChanged();
     // Writes the return delay, the return level, then the address, in this order.
     void apply();
+    // The rest of Apply once the return delay is through: the question for level 0, then the
+    // level and the address.
+    void applyLevelAndAddress(const DeviceSummary& device, int level, int newCode, int newId);
 
     std::unique_ptr<Ui::NetworkPage> ui_;
     std::vector<int> baudChoices_;

@@ -4,8 +4,8 @@
 
 #include <array>
 
-#include "device/DeviceEntry.h"
-#include "device/ServoRecord.h"
+#include <string>
+
 #include "gui/app/ManagerApp.h"
 #include "gui/app/ToolTipWidth.h"
 #include "gui/pages/OperationFormat.h"
@@ -37,6 +37,7 @@ constexpr std::array<PropertySlider, 6> kPropertySliders = {{
 
 constexpr int kPollFailuresTolerated = 4;
 constexpr int kTickMs = 250;
+const std::string kPollKey = "operation page status poll";
 
 // Goal position and moving speed writes are made once more after a timeout or a corrupt reply.
 template <typename Write>
@@ -92,52 +93,69 @@ OperationPage::OperationPage(DeviceSheet& sheet)
 
 OperationPage::~OperationPage() = default;
 
-bool OperationPage::activate() {
+void OperationPage::activate(Activated activated) {
     if (sheet().rebuilding() != 0) {
-        return true;
+        activated(true);
+        return;
     }
-    if (!activateWithRecordLoad(LoadAll)) {
-        return false;
-    }
-    ServoRecord& record = *currentEntry()->servoRecord();
-    const int maxPosition = record.maxPosition();
-    wheel_ = record.wheelMode() == 1;
+    DeviceRegistry& registry = app().registry();
+    const int code = this->code();
+    const int id = this->id();
+    runActivationJob(
+        [&registry, code, id] { return loadRecord(registry, code, id, LoadAll); },
+        [this, activated](const RecordRead& read) {
+            if (!read.found) {
+                if (!read.registered) {
+                    app().forgetDevice(this->code(), this->id());
+                }
+                activated(false);
+                return;
+            }
+            if (report(read.result)) {
+                activated(false);
+                return;
+            }
+            image_ = read.image;
+            modelNumber_ = read.modelNumber;
+            const int maxPosition = image_.maxPosition;
+            wheel_ = image_.wheelMode == 1;
 
-    ui_->goalSlider->setRange(0, maxPosition);
-    ui_->speedSlider->setRange(wheel_ ? -1023 : 0, 1023);
-    ui_->speedSlider->setValue(record.movingSpeed());
-    ui_->goalSlider->setValue(wheel_ ? (maxPosition + 1) / 2 : record.goalPosition());
-    ui_->goalSlider->setEnabled(!wheel_);
-    ui_->centerButton->setEnabled(!wheel_);
-    ui_->stopButton->setEnabled(wheel_);
-    ui_->propertySelector->setEnabled(!wheel_);
-    ui_->propertySlider->setEnabled(!wheel_);
+            ui_->goalSlider->setRange(0, maxPosition);
+            ui_->speedSlider->setRange(wheel_ ? -1023 : 0, 1023);
+            ui_->speedSlider->setValue(image_.movingSpeed);
+            ui_->goalSlider->setValue(wheel_ ? (maxPosition + 1) / 2 : image_.goalPosition);
+            ui_->goalSlider->setEnabled(!wheel_);
+            ui_->centerButton->setEnabled(!wheel_);
+            ui_->stopButton->setEnabled(wheel_);
+            ui_->propertySelector->setEnabled(!wheel_);
+            ui_->propertySlider->setEnabled(!wheel_);
 
-    (record.led() == 1 ? ui_->ledOnRadio : ui_->ledOffRadio)->setChecked(true);
-    showTorque(record);
-    {
-        const QSignalBlocker blocker(ui_->propertySelector);
-        ui_->propertySelector->setCurrentIndex(CwMargin);
-    }
-    selectProperty(CwMargin);
-    if (wheel_) {
-        ui_->goalLabel->setText(QStringLiteral(" ---"));
-    } else {
-        ui_->goalLabel->setText(goalText(record.goalPosition(), maxPosition));
-    }
-    ui_->speedLabel->setText(speedText(record.movingSpeed(), wheel_));
-    refreshErrors(record);
+            (image_.led == 1 ? ui_->ledOnRadio : ui_->ledOffRadio)->setChecked(true);
+            showTorque();
+            {
+                const QSignalBlocker blocker(ui_->propertySelector);
+                ui_->propertySelector->setCurrentIndex(CwMargin);
+            }
+            selectProperty(CwMargin);
+            if (wheel_) {
+                ui_->goalLabel->setText(QStringLiteral(" ---"));
+            } else {
+                showGoal();
+            }
+            showSpeed();
+            refreshErrors();
 
-    pollFailures_ = 0;
-    app().pollInProgress = false;
-    if (timer_ != nullptr) {
-        timer_->stop();
-    }
-    timer_ = app().operations().startTimer(this, kTickMs, [this] { poll(); });
-    return true;
+            pollFailures_ = 0;
+            if (timer_ != nullptr) {
+                timer_->stop();
+            }
+            timer_ = app().operations().startTimer(this, kTickMs, [this] { poll(); });
+            activated(true);
+        });
 }
 
 void OperationPage::deactivate() {
+    DevicePage::deactivate();
     // Only stopped: this may run inside the timer's own tick (a reported failure rebuilds the
     // sheet), and the timer object must outlive it.
     stopPolling();
@@ -149,201 +167,247 @@ void OperationPage::stopPolling() {
     }
 }
 
-ServoRecord* OperationPage::recordOrFallback() {
-    DeviceEntry* entry = currentEntry();
-    if (entry != nullptr && entry->servoRecord() != nullptr) {
-        return entry->servoRecord();
-    }
-    stopPolling();
-    showFallback();
-    return nullptr;
-}
-
-ServoRecord* OperationPage::commandRecord() {
-    waitForPoll();
-    return recordOrFallback();
-}
-
-void OperationPage::waitForPoll() {
-    // Everything runs on the GUI thread, so a poll marked as running is suspended beneath
-    // this command. The poll clears its mark before anything that can open a nested event
-    // loop, and a stale mark is given up on after a bound instead of spinning for ever.
-    Clock& clock = app().clock();
-    const std::int64_t deadlineUs = clock.nowUs() + std::int64_t{kPollWaitMs} * 1000;
-    while (app().pollInProgress && clock.nowUs() < deadlineUs) {
-        clock.sleepMs(1);
-    }
+template <typename Operation, typename Done>
+void OperationPage::writeRecord(Operation operation, Done done) {
+    DeviceRegistry& registry = app().registry();
+    const int code = this->code();
+    const int id = this->id();
+    runJob([&registry, code, id, operation] { return onRecord(registry, code, id, operation); },
+           [this, done](const RecordRead& written) {
+               if (written.found) {
+                   image_ = written.image;
+               } else {
+                   stopPolling();
+                   showFallback(written.registered);
+               }
+               done(written);
+           },
+           BusJobs::RaiseBusy);
 }
 
 void OperationPage::poll() {
-    ManagerApp& application = app();
-    if (application.busBusy != 0) {
+    if (app().busBusy != 0) {
         pollFailures_ = 0;
         return;
     }
-    ServoRecord* record = recordOrFallback();
-    if (record == nullptr) {
+    if (retired()) {
         return;
     }
-    application.pollInProgress = true;
-    const int result = record->load(LoadState);
-    // Cleared before the result is reported: a message box there runs a nested event loop in
-    // which a command may wait for this poll.
-    application.pollInProgress = false;
-    if (result == Success) {
-        showStatus(*record, record->owner().modelNumber());
-        refreshErrors(*record);
+    DeviceRegistry& registry = app().registry();
+    const int code = this->code();
+    const int id = this->id();
+    // One poll waits at most; a tick while it waits adds none. While a command waits or the
+    // bus is busy when its turn comes, it is skipped.
+    app().jobs().skippable(
+        this, kPollKey,
+        [&registry, code, id] {
+            return onRecord(registry, code, id,
+                            [](ServoRecord& record) { return record.load(LoadState); });
+        },
+        [this](const std::optional<RecordRead>& read) { pollEnded(read); });
+}
+
+void OperationPage::pollEnded(const std::optional<RecordRead>& read) {
+    if (retired() || timer_ == nullptr || !timer_->isActive()) {
+        return;  // the page stopped polling meanwhile
+    }
+    if (!read) {
+        pollFailures_ = 0;  // skipped: the bus was busy
+        return;
+    }
+    if (!read->found) {
+        stopPolling();
+        showFallback(read->registered);
+        return;
+    }
+    image_ = read->image;
+    if (read->result == Success) {
+        showStatus();
+        refreshErrors();
         pollFailures_ = 0;
         return;
     }
-    if (result != AdapterFailure && pollFailures_ < kPollFailuresTolerated) {
+    if (read->result != AdapterFailure && pollFailures_ < kPollFailuresTolerated) {
         ++pollFailures_;
         return;
     }
     stopPolling();
-    // The report may remove this page from the sheet: nothing of it is touched after.
-    application.shell().reportBusFailure(result);
+    // The report may retire this page: nothing of it is touched after.
+    report(read->result);
 }
 
 void OperationPage::simpleCommand(bool torque, int value) {
-    ServoRecord* record = commandRecord();
-    if (record == nullptr) {
-        return;
-    }
-    ManagerApp& application = app();
-    BusBusyScope busy(application);
-    const int result = torque ? record->setTorqueEnable(value) : record->setLed(value);
-    application.shell().reportBusFailure(result);
+    QAbstractButton* on = torque ? ui_->torqueOnRadio : ui_->ledOnRadio;
+    QAbstractButton* off = torque ? ui_->torqueOffRadio : ui_->ledOffRadio;
+    on->setEnabled(false);
+    off->setEnabled(false);
+    writeRecord(
+        [torque, value](ServoRecord& record) {
+            return torque ? record.setTorqueEnable(value) : record.setLed(value);
+        },
+        [this, on, off](const RecordRead& written) {
+            on->setEnabled(true);
+            off->setEnabled(true);
+            // Nothing else on the page changes; the radio stays as clicked.
+            if (written.found) {
+                report(written.result);
+            }
+        });
 }
 
 void OperationPage::center() {
-    ServoRecord* record = commandRecord();
-    if (record == nullptr) {
-        return;
-    }
-    ManagerApp& application = app();
-    BusBusyScope busy(application);
-    const int result = record->setGoalPosition((record->maxPosition() + 1) / 2);
-    if (application.shell().reportBusFailure(result)) {
-        return;
-    }
-    ui_->goalSlider->setValue(record->goalPosition());
-    showGoal(*record);
-    showTorque(*record);
-    refreshErrors(*record);
+    ui_->centerButton->setEnabled(false);
+    writeRecord(
+        [](ServoRecord& record) { return record.setGoalPosition((record.maxPosition() + 1) / 2); },
+        [this](const RecordRead& written) {
+            ui_->centerButton->setEnabled(!wheel_);
+            if (!written.found || report(written.result)) {
+                return;
+            }
+            ui_->goalSlider->setValue(image_.goalPosition);
+            showGoal();
+            showTorque();
+            refreshErrors();
+        });
 }
 
 void OperationPage::stop() {
-    ServoRecord* record = commandRecord();
-    if (record == nullptr) {
-        return;
-    }
-    ManagerApp& application = app();
-    BusBusyScope busy(application);
-    const int result = withRetry([record] { return record->setMovingSpeed(0); });
-    if (application.shell().reportBusFailure(result)) {
-        return;
-    }
-    ui_->speedSlider->setValue(record->movingSpeed());
-    ui_->speedLabel->setText(QString::asprintf("%d (0\uFF05)", 0));
-    showTorque(*record);
+    ui_->stopButton->setEnabled(false);
+    writeRecord(
+        [](ServoRecord& record) { return withRetry([&] { return record.setMovingSpeed(0); }); },
+        [this](const RecordRead& written) {
+            ui_->stopButton->setEnabled(wheel_);
+            if (!written.found || report(written.result)) {
+                return;
+            }
+            ui_->speedSlider->setValue(image_.movingSpeed);
+            ui_->speedLabel->setText(QString::asprintf("%d (0\uFF05)", 0));
+            showTorque();
+        });
 }
 
 void OperationPage::sliderAction(QAbstractSlider* slider, int action) {
     // A value set from code triggers no action; the end of a drag only releases the thumb.
-    if (!writesOn(action) || app().pollInProgress) {
+    if (!writesOn(action)) {
         return;
     }
-    ServoRecord* record = recordOrFallback();
-    if (record == nullptr) {
-        return;
-    }
+    const SliderKind kind = slider == ui_->goalSlider    ? GoalKind
+                            : slider == ui_->speedSlider ? SpeedKind
+                                                         : PropertyKind;
     const int position = slider->sliderPosition();  // already the new position
-    BusBusyScope busy(app());
-    if (slider == ui_->goalSlider) {
-        writeGoal(*record, position);
-    } else if (slider == ui_->speedSlider) {
-        writeSpeed(*record, position);
-    } else {
-        writeProperty(*record, position);
-    }
-}
-
-void OperationPage::writeGoal(ServoRecord& record, int position) {
-    const int result = withRetry([&] { return record.setGoalPosition(position); });
-    if (app().shell().reportBusFailure(result)) {
+    const int property = ui_->propertySelector->currentIndex();
+    SliderWrites& writes = sliders_[kind];
+    if (writes.inFlight) {
+        writes.pending = position;
+        writes.pendingProperty = property;
         return;
     }
-    ui_->goalSlider->setValue(record.goalPosition());
-    showGoal(record);
-    showTorque(record);
-    refreshErrors(record);
+    writeSlider(kind, position, property);
 }
 
-void OperationPage::writeSpeed(ServoRecord& record, int speed) {
-    const int result = withRetry([&] { return record.setMovingSpeed(speed); });
-    if (app().shell().reportBusFailure(result)) {
-        return;
-    }
-    ui_->speedSlider->setValue(record.movingSpeed());
-    showSpeed(record);
-    showTorque(record);
-}
-
-void OperationPage::writeProperty(ServoRecord& record, int k) {
-    int result = Success;
-    switch (ui_->propertySelector->currentIndex()) {
-        case CwMargin:
-            result = record.setCwComplianceMargin(k);
+void OperationPage::writeSlider(SliderKind kind, int position, int property) {
+    sliders_[kind].inFlight = true;
+    auto done = [this, kind, position, property](const RecordRead& written) {
+        sliderWritten(kind, position, property, written);
+    };
+    switch (kind) {
+        case GoalKind:
+            writeRecord(
+                [position](ServoRecord& record) {
+                    return withRetry([&] { return record.setGoalPosition(position); });
+                },
+                done);
             break;
-        case CcwMargin:
-            result = record.setCcwComplianceMargin(k);
-            break;
-        case CwSlope:
-            result = record.setCwComplianceSlope(slopeOfStep(k));
-            break;
-        case CcwSlope:
-            result = record.setCcwComplianceSlope(slopeOfStep(k));
-            break;
-        case Punch:
-            result = record.setPunch(k);
-            break;
-        case TorqueLimit:
-            result = record.setTorqueLimit(k);
+        case SpeedKind:
+            writeRecord(
+                [position](ServoRecord& record) {
+                    return withRetry([&] { return record.setMovingSpeed(position); });
+                },
+                done);
             break;
         default:
-            return;
+            writeRecord(
+                [position, property](ServoRecord& record) {
+                    switch (property) {
+                        case CwMargin:
+                            return record.setCwComplianceMargin(position);
+                        case CcwMargin:
+                            return record.setCcwComplianceMargin(position);
+                        case CwSlope:
+                            return record.setCwComplianceSlope(slopeOfStep(position));
+                        case CcwSlope:
+                            return record.setCcwComplianceSlope(slopeOfStep(position));
+                        case Punch:
+                            return record.setPunch(position);
+                        case TorqueLimit:
+                            return record.setTorqueLimit(position);
+                        default:
+                            return int{Success};
+                    }
+                },
+                done);
+            break;
     }
-    if (app().shell().reportBusFailure(result)) {
+}
+
+void OperationPage::sliderWritten(SliderKind kind, int position, int property,
+                                  const RecordRead& written) {
+    SliderWrites& writes = sliders_[kind];
+    writes.inFlight = false;
+    const std::optional<int> pending = writes.pending;
+    const int pendingProperty = writes.pendingProperty;
+    writes.pending.reset();
+    if (!written.found || report(written.result)) {
         return;
     }
-    QString value;
-    switch (ui_->propertySelector->currentIndex()) {
-        case CwMargin:
-            value = QString::number(record.cwComplianceMargin());
-            break;
-        case CcwMargin:
-            value = QString::number(record.ccwComplianceMargin());
-            break;
-        case Punch:
-            value = QString::number(record.punch());
-            break;
-        case TorqueLimit:
-            value = torqueLimitText(record.torqueLimit());
-            break;
-        default:  // the slopes
-            value = slopeText(k, slopeOfStep(k));
-            break;
+    if (pending && (*pending != position || pendingProperty != property)) {
+        // The slider has moved on meanwhile: its latest position goes next, and the slider is
+        // left where the user has it.
+        writeSlider(kind, *pending, pendingProperty);
+        return;
     }
-    ui_->valueLabel->setText(value);
+    switch (kind) {
+        case GoalKind:
+            ui_->goalSlider->setValue(image_.goalPosition);
+            showGoal();
+            showTorque();
+            refreshErrors();
+            break;
+        case SpeedKind:
+            ui_->speedSlider->setValue(image_.movingSpeed);
+            showSpeed();
+            showTorque();
+            break;
+        default: {
+            if (ui_->propertySelector->currentIndex() != property) {
+                break;  // another property is shown by now
+            }
+            QString value;
+            switch (property) {
+                case CwMargin:
+                    value = QString::number(image_.cwComplianceMargin);
+                    break;
+                case CcwMargin:
+                    value = QString::number(image_.ccwComplianceMargin);
+                    break;
+                case Punch:
+                    value = QString::number(image_.punch);
+                    break;
+                case TorqueLimit:
+                    value = torqueLimitText(image_.torqueLimit);
+                    break;
+                default:  // the slopes
+                    value = slopeText(position, slopeOfStep(position));
+                    break;
+            }
+            ui_->valueLabel->setText(value);
+            break;
+        }
+    }
 }
 
 void OperationPage::selectProperty(int index) {
     if (index < 0 || index >= static_cast<int>(kPropertySliders.size())) {
-        return;
-    }
-    ServoRecord* record = recordOrFallback();
-    if (record == nullptr) {
         return;
     }
     const PropertySlider& slider = kPropertySliders[static_cast<std::size_t>(index)];
@@ -356,24 +420,23 @@ void OperationPage::selectProperty(int index) {
     switch (index) {
         case CwMargin:
         case CcwMargin:
-            position =
-                index == CwMargin ? record->cwComplianceMargin() : record->ccwComplianceMargin();
+            position = index == CwMargin ? image_.cwComplianceMargin : image_.ccwComplianceMargin;
             value = QString::number(position);
             break;
         case CwSlope:
         case CcwSlope: {
             const int slope =
-                index == CwSlope ? record->cwComplianceSlope() : record->ccwComplianceSlope();
+                index == CwSlope ? image_.cwComplianceSlope : image_.ccwComplianceSlope;
             position = slopeStep(slope);
             value = slopeText(position, slope);
             break;
         }
         case Punch:
-            position = record->punch();
+            position = image_.punch;
             value = QString::number(position);
             break;
         default:
-            position = record->torqueLimit();
+            position = image_.torqueLimit;
             value = torqueLimitText(position);
             break;
     }
@@ -381,36 +444,36 @@ void OperationPage::selectProperty(int index) {
     ui_->valueLabel->setText(value);
 }
 
-void OperationPage::showGoal(const ServoRecord& record) {
-    ui_->goalLabel->setText(goalText(record.goalPosition(), record.maxPosition()));
+void OperationPage::showGoal() {
+    ui_->goalLabel->setText(goalText(image_.goalPosition, image_.maxPosition));
 }
 
-void OperationPage::showSpeed(const ServoRecord& record) {
-    ui_->speedLabel->setText(speedText(record.movingSpeed(), wheel_));
+void OperationPage::showSpeed() {
+    ui_->speedLabel->setText(speedText(image_.movingSpeed, wheel_));
 }
 
-void OperationPage::showTorque(const ServoRecord& record) {
-    (record.torqueEnable() == 1 ? ui_->torqueOnRadio : ui_->torqueOffRadio)->setChecked(true);
+void OperationPage::showTorque() {
+    (image_.torqueEnable == 1 ? ui_->torqueOnRadio : ui_->torqueOffRadio)->setChecked(true);
 }
 
-void OperationPage::showStatus(const ServoRecord& record, int modelNumber) {
+void OperationPage::showStatus() {
     // In wheel mode position and load mean nothing; only the 4096-position model reports a
     // speed there.
     const QString na = QStringLiteral("---");
-    const bool wheel = record.wheelMode() == 1;
-    ui_->presentPositionLabel->setText(wheel ? na : widthFourText(record.presentPosition()));
+    const bool wheel = image_.wheelMode == 1;
+    ui_->presentPositionLabel->setText(wheel ? na : widthFourText(image_.presentPosition));
     ui_->presentSpeedLabel->setText(
-        wheel && modelNumber != 106 ? na : widthFourText(record.presentSpeed()));
-    ui_->presentLoadLabel->setText(wheel ? na : widthFourText(record.presentLoad()));
-    ui_->presentVoltageLabel->setText(voltageText(record.presentVoltage()));
-    ui_->presentTemperatureLabel->setText(temperatureText(record.presentTemperature()));
-    ui_->registeredInstructionLabel->setText(QString::number(record.registeredInstruction()));
-    ui_->movingLabel->setText(QString::number(record.moving()));
-    ui_->lockLabel->setText(QString::number(record.lock()));
+        wheel && modelNumber_ != 106 ? na : widthFourText(image_.presentSpeed));
+    ui_->presentLoadLabel->setText(wheel ? na : widthFourText(image_.presentLoad));
+    ui_->presentVoltageLabel->setText(voltageText(image_.presentVoltage));
+    ui_->presentTemperatureLabel->setText(temperatureText(image_.presentTemperature));
+    ui_->registeredInstructionLabel->setText(QString::number(image_.registeredInstruction));
+    ui_->movingLabel->setText(QString::number(image_.moving));
+    ui_->lockLabel->setText(QString::number(image_.lock));
 }
 
-void OperationPage::refreshErrors(const ServoRecord& record) {
-    const AlarmFlags flags = record.errorFlags();
+void OperationPage::refreshErrors() {
+    const AlarmFlags flags = image_.errorFlags();
     const std::array<QCheckBox*, 7> boxes = {ui_->instructionErrorBox, ui_->overloadErrorBox,
                                              ui_->checksumErrorBox,    ui_->rangeErrorBox,
                                              ui_->overheatingErrorBox, ui_->angleLimitErrorBox,
@@ -418,9 +481,9 @@ void OperationPage::refreshErrors(const ServoRecord& record) {
     for (std::size_t i = 0; i < boxes.size(); ++i) {
         boxes[i]->setChecked(flags[i]);
     }
-    if (record.errorBits() != 0 && ui_->propertySelector->currentIndex() == TorqueLimit) {
-        ui_->propertySlider->setValue(record.torqueLimit());
-        ui_->valueLabel->setText(QString::number(record.torqueLimit()));
+    if (image_.errorBits != 0 && ui_->propertySelector->currentIndex() == TorqueLimit) {
+        ui_->propertySlider->setValue(image_.torqueLimit);
+        ui_->valueLabel->setText(QString::number(image_.torqueLimit));
     }
 }
 

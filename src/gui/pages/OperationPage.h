@@ -1,21 +1,27 @@
 // "Operation": drives an actuator by hand and watches it. Switches torque and the LED,
 // commands a speed and a goal position, sets one of six output-shaping registers through a
 // selector and a slider, and polls the live state four times a second while it is the active
-// page. Every change is written at once through the device's record.
+// page. Every change is written at once through the device's record, as a bus job; the page
+// shows the image of the record each job hands back.
+//
+// While a button's or a radio pair's command is on the bus, that control is disabled. A slider
+// keeps moving under the user's hand instead: one write of it is on the bus at a time, and the
+// position it has when that write's result comes back is written next (positions passed over
+// meanwhile are not written).
 #pragma once
 
+#include <array>
 #include <memory>
+#include <optional>
 
+#include "device/ServoRecord.h"
 #include "gui/sheet/DevicePage.h"
 
 class QAbstractSlider;
+class QAbstractButton;
 
 namespace Ui {
 class OperationPage;
-}
-
-namespace mvx {
-class ServoRecord;
 }
 
 namespace mvx::gui {
@@ -31,47 +37,54 @@ public:
 
     // Reads every register of the record (once more after a timeout or a corrupt reply), sets
     // the controls for the device's mode and starts the status poll.
-    bool activate() override;
+    void activate(Activated activated) override;
     void deactivate() override;
-
-    // How long a command waits for a status poll that is still marked as running.
-    static constexpr int kPollWaitMs = 500;
 
 private:
     enum Property { CwMargin, CcwMargin, CwSlope, CcwSlope, Punch, TorqueLimit };
+    enum SliderKind { GoalKind, SpeedKind, PropertyKind, kSliderKinds };
+
+    // A slider's writes: whether one is on the bus, and the position to write after it.
+    struct SliderWrites {
+        bool inFlight = false;
+        std::optional<int> pending;
+        int pendingProperty = 0;
+    };
 
     // One status timer tick.
     void poll();
+    void pollEnded(const std::optional<RecordRead>& read);
     // Torque (`torque` true) or LED radio clicked.
     void simpleCommand(bool torque, int value);
     void center();
     void stop();
     void sliderAction(QAbstractSlider* slider, int action);
-    void writeGoal(ServoRecord& record, int position);
-    void writeSpeed(ServoRecord& record, int speed);
-    void writeProperty(ServoRecord& record, int k);
+    // Writes `position` of slider `kind` (for the property slider, to `property`).
+    void writeSlider(SliderKind kind, int position, int property);
+    void sliderWritten(SliderKind kind, int position, int property, const RecordRead& written);
     // Shows the cached value of the selected property (no bus traffic).
     void selectProperty(int index);
 
-    // The record of the sheet's device, or null (then polling has stopped and the sheet is
-    // told to show its fallback; the caller writes nothing).
-    ServoRecord* recordOrFallback();
-    // Waits until no status poll is marked as running, at most kPollWaitMs.
-    void waitForPoll();
-    // A button command's record: after any running poll, or null (fallback shown) when gone.
-    ServoRecord* commandRecord();
+    // Runs `operation` on the record as a page write (busBusy raised); `done` gets the result
+    // after the page has taken the record's image (or shown its fallback when the device is
+    // gone).
+    template <typename Operation, typename Done>
+    void writeRecord(Operation operation, Done done);
     void stopPolling();
 
-    void showGoal(const ServoRecord& record);
-    void showSpeed(const ServoRecord& record);
-    void showTorque(const ServoRecord& record);
-    void showStatus(const ServoRecord& record, int modelNumber);
-    void refreshErrors(const ServoRecord& record);
+    void showGoal();
+    void showSpeed();
+    void showTorque();
+    void showStatus();
+    void refreshErrors();
 
     std::unique_ptr<Ui::OperationPage> ui_;
     std::unique_ptr<RepeatingTimer> timer_;
+    ServoImage image_;  // as the last job handed it back
+    int modelNumber_ = 0;
     int pollFailures_ = 0;
     bool wheel_ = false;
+    std::array<SliderWrites, kSliderKinds> sliders_;
 };
 
 }  // namespace mvx::gui

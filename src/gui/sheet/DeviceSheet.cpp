@@ -27,16 +27,30 @@ void DeviceSheet::addPage(DevicePage* page) {
     addTab(page, page->title());
 }
 
-void DeviceSheet::showDevice(int code, int id) {
+void DeviceSheet::endActivation() {
+    ++activation_;
+    std::vector<std::function<void()>> shown;
+    shown.swap(shown_);
+    for (const std::function<void()>& callback : shown) {
+        callback();
+    }
+}
+
+void DeviceSheet::showDevice(int code, int id, std::function<void()> shown) {
     const QString activeTitle = currentPage() != nullptr ? currentPage()->title() : QString();
+    endActivation();
+    if (shown) {
+        shown_.push_back(std::move(shown));
+    }
     currentBaud_ = code;
     currentId_ = id;
+    emit deviceShown();
 
     setUpdatesEnabled(false);
-    const DeviceEntry* entry = app_.registry().find(code, id);
-    if (entry == nullptr) {
+    const DeviceSummary* device = app_.findDevice(code, id);
+    if (device == nullptr) {
         setPages(PageSet::NoInformation);
-    } else if (entry->returnLevel() != 0 && entry->modelClass() == Actuator) {
+    } else if (device->returnLevel != 0 && device->modelClass == Actuator) {
         setPages(PageSet::Actuator);
     } else {
         setPages(PageSet::NetworkOnly);
@@ -53,18 +67,27 @@ void DeviceSheet::showDevice(int code, int id) {
     update();
 }
 
+void DeviceSheet::expectRebuild() {
+    endActivation();
+    for (int i = 0; i < count(); ++i) {
+        static_cast<DevicePage*>(widget(i))->retire();
+    }
+    activePage_ = nullptr;
+}
+
 void DeviceSheet::setPages(PageSet set) {
     rebuilding_ = 1;
-    ++generation_;
     if (activePage_ != nullptr) {
         activePage_->deactivate();
         activePage_ = nullptr;
     }
     while (count() > 0) {
-        QWidget* page = widget(0);
+        auto* page = static_cast<DevicePage*>(widget(0));
         removeTab(0);
-        // A page may be removed from inside its own activation (a reported failure rebuilds
-        // the sheet), so it is destroyed once control is back in the event loop.
+        // A page may be removed from inside its own result (a reported failure rebuilds the
+        // sheet), so it is destroyed once control is back in the event loop; until then it
+        // drops whatever still arrives for it.
+        page->retire();
         page->hide();
         page->deleteLater();
     }
@@ -84,46 +107,81 @@ void DeviceSheet::setPages(PageSet set) {
     rebuilding_ = 0;
 }
 
-bool DeviceSheet::activatedOrRebuilt(int index) {
-    const unsigned generation = generation_;
+void DeviceSheet::activateAt(int index, std::function<void(bool)> then) {
     activating_ = true;
     setCurrentIndex(index);
     activating_ = false;
-    DevicePage* page = static_cast<DevicePage*>(widget(index));
+    auto* page = static_cast<DevicePage*>(widget(index));
     activePage_ = page;
-    return page->activate() || generation != generation_;
+    page->activate(std::move(then));
 }
 
 void DeviceSheet::activatePage(int index) {
-    if (activatedOrRebuilt(index)) {
-        return;
-    }
-    // Refused: the first page of the set takes its place.
+    const unsigned activation = activation_;
     const bool networkTried = qobject_cast<NetworkPage*>(widget(index)) != nullptr ||
                               qobject_cast<NetworkPage*>(widget(0)) != nullptr;
-    if (index != 0 && activatedOrRebuilt(0)) {
-        return;
-    }
-    // Neither could show the device: it has left the registry, or its reads fail and were
-    // reported already. The Network page reads the least of it; failing that, nothing shows.
-    if (!networkTried && app_.registry().find(currentBaud_, currentId_) != nullptr) {
-        setPages(PageSet::NetworkOnly);
-        if (activatedOrRebuilt(0)) {
+    activateAt(index, [this, activation, index, networkTried](bool accepted) {
+        if (activation != activation_) {
+            return;  // ended meanwhile (a reported failure's rebuild is on its way, say)
+        }
+        if (accepted) {
+            endActivation();
             return;
         }
+        if (index == 0) {
+            fallBack(networkTried, activation);
+            return;
+        }
+        // Refused: the first page of the set takes its place.
+        activateAt(0, [this, activation, networkTried](bool firstAccepted) {
+            if (activation != activation_) {
+                return;
+            }
+            if (firstAccepted) {
+                endActivation();
+            } else {
+                fallBack(networkTried, activation);
+            }
+        });
+    });
+}
+
+void DeviceSheet::fallBack(bool networkTried, unsigned activation) {
+    auto nothing = [this, activation](bool) {
+        if (activation == activation_) {
+            endActivation();
+        }
+    };
+    // Neither could show the device: it has left the registry, or its reads fail and were
+    // reported already. The Network page reads the least of it; failing that, nothing shows.
+    if (!networkTried && app_.findDevice(currentBaud_, currentId_) != nullptr) {
+        setPages(PageSet::NetworkOnly);
+        activateAt(0, [this, activation, nothing](bool accepted) {
+            if (activation != activation_) {
+                return;
+            }
+            if (accepted) {
+                endActivation();
+                return;
+            }
+            setPages(PageSet::NoInformation);
+            activateAt(0, nothing);
+        });
+        return;
     }
     setPages(PageSet::NoInformation);
-    activatedOrRebuilt(0);
+    activateAt(0, nothing);
 }
 
 void DeviceSheet::onCurrentChanged(int index) {
     if (rebuilding_ != 0 || activating_ || index < 0) {
         return;
     }
-    // The user picked another tab.
+    // The user picked another tab: the activation under way (if any) gives way to it.
     if (activePage_ != nullptr && activePage_ != widget(index)) {
         activePage_->deactivate();
     }
+    endActivation();
     activatePage(index);
 }
 

@@ -5,7 +5,6 @@
 
 #include <array>
 
-#include "device/DeviceEntry.h"
 #include "gui/app/GuiOperations.h"
 #include "gui/app/ManagerApp.h"
 #include "gui/app/Texts.h"
@@ -63,12 +62,12 @@ double TelemetryWindow::rateHz() const {
 }
 
 bool TelemetryWindow::deviceAvailable(QString& why) {
-    if (!app_.bus().isOpen()) {
+    if (!app_.adapterOpen()) {
         why = texts::kTelemetryConnectionClosed;
         return false;
     }
-    DeviceEntry* entry = app_.registry().find(code_, id_);
-    if (entry == nullptr || entry->servoRecord() == nullptr) {
+    const DeviceSummary* device = app_.findDevice(code_, id_);
+    if (device == nullptr || !device->hasRecord) {
         why = texts::telemetryDeviceGone(id_);
         return false;
     }
@@ -172,7 +171,7 @@ void TelemetryWindow::reportAdapterFailure() {
     adapterFailurePending_ = false;
     timer_.reset();
     // Someone else may have met the failure first and closed the connection already.
-    if (app_.bus().isOpen()) {
+    if (app_.adapterOpen()) {
         app_.shell().reportBusFailure(AdapterFailure);
     }
     if (ui_->messageLabel->text().isEmpty()) {

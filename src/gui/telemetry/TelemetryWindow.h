@@ -1,5 +1,5 @@
-// "Movantrix Telemetry - ID %d, Baud %d": live plots of one actuator's status, sampled on a
-// worker thread through the core, with the span and rate choices, Pause/Resume, Clear and
+// "Movantrix Telemetry - ID %d, Baud %d": live plots of one actuator's status, sampled by the
+// bus executor through the core, with the span and rate choices, Pause/Resume, Clear and
 // "Save CSV…", a line that says why sampling stopped and a status line (achieved rate,
 // samples, gaps). The window drains the worker's samples and redraws on a timer, at most 25
 // times a second whatever the sample rate. It never reads the device's registry entry after
@@ -35,7 +35,7 @@ public:
     // Opens on the device at (code, id) and starts sampling. `maxPosition` scales the
     // position axes (1023 or 4095).
     TelemetryWindow(ManagerApp& app, int code, int id, int maxPosition);
-    ~TelemetryWindow() override;  // joins the worker
+    ~TelemetryWindow() override;  // stops the sampling
 
     int code() const { return code_; }
     int id() const { return id_; }
@@ -43,7 +43,7 @@ public:
     const TelemetryTrace& trace() const { return trace_; }
     TelemetryPlots& plots() { return *plots_; }
 
-    // Around a refresh of the device list: stops sampling (the worker joined) and later takes
+    // Around a refresh of the device list: stops sampling and later takes
     // it up again when it was running and the device is still listed; else the line says so.
     void suspendSampling();
     void resumeSampling();

@@ -1,6 +1,5 @@
 #include "gui/telemetry/TelemetryWindows.h"
 
-#include "device/DeviceEntry.h"
 #include "gui/app/ManagerApp.h"
 #include "gui/app/Texts.h"
 #include "gui/telemetry/TelemetryWindow.h"
@@ -31,11 +30,11 @@ int TelemetryWindows::count() const {
 TelemetryWindow* TelemetryWindows::open(int code, int id) {
     TelemetryWindow* window = find(code, id);
     if (window == nullptr) {
-        DeviceEntry* entry = app_.registry().find(code, id);
-        if (entry == nullptr || entry->servoRecord() == nullptr) {
+        const DeviceSummary* device = app_.findDevice(code, id);
+        if (device == nullptr || !device->hasRecord) {
             return nullptr;
         }
-        window = new TelemetryWindow(app_, code, id, entry->servoRecord()->maxPosition());
+        window = new TelemetryWindow(app_, code, id, device->maxPosition);
         windows_[{code, id}] = window;
     }
     window->show();

@@ -1,6 +1,6 @@
 // The open telemetry windows, one per device: opening a device's window again raises it. The
 // main window ends or suspends their sampling before the device list changes (Close, a
-// refresh, Exit), so no worker reads the bus across such a change.
+// refresh, Exit), so no sample reads the bus across such a change.
 #pragma once
 
 #include <QPointer>
@@ -16,7 +16,7 @@ class TelemetryWindow;
 class TelemetryWindows {
 public:
     explicit TelemetryWindows(ManagerApp& app);
-    ~TelemetryWindows();  // closes the windows; their workers are joined
+    ~TelemetryWindows();  // closes the windows; their sampling stops
 
     TelemetryWindows(const TelemetryWindows&) = delete;
     TelemetryWindows& operator=(const TelemetryWindows&) = delete;

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QToolTip>
 
+#include <algorithm>
 #include <memory>
 
 #include "device/DeviceRegistry.h"
@@ -51,9 +52,8 @@ DeviceTree::DeviceTree(QWidget* parent) : QTreeWidget(parent) {
     connect(this, &QTreeWidget::itemSelectionChanged, this, &DeviceTree::onSelectionChanged);
 }
 
-void DeviceTree::setUp(Mode mode, DeviceRegistry& registry) {
+void DeviceTree::setUp(Mode mode) {
     mode_ = mode;
-    registry_ = &registry;
     for (int i = 0; i < static_cast<int>(pictures_.size()); ++i) {
         pictures_[static_cast<std::size_t>(i)] = pictureIcon(static_cast<Picture>(i));
     }
@@ -95,7 +95,8 @@ void DeviceTree::setUp(Mode mode, DeviceRegistry& registry) {
     }
 }
 
-void DeviceTree::rebuildTree(int wishedCode, int wishedId) {
+void DeviceTree::rebuildTree(const std::vector<DeviceSummary>& devices, int wishedCode,
+                             int wishedId) {
     const bool updates = updatesEnabled();
     setUpdatesEnabled(false);
     rebuilding_ = true;
@@ -106,39 +107,39 @@ void DeviceTree::rebuildTree(int wishedCode, int wishedId) {
 
     QTreeWidgetItem* wished = nullptr;
     QTreeWidgetItem* first = nullptr;
-    if (registry_ != nullptr && registry_->deviceCount() != 0) {
-        for (const int code : registry_->codesInUse()) {
-            auto group = std::make_unique<QTreeWidgetItem>(
-                QStringList{kGroupPrefix + QString::number(code)});
-            group->setIcon(0, pictures_[GroupPicture]);
-            group->setData(0, PictureRole, int{GroupPicture});
-            group->setFlags(Qt::ItemIsEnabled);
-            for (const int id : registry_->idsAt(code)) {
-                const DeviceEntry* entry = registry_->find(code, id);
-                if (entry == nullptr) {
-                    continue;  // removed since the list of IDs was taken
-                }
-                const Picture picture = pictureOf(entry->modelClass());
-                auto* item = new QTreeWidgetItem(group.get(),
-                                                 QStringList{kDevicePrefix + QString::number(id)});
-                item->setIcon(0, pictures_[static_cast<std::size_t>(picture)]);
-                item->setData(0, PictureRole, int{picture});
-                item->setFlags(mode_ == Browse ? Qt::ItemIsEnabled | Qt::ItemIsSelectable
-                                               : Qt::ItemIsEnabled);
-                if (first == nullptr) {
-                    first = item;
-                }
-                if (code == wishedCode && id == wishedId) {
-                    wished = item;
-                }
-            }
-            if (group->childCount() == 0) {
+    std::vector<int> codes;
+    for (const DeviceSummary& device : devices) {
+        codes.push_back(device.baudCode);
+    }
+    std::sort(codes.begin(), codes.end());
+    codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+    for (const int code : codes) {
+        auto group =
+            std::make_unique<QTreeWidgetItem>(QStringList{kGroupPrefix + QString::number(code)});
+        group->setIcon(0, pictures_[GroupPicture]);
+        group->setData(0, PictureRole, int{GroupPicture});
+        group->setFlags(Qt::ItemIsEnabled);
+        for (const DeviceSummary& device : devices) {
+            if (device.baudCode != code) {
                 continue;
             }
-            QTreeWidgetItem* added = group.release();
-            addTopLevelItem(added);
-            added->setExpanded(true);
+            const Picture picture = pictureOf(device.modelClass);
+            auto* item = new QTreeWidgetItem(
+                group.get(), QStringList{kDevicePrefix + QString::number(device.id)});
+            item->setIcon(0, pictures_[static_cast<std::size_t>(picture)]);
+            item->setData(0, PictureRole, int{picture});
+            item->setFlags(mode_ == Browse ? Qt::ItemIsEnabled | Qt::ItemIsSelectable
+                                           : Qt::ItemIsEnabled);
+            if (first == nullptr) {
+                first = item;
+            }
+            if (code == wishedCode && device.id == wishedId) {
+                wished = item;
+            }
         }
+        QTreeWidgetItem* added = group.release();
+        addTopLevelItem(added);
+        added->setExpanded(true);
     }
 
     if (mode_ == Browse) {
@@ -159,18 +160,18 @@ void DeviceTree::rebuildTree(int wishedCode, int wishedId) {
 QString DeviceTree::deviceToolTip(const QTreeWidgetItem* item) const {
     int code = -1;
     int id = -1;
-    if (registry_ == nullptr || !addressOf(item, code, id)) {
+    if (!toolTipSource_ || !addressOf(item, code, id)) {
         return {};
     }
-    const DeviceEntry* entry = registry_->find(code, id);
-    if (entry == nullptr) {
+    const DeviceSummary* device = toolTipSource_(code, id);
+    if (device == nullptr) {
         return {};
     }
     return QStringLiteral("Type: %1 \nName: %2 \nNumber: %3 \nVersion: %4")
-        .arg(QString::fromLatin1(classText(entry->modelClass())),
-             QString::fromLatin1(displayName(entry->modelNumber())))
-        .arg(entry->modelNumber())
-        .arg(entry->firmwareVersion());
+        .arg(QString::fromLatin1(classText(device->modelClass)),
+             QString::fromLatin1(displayName(device->modelNumber)))
+        .arg(device->modelNumber)
+        .arg(device->firmwareVersion);
 }
 
 bool DeviceTree::viewportEvent(QEvent* event) {

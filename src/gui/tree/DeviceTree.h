@@ -1,7 +1,8 @@
-// The registry as a two-level tree: one group per baud-rate code ("Baudrate %d"), one item per
+// A device list as a two-level tree: one group per baud-rate code ("Baudrate %d"), one item per
 // device ID under it ("ID %d") with the picture of its model class. Used in the main view to
 // pick a device (browse mode) and in the search dialog to show what was found (display mode).
-// Items hold only their texts; the device an item stands for is read back from them.
+// Items hold only their texts; the device an item stands for is read back from them. The tree
+// reads value copies of the devices only, never the registry.
 #pragma once
 
 #include <QIcon>
@@ -9,9 +10,11 @@
 #include <QTreeWidget>
 
 #include <array>
+#include <functional>
+#include <vector>
 
 namespace mvx {
-class DeviceRegistry;
+struct DeviceSummary;
 }
 
 namespace mvx::gui {
@@ -25,12 +28,17 @@ public:
     explicit DeviceTree(QWidget* parent = nullptr);
 
     // Once, by the host: pictures, appearance and mode.
-    void setUp(Mode mode, DeviceRegistry& registry);
+    void setUp(Mode mode);
+    // Where the tooltips find a device as it is now (the host's copy of the list); null when
+    // it is not listed. Without one, device items have no tooltip.
+    using ToolTipSource = std::function<const DeviceSummary*(int code, int id)>;
+    void setToolTipSource(ToolTipSource source) { toolTipSource_ = std::move(source); }
 
-    // Empties the tree and fills it from the registry. In browse mode it selects the wished
-    // device when listed, else the first device of the first group, and remembers it;
-    // (-1, -1) wishes for nothing in particular. In display mode nothing is selected.
-    void rebuildTree(int wishedCode, int wishedId);
+    // Empties the tree and fills it from `devices` (in list order, grouped by code in
+    // ascending order). In browse mode it selects the wished device when listed, else the
+    // first device of the first group, and remembers it; (-1, -1) wishes for nothing in
+    // particular. In display mode nothing is selected.
+    void rebuildTree(const std::vector<DeviceSummary>& devices, int wishedCode, int wishedId);
 
     // The device the view passes to the property sheet; (-1, -1) when none.
     int rememberedCode() const { return rememberedCode_; }
@@ -63,7 +71,7 @@ private:
     // Selects `item` (a device) as the current item.
     void selectDevice(QTreeWidgetItem* item);
 
-    DeviceRegistry* registry_ = nullptr;
+    ToolTipSource toolTipSource_;
     Mode mode_ = Browse;
     int rememberedCode_ = -1;
     int rememberedId_ = -1;

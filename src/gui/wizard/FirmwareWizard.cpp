@@ -108,15 +108,11 @@ FirmwareWizard::FirmwareWizard(ManagerApp& app, QWidget* parent)
     connect(ui_->finishButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui_->cancelButton, &QPushButton::clicked, this, &FirmwareWizard::askQuit);
     connect(file_->searchButton, &QPushButton::clicked, this, &FirmwareWizard::onSearch);
-    connect(summary_->oldVersionOnly, &QCheckBox::clicked, this, &FirmwareWizard::showSummary);
+    connect(summary_->oldVersionOnly, &QCheckBox::clicked, this, [this] { showSummary(false); });
     showStep(Start);
 }
 
-FirmwareWizard::~FirmwareWizard() {
-    if (worker_) {
-        worker_->join();
-    }
-}
+FirmwareWizard::~FirmwareWizard() = default;
 
 int FirmwareWizard::currentStep() const {
     return ui_->steps->currentIndex();
@@ -140,16 +136,11 @@ void FirmwareWizard::showStep(int step) {
             file_->pathLabel->setText(firmwarePath_);
             setButtons(Back | Cancel | (fileChosen_ ? Next : 0));
             break;
-        case Summary: {
-            // Read anew each time, so coming back with another file replaces the image. The
-            // file is opened by its name on the file system (the local 8-bit encoding).
-            DeviceRegistry& registry = app_.registry();
-            LoadFirmware(QFile::encodeName(firmwarePath_).toStdString(), registry.firmware,
-                         registry.updates);
+        case Summary:
+            // Read anew each time, so coming back with another file replaces the image.
             summary_->oldVersionOnly->setChecked(true);
-            showSummary();
+            showSummary(true);
             break;
-        }
         case Download:
             startDownload();
             break;
@@ -183,7 +174,7 @@ void FirmwareWizard::closeEvent(QCloseEvent* event) {
 }
 
 void FirmwareWizard::done(int result) {
-    if (worker_) {
+    if (downloading_) {
         return;  // the download must finish first
     }
     QDialog::done(result);
@@ -200,12 +191,49 @@ void FirmwareWizard::onSearch() {
     fileChosen_ = true;
 }
 
-void FirmwareWizard::showSummary() {
+namespace {
+
+// The summary as a job built it.
+struct SummaryBuilt {
+    QString text;
+    bool ready = false;  // a valid file and at least one device to update
+};
+
+// The download's end: its result, the results text and the devices with their new versions.
+struct Downloaded {
+    int result = 0;
+    QString text;
+    std::vector<DeviceSummary> devices;
+};
+
+}  // namespace
+
+void FirmwareWizard::showSummary(bool load) {
+    // The file is opened by its name on the file system (the local 8-bit encoding).
+    const std::string path = QFile::encodeName(firmwarePath_).toStdString();
+    const bool oldOnly = summary_->oldVersionOnly->isChecked();
     DeviceRegistry& registry = app_.registry();
-    summary_->summaryText->setPlainText(
-        forTextBox(firmwareSummaryText(registry, summary_->oldVersionOnly->isChecked())));
-    const bool ready = registry.firmware.valid && registry.updates.count > 0;
-    setButtons(Back | Cancel | (ready ? Next : 0));
+    setButtons(Cancel);
+    summary_->oldVersionOnly->setEnabled(false);
+    app_.jobs().command(
+        this,
+        [&registry, path, load, oldOnly] {
+            if (load) {
+                LoadFirmware(path, registry.firmware, registry.updates);
+            }
+            SummaryBuilt built;
+            built.text = forTextBox(firmwareSummaryText(registry, oldOnly));
+            built.ready = registry.firmware.valid && registry.updates.count > 0;
+            return built;
+        },
+        [this](const SummaryBuilt& built) {
+            summary_->oldVersionOnly->setEnabled(true);
+            if (currentStep() != Summary) {
+                return;
+            }
+            summary_->summaryText->setPlainText(built.text);
+            setButtons(Back | Cancel | (built.ready ? Next : 0));
+        });
 }
 
 void FirmwareWizard::startDownload() {
@@ -214,30 +242,40 @@ void FirmwareWizard::startDownload() {
     download_->progressBar->setValue(0);
     download_->percentLabel->setText(percent(0));
     DeviceRegistry& registry = app_.registry();
-    worker_ = app_.operations().startWorker(
-        [this, &registry] { downloadResult_ = DownloadAll(registry); }, this,
-        [this] { onDownloadEnded(); });
+    downloading_ = true;
+    app_.jobs().command(
+        this,
+        [&registry] {
+            Downloaded downloaded;
+            downloaded.result = DownloadAll(registry);
+            downloaded.text = forTextBox(firmwareResultText(registry.updates));
+            downloaded.devices = registry.snapshot();
+            return downloaded;
+        },
+        [this](const Downloaded& downloaded) {
+            resultText_ = downloaded.text;
+            // The tree is not rebuilt, but updated devices show their new version.
+            app_.setDevices(downloaded.devices);
+            onDownloadEnded(downloaded.result);
+        });
     timer_ = app_.operations().startTimer(this, kTickMs, [this] { onTick(); });
 }
 
 void FirmwareWizard::onTick() {
+    // The download's progress, an atomic of the registry's update list.
     const int progress = DownloadProgress(app_.registry());
     download_->percentLabel->setText(percent(progress));
     download_->progressBar->setValue(progress);
 }
 
-void FirmwareWizard::onDownloadEnded() {
-    if (!worker_) {
-        return;
-    }
-    worker_->join();
-    worker_.reset();
+void FirmwareWizard::onDownloadEnded(int result) {
+    downloading_ = false;
     if (timer_) {
         timer_->stop();
     }
     download_->percentLabel->setText(percent(100));
     download_->progressBar->setValue(100);
-    if (downloadResult_.load() == AdapterFailure) {
+    if (result == AdapterFailure) {
         // The adapter message, then the connection is closed; the results stay readable.
         app_.shell().reportBusFailure(AdapterFailure);
     }
@@ -245,7 +283,7 @@ void FirmwareWizard::onDownloadEnded() {
 }
 
 void FirmwareWizard::showResults() {
-    result_->resultText->setPlainText(forTextBox(firmwareResultText(app_.registry().updates)));
+    result_->resultText->setPlainText(resultText_);
     setButtons(Finish);
 }
 

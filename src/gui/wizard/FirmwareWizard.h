@@ -2,15 +2,15 @@
 // of the file and the devices to update, the download with its progress, the results) with
 // Back, Next, Finish and Cancel buttons that each step enables for itself.
 //
-// The download runs on a worker thread that never outlives the wizard, and nothing ends the
-// wizard while it runs: the download step has no enabled button, Escape and the window
-// manager's close request are refused there and on the result step, where only Finish ends
-// the wizard. On the first three steps they ask the quit question, as Cancel does.
+// Reading the file, the update list and the download are bus jobs (they use the registry); the
+// download is a long one, and nothing ends the wizard while it runs: the download step has no
+// enabled button, Escape and the window manager's close request are refused there and on the
+// result step, where only Finish ends the wizard. On the first three steps they ask the quit
+// question, as Cancel does.
 #pragma once
 
 #include <QDialog>
 #include <QString>
-#include <atomic>
 #include <memory>
 
 namespace Ui {
@@ -31,10 +31,9 @@ namespace mvx::gui {
 
 class ManagerApp;
 class RepeatingTimer;
-class WorkerThread;
 
 // The summary of step 3 and the results of step 5, as the text boxes show them ("\r\n" ends
-// each line).
+// each line). The summary builds the update list; both run inside jobs.
 QString firmwareSummaryText(DeviceRegistry& registry, bool oldOnly);
 QString firmwareResultText(const UpdateList& updates);
 
@@ -48,7 +47,7 @@ public:
     ~FirmwareWizard() override;
 
     int currentStep() const;
-    bool downloading() const { return worker_ != nullptr; }
+    bool downloading() const { return downloading_; }
 
 public slots:
     void reject() override;
@@ -64,10 +63,11 @@ private:
     void setButtons(int buttons);
     void askQuit();
     void onSearch();
-    void showSummary();
+    // Builds the summary in a job, the file read first when `load`.
+    void showSummary(bool load);
     void startDownload();
     void onTick();
-    void onDownloadEnded();
+    void onDownloadEnded(int result);
     void showResults();
 
     ManagerApp& app_;
@@ -80,8 +80,8 @@ private:
     QString firmwarePath_;
     bool fileChosen_ = false;
     std::unique_ptr<RepeatingTimer> timer_;
-    std::unique_ptr<WorkerThread> worker_;
-    std::atomic<int> downloadResult_{0};
+    bool downloading_ = false;
+    QString resultText_;
 };
 
 }  // namespace mvx::gui

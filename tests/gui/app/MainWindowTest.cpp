@@ -35,9 +35,11 @@ QStringList portLines(QDialog& dialog) {
     return lines;
 }
 
-void choosePort(QDialog& dialog, int index) {
+// Chooses adapter `index` and presses OK; the open's result is in when it returns.
+void choosePort(GuiHarness& h, QDialog& dialog, int index) {
     dialog.findChild<QComboBox*>(QStringLiteral("portList"))->setCurrentIndex(index);
     GuiHarness::click(dialog, "okButton");
+    h.settle();
 }
 
 // Enabled states of Open, Close, Search and Firmware Update as the menu shows them.
@@ -51,13 +53,13 @@ QList<bool> menuStates(GuiHarness& h) {
     return states;
 }
 
-// A shortcut key as the user presses it, with the focus in `target`.
-void pressKey(QWidget* target, int key) {
+// A shortcut key as the user presses it, with the focus in `target`; then the harness settles.
+void pressKey(GuiHarness& h, QWidget* target, int key) {
     target->window()->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(target->window()));
     target->setFocus();
     QTest::keyClick(target, static_cast<Qt::Key>(key), Qt::ControlModifier);
-    QApplication::processEvents();
+    h.settle();
 }
 
 }  // namespace
@@ -125,7 +127,7 @@ private slots:
         h.startUp();
         QCOMPARE(h.ops().messages, QStringList{kAccessFailed});
         QVERIFY(h.ops().dialogsRun.isEmpty());
-        QVERIFY(!h.app().bus().isOpen());
+        QVERIFY(!h.busOpen());
     }
 
     void adapterLimitationsAreNoticedOncePerRun() {
@@ -142,8 +144,8 @@ private slots:
         QCOMPARE(h.ops().messages, QStringList{notice});
         // Before the search dialog, which still follows.
         QCOMPARE(h.ops().dialogsRun, QStringList{"Movantrix Search"});
-        h.window().runCommand(Command::Close);
-        h.window().runCommand(Command::Open);
+        h.command(Command::Close);
+        h.command(Command::Open);
         QCOMPARE(h.ops().messages, QStringList{notice});  // not again for the same adapter
     }
 
@@ -151,7 +153,7 @@ private slots:
         GuiHarness h;
         h.dialogs().push_back(&GuiHarness::okWithoutSearch);
         h.startUp();
-        QVERIFY(h.app().bus().isOpen());
+        QVERIFY(h.busOpen());
         QVERIFY(h.treeTexts().isEmpty());
         QCOMPARE(h.countText(), QStringLiteral("0 Movantrix(s) Found"));
         QVERIFY(h.bus().traffic().empty());  // not even a refresh's ping
@@ -166,7 +168,7 @@ private slots:
         h.dialogs().push_back([&](QDialog& dialog) {
             shown = portLines(dialog);
             selected = dialog.findChild<QComboBox*>(QStringLiteral("portList"))->currentIndex();
-            choosePort(dialog, 1);
+            choosePort(h, dialog, 1);
             return dialog.result();
         });
         h.dialogs().push_back(&GuiHarness::okWithoutSearch);
@@ -185,19 +187,20 @@ private slots:
         QStringList afterFailure;
         QStringList afterUnplug;
         h.dialogs().push_back([&](QDialog& dialog) {
-            choosePort(dialog, 0);  // fails: message, recount, same list once
+            choosePort(h, dialog, 0);  // fails: message, recount, same list once
             afterFailure = portLines(dialog);
             h.adapters.count = 0;  // unplugged meanwhile
-            choosePort(dialog, 1);
+            choosePort(h, dialog, 1);
             afterUnplug = portLines(dialog);
             GuiHarness::click(dialog, "okButton");  // no line: nothing happens
+            h.settle();
             return QDialog::Rejected;
         });
         h.startUp();
         QCOMPARE(afterFailure, (QStringList{"A", "B"}));
         QVERIFY(afterUnplug.isEmpty());
         QCOMPARE(h.ops().messages, (QStringList{kAccessFailed, kAccessFailed, kNotFound}));
-        QVERIFY(!h.app().bus().isOpen());
+        QVERIFY(!h.busOpen());
     }
 
     void failedListingShowsAnEmptyList() {
@@ -220,23 +223,23 @@ private slots:
         h.startUp();
         const int runs = h.ops().dialogsRun.size();
         // Search and Close while closed: from the window, from inside the sheet, and directly.
-        pressKey(&h.window(), Qt::Key_S);
-        pressKey(h.sheet().currentWidget(), Qt::Key_S);
-        pressKey(h.sheet().currentWidget(), Qt::Key_C);
-        h.window().runCommand(Command::Search);
-        h.window().runCommand(Command::FirmwareUpdate);
+        pressKey(h, &h.window(), Qt::Key_S);
+        pressKey(h, h.sheet().currentWidget(), Qt::Key_S);
+        pressKey(h, h.sheet().currentWidget(), Qt::Key_C);
+        h.command(Command::Search);
+        h.command(Command::FirmwareUpdate);
         QCOMPARE(h.ops().dialogsRun.size(), runs);
         QVERIFY(h.bus().traffic().empty());
 
         // Once open, Ctrl+S from inside a page runs the search dialog and Ctrl+O is ignored.
         h.adapters.count = 1;
         h.dialogs().push_back(h.searchAndOk());  // after Ctrl+O opens the adapter
-        pressKey(&h.window(), Qt::Key_O);
-        QVERIFY(h.app().bus().isOpen());
+        pressKey(h, &h.window(), Qt::Key_O);
+        QVERIFY(h.busOpen());
         h.clickDevice(1, 2);
         h.dialogs().push_back(&GuiHarness::okWithoutSearch);
-        pressKey(h.sheet().currentWidget(), Qt::Key_S);
-        pressKey(h.sheet().currentWidget(), Qt::Key_O);
+        pressKey(h, h.sheet().currentWidget(), Qt::Key_S);
+        pressKey(h, h.sheet().currentWidget(), Qt::Key_O);
         QCOMPARE(h.ops().dialogsRun, (QStringList{"Movantrix Search", "Movantrix Search"}));
         QCOMPARE(h.adapters.opened, std::vector<std::uint32_t>{0});
     }
@@ -247,8 +250,8 @@ private slots:
         h.startUp();
         h.clickDevice(34, 7);
         QCOMPARE(h.sheet().currentId(), 7);
-        pressKey(h.sheet().currentWidget(), Qt::Key_C);  // Ctrl+C is Close, also in a page
-        QVERIFY(!h.app().bus().isOpen());
+        pressKey(h, h.sheet().currentWidget(), Qt::Key_C);  // Ctrl+C is Close, also in a page
+        QVERIFY(!h.busOpen());
         QCOMPARE(h.registry().entryCount(), 0);
         QVERIFY(h.treeTexts().isEmpty());
         QCOMPARE(h.tabTitles(), QStringList{"No Information"});
@@ -283,8 +286,9 @@ private slots:
         h.bus().find(1, 3)->setFaults(GuiHarness::silent());
         h.ops().messages.clear();
         QCOMPARE(h.window().reportBusFailure(result), reacted);
+        h.settle();
         QCOMPARE(h.ops().messages, messages);
-        QCOMPARE(h.app().bus().isOpen(), openAfter);
+        QCOMPARE(h.busOpen(), openAfter);
         if (!openAfter) {
             QVERIFY(h.treeTexts().isEmpty());
             QCOMPARE(h.tabTitles(), QStringList{"No Information"});
@@ -304,10 +308,11 @@ private slots:
         h.dialogs().push_back(GuiHarness::handler([&](QDialog&) {
             // The download's adapter failure, reported while the wizard is open: Close runs.
             QVERIFY(h.window().reportBusFailure(AdapterFailure));
+            h.settle();
             busyAfterClose = h.app().busBusy;
         }));
-        h.window().runCommand(Command::FirmwareUpdate);
-        QVERIFY(!h.app().bus().isOpen());
+        h.command(Command::FirmwareUpdate);
+        QVERIFY(!h.busOpen());
         QCOMPARE(busyAfterClose, 1);  // the wizard still holds the bus
         QCOMPARE(h.app().busBusy, 0);
     }
@@ -321,6 +326,7 @@ private slots:
         QCOMPARE(h.sheet().currentId(), 5);
         h.bus().setFaults(GuiHarness::silent());
         QVERIFY(h.window().reportBusFailure(Timeout));
+        h.settle();
         QVERIFY(h.treeTexts().isEmpty());
         QCOMPARE(h.tabTitles(), QStringList{"No Information"});
         QCOMPARE(h.countText(), QStringLiteral("0 Movantrix(s) Found"));
@@ -369,7 +375,7 @@ private slots:
         QCOMPARE(version, QStringLiteral("v0.98"));
         QCOMPARE(busyDuring, 1);
         QCOMPARE(h.app().busBusy.load(), 0);
-        pressKey(&h.window(), Qt::Key_X);
+        pressKey(h, &h.window(), Qt::Key_X);
         QVERIFY(!h.window().isVisible());
     }
 };

@@ -64,7 +64,7 @@ private slots:
         h.dialogs().push_back(GuiHarness::handler([&](QDialog& dialog) {
             QCOMPARE(labelOf(dialog), QStringLiteral("0 Movantrix(s) Found"));
             QCOMPARE(controls(dialog), kIdle);
-            GuiHarness::click(dialog, "searchButton");
+            GuiHarness::clickOnly(dialog, "searchButton");
             QCOMPARE(controls(dialog), kSearching);
             QVERIFY(gate.waitUntilHeld());
             QCOMPARE(h.ops().tickTimers(), 1);
@@ -126,10 +126,10 @@ private slots:
         GuiHarness h;
         SearchGate gate(h.hooked, "setBaudRate", [&] { return h.registry().deviceCount() == 5; });
         h.dialogs().push_back(GuiHarness::handler([&](QDialog& dialog) {
-            GuiHarness::click(dialog, "searchButton");
+            GuiHarness::clickOnly(dialog, "searchButton");
             QVERIFY(gate.waitUntilHeld());
             h.ops().tickTimers();
-            GuiHarness::click(dialog, "stopButton");
+            GuiHarness::clickOnly(dialog, "stopButton");
             QVERIFY(!dialog.findChild<QAbstractButton*>("stopButton")->isEnabled());
             QCOMPARE(h.registry().searching.load(), 0);
             QCOMPARE(h.ops().activeTimers(), 0);
@@ -163,7 +163,7 @@ private slots:
             h.runSearch(dialog, true);
             label = labelOf(dialog);
         }));
-        h.window().runCommand(Command::Search);
+        h.command(Command::Search);
         QCOMPARE(label, QStringLiteral(" 12 Movantrix(s) Found"));
     }
 
@@ -172,7 +172,7 @@ private slots:
         SearchGate gate(h.hooked, "setBaudRate", [&] { return h.registry().deviceCount() == 5; });
         bool closedByItself = false;
         h.dialogs().push_back(GuiHarness::handler([&](QDialog& dialog) {
-            GuiHarness::click(dialog, "searchButton");
+            GuiHarness::clickOnly(dialog, "searchButton");
             QVERIFY(gate.waitUntilHeld());
             h.bus().failAdapterFrom(1);
             gate.release();
@@ -182,29 +182,31 @@ private slots:
         QVERIFY(closedByItself);
         QCOMPARE(h.ops().messages,
                  QStringList{"USB2Movantrix access failed! \n\nPlease check connection."});
-        QVERIFY(!h.app().bus().isOpen());
+        QVERIFY(!h.busOpen());
         QVERIFY(h.treeTexts().isEmpty());
         QCOMPARE(h.countText(), QStringLiteral("0 Movantrix(s) Found"));
         QCOMPARE(h.app().busBusy.load(), 0);
     }
 
-    void closingDuringTheSearchStopsAndJoinsTheWorker() {
+    void closingDuringTheSearchStopsItAndEndsWhenItHasEnded() {
         GuiHarness h;
         SearchGate gate(h.hooked, "setBaudRate", [&] { return h.registry().deviceCount() == 5; });
-        bool workerGone = false;
+        bool stillOpenWhileSearching = false;
+        bool endedAfterTheSearch = false;
         h.dialogs().push_back(GuiHarness::handler([&](QDialog& dialog) {
-            GuiHarness::click(dialog, "searchButton");
+            GuiHarness::clickOnly(dialog, "searchButton");
             QVERIFY(gate.waitUntilHeld());
-            std::thread releaser([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                gate.release();
-            });
-            QTest::keyClick(&dialog, Qt::Key_Escape);  // waits for the worker
-            releaser.join();
-            workerGone = !static_cast<SearchDialog&>(dialog).searching() && !dialog.isVisible();
+            QTest::keyClick(&dialog, Qt::Key_Escape);  // stops the search; does not wait
+            stillOpenWhileSearching = dialog.isVisible() &&
+                                      static_cast<SearchDialog&>(dialog).searching() &&
+                                      h.registry().searching.load() == 0;
+            gate.release();
+            endedAfterTheSearch = waitFor([&] { return !dialog.isVisible(); }) &&
+                                  !static_cast<SearchDialog&>(dialog).searching();
         }));
         h.startUp();
-        QVERIFY(workerGone);
+        QVERIFY(stillOpenWhileSearching);
+        QVERIFY(endedAfterTheSearch);
         QCOMPARE(h.registry().searching.load(), 0);
         QCOMPARE(h.registry().entryCount(), h.registry().deviceCount());
         // What was found so far is shown in the main view.
@@ -255,7 +257,7 @@ private slots:
             QVERIFY(!dialog.isVisible());
             ended = dialog.result();
         }));
-        h.window().runCommand(Command::Search);
+        h.command(Command::Search);
         QCOMPARE(ended, result);
         QCOMPARE(h.countText(), count);
         QCOMPARE(h.treeTexts().contains("  ID 9"), !search);

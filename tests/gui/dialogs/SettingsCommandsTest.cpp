@@ -55,12 +55,14 @@ struct Saved {
         h.clickDevice(1, 1);
         h.ops().saveAnswers.push_back(file);
         h.window().action(Command::SaveSettings)->trigger();
+        h.settle();
         h.bus().clearTraffic();
     }
     void load(ScriptedGuiOperations::DialogHandler handler) {
         h.ops().fileAnswers.push_back(file);
         h.dialogs().push_back(std::move(handler));
         h.window().action(Command::LoadSettings)->trigger();
+        h.settle();
     }
 
     QTemporaryDir dir;
@@ -88,7 +90,7 @@ private slots:
         }
         h.app().busBusy = 1;
         QVERIFY(!enabled(h, Command::LoadSettings));
-        h.window().runCommand(Command::LoadSettings);
+        h.command(Command::LoadSettings);
         QVERIFY(h.ops().lastFilter.isEmpty());  // no file dialog was asked
         h.app().busBusy = 0;
     }
@@ -161,6 +163,7 @@ private slots:
         s.h.dialogs().clear();
         s.h.ops().fileAnswers.push_back(s.file);
         s.h.window().action(Command::LoadSettings)->trigger();
+        s.h.settle();
         QCOMPARE(s.h.ops().messages.last(),
                  "Can not load the settings file!\n\n" + s.file +
                      ": version: version 7 is not supported (this program reads version 1)");

@@ -34,9 +34,14 @@ struct Controls {
 // Shows device (code, id) on the Network page, probing it first when the quick search at
 // start-up could not find it (codes outside the common ones).
 Controls openNetworkPage(GuiHarness& h, int code, int id) {
-    if (h.registry().find(code, id) == nullptr &&
-        h.registry().appendPlaceholder()->probe(code, id) == 100) {
+    bool probed = false;
+    h.onBus([&] {
+        probed = h.registry().find(code, id) == nullptr &&
+                 h.registry().appendPlaceholder()->probe(code, id) == 100;
+    });
+    if (probed) {
         h.app().shell().refreshDeviceList(code, id);
+        h.settle();
     }
     h.clickDevice(code, id);
     h.clickTab("Network");
@@ -181,6 +186,7 @@ private slots:
         h.bus().clearTraffic();
         QPointer<QWidget> page = c.page;
         QTest::mouseClick(c.apply, Qt::LeftButton);
+        h.settle();
         QCOMPARE(writtenRegisters(h), written);
         QCOMPARE(h.sheet().currentWidget() != page.data(), refreshed);
         QVERIFY(page.isNull() || !c.apply->isEnabled());
@@ -209,6 +215,7 @@ private slots:
         h.bus().clearTraffic();
         QPointer<QWidget> page = c.page;
         QTest::mouseClick(c.apply, Qt::LeftButton);
+        h.settle();
         QCOMPARE(h.ops().messages, QStringList{kLevelZeroWarning});
         // The delay written before the question stays written.
         QCOMPARE(writtenRegisters(h), confirmed ? (QList<int>{5, 16}) : QList<int>{5});
@@ -251,6 +258,7 @@ private slots:
             c.baud->findText(QStringLiteral("%1 (").arg(newCode), Qt::MatchStartsWith));
         h.bus().clearTraffic();
         QTest::mouseClick(c.apply, Qt::LeftButton);
+        h.settle();
 
         const int code = refused ? 1 : newCode;
         const int id = refused ? 1 : newId;
@@ -304,6 +312,7 @@ private slots:
         h.bus().find(code, id)->setFaults(faults);
         h.bus().clearTraffic();
         QTest::mouseClick(c.apply, Qt::LeftButton);
+        h.settle();
         QCOMPARE(h.ops().messages, QStringList{texts::kDeviceAccessFailed});
         QCOMPARE(writtenRegisters(h), written);
         QList<int> pings;

@@ -1,6 +1,7 @@
 // The Operation page over the simulated bus: labels in both modes, the buttons and sliders on
-// the wire, the property selector, the status poll and its failure count, and the page's
-// behaviour when a poll is stuck or the device has left the registry.
+// the wire, the property selector, the status poll and its failure count, the order of a poll
+// and a command on the bus, slider moves while a write is on the bus, and the page's behaviour
+// when the device has left the registry.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QTest>
 
 #include "protocol/Packet.h"
+#include "support/ExecutorGate.h"
 #include "support/GuiHarness.h"
 
 namespace mvx::gui::test {
@@ -67,6 +69,15 @@ Writes writes(GuiHarness& h) {
         }
     }
     return found;
+}
+
+// Reads of the status block (26 bytes from register 24) the host sent.
+int statusReads(GuiHarness& h) {
+    int reads = 0;
+    for (const SimTraffic& t : h.hostPackets()) {
+        reads += t.bytes.size() == 8 && t.bytes[4] == Read && t.bytes[5] == 24 ? 1 : 0;
+    }
+    return reads;
 }
 
 }  // namespace
@@ -150,6 +161,7 @@ private slots:
         h.startSearched();
         QCOMPARE(text(h, "presentPositionLabel"), QString());
         QCOMPARE(h.ops().tickTimers(), 1);
+        h.settle();
         const QStringList shown = {text(h, "presentPositionLabel"), text(h, "presentSpeedLabel"),
                                    text(h, "presentLoadLabel"), text(h, "presentVoltageLabel")};
         QCOMPARE(shown, texts);
@@ -194,6 +206,7 @@ private slots:
         h.startSearched();
         h.bus().clearTraffic();
         QTest::mouseClick(control<QAbstractButton>(h, qPrintable(button)), Qt::LeftButton);
+        h.settle();
         QCOMPARE(writes(h), expected);
         if (!label.isEmpty()) {
             QCOMPARE(text(h, qPrintable(label)), labelText);
@@ -247,6 +260,7 @@ private slots:
         QCOMPARE(slider->value(), position);
         QVERIFY(h.hostPackets().empty());  // selecting reads the record only
         slider->setSliderPosition(k);      // as a drag does
+        h.settle();
         QCOMPARE(writes(h), (Writes{{address, written}}));
         QCOMPARE(text(h, "valueLabel"), valueAfter);
     }
@@ -294,6 +308,7 @@ private slots:
                              Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(slider, &move);
             moved.emplace_back(30, slider->sliderPosition());
+            h.settle();  // a slow drag: each write is through before the next move
         }
         QVERIFY(moved[0].second > 512 && moved[1].second > moved[0].second &&
                 moved[2].second > moved[1].second);
@@ -305,8 +320,10 @@ private slots:
         slider->setFocus();
         QTest::keyClick(slider, Qt::Key_Home);
         QTest::keyClick(slider, Qt::Key_End);
+        h.settle();
         QVERIFY(h.hostPackets().empty());
         QTest::keyClick(slider, Qt::Key_Left);
+        h.settle();
         QCOMPARE(writes(h), (Writes{{30, 1022}}));
     }
 
@@ -330,11 +347,12 @@ private slots:
             h.app().busBusy = tick == 'b' ? 1 : 0;
             h.bus().clearTraffic();
             h.ops().tickTimers();
+            h.settle();
             QCOMPARE(h.hostPackets().empty(), tick == 'b');
         }
         h.app().busBusy = 0;
         QCOMPARE(h.ops().messages, stopped ? QStringList{kDeviceFailed} : QStringList{});
-        QApplication::processEvents();
+        h.settle();
         // Reported: the device list and the sheet were rebuilt without the silent device.
         QCOMPARE(h.sheet().indexOf(operation) < 0, stopped);
         QCOMPARE(h.ops().activeTimers(), 1);
@@ -350,6 +368,7 @@ private slots:
         faults.errorBits = 0x44;  // instruction, overheating
         device->setFaults(faults);
         h.ops().tickTimers();
+        h.settle();
         QString ticked;
         for (const char* box :
              {"instructionErrorBox", "overloadErrorBox", "checksumErrorBox", "rangeErrorBox",
@@ -361,41 +380,71 @@ private slots:
         QCOMPARE(text(h, "valueLabel"), QStringLiteral("300"));
     }
 
-    void stuckPollNeitherHangsNorBlocksACommand() {
+    // A poll waits for the bus when a command comes: the command goes first, with its radios
+    // disabled until its result is in, and the poll, whose turn comes while that result is not
+    // yet shown (busBusy), is skipped. The next tick polls.
+    void commandGoesBeforeAWaitingPollWhichIsSkipped() {
         GuiHarness h;
         h.startSearched();
-        // A poll marked as running that never ends: a slider event is dropped, a command
-        // waits for the bound and then goes ahead.
-        h.app().pollInProgress = true;
         h.bus().clearTraffic();
-        control<QSlider>(h, "goalSlider")->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        QVERIFY(h.hostPackets().empty());
-        const std::int64_t startUs = h.clock.nowUs();
-        QTest::mouseClick(control<QRadioButton>(h, "torqueOnRadio"), Qt::LeftButton);
-        const std::int64_t waitedUs = h.clock.nowUs() - startUs;
-        QCOMPARE(writes(h), (Writes{{24, 1}}));
-        QVERIFY2(waitedUs >= 500000 && waitedUs < 600000, qPrintable(QString::number(waitedUs)));
-        h.app().pollInProgress = false;
-
-        // A failing poll is no longer marked as running while its failure is reported.
-        bool markedWhileReporting = false;
-        int callsWhileReporting = 0;
-        h.hooked.hook = [&](const std::string&) {
-            if (!h.ops().messages.isEmpty()) {
-                ++callsWhileReporting;
-                markedWhileReporting |= h.app().pollInProgress;
-            }
-            return FT_OK;
-        };
-        h.bus().find(1, 1)->setFaults(GuiHarness::silent());
-        for (int tick = 0; tick < 5; ++tick) {
-            h.ops().tickTimers();
+        auto* on = control<QRadioButton>(h, "torqueOnRadio");
+        auto* off = control<QRadioButton>(h, "torqueOffRadio");
+        {
+            ExecutorGate gate(h.app().executor());
+            QCOMPARE(h.ops().tickTimers(), 1);
+            QTest::mouseClick(on, Qt::LeftButton);
+            QVERIFY(!on->isEnabled() && !off->isEnabled());
+            QCOMPARE(h.app().busBusy.load(), 1);
+            QCOMPARE(h.ops().tickTimers(), 1);  // the tick finds the bus busy: no second poll
         }
-        h.hooked.hook = nullptr;
-        QCOMPARE(h.ops().messages, QStringList{kDeviceFailed});
-        QVERIFY(callsWhileReporting > 0);
-        QVERIFY(!markedWhileReporting);
-        QApplication::processEvents();
+        h.settle();
+        QCOMPARE(writes(h), (Writes{{24, 1}}));
+        QCOMPARE(statusReads(h), 0);
+        QVERIFY(on->isEnabled() && off->isEnabled() && on->isChecked());
+        QCOMPARE(h.app().busBusy.load(), 0);
+        h.ops().tickTimers();
+        h.settle();
+        QCOMPARE(statusReads(h), 1);
+    }
+
+    // The user moves a slider on while its write is on the bus: the position it has when that
+    // write's result is in is written next; the positions passed over are not.
+    void sliderMovesDuringAWriteAreCoalesced_data() {
+        QTest::addColumn<QString>("slider");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QString>("steps");  // + and -: single steps, the first goes out at once
+        QTest::addColumn<int>("writesExpected");
+        QTest::newRow("goal, moved on") << "goalSlider" << 30 << "++++" << 2;
+        QTest::newRow("goal, back where written") << "goalSlider" << 30 << "++-" << 1;
+        QTest::newRow("speed, moved on") << "speedSlider" << 32 << "+++" << 2;
+        QTest::newRow("compliance margin, moved on") << "propertySlider" << 26 << "++" << 2;
+    }
+
+    void sliderMovesDuringAWriteAreCoalesced() {
+        QFETCH(QString, slider);
+        QFETCH(int, address);
+        QFETCH(QString, steps);
+        QFETCH(int, writesExpected);
+        GuiHarness h;
+        h.startSearched();
+        auto* moved = control<QSlider>(h, qPrintable(slider));
+        h.bus().clearTraffic();
+        int first = -1;
+        {
+            ExecutorGate gate(h.app().executor());
+            for (const QChar step : steps) {
+                moved->triggerAction(step == '+' ? QAbstractSlider::SliderSingleStepAdd
+                                                 : QAbstractSlider::SliderSingleStepSub);
+                first = first < 0 ? moved->value() : first;
+            }
+        }
+        const int last = moved->value();
+        h.settle();
+        const Writes expected = writesExpected == 1 ? Writes{{address, first}}
+                                                    : Writes{{address, first}, {address, last}};
+        QCOMPARE(writes(h), expected);
+        QCOMPARE(moved->value(), last);  // left where the user has it
+        QCOMPARE(h.app().busBusy.load(), 0);
     }
 
     void vanishedDeviceStopsThePageQuietly_data() {
@@ -404,7 +453,6 @@ private slots:
         QTest::newRow("torque radio") << "torque";
         QTest::newRow("center") << "center";
         QTest::newRow("goal slider step") << "goal";
-        QTest::newRow("property selection") << "select";
     }
 
     void vanishedDeviceStopsThePageQuietly() {
@@ -412,7 +460,9 @@ private slots:
         GuiHarness h;
         h.startSearched();
         QWidget* operation = page(h);
-        QVERIFY(h.registry().removeAt(h.registry().indexOf(1, 1)));
+        bool removed = false;
+        h.onBus([&] { removed = h.registry().removeAt(h.registry().indexOf(1, 1)); });
+        QVERIFY(removed);
         h.bus().clearTraffic();
         if (action == "tick") {
             h.ops().tickTimers();
@@ -420,16 +470,14 @@ private slots:
             QTest::mouseClick(control<QRadioButton>(h, "torqueOnRadio"), Qt::LeftButton);
         } else if (action == "center") {
             QTest::mouseClick(control<QPushButton>(h, "centerButton"), Qt::LeftButton);
-        } else if (action == "goal") {
-            control<QSlider>(h, "goalSlider")->triggerAction(QAbstractSlider::SliderPageStepAdd);
         } else {
-            control<QComboBox>(h, "propertySelector")->setCurrentIndex(4);
+            control<QSlider>(h, "goalSlider")->triggerAction(QAbstractSlider::SliderPageStepAdd);
         }
+        h.settle();
         QVERIFY(h.hostPackets().empty());
         QCOMPARE(h.ops().activeTimers(), 0);
         QVERIFY(h.ops().messages.isEmpty());
         QCOMPARE(h.app().busBusy.load(), 0);
-        QApplication::processEvents();
         QCOMPARE(h.tabTitles(), QStringList{"No Information"});
         QVERIFY(page(h) != operation);
     }

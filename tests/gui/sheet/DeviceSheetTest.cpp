@@ -27,9 +27,9 @@ void faultFirstDevice(GuiHarness& h, SimFaults faults, SimFaults afterRead) {
             const auto sent = h.hostPackets();
             const bool readBefore = !sent.empty() && sent.back().bytes.size() > 4 &&
                                     sent.back().bytes[2] == 1 && sent.back().bytes[4] == Read;
-            device->setFaults(h.ops().messages.size() > 3 ? GuiHarness::silent()
-                              : readBefore                ? afterRead
-                                                          : faults);
+            device->setFaults(h.ops().messageCount.load() > 3 ? GuiHarness::silent()
+                              : readBefore                    ? afterRead
+                                                              : faults);
         }
         return FT_OK;
     };
@@ -66,6 +66,7 @@ private slots:
         GuiHarness h;
         h.startSearched();
         h.sheet().showDevice(code, id);
+        h.settle();
         QCOMPARE(h.tabTitles(), tabs);
         QCOMPARE(h.sheet().currentIndex(), 0);
         QCOMPARE(h.sheet().currentBaud(), code);
@@ -135,7 +136,9 @@ private slots:
         h.startSearched();
         // The device leaves the registry behind the sheet's back; Configure can't load it,
         // nor can the first page in its place.
-        QVERIFY(h.registry().removeAt(h.registry().indexOf(1, 1)));
+        bool removed = false;
+        h.onBus([&] { removed = h.registry().removeAt(h.registry().indexOf(1, 1)); });
+        QVERIFY(removed);
         h.bus().clearTraffic();
         h.clickTab("Configure");
         QCOMPARE(h.tabTitles(), QStringList{"No Information"});
@@ -184,9 +187,10 @@ private slots:
         h.clickDevice(1, 2);
         QCOMPARE(h.tabTitles(), kActuatorTabs);
         h.dialogs().push_back(&GuiHarness::okWithoutSearch);
-        h.window().runCommand(Command::Search);
-        h.window().runCommand(Command::Close);
-        QVERIFY(!h.app().bus().isOpen());
+        h.command(Command::Search);
+        h.command(Command::Close);
+        h.settle();
+        QVERIFY(!h.busOpen());
         QCOMPARE(h.ops().messages.size(), 1);
         QCOMPARE(h.app().busBusy, 0);
         QApplication::processEvents();
@@ -199,7 +203,7 @@ private slots:
         h.clickDevice(1, 3);
         QCOMPARE(h.ops().messages,
                  QStringList{"USB2Movantrix access failed! \n\nPlease check connection."});
-        QVERIFY(!h.app().bus().isOpen());
+        QVERIFY(!h.busOpen());
         QCOMPARE(h.tabTitles(), QStringList{"No Information"});
         QVERIFY(h.treeTexts().isEmpty());
         QApplication::processEvents();

@@ -6,13 +6,16 @@
 #include <QTabBar>
 #include <QTest>
 
+#include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "gui/dialogs/SearchDialog.h"
 
 namespace mvx::gui::test {
 
 FtStatus TestAdapters::listNumber(std::uint32_t* out) {
+    target->noteThread("listNumber");
     if (count < 0) {
         return FT_IO_ERROR;
     }
@@ -21,6 +24,7 @@ FtStatus TestAdapters::listNumber(std::uint32_t* out) {
 }
 
 FtStatus TestAdapters::listDescription(std::uint32_t index, char* buffer, std::size_t size) {
+    target->noteThread("listDescription");
     if (index >= descriptions.size() || !descriptions[index] || size == 0) {
         return FT_DEVICE_NOT_FOUND;
     }
@@ -41,19 +45,64 @@ GuiHarness::GuiHarness(const BusDescription& description)
     : bus_(std::make_unique<SimulatedBus>(description, clock)),
       simDriver_(std::make_unique<SimDriver>(*bus_)) {
     hooked.target = simDriver_.get();
+    hooked.forbiddenThread = std::this_thread::get_id();
     adapters.target = &hooked;
     adapters.descriptions = {description.adapterName};
     app_ = std::make_unique<ManagerApp>(adapters, clock, ops_);
+    alive().push_back(this);
+}
+
+std::vector<GuiHarness*>& GuiHarness::alive() {
+    static std::vector<GuiHarness*> harnesses;
+    return harnesses;
 }
 
 GuiHarness::~GuiHarness() {
+    alive().erase(std::find(alive().begin(), alive().end(), this));
     window_.reset();
-    app_.reset();  // closes the adapter while the bus is still there
+    app_.reset();  // closes the adapter (on the executor) while the bus is still there
+    const std::vector<std::string> calls = hooked.forbiddenCalls();
+    if (!calls.empty()) {
+        QTest::qFail(qPrintable(QStringLiteral("driver calls on the GUI thread: %1")
+                                    .arg(QString::fromStdString(calls.front()))),
+                     __FILE__, __LINE__);
+    }
+}
+
+void GuiHarness::settle() {
+    constexpr int kRounds = 100000;
+    for (int round = 0; round < kRounds; ++round) {
+        app_->executor().runUntilIdle();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        if (app_->jobs().waiting() == 0) {
+            QVERIFY2(hooked.forbiddenCalls().empty(), "a driver call on the GUI thread");
+            return;
+        }
+    }
+    QFAIL("the bus jobs did not settle");
+}
+
+void GuiHarness::onBus(const std::function<void()>& work) {
+    app_->executor().submit(work);
+    app_->executor().runUntilIdle();
+}
+
+void GuiHarness::command(Command command) {
+    window_->runCommand(command);
+    settle();
+}
+
+bool GuiHarness::busOpen() {
+    bool open = false;
+    onBus([&] { open = registry().bus().isOpen(); });
+    return open;
 }
 
 void GuiHarness::startUp() {
     window_ = std::make_unique<MainWindow>(*app_);
     window_->startUp();
+    settle();
     window_->show();
     // Shortcut keys reach only the active window.
     window_->activateWindow();
@@ -110,12 +159,20 @@ void GuiHarness::clickDevice(int code, int id) {
     tree().scrollToItem(item);
     const QRect rect = tree().visualItemRect(item);
     QTest::mouseClick(tree().viewport(), Qt::LeftButton, {}, rect.center());
+    settle();
 }
 
-void GuiHarness::click(QDialog& dialog, const char* buttonName) {
+void GuiHarness::clickOnly(QDialog& dialog, const char* buttonName) {
     auto* button = dialog.findChild<QAbstractButton*>(QString::fromLatin1(buttonName));
     QVERIFY2(button != nullptr, buttonName);
     QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void GuiHarness::click(QDialog& dialog, const char* buttonName) {
+    clickOnly(dialog, buttonName);
+    for (GuiHarness* harness : alive()) {
+        harness->settle();
+    }
 }
 
 void GuiHarness::startSearched() {
@@ -128,6 +185,7 @@ void GuiHarness::clickTab(const QString& title) {
     for (int i = 0; i < bar->count(); ++i) {
         if (bar->tabText(i) == title) {
             QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(i).center());
+            settle();
             return;
         }
     }
@@ -160,7 +218,7 @@ bool GuiHarness::runSearch(QDialog& dialog, bool full) {
     if (full) {
         click(dialog, "fullOption");
     }
-    click(dialog, "searchButton");
+    clickOnly(dialog, "searchButton");
     const bool ended =
         waitFor([&] { return !searchDialog.searching() || !dialog.isVisible(); }, 60000);
     ops_.tickTimers();

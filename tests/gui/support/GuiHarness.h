@@ -5,6 +5,13 @@
 //   h.dialogs().push_back(searchAndOk);  // how the search dialog at start-up is answered
 //   h.startUp();
 //   QCOMPARE(h.treeTexts(), ...);
+//   QTest::mouseClick(applyButton, Qt::LeftButton);
+//   h.settle();                          // the click's bus jobs and their results are through
+//
+// The bus executor runs on the virtual clock; settle() runs it until idle and delivers the
+// completions that come back, until no job is in flight. startUp, startSearched, clickDevice
+// and clickTab settle by themselves. Every driver call is checked for the thread it comes
+// from: one made on the GUI thread fails the test.
 #pragma once
 
 #include <QDialog>
@@ -34,7 +41,7 @@ namespace mvx::gui::test {
 // simulated bus.
 class TestAdapters final : public FtDriver {
 public:
-    FtDriver* target = nullptr;
+    mvx::test::HookedDriver* target = nullptr;
     int count = 1;
     std::vector<std::optional<std::string>> descriptions;
     std::set<std::uint32_t> failingOpens;
@@ -53,6 +60,17 @@ public:
     // Builds the main window and runs its start-up (port dialog, search dialog) with the
     // queued dialog handlers, then shows it.
     void startUp();
+    // Runs the bus executor until idle and delivers the results of the jobs until none waits
+    // (bounded; fails the test when they do not settle). Inside a dialog that a job's result
+    // opened, that result itself still runs and does not count.
+    void settle();
+    // Runs `work` on the bus executor (where the registry and the bus may be touched) and waits
+    // for it.
+    void onBus(const std::function<void()>& work);
+    // Runs a command of the main window as the menu does, then settles.
+    void command(Command command);
+    // Whether the bus connection really has an adapter open (asked on the executor).
+    bool busOpen();
 
     ScriptedGuiOperations& ops() { return ops_; }
     std::deque<ScriptedGuiOperations::DialogHandler>& dialogs() { return ops_.dialogHandlers; }
@@ -87,16 +105,23 @@ public:
     static ScriptedGuiOperations::DialogHandler handler(std::function<void(QDialog&)> body);
     // Dialog handler: OK without a search.
     static int okWithoutSearch(QDialog& dialog);
-    // Starts a search in the search dialog, waits for the worker's end, then ticks the timers
-    // once; false when the search did not end within the bound.
+    // Starts a search in the search dialog, waits for the search's result, then ticks the
+    // timers once; false when the search did not end within the bound.
     bool runSearch(QDialog& dialog, bool full = false);
+    // Clicks a dialog's button, then settles every harness alive (what the click put on the
+    // bus is through).
     static void click(QDialog& dialog, const char* buttonName);
+    // The click alone, for a test that holds the bus meanwhile (a gate).
+    static void clickOnly(QDialog& dialog, const char* buttonName);
 
     VirtualClock clock;
     mvx::test::HookedDriver hooked;
     TestAdapters adapters;
 
 private:
+    // The harnesses alive, for click().
+    static std::vector<GuiHarness*>& alive();
+
     std::unique_ptr<SimulatedBus> bus_;
     std::unique_ptr<SimDriver> simDriver_;
     ScriptedGuiOperations ops_;

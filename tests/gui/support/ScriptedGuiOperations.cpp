@@ -34,6 +34,7 @@ ScriptedGuiOperations::~ScriptedGuiOperations() = default;
 
 GuiOperations::Answer ScriptedGuiOperations::message(QWidget*, const QString& text, bool) {
     messages.push_back(text);
+    ++messageCount;
     if (answers.empty()) {
         return Answer::Ok;
     }

@@ -1,6 +1,6 @@
 // GUI operations for tests: message boxes and file dialogs are answered from queues and
 // recorded, modal dialogs are shown and handed to a handler that drives them, timers tick only
-// when the test calls tickTimers(). Worker threads are real.
+// when the test calls tickTimers().
 #pragma once
 
 #include <QDialog>
@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -41,6 +42,8 @@ public:
 
     // Every message shown, in order; answers are taken from the front (Ok when empty).
     QStringList messages;
+    // How many, for a driver hook on the bus executor's thread.
+    std::atomic<int> messageCount{0};
     std::deque<Answer> answers;
     // File-open answers (empty string: cancelled), and the filter and suffix last asked with.
     std::deque<QString> fileAnswers;

@@ -69,6 +69,10 @@ bool drainUntil(GuiHarness& h, TelemetryWindow* window, const std::function<bool
 TelemetryWindow* openWith(GuiHarness& h, int code, int id) {
     h.clickDevice(code, id);
     h.window().activateWindow();
+    // A telemetry window opened before may be the active one until this is through.
+    if (!QTest::qWaitForWindowActive(&h.window())) {
+        return nullptr;
+    }
     QTest::keyClick(&h.window(), Qt::Key_T, Qt::ControlModifier);
     return h.window().telemetry().find(code, id);
 }
@@ -121,7 +125,7 @@ private slots:
         QCOMPARE(h.window().telemetry().count(), 2);
         QVERIFY(first->isVisible());
 
-        h.window().runCommand(Command::Close);
+        h.command(Command::Close);
         emit menu->aboutToShow();
         QVERIFY(!h.window().action(Command::Telemetry)->isEnabled());
     }
@@ -225,7 +229,8 @@ private slots:
         TelemetryWindow* window = openWith(h, 1, 1);
         QVERIFY(drainUntil(h, window, [&] { return window->trace().readCount() >= 3; }));
         h.bus().failAdapterFrom(1);
-        QVERIFY(drainUntil(h, window, [&] { return !h.app().bus().isOpen(); }));
+        QVERIFY(drainUntil(h, window, [&] { return !h.busOpen(); }));
+        h.settle();
         QCOMPARE(h.ops().messages, QStringList{kAccessFailed});
         QVERIFY(h.treeTexts().isEmpty());
         QVERIFY(!window->sampling());
@@ -244,6 +249,7 @@ private slots:
         // The sheet's device fails; the refresh drops ID 3, which is silent now.
         h.bus().find(1, 3)->setFaults(GuiHarness::silent());
         QVERIFY(h.window().reportBusFailure(Timeout));
+        h.settle();
         QCOMPARE(h.ops().messages, QStringList{kDeviceFailed});
         QVERIFY(!h.treeTexts().contains(QStringLiteral("  ID 3")));
         QVERIFY(!dropped->sampling());
@@ -264,7 +270,8 @@ private slots:
         QPointer<TelemetryWindow> second = openWith(h, 1, 3);
         QVERIFY(drainUntil(h, first, [&] { return first->trace().readCount() >= 3; }));
         QTest::keyClick(&h.window(), Qt::Key_C, Qt::ControlModifier);  // Close
-        QVERIFY(!h.app().bus().isOpen());
+        h.settle();
+        QVERIFY(!h.busOpen());
         QCOMPARE(h.registry().entryCount(), 0);
         QVERIFY(!first->sampling() && !second->sampling());
         QCOMPARE(text(first, "messageLabel"),

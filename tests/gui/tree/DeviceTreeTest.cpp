@@ -1,6 +1,6 @@
-// The device tree over a registry filled from a simulated bus on a virtual clock: what the
-// user sees (item texts, pictures, selection, tooltips) and the remembered device after
-// rebuilds, clicks and arrow keys.
+// The device tree over the device list of a registry filled from a simulated bus on a virtual
+// clock: what the user sees (item texts, pictures, selection, tooltips) and the remembered
+// device after rebuilds, clicks and arrow keys.
 #include <QHelpEvent>
 #include <QSignalSpy>
 #include <QTest>
@@ -64,9 +64,24 @@ class DeviceTreeTest : public QObject {
 private:
     std::unique_ptr<Rig> rig;
     std::unique_ptr<DeviceTree> tree;
+    // The host's copy of the device list, which the tooltips read.
+    std::vector<DeviceSummary> devices;
 
+    // Takes the registry's list anew and rebuilds the tree from it.
+    void rebuild(int wishedCode, int wishedId) {
+        devices = rig->registry.snapshot();
+        tree->rebuildTree(devices, wishedCode, wishedId);
+    }
     void setUpTree(DeviceTree::Mode mode) {
-        tree->setUp(mode, rig->registry);
+        tree->setUp(mode);
+        tree->setToolTipSource([this](int code, int id) -> const DeviceSummary* {
+            for (const DeviceSummary& device : devices) {
+                if (device.baudCode == code && device.id == id) {
+                    return &device;
+                }
+            }
+            return nullptr;
+        });
         tree->resize(220, 320);
         tree->show();
         QVERIFY(QTest::qWaitForWindowExposed(tree.get()));
@@ -126,7 +141,7 @@ private slots:
 
     void groupsAscendingWithTextsAndPictures() {
         setUpTree(DeviceTree::Browse);
-        tree->rebuildTree(-1, -1);
+        rebuild(-1, -1);
         struct Row {
             const char* group;
             const char* item;
@@ -162,10 +177,10 @@ private slots:
 
     void emptyRegistryGivesEmptyTree() {
         setUpTree(DeviceTree::Browse);
-        tree->rebuildTree(3, 1);
+        rebuild(3, 1);
         QCOMPARE(remembered(), path(3, 1));
         rig->registry.clear();
-        tree->rebuildTree(3, 1);
+        rebuild(3, 1);
         QCOMPARE(tree->topLevelItemCount(), 0);
         QCOMPARE(tree->rememberedCode(), -1);
         QCOMPARE(tree->rememberedId(), -1);
@@ -189,7 +204,7 @@ private slots:
         QFETCH(int, wishedId);
         setUpTree(static_cast<DeviceTree::Mode>(mode));
         QSignalSpy changed(tree.get(), &DeviceTree::deviceSelectionChanged);
-        tree->rebuildTree(wishedCode, wishedId);
+        rebuild(wishedCode, wishedId);
         QTEST(selectedPath(), "selected");
         QTEST(remembered(), "pair");
         QCOMPARE(changed.size(), mode == DeviceTree::Browse ? 1 : 0);
@@ -231,7 +246,7 @@ private slots:
         QFETCH(QString, target);
         QFETCH(QString, selected);
         setUpTree(DeviceTree::Browse);
-        tree->rebuildTree(-1, -1);
+        rebuild(-1, -1);
         QSignalSpy changed(tree.get(), &DeviceTree::deviceSelectionChanged);
         const QPoint at =
             target.isEmpty() ? QPoint(10, tree->viewport()->height() - 5) : centreOf(target);
@@ -251,7 +266,7 @@ private slots:
 
     void arrowKeysSelectAndRemember() {
         setUpTree(DeviceTree::Browse);
-        tree->rebuildTree(-1, -1);
+        rebuild(-1, -1);
         QSignalSpy changed(tree.get(), &DeviceTree::deviceSelectionChanged);
         struct Step {
             Qt::Key key;
@@ -276,7 +291,7 @@ private slots:
 
     void displayModeNeverSelects() {
         setUpTree(DeviceTree::Display);
-        tree->rebuildTree(3, 1);
+        rebuild(3, 1);
         QSignalSpy changed(tree.get(), &DeviceTree::deviceSelectionChanged);
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, centreOf(path(3, 1)));
         QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, centreOf("Baudrate 3"));
@@ -293,7 +308,7 @@ private slots:
 
     void toolTips() {
         setUpTree(DeviceTree::Browse);
-        tree->rebuildTree(-1, -1);
+        rebuild(-1, -1);
         const QString actuator =
             QStringLiteral("Type: Actuator \nName: %1 \nNumber: 12 \nVersion: 24")
                 .arg(QString::fromLatin1(displayName(12)));
@@ -306,6 +321,7 @@ private slots:
         QCOMPARE(tree->deviceToolTip(itemAt("Baudrate 3")), QString());
         QCOMPARE(tree->deviceToolTip(nullptr), QString());
         QVERIFY(rig->registry.removeAt(rig->registry.indexOf(3, 1)));
+        devices = rig->registry.snapshot();  // the host's copy follows the registry
         QCOMPARE(tree->deviceToolTip(itemAt(path(3, 1))), QString());
 
         // Hovering shows the same text.

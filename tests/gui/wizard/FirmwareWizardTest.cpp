@@ -124,9 +124,11 @@ private slots:
                                     "- Version: 31\n- Image size: 4096 bytes\n\n"
                                     "*** Update List ***\n"
                                     "> Baud:1  ID:1 [Version: 30]\n- Total number: 1\n"));
-            GuiHarness::click(d, "nextButton");
-            QCOMPARE(buttons(d), QString());
-            QVERIFY(waitFor([&] { return !wizardOf(d).downloading(); }, 60000));
+            GuiHarness::clickOnly(d, "nextButton");
+            QCOMPARE(buttons(d), QString());  // while the download runs
+            QVERIFY(wizardOf(d).downloading());
+            h.settle();
+            QVERIFY(!wizardOf(d).downloading());
             QCOMPARE(text(d, "percentLabel"), QStringLiteral("100%"));
             QCOMPARE(buttons(d), QStringLiteral("Next"));
             GuiHarness::click(d, "nextButton");
@@ -137,7 +139,7 @@ private slots:
             GuiHarness::click(d, "finishButton");
             QVERIFY(!d.isVisible());
         }));
-        h.window().runCommand(Command::FirmwareUpdate);
+        h.command(Command::FirmwareUpdate);
         QCOMPARE(h.ops().dialogsRun.last(), kTitle);
         QCOMPARE(h.registry().find(1, 1)->firmwareVersion(), 31);
         QCOMPARE(h.app().busBusy.load(), 0);
@@ -166,7 +168,7 @@ private slots:
             QVERIFY(text(d, "summaryText").endsWith(QStringLiteral("- Total number: 1\n")));
             QCOMPARE(buttons(d), QStringLiteral("Back Next Cancel"));
         }));
-        h.window().runCommand(Command::FirmwareUpdate);
+        h.command(Command::FirmwareUpdate);
     }
 
     // Only a regular file is read, and choosing something else never stalls the wizard: a
@@ -206,7 +208,7 @@ private slots:
             QVERIFY2(text(d, "summaryText").startsWith(summaryStart),
                      qPrintable(text(d, "summaryText")));
         }));
-        h.window().runCommand(Command::FirmwareUpdate);
+        h.command(Command::FirmwareUpdate);
     }
 
     // One run updates at most 256 devices; the summary says how many more there are.
@@ -230,7 +232,7 @@ private slots:
                                                   "update)\n")),
                      qPrintable(text(d, "summaryText")));
         }));
-        h.window().runCommand(Command::FirmwareUpdate);
+        h.command(Command::FirmwareUpdate);
     }
 
     void oldVersionOnlyTogglesTheListAndIsCheckedOnEveryEntry() {
@@ -248,18 +250,21 @@ private slots:
             QCOMPARE(text(d, "summaryText"), header + "- Total number: 0\n");
             QCOMPARE(buttons(d), QStringLiteral("Back Cancel"));
             oldOnly->click();
+            h.settle();
             QCOMPARE(text(d, "summaryText"),
                      header + "> Baud:1  ID:1 [Version: 30]\n- Total number: 1\n");
             QCOMPARE(buttons(d), QStringLiteral("Back Next Cancel"));
             oldOnly->click();
+            h.settle();
             QCOMPARE(text(d, "summaryText"), header + "- Total number: 0\n");
             oldOnly->click();
+            h.settle();
             GuiHarness::click(d, "backButton");
             GuiHarness::click(d, "nextButton");
             QVERIFY(oldOnly->isChecked());
             QCOMPARE(text(d, "summaryText"), header + "- Total number: 0\n");
         }));
-        h.window().runCommand(Command::FirmwareUpdate);
+        h.command(Command::FirmwareUpdate);
     }
 
     void quitQuestionOnTheFirstThreeSteps_data() {
@@ -294,7 +299,7 @@ private slots:
             QCOMPARE(d.isVisible(), !ok);
             QCOMPARE(wizardOf(d).currentStep(), step);
         }));
-        h.window().runCommand(Command::FirmwareUpdate);
+        h.command(Command::FirmwareUpdate);
         QVERIFY(h.bus().traffic().empty());
         QCOMPARE(h.registry().find(1, 1)->firmwareVersion(), 30);
     }
@@ -312,7 +317,7 @@ private slots:
                                                         "- Baud:1 ID:5 >> Success\n"
                                                         "Total Success=1, Fail=1\n"));
         }));
-        h.window().runCommand(Command::FirmwareUpdate);
+        h.command(Command::FirmwareUpdate);
         int loaderOpens = 0;  // the single byte "L" that opens each loader attempt
         for (const SimTraffic& t : h.hostPackets()) {
             loaderOpens += t.bytes == std::vector<std::uint8_t>{0x4C};
@@ -331,7 +336,7 @@ private slots:
                                                         "- Baud:1 ID:1 >> Fail\n"
                                                         "Total Success=0, Fail=1\n"));
         }));
-        h.window().runCommand(Command::FirmwareUpdate);
+        h.command(Command::FirmwareUpdate);
         QCOMPARE(h.registry().find(1, 1)->firmwareVersion(), 30);
         QVERIFY(h.ops().messages.isEmpty());
     }
@@ -352,7 +357,7 @@ private slots:
             QVERIFY(text(d, "percentLabel").endsWith('%'));
             // Leaving now: the wizard is destroyed with the worker still running.
         }));
-        h.window().runCommand(Command::FirmwareUpdate);
+        h.command(Command::FirmwareUpdate);
         QVERIFY(wizard.isNull());
         QVERIFY(h.ops().messages.isEmpty());
         // The worker was joined, so its work is complete before the command returns.
@@ -371,7 +376,7 @@ private slots:
             GuiHarness::click(d, "finishButton");
             QVERIFY(!d.isVisible());
         }));
-        h.window().runCommand(Command::FirmwareUpdate);
+        h.command(Command::FirmwareUpdate);
     }
 
     // Needs the download engine's adapter-lost results (UpdateNotReached, result 101).
@@ -389,9 +394,9 @@ private slots:
             QCOMPARE(buttons(d), QStringLiteral("Finish"));
             GuiHarness::click(d, "finishButton");
         }));
-        h.window().runCommand(Command::FirmwareUpdate);
+        h.command(Command::FirmwareUpdate);
         QCOMPARE(h.ops().messages, QStringList{texts::kAdapterAccessFailed});
-        QVERIFY(!h.app().bus().isOpen());
+        QVERIFY(!h.busOpen());
         QCOMPARE(h.registry().deviceCount(), 0);
         QCOMPARE(h.registry().updates.count, 2);
     }
@@ -418,9 +423,9 @@ private slots:
                                     "Total Success=0, Fail=1, Not updated=1\n"));
             GuiHarness::click(d, "finishButton");
         }));
-        h.window().runCommand(Command::FirmwareUpdate);
+        h.command(Command::FirmwareUpdate);
         QCOMPARE(h.ops().messages, QStringList{texts::kAdapterAccessFailed});
-        QVERIFY(!h.app().bus().isOpen());
+        QVERIFY(!h.busOpen());
     }
 
     // A sensor holds the MQ-35's ID at code 34, where the MQ-35 answers after its restart.
@@ -436,7 +441,7 @@ private slots:
                                     "Total Success=0, Fail=0, Not updated=1\n"));
             GuiHarness::click(d, "finishButton");
         }));
-        h.window().runCommand(Command::FirmwareUpdate);
+        h.command(Command::FirmwareUpdate);
         QVERIFY(h.ops().messages.isEmpty());
         QCOMPARE(h.bus().find(1, 1)->reg(2), std::uint8_t{30});
         QVERIFY(h.bus().find(34, 1) != nullptr);
