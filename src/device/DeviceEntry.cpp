@@ -52,7 +52,6 @@ void DeviceEntry::settle() {
 }
 
 int DeviceEntry::ping() {
-    const auto operation = bus_.holdForOperation();
     std::shared_ptr<AdapterLink> link;
     const int result = tuneLink(link);
     if (result != Success) {
@@ -62,7 +61,6 @@ int DeviceEntry::ping() {
 }
 
 int DeviceEntry::readIdentity() {
-    const auto operation = bus_.holdForOperation();  // the record's load runs inside it
     std::shared_ptr<AdapterLink> link;
     int result = tuneLink(link);
     if (result != Success) {
@@ -129,7 +127,6 @@ int DeviceEntry::changeAddressRegister(std::uint8_t address, int& field, int new
     if (newValue == field) {
         return Success;
     }
-    auto operation = bus_.holdForOperation();
     std::shared_ptr<AdapterLink> link;
     int result = tuneLink(link);
     if (result != Success) {
@@ -137,7 +134,6 @@ int DeviceEntry::changeAddressRegister(std::uint8_t address, int& field, int new
     }
     result = writeByte(*link, static_cast<std::uint8_t>(id_), address,
                        static_cast<std::uint8_t>(newValue));
-    operation.unlock();  // the settling wait needs no bus; the ping holds it again
     if (returnLevel_ == 2) {
         if (result != Success) {
             return result;
@@ -184,7 +180,6 @@ int DeviceEntry::setReturnDelay(int value) {
     if (value == returnDelay_) {
         return Success;
     }
-    auto operation = bus_.holdForOperation();
     std::shared_ptr<AdapterLink> link;
     int result = tuneLink(link);
     if (result != Success) {
@@ -192,7 +187,6 @@ int DeviceEntry::setReturnDelay(int value) {
     }
     result = writeByte(*link, static_cast<std::uint8_t>(id_), RegReturnDelay,
                        static_cast<std::uint8_t>(value));
-    operation.unlock();
     result = judgeByEntryRule(result, returnLevel_);
     if (result != Success) {
         return result;
@@ -209,7 +203,6 @@ int DeviceEntry::setReturnLevel(int value) {
     if (value == returnLevel_) {
         return Success;
     }
-    auto operation = bus_.holdForOperation();
     std::shared_ptr<AdapterLink> link;
     int result = tuneLink(link);
     if (result != Success) {
@@ -217,7 +210,6 @@ int DeviceEntry::setReturnLevel(int value) {
     }
     result = writeByte(*link, static_cast<std::uint8_t>(id_), RegReturnLevel,
                        static_cast<std::uint8_t>(value));
-    operation.unlock();
     result = judgeByEntryRule(result, returnLevel_);
     if (result != Success) {
         return result;

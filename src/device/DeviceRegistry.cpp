@@ -267,7 +267,6 @@ void DeviceRegistry::placeInOrderLocked(const DeviceEntry* entry) {
 }
 
 int DeviceRegistry::pingAt(int code, int id) {
-    const auto operation = bus_.holdForOperation();
     const int tuned = bus_.tune(static_cast<std::uint8_t>(code));
     if (tuned != Success) {
         return tuned;

@@ -1,13 +1,15 @@
 // The list of devices found on the bus, with the state of a running search and of a
 // firmware update. Owns the bus connection; destroying the registry closes the adapter.
 //
-// The search worker appends and fills entries while the GUI thread reads the list, so every
-// change of the list and every query runs under one lock, and the GUI reads value snapshots.
-// While a search worker is active (from beginSearch until endSearch, which outlasts the
-// searching flag after a stop) the list holds the placeholder the worker fills for each probed
-// address; the queries over devices leave it out, and search, refresh and clear are refused
-// with 105. Entry pointers handed out stay valid until that entry is removed; entry fields of
-// devices change only on the GUI thread while no search runs.
+// One thread uses the registry, its entries and the bus at a time (the command line's, or the
+// desktop program's bus executor). While a search runs there, another thread may read its
+// progress atomics, stop it and take value snapshots of the list: every change of the list and
+// every query runs under one lock. While a search worker is active (from beginSearch until
+// endSearch, which outlasts the searching flag after a stop) the list holds the placeholder the
+// worker fills for each probed address; the queries over devices leave it out, and search,
+// refresh and clear are refused with 105. Entry pointers handed out stay valid until that entry
+// is removed; entry fields of devices change only on the registry's own thread while no search
+// runs.
 #pragma once
 
 #include <atomic>
@@ -95,7 +97,7 @@ public:
     // Empties the list: 100, or 105 (nothing changed) while a search worker is active.
     int clear();
 
-    // Search state, written by the search worker and read by the GUI thread.
+    // Search state, written by the search and read by any thread.
     std::atomic<int> searchProgress{0};
     std::atomic<int> searching{0};
     std::atomic<int> searchCode{0};

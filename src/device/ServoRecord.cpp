@@ -84,7 +84,6 @@ int ServoRecord::build() {
 }
 
 int ServoRecord::load(int kind) {
-    const auto operation = owner_.bus().holdForOperation();
     std::shared_ptr<AdapterLink> link;
     int result = owner_.tuneLink(link);
     if (result != Success) {
@@ -146,7 +145,6 @@ void ServoRecord::settle() {
 }
 
 int ServoRecord::writeRegister(std::uint8_t address, int value, bool word) {
-    auto operation = owner_.bus().holdForOperation();
     std::shared_ptr<AdapterLink> link;
     int result = owner_.tuneLink(link);
     if (result != Success) {
@@ -155,7 +153,6 @@ int ServoRecord::writeRegister(std::uint8_t address, int value, bool word) {
     const auto id = static_cast<std::uint8_t>(owner_.id());
     result = word ? writeWord(*link, id, address, static_cast<std::uint16_t>(value & 0xFFFF))
                   : writeByte(*link, id, address, lowByte(value));
-    operation.unlock();  // the settling wait needs no bus
     result = judgeByRecordRule(result, owner_.returnLevel());
     if (result != Success) {
         return result;
@@ -228,7 +225,6 @@ int ServoRecord::setOperatingMode(int wheel) {
     if (wanted == image_.wheelMode) {
         return Success;
     }
-    auto operation = owner_.bus().holdForOperation();
     std::shared_ptr<AdapterLink> link;
     int result = owner_.tuneLink(link);
     if (result != Success) {
@@ -241,7 +237,6 @@ int ServoRecord::setOperatingMode(int wheel) {
                                 {RegCwAngleLimit, 0, 0, lowByte(ccw), highByte(ccw)});
     StatusPacket reply;
     result = judgeByRecordRule(transact(*link, request, reply), owner_.returnLevel());
-    operation.unlock();
     if (result != Success) {
         return result;
     }
@@ -337,7 +332,6 @@ int ServoRecord::setGoalPosition(int value) {
     if (value == image_.goalPosition) {
         return Success;
     }
-    const auto operation = owner_.bus().holdForOperation();
     std::shared_ptr<AdapterLink> link;
     int result = owner_.tuneLink(link);
     if (result != Success) {

@@ -38,19 +38,16 @@ int readStatusSample(BusConnection& bus, int code, int id, StatusSample& sample)
         return sample.result;
     }
     std::uint8_t block[kStatusLength] = {};
-    {
-        const auto operation = bus.holdForOperation();
-        int result = bus.tune(static_cast<std::uint8_t>(code));
-        if (result == Success) {
-            const std::shared_ptr<AdapterLink> link = bus.link();
-            result = link ? readBlock(*link, static_cast<std::uint8_t>(id), kStatusAddress,
-                                      kStatusLength, block)
-                          : AdapterFailure;
-        }
-        if (result != Success) {
-            sample.result = result;
-            return result;
-        }
+    int result = bus.tune(static_cast<std::uint8_t>(code));
+    if (result == Success) {
+        const std::shared_ptr<AdapterLink> link = bus.link();
+        result = link ? readBlock(*link, static_cast<std::uint8_t>(id), kStatusAddress,
+                                  kStatusLength, block)
+                      : AdapterFailure;
+    }
+    if (result != Success) {
+        sample.result = result;
+        return result;
     }
     sample.ok = true;
     sample.result = Success;

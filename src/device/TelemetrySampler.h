@@ -30,9 +30,8 @@ struct StatusSample {
     int torqueEnable = 0;        // 0 or 1
 };
 
-// Reads the status block of the device at (code, id) once and decodes it into `sample`
-// (timeS left as it is). Tuning the bus and the read are one bus operation: no operation of
-// another thread can retune the adapter between them. 100, or the read's failure; on failure
+// Reads the status block of the device at (code, id) once, after tuning the bus to `code`, and
+// decodes it into `sample` (timeS left as it is). 100, or the read's failure; on failure
 // `sample` keeps its old values but `ok` (false) and `result`.
 int readStatusSample(BusConnection& bus, int code, int id, StatusSample& sample);
 
@@ -51,8 +50,8 @@ public:
     // Samples per second; taken at the start of each period (sleeps until the next period
     // start; a read that overruns its period starts the next one at once). Periods keep a
     // fixed schedule: a late sample costs none, and only a sample a whole period behind starts
-    // the schedule anew from then (no burst to catch up). Thread-safe; taken
-    // from the next period on. Rates above kMaxRateHz are held there; zero, negative or
+    // the schedule anew from then (no burst to catch up). Thread-safe; taken from the next
+    // period on. Rates above kMaxRateHz are held there; zero, negative or
     // non-finite rates are ignored.
     void setRate(double hz);
     double rate() const;

@@ -1,5 +1,7 @@
 // The one place where the application keeps its open adapter: opens and closes it, tunes it
-// to a device's baud-rate code before every exchange, and judges writes by return level.
+// to a device's baud-rate code before every exchange, and judges writes by return level. One
+// thread at a time uses it for an operation (its tune, exchanges and waits): the command line's
+// one thread, or the desktop program's bus executor.
 #pragma once
 
 #include <cstdint>
@@ -39,12 +41,6 @@ public:
     // Makes the current link run at `code`: 100, or 101 with no link or a failed change.
     int tune(std::uint8_t code);
 
-    // Holds the bus for one operation: the tune and the exchanges that belong to it, so that
-    // no operation of another thread retunes the adapter in between. Recursive, so an
-    // operation may run others inside it; callers let go before waits that need no bus.
-    using OperationLock = std::unique_lock<std::recursive_mutex>;
-    [[nodiscard]] OperationLock holdForOperation() { return OperationLock(operationMutex_); }
-
     // The current link, or null. Callers keep the returned pointer for one operation, so a
     // concurrent close cannot pull the link from under a running transaction.
     std::shared_ptr<AdapterLink> link() const;
@@ -57,7 +53,6 @@ private:
     Clock& clock_;
     mutable std::mutex mutex_;
     std::shared_ptr<AdapterLink> link_;
-    std::recursive_mutex operationMutex_;
 };
 
 // Record rule (servo record setters): 100 is success; 103 is success when the device's

@@ -141,7 +141,6 @@ int SearchEngine::probeAnswered(DeviceEntry*& placeholder, int code, int id) {
 
 int SearchEngine::pingAt(int code, int id) {
     BusConnection& bus = registry_.bus();
-    const auto operation = bus.holdForOperation();
     const int tuned = bus.tune(static_cast<std::uint8_t>(code));
     if (tuned != Success) {
         return tuned;

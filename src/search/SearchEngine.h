@@ -1,6 +1,7 @@
 // Finds every device on the bus: per baud-rate code a broadcast ping, and where someone
-// answers a walk over IDs 0-253. Runs on a worker thread; publishes its progress through the
-// registry and stops when the registry's searching flag is cleared.
+// answers a walk over IDs 0-253. Runs on the thread that owns the bus (the desktop program's
+// bus executor, as one long job); publishes its progress through the registry and stops when
+// the registry's searching flag is cleared.
 #pragma once
 
 #include <cstdint>

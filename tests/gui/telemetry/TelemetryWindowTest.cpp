@@ -16,6 +16,7 @@
 #include "gui/telemetry/TelemetryPlots.h"
 #include "gui/telemetry/TelemetryWindow.h"
 #include "gui/telemetry/TelemetryWindows.h"
+#include "protocol/BaudRate.h"
 #include "protocol/Packet.h"
 #include "protocol/ResultCode.h"
 #include "support/GuiHarness.h"
@@ -220,6 +221,43 @@ private slots:
         QVERIFY(window->sampling());
         QCOMPARE(text(window, "messageLabel"), QString());
         QVERIFY(drainUntil(h, window, [&] { return window->trace().readCount() >= 3; }));
+    }
+
+    // Telemetry at 100 Hz on (1, 1) at code 1 while the Operation page polls (34, 7) at code 34
+    // and writes its LED: every exchange goes out at its own device's rate and is answered.
+    // (Run under ThreadSanitizer, this is the executor and the GUI thread at work together.)
+    void telemetryThePollAndPageCommandsAtTwoCodes() {
+        GuiHarness h;
+        h.startSearched();
+        TelemetryWindow* window = openWith(h, 1, 1);
+        control<QComboBox>(window, "rateCombo")->setCurrentIndex(4);  // 100 Hz
+        h.clickDevice(34, 7);
+        h.clickTab(QStringLiteral("Operation"));
+        const QStringList radios = {"ledOnRadio", "ledOffRadio"};
+        SimulatedDevice* sampled = h.bus().find(1, 1);
+        SimulatedDevice* polled = h.bus().find(34, 7);
+        const int sampledBefore = sampled->packetsHeard();
+        for (int round = 0; round < 20; ++round) {
+            const int heard = polled->packetsHeard();
+            h.bus().clearTraffic();
+            h.ops().tickTimersOf(h.sheet().currentWidget());  // a poll
+            h.settle();
+            QTest::mouseClick(
+                h.sheet().currentWidget()->findChild<QAbstractButton*>(radios[round % 2]),
+                Qt::LeftButton);
+            h.settle();
+            h.ops().tickTimersOf(window);
+            // The poll and the LED write, each heard at the device's own rate.
+            QCOMPARE(polled->packetsHeard() - heard, 2);
+            QCOMPARE(polled->reg(25), round % 2 == 0 ? 1 : 0);
+            for (const SimTraffic& t : h.hostPackets()) {
+                QCOMPARE(t.rateBps, rateOf(t.bytes[2] == 1 ? 1 : 34));
+            }
+        }
+        click(window, "pauseButton");
+        QVERIFY(h.ops().messages.isEmpty());
+        QVERIFY(sampled->packetsHeard() - sampledBefore >= 20);
+        QVERIFY(window->trace().readCount() > 0);
     }
 
     void adapterFailureGoesThroughTheReport() {

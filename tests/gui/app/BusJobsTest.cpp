@@ -1,0 +1,137 @@
+// The GUI's side of the bus executor: a job's result reaches the GUI thread (or nobody, when
+// the object it was bound to has gone), busBusy counts a page write from its submission to its
+// result, and the window answers while a job holds the bus: menus, tabs and tooltips work,
+// the control whose command is on the bus is disabled, and a second command waits its turn.
+#include <QMenu>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTest>
+
+#include <thread>
+
+#include "protocol/Packet.h"
+#include "support/ExecutorGate.h"
+#include "support/GuiHarness.h"
+
+namespace mvx::gui::test {
+
+namespace {
+
+template <typename T>
+T* control(GuiHarness& h, const char* name) {
+    T* widget = h.sheet().currentWidget()->findChild<T*>(QString::fromLatin1(name));
+    if (widget == nullptr) {
+        qFatal("no control %s", name);
+    }
+    return widget;
+}
+
+// The host's packets as "W<address>:<first data byte>" or "R<address>:<length>".
+QStringList packets(const GuiHarness& h) {
+    QStringList out;
+    for (const SimTraffic& t : h.hostPackets()) {
+        if (t.bytes.size() >= 7 && (t.bytes[4] == Write || t.bytes[4] == Read)) {
+            out << QStringLiteral("%1%2:%3")
+                       .arg(t.bytes[4] == Write ? 'W' : 'R')
+                       .arg(t.bytes[5])
+                       .arg(t.bytes[6]);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+class BusJobsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void resultsComeBackOnTheGuiThreadUnlessTheirObjectIsGone_data() {
+        QTest::addColumn<bool>("contextGone");
+        QTest::addColumn<bool>("raiseBusy");
+        QTest::newRow("delivered") << false << false;
+        QTest::newRow("delivered, busy meanwhile") << false << true;
+        QTest::newRow("object gone") << true << false;
+        QTest::newRow("object gone, busy meanwhile") << true << true;
+    }
+
+    void resultsComeBackOnTheGuiThreadUnlessTheirObjectIsGone() {
+        QFETCH(bool, contextGone);
+        QFETCH(bool, raiseBusy);
+        GuiHarness h;
+        h.startUp();
+        auto context = std::make_unique<QObject>();
+        std::thread::id ranOn;
+        std::thread::id doneOn;
+        int delivered = -1;
+        int busyInJob = -1;
+        h.app().jobs().command(
+            context.get(),
+            [&] {
+                ranOn = std::this_thread::get_id();
+                busyInJob = h.app().busBusy.load();
+                return 42;
+            },
+            [&](int result) {
+                doneOn = std::this_thread::get_id();
+                delivered = result;
+            },
+            raiseBusy ? BusJobs::RaiseBusy : BusJobs::LeaveBusy);
+        QCOMPARE(h.app().jobs().inFlight(), 1);
+        QCOMPARE(h.app().busBusy.load(), raiseBusy ? 1 : 0);
+        if (contextGone) {
+            h.app().executor().runUntilIdle();
+            context.reset();
+        }
+        h.settle();
+        QCOMPARE(busyInJob, raiseBusy ? 1 : 0);
+        QVERIFY(ranOn != std::this_thread::get_id());
+        QCOMPARE(delivered, contextGone ? -1 : 42);
+        if (!contextGone) {
+            QVERIFY(doneOn == std::this_thread::get_id());
+        }
+        QCOMPARE(h.app().jobs().inFlight(), 0);
+        QCOMPARE(h.app().busBusy.load(), 0);
+    }
+
+    void windowAnswersWhileAJobHoldsTheBus() {
+        GuiHarness h;
+        h.startSearched();  // (1, 1) on the Operation page
+        h.bus().clearTraffic();
+        auto* torqueOn = control<QRadioButton>(h, "torqueOnRadio");
+        auto* ledOn = control<QRadioButton>(h, "ledOnRadio");
+        {
+            ExecutorGate gate(h.app().executor());
+            QTest::mouseClick(torqueOn, Qt::LeftButton);
+            QVERIFY(!torqueOn->isEnabled());
+            // A second, different command waits its turn; its own radios are off meanwhile.
+            QTest::mouseClick(ledOn, Qt::LeftButton);
+            QVERIFY(!ledOn->isEnabled());
+            QVERIFY(!torqueOn->isEnabled());
+            QCOMPARE(h.app().busBusy.load(), 2);
+            QCOMPARE(h.app().jobs().waiting(), 2);
+
+            // The menus open with their rules, the tree's tooltips show, the tabs switch.
+            auto* menu = h.window().findChild<QMenu*>(QStringLiteral("connectionMenu"));
+            emit menu->aboutToShow();
+            QVERIFY(h.window().action(Command::Close)->isEnabled());
+            QVERIFY(!h.window().action(Command::Open)->isEnabled());
+            QVERIFY(h.tree().deviceToolTip(deviceItem(h.tree(), 1, 2)).startsWith("Type: "));
+            QTabBar* bar = h.sheet().tabBar();
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+            QCOMPARE(h.activeTab(), QStringLiteral("Configure"));
+            QVERIFY(h.hostPackets().empty());  // nothing has reached the bus yet
+        }
+        h.settle();
+        // In the order given: torque, the LED, then the Configure page's read of its limits.
+        QCOMPARE(packets(h), (QStringList{"W24:1", "W25:1", "R6:13"}));
+        QVERIFY(torqueOn->isEnabled() && ledOn->isEnabled());
+        QCOMPARE(h.app().busBusy.load(), 0);
+        QVERIFY(h.ops().messages.isEmpty());
+    }
+};
+
+}  // namespace mvx::gui::test
+
+QTEST_MAIN(mvx::gui::test::BusJobsTest)
+#include "BusJobsTest.moc"
