@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,16 +21,29 @@ namespace {
 
 const QString kFilter = QStringLiteral("Movantrix Settings (*.json)");
 
-// The rows of the differences table as "setting: now -> file".
+// The rows of the differences table as "setting: now -> file", " (greyed)" added to a row
+// that Apply leaves.
 QStringList rows(QDialog& dialog) {
     auto* table = dialog.findChild<QTableWidget*>(QStringLiteral("differencesTable"));
     QStringList out;
     for (int r = 0; r < table->rowCount(); ++r) {
+        const bool greyed = !(table->item(r, 0)->flags() & Qt::ItemIsEnabled);
         out << table->item(r, 0)->text() + ": " + table->item(r, 1)->text() + " -> " +
-                   table->item(r, 2)->text();
+                   table->item(r, 2)->text() + (greyed ? " (greyed)" : "");
     }
     return out;
 }
+
+template <typename T>
+T* child(QDialog& dialog, const char* name) {
+    return dialog.findChild<T*>(QString::fromLatin1(name));
+}
+
+const QString kAdapterFailed =
+    QStringLiteral("USB2Movantrix access failed! \n\nPlease check connection.");
+const QString kDeviceFailed = QStringLiteral(
+    "Movantrix access failed! \n\nPlease check USB2Movantrix, movantrix(s), and power "
+    "connection. ");
 
 // Addresses of the host's Write packets since the traffic was cleared.
 QList<int> writes(const GuiHarness& h) {
@@ -114,9 +128,11 @@ private slots:
         s.load(GuiHarness::handler([](QDialog& dialog) {
             QCOMPARE(dialog.windowTitle(), QStringLiteral("Load Settings"));
             QCOMPARE(rows(dialog),
-                     (QStringList{"max-voltage: 15.0 V -> 19.0 V", "max-torque: 800 -> 1023"}));
+                     (QStringList{"max-voltage: 15.0 V -> 19.0 V", "max-torque: 800 -> 1023",
+                                  "return-delay: 100 -> 250 (greyed)"}));
             auto* network = dialog.findChild<QCheckBox*>(QStringLiteral("networkCheck"));
             QVERIFY(!network->isChecked());
+            QVERIFY(!child<QLabel>(dialog, "hintLabel")->isVisible());
             QTest::mouseClick(network, Qt::LeftButton);
             QCOMPARE(rows(dialog).last(), QStringLiteral("return-delay: 100 -> 250"));
             GuiHarness::click(dialog, "cancelButton");
@@ -144,6 +160,118 @@ private slots:
         auto* torque =
             s.h.sheet().currentWidget()->findChild<QLabel*>(QStringLiteral("torqueLabel"));
         QCOMPARE(torque->text(), QStringLiteral(" 1023\n(100\uFF05)"));
+    }
+
+    void onlyNetworkSettingsDifferGreyedUntilTheBoxIsTicked_data() {
+        QTest::addColumn<bool>("tick");
+        QTest::addColumn<QList<int>>("written");
+        QTest::addColumn<int>("delay");  // on the device afterwards
+        QTest::newRow("box left off: Apply is off") << false << QList<int>{} << 100;
+        QTest::newRow("box ticked: Apply writes it") << true << QList<int>{5} << 250;
+    }
+
+    void onlyNetworkSettingsDifferGreyedUntilTheBoxIsTicked() {
+        QFETCH(bool, tick);
+        QFETCH(QList<int>, written);
+        QFETCH(int, delay);
+        Saved s;
+        SimulatedDevice& d = *s.h.bus().find(1, 1);
+        d.setReg(5, 100);  // only the return delay differs
+        s.load(GuiHarness::handler([tick](QDialog& dialog) {
+            QCOMPARE(rows(dialog), QStringList{"return-delay: 100 -> 250 (greyed)"});
+            auto* table = child<QTableWidget>(dialog, "differencesTable");
+            QCOMPARE(table->item(0, 2)->toolTip(),
+                     QStringLiteral("Restored only with \"Also restore the network "
+                                    "settings\" ticked"));
+            auto* apply = child<QPushButton>(dialog, "applyButton");
+            auto* hint = child<QLabel>(dialog, "hintLabel");
+            QVERIFY(!apply->isEnabled());
+            QVERIFY(hint->isVisible());
+            QCOMPARE(hint->text(), QStringLiteral("Only the network settings differ. Tick the "
+                                                  "box below to restore them."));
+            if (tick) {
+                QTest::mouseClick(child<QCheckBox>(dialog, "networkCheck"), Qt::LeftButton);
+                QCOMPARE(rows(dialog), QStringList{"return-delay: 100 -> 250"});
+                QVERIFY(apply->isEnabled());
+                QVERIFY(!hint->isVisible());
+            }
+            QTest::mouseClick(apply, Qt::LeftButton);  // does nothing while it is off
+        }));
+        QCOMPARE(writes(s.h), written);
+        QCOMPARE(d.reg(5), delay);
+        QVERIFY(s.h.ops().messages.isEmpty());
+    }
+
+    // Three settings differ, written in this order: max-torque, cw-compliance-margin, punch.
+    // The first message says what the movantrix holds now; the common report (and its Close
+    // or refresh) follows as for any failure.
+    void aRestoreThatFailsHalfwaySaysWhatWasWritten_data() {
+        QTest::addColumn<int>("writesThrough");  // Write packets sent before the failure
+        QTest::addColumn<bool>("adapterLost");   // else the movantrix goes silent
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<int>("torque");  // on the device afterwards
+        QTest::addColumn<int>("punch");
+        const QString stopped = QStringLiteral(
+            "Writing %1 failed (%2); the movantrix may or may not hold its new value.\n\n"
+            "Written: %3\nNot written: %4");
+        const QString lost = QStringLiteral("adapter access failed, 101");
+        const QString silent = QStringLiteral("no reply (timeout), 103");
+        QTest::newRow("adapter lost at the first write")
+            << 0 << true
+            << QStringList{stopped.arg("max-torque", lost, "none", "cw-compliance-margin, punch"),
+                           kAdapterFailed}
+            << 800 << 100;
+        QTest::newRow("adapter lost at the second write")
+            << 1 << true
+            << QStringList{stopped.arg("cw-compliance-margin", lost, "max-torque", "punch"),
+                           kAdapterFailed}
+            << 1023 << 100;
+        // Its reply is lost, but the last write took.
+        QTest::newRow("movantrix silent from the last write")
+            << 2 << false
+            << QStringList{stopped.arg("punch", silent, "max-torque, cw-compliance-margin", "none"),
+                           kDeviceFailed}
+            << 1023 << 32;
+        QTest::newRow("movantrix silent at the read-back")
+            << 3 << false
+            << QStringList{"The settings were written, but reading them back failed (no reply "
+                           "(timeout), 103).\n\nWritten, not checked: max-torque, "
+                           "cw-compliance-margin, punch",
+                           kDeviceFailed}
+            << 1023 << 32;
+    }
+
+    void aRestoreThatFailsHalfwaySaysWhatWasWritten() {
+        QFETCH(int, writesThrough);
+        QFETCH(bool, adapterLost);
+        QFETCH(QStringList, messages);
+        QFETCH(int, torque);
+        QFETCH(int, punch);
+        Saved s;
+        SimulatedDevice& d = *s.h.bus().find(1, 1);
+        d.setReg16(14, 800);
+        d.setReg(26, 5);
+        d.setReg16(48, 100);
+        auto failure = [&](const std::string& call) {
+            if (call != "write" || writes(s.h).size() < writesThrough) {
+                return FT_OK;
+            }
+            if (adapterLost) {
+                return FT_IO_ERROR;
+            }
+            d.setFaults(GuiHarness::silent());
+            return FT_OK;
+        };
+        s.load(GuiHarness::handler([&](QDialog& dialog) {
+            s.h.hooked.hook = failure;
+            GuiHarness::click(dialog, "applyButton");
+        }));
+        s.h.hooked.hook = nullptr;
+        QCOMPARE(s.h.ops().messages, messages);
+        QCOMPARE(s.h.app().bus().isOpen(), !adapterLost);
+        QCOMPARE(d.reg16(14), torque);
+        QCOMPARE(d.reg16(48), punch);
+        QCOMPARE(s.h.app().busBusy.load(), 0);
     }
 
     void anotherModelsFileAndABadFileAreRefused() {
