@@ -234,6 +234,54 @@ private slots:
         QVERIFY(window->isVisible());  // the samples stay to be saved
     }
 
+    // The message box of a real report runs a nested event loop: the Operation page's poll
+    // and the other windows meet the lost adapter meanwhile. One message, whoever meets it
+    // first, and no window samples once it is up.
+    void adapterLostWithWindowsOpenIsReportedOnce_data() {
+        QTest::addColumn<bool>("pageFirst");
+        QTest::newRow("a window meets it first") << false;
+        QTest::newRow("the page's poll meets it first") << true;
+    }
+
+    void adapterLostWithWindowsOpenIsReportedOnce() {
+        QFETCH(bool, pageFirst);
+        GuiHarness h(smallBus());
+        h.startSearched();
+        TelemetryWindow* first = openWith(h, 1, 1);  // the sheet shows ID 1's Operation page
+        TelemetryWindow* second = openWith(h, 1, 3);
+        h.clickDevice(1, 1);
+        QCOMPARE(h.activeTab(), QStringLiteral("Operation"));
+        QVERIFY(drainUntil(h, second, [&] { return second->trace().readCount() >= 3; }));
+        int depth = 0;
+        bool samplingWhileShown = false;
+        h.ops().whileMessageShown = [&] {
+            if (depth++ == 0) {
+                samplingWhileShown = first->sampling() || second->sampling();
+                // The modal loop: the poll ticks and the windows' ends arrive.
+                waitFor([&] {
+                    h.ops().tickTimers();
+                    return !first->sampling() && !second->sampling();
+                });
+            }
+            --depth;
+        };
+        h.bus().failAdapterFrom(1);
+        if (pageFirst) {
+            h.ops().tickTimers();  // the poll runs before any window's end is delivered
+        }
+        QVERIFY(waitFor([&] { return !h.app().bus().isOpen(); }));
+        QCOMPARE(h.ops().messages, QStringList{kAccessFailed});
+        QVERIFY(!samplingWhileShown);
+        for (TelemetryWindow* window : {first, second}) {
+            QVERIFY(!window->sampling());
+            QCOMPARE(text(window, "messageLabel"),
+                     QStringLiteral("Connection closed: sampling stopped"));
+        }
+        QVERIFY(h.treeTexts().isEmpty());
+        h.ops().tickTimers();
+        QCOMPARE(h.ops().messages.size(), 1);
+    }
+
     void refreshThatDropsTheDeviceEndsItsSampling() {
         GuiHarness h(smallBus());
         h.startSearched();
