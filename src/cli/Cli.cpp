@@ -96,18 +96,12 @@ bool validate(const std::string& command, CliOptions& o, std::ostream& err) {
         // or invalid. Only a regular file is opened, and without blocking: a FIFO would wait
         // for a writer.
         RegularFile file = RegularFile::open(o.file);
-        switch (file.status()) {
-            case RegularFile::Status::Opened:
-                break;
-            case RegularFile::Status::Missing:
-                printError(err, o.file + ": no such firmware file");
-                return false;
-            case RegularFile::Status::NotRegular:
-                printError(err, o.file + ": not a regular file");
-                return false;
-            case RegularFile::Status::Failed:
-                printError(err, o.file + ": " + std::strerror(file.error()));
-                return false;
+        if (!file.isOpen()) {
+            printError(err, o.file + ": " +
+                                (file.status() == RegularFile::Status::Missing
+                                     ? std::string("no such firmware file")
+                                     : file.problem()));
+            return false;
         }
         UpdateList updates;
         LoadFirmware(file, o.firmware, updates);
