@@ -10,6 +10,7 @@
 #include "device/DeviceEntry.h"
 #include "device/ModelCatalogue.h"
 #include "device/SettingsTransfer.h"
+#include "drivers/RegularFile.h"
 #include "protocol/ResultCode.h"
 
 namespace mvx::cli {
@@ -251,6 +252,12 @@ bool validateSettingsCommand(const std::string& command, CliOptions& o, std::ost
             return false;
         }
         o.id = so.ids.front();
+        // A target that is not a regular file is refused before the bus is touched.
+        std::string error;
+        if (!so.output.empty() && !checkWriteTarget(so.output, error)) {
+            printError(err, error + "; nothing written");
+            return false;
+        }
         return true;
     }
     std::string error;

@@ -21,9 +21,9 @@
 //     ]                                             takes the whole value at its low address
 //   }
 //
-// Unknown keys are errors, so a misspelt key does not go unnoticed. Two devices at the same
-// (baud, id) are an error too. Every device starts from the plausible defaults of its model
-// (see SimulatedDevice::defaultTable), then the fields above are applied.
+// Unknown keys are errors, so a misspelt key does not go unnoticed; so is a key given twice.
+// Two devices at the same (baud, id) are an error too. Every device starts from the plausible
+// defaults of its model (see SimulatedDevice::defaultTable), then the fields above are applied.
 #pragma once
 
 #include <cstdint>

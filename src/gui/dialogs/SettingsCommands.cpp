@@ -7,6 +7,7 @@
 
 #include "device/DeviceEntry.h"
 #include "device/SettingsTransfer.h"
+#include "drivers/RegularFile.h"
 #include "gui/app/ManagerApp.h"
 #include "gui/dialogs/SettingsDifferencesDialog.h"
 #include "gui/sheet/DeviceSheet.h"

@@ -9,7 +9,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "device/SettingsFile.h"
 #include "protocol/Packet.h"
@@ -117,6 +125,76 @@ private slots:
         QCOMPARE(read.modelNumber, 28);
         QCOMPARE(read.id, 1);
         QCOMPARE(read.find(Setting::MaxTorque)->value, s.h.bus().find(1, 1)->reg16(14));
+    }
+
+    // Files that crashed or froze the program are refused with the file and the key, and
+    // nothing reaches the bus; a FIFO is not waited on, neither to load nor to save.
+    void hostileFilesAreRefusedAndNothingIsWritten() {
+        Saved s;
+        std::stringstream saved;
+        saved << std::ifstream(s.file.toStdString()).rdbuf();
+        const std::string good = saved.str();
+        auto edited = [&good](const std::string& what, const std::string& with) {
+            std::string text = good;
+            const auto at = text.find(what);
+            return at == std::string::npos ? std::string() : text.replace(at, what.size(), with);
+        };
+        const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+        const struct {
+            const char* name;
+            std::string text;  // empty: a FIFO
+            QString reason;
+        } cases[] = {
+            {"fifo", "", QStringLiteral("not a regular file")},
+            {"big", edited("\"min-voltage\": 6.0", "\"min-voltage\": 1e400"),
+             QStringLiteral("settings.min-voltage: number 1e400 is out of range")},
+            {"deep", edited("\"model_name\": \"MQ-35\"", "\"model_name\": " + deep),
+             QStringLiteral("model_name[0][0][0][0][0]...: nested deeper than 64 levels")},
+            {"twice", edited("\"model\": 28,", "\"model\": 28, \"model\": 28,"),
+             QStringLiteral("model: duplicate key")},
+            {"inverted", edited("\"min-voltage\": 6.0", "\"min-voltage\": 19.5"),
+             QStringLiteral("settings.min-voltage: 19.5 V is above max-voltage 19.0 V; the "
+                            "device cannot hold both")},
+        };
+        for (const auto& c : cases) {
+            const QString path = s.dir.filePath(QString::fromLatin1(c.name) + ".json");
+            const std::string local = path.toStdString();
+            if (c.text.empty()) {
+                QCOMPARE(::mkfifo(local.c_str(), 0600), 0);
+            } else {
+                std::ofstream(local) << c.text;
+            }
+            // Frees a load that waits for a writer, so that the test fails rather than hangs.
+            std::atomic<bool> done{false};
+            std::atomic<bool> freed{false};
+            std::thread watchdog([&] {
+                for (int i = 0; i < 1000 && !done; ++i) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
+                if (!done) {
+                    freed = true;
+                    ::close(::open(local.c_str(), O_WRONLY | O_NONBLOCK));
+                }
+            });
+            s.h.ops().fileAnswers.push_back(path);
+            s.h.window().action(Command::LoadSettings)->trigger();
+            done = true;
+            watchdog.join();
+            QVERIFY2(!freed, c.name);  // the load waited for a writer
+            QCOMPARE(s.h.ops().messages.last(),
+                     "Can not load the settings file!\n\n" + path + ": " + c.reason);
+        }
+        QVERIFY(s.h.hostPackets().empty());
+
+        // Saving onto the FIFO is refused; it stays a FIFO.
+        const QString fifo = s.dir.filePath(QStringLiteral("fifo.json"));
+        s.h.ops().saveAnswers.push_back(fifo);
+        s.h.window().action(Command::SaveSettings)->trigger();
+        QCOMPARE(s.h.ops().messages.last(),
+                 "Can not save the settings file!\n\n" + fifo + ": not a regular file");
+        struct stat info {};
+        QCOMPARE(::lstat(fifo.toStdString().c_str(), &info), 0);
+        QVERIFY(S_ISFIFO(info.st_mode));
     }
 
     void loadShowsTheDifferencesAndCancelWritesNothing() {

@@ -4,6 +4,7 @@
 // across Close, a refresh that drops its device, and Exit. The sampling worker is real; on
 // the virtual clock it samples as fast as the simulated bus answers.
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineSeries>
@@ -13,11 +14,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "gui/telemetry/TelemetryPlots.h"
 #include "gui/telemetry/TelemetryWindow.h"
 #include "gui/telemetry/TelemetryWindows.h"
 #include "protocol/Packet.h"
 #include "protocol/ResultCode.h"
+#include "support/DecimalCommaLocale.h"
+#include "support/FileSizeLimit.h"
 #include "support/GuiHarness.h"
 
 namespace mvx::gui::test {
@@ -164,6 +172,84 @@ private slots:
         click(window, "saveButton");
         QCOMPARE(h.ops().messages.size(), 1);
         QVERIFY(h.ops().messages.front().startsWith(QStringLiteral("Can not write the file")));
+    }
+
+    // A CSV file that cannot be written (a full disk, no regular file) is said so with the
+    // reason; the old file stays, and the samples stay for another try.
+    void csvSaveFailuresKeepTheSamples() {
+        GuiHarness h(smallBus());
+        h.startSearched();
+        h.clickTab(QStringLiteral("Network"));
+        TelemetryWindow* window = openWith(h, 1, 1);
+        QVERIFY(drainUntil(h, window, [&] { return window->trace().readCount() >= 20; }));
+        click(window, "pauseButton");
+        const int reads = window->trace().readCount();
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("run.csv"));
+        const QString fifo = dir.filePath(QStringLiteral("fifo.csv"));
+        QCOMPARE(::mkfifo(fifo.toStdString().c_str(), 0600), 0);
+        {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old");
+        }
+        const struct {
+            QString target;
+            QString reason;
+            rlim_t room;  // bytes a file may grow to
+        } cases[] = {
+            {path, path + ": " + QString::fromLocal8Bit(std::strerror(EFBIG)), 64},
+            {fifo, fifo + ": not a regular file", RLIM_INFINITY},
+            {dir.path(), dir.path() + ": not a regular file", RLIM_INFINITY},
+        };
+        for (const auto& c : cases) {
+            h.ops().messages.clear();
+            h.ops().saveAnswers.push_back(c.target);
+            {
+                const mvx::test::FileSizeLimit limit(c.room);
+                click(window, "saveButton");
+            }
+            QCOMPARE(h.ops().messages,
+                     QStringList{"Can not write the file!\n\n" + c.reason +
+                                 "\n\nThe samples stay in this window for another try."});
+        }
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("old"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                 (QStringList{"fifo.csv", "run.csv"}));
+
+        // Another try with room: every sample is there.
+        QCOMPARE(window->trace().readCount(), reads);
+        h.ops().messages.clear();
+        h.ops().saveAnswers.push_back(path);
+        click(window, "saveButton");
+        QVERIFY(h.ops().messages.isEmpty());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().count('\n'), reads + 1);
+    }
+
+    // Numbers for machines keep their decimal point whatever the locale: each line has its
+    // eight fields.
+    void csvKeepsItsDecimalPointUnderADecimalCommaLocale() {
+        const mvx::test::DecimalCommaLocale locale;
+        if (!locale.active()) {
+            QSKIP(mvx::test::DecimalCommaLocale::kMissing);
+        }
+        TelemetryTrace trace;
+        StatusSample sample;
+        sample.ok = true;
+        sample.presentVoltage = 121;
+        sample.presentPosition = 300;
+        for (const double t : {0.0, 0.125, 1.5}) {
+            sample.timeS = t;
+            trace.add(sample, 10.0);
+        }
+        QCOMPARE(trace.csv().split('\n').mid(1),
+                 (QList<QByteArray>{"0.000,300,0,0,12.1,0,0,0", "0.125,300,0,0,12.1,0,0,0",
+                                    "1.500,300,0,0,12.1,0,0,0", ""}));
     }
 
     void noSampleWhileTheBusIsBusy() {
