@@ -1,6 +1,7 @@
 // movantrix-bus-sim: serves a simulated bus on a pseudo-terminal.
 //
 //   movantrix-bus-sim [--bus FILE.json] [--link PATH] [--traffic FILE] [--latency-ms MS]
+//                     [--broadcast-spacing-us US]
 //
 // Prints the slave's path on the first line of standard output; any program can open it as a
 // serial port. Runs until interrupted (Ctrl+C, SIGTERM, SIGHUP).
@@ -35,6 +36,12 @@ int main(int argc, char** argv) {
                    "the adapter's receive latency: replies reach the host this long after their "
                    "last bit (0-255; default: the bus description's, else 1)")
         ->check(CLI::Range(0, 255));
+    int spacingUs = -1;
+    app.add_option("--broadcast-spacing-us", spacingUs,
+                   "devices answer a broadcast ping this many microseconds per unit of their ID "
+                   "late (0-1000; 300: ID 253 answers 75.9 ms late; default: the bus "
+                   "description's, else 0)")
+        ->check(CLI::Range(0, static_cast<int>(mvx::SimulatedBus::kMaxBroadcastSpacingUs)));
     app.set_version_flag("--version", std::string("movantrix-bus-sim ") + MVX_VERSION,
                          "Show the version and exit");
     CLI11_PARSE(app, argc, argv);
@@ -49,6 +56,9 @@ int main(int argc, char** argv) {
     }
     if (latencyMs >= 0) {
         description.receiveLatencyUs = static_cast<std::int64_t>(latencyMs) * 1000;
+    }
+    if (spacingUs >= 0) {
+        description.broadcastSpacingUs = spacingUs;
     }
 
     // Signals are taken by sigwait below, in this thread only.

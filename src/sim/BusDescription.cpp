@@ -16,6 +16,7 @@ using Json = nlohmann::ordered_json;
 
 // The largest bus description read: far beyond any real bus, small enough to hold in memory.
 constexpr std::size_t kMaxDescriptionBytes = std::size_t{16} << 20;
+constexpr long long kMaxBroadcastSpacingUs = SimulatedBus::kMaxBroadcastSpacingUs;
 
 SimDeviceSpec deviceSpec(int id, int code, int model, int version, int level = 2) {
     SimDeviceSpec s;
@@ -94,6 +95,14 @@ bool parseUnguarded(const std::string& text, BusDescription& description, std::s
                 return false;
             }
             result.receiveLatencyUs = value.get<long long>() * 1000;
+        } else if (key == "broadcastSpacingUs") {
+            if (!value.is_number_integer() || value.get<long long>() < 0 ||
+                value.get<long long>() > kMaxBroadcastSpacingUs) {
+                error = "\"broadcastSpacingUs\" must be an integer from 0 to " +
+                        std::to_string(kMaxBroadcastSpacingUs);
+                return false;
+            }
+            result.broadcastSpacingUs = value.get<long long>();
         } else if (key != "devices") {
             error = "unknown key \"" + key + "\"";
             return false;

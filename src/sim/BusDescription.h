@@ -7,6 +7,11 @@
 //     "latencyMs": 1,                               optional, 0-255, the adapter's receive
 //                                                   latency: each byte reaches the host this
 //                                                   long after its last bit (1)
+//     "broadcastSpacingUs": 300,                    optional, 0-1000: each device answers a
+//                                                   broadcast ping this many microseconds per
+//                                                   unit of its ID later than its return delay
+//                                                   (ID 253 at 300: 75.9 ms), as devices that
+//                                                   space their answers out by ID (0: at once)
 //     "devices": [                                  required, may be empty
 //       {
 //         "id": 1,                                  required, 0-253
@@ -49,6 +54,8 @@ struct BusDescription {
     std::string adapterName = "Movantrix Simulated Bus";
     // How long after its last bit a received byte reaches the host, in microseconds.
     std::int64_t receiveLatencyUs = 1000;
+    // How much later per unit of its ID a device answers a broadcast ping, in microseconds.
+    std::int64_t broadcastSpacingUs = 0;
     std::vector<SimDeviceSpec> devices;
 };
 

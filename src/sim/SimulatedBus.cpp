@@ -28,7 +28,9 @@ std::int64_t wireUs(std::size_t bytes, std::uint32_t rateBps) {
 SimulatedBus::SimulatedBus(const BusDescription& description, Clock& clock)
     : clock_(clock),
       adapterName_(description.adapterName),
-      receiveLatencyUs_(std::max<std::int64_t>(description.receiveLatencyUs, 0)) {
+      receiveLatencyUs_(std::max<std::int64_t>(description.receiveLatencyUs, 0)),
+      broadcastSpacingUs_(
+          std::clamp<std::int64_t>(description.broadcastSpacingUs, 0, kMaxBroadcastSpacingUs)) {
     for (const auto& deviceSpec : description.devices) {
         devices_.push_back(
             std::unique_ptr<SimulatedDevice>(new SimulatedDevice(*this, deviceSpec)));

@@ -431,9 +431,12 @@ void SimulatedDevice::handlePacket(std::int64_t timeUs, const std::vector<std::u
     }
 
     switch (instruction) {
-        case Ping:
-            reply(readyUs, myId, statusErrors(), nullptr, 0, myCode);
+        case Ping: {
+            // Answers to a broadcast may be spaced out by ID (SimulatedBus.h).
+            const std::int64_t spacingUs = broadcast ? myId * bus_.broadcastSpacingUs_ : 0;
+            reply(readyUs + spacingUs, myId, statusErrors(), nullptr, 0, myCode);
             return;
+        }
         case Read: {
             std::uint8_t error = statusErrors();
             std::array<std::uint8_t, kMaxParameters> data{};

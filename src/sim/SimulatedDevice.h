@@ -20,7 +20,8 @@
 //   temperature at full load, time constant two minutes) and falls back toward it; a value
 //   stored from outside is taken as the new present temperature.
 // - Return level 0 answers Ping only, level 1 Ping and Read, level 2 everything; writes take
-//   effect at every level. The reply starts 2 us per return-delay unit after the packet.
+//   effect at every level. The reply starts 2 us per return-delay unit after the packet (an
+//   answer to a broadcast ping later still by the bus's broadcast spacing per unit of its ID).
 // - Writing the ID or the baud rate moves the device after its reply.
 // - Firmware loader: a keyed write of 255 to register 250 arms it; a keyed write of 254 to
 //   register 45 then enters the loader 200 ms later (the read-back of register 45 is still

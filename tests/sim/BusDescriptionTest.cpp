@@ -50,6 +50,7 @@ TEST(BusDescriptionTest, ParsesAGoodDescription) {
     ASSERT_TRUE(SimulatedBus::parseDescription(R"({
         "adapter": "Bench bus",
         "latencyMs": 16,
+        "broadcastSpacingUs": 300,
         "devices": [
             {"id": 5, "baud": 3, "model": 12, "version": 9, "returnLevel": 1,
              "returnDelay": 0, "position": 100, "registers": {"17": 4, "32": 300}},
@@ -59,6 +60,7 @@ TEST(BusDescriptionTest, ParsesAGoodDescription) {
         << error;
     EXPECT_EQ(d.adapterName, "Bench bus");
     EXPECT_EQ(d.receiveLatencyUs, 16000);
+    EXPECT_EQ(d.broadcastSpacingUs, 300);
     ASSERT_EQ(d.devices.size(), 2u);
     EXPECT_EQ(d.devices[0].id, 5);
     EXPECT_EQ(d.devices[0].code, 3);
@@ -108,6 +110,12 @@ TEST(BusDescriptionTest, BadDescriptionsSayWhatIsWrong) {
         {"{}", "\"devices\" must be an array"},
         {"{\"devices\": [], \"speed\": 1}", "unknown key \"speed\""},
         {"{\"devices\": [], \"latencyMs\": 256}", "\"latencyMs\" must be an integer from 0 to 255"},
+        {"{\"devices\": [], \"broadcastSpacingUs\": 1001}",
+         "\"broadcastSpacingUs\" must be an integer from 0 to 1000"},
+        {"{\"devices\": [], \"broadcastSpacingUs\": -1}",
+         "\"broadcastSpacingUs\" must be an integer from 0 to 1000"},
+        {"{\"devices\": [], \"broadcastSpacingUs\": 0.5}",
+         "\"broadcastSpacingUs\" must be an integer from 0 to 1000"},
         {"{\"devices\": [{\"id\": 300, \"baud\": 1, \"model\": 12}]}",
          "devices[0]: \"id\" is 300, outside 0-253"},
         {"{\"devices\": [{\"baud\": 1, \"model\": 12}]}", "devices[0]: \"id\" is missing"},
