@@ -23,6 +23,12 @@ inline constexpr const char* kLimitationHint =
 inline constexpr const char* kOutputFailedText =
     "cannot write to standard output; the output is incomplete";
 
+// After a fast search that saw devices answer the broadcast late.
+inline constexpr const char* kLateAnswersText =
+    "devices answered the broadcast late: the fast search waited for the answers as the "
+    "standard search does from then on; on a bus whose devices all answer late, search without "
+    "--fast";
+
 // Exit statuses.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;    // the bus or a device failed, or nothing to do

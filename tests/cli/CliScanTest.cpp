@@ -141,6 +141,7 @@ TEST_F(CliScanTest, FastScanAndFastFlashSearchTheFastWay) {
     ASSERT_EQ(run({"--port", "sim", "scan", "--fast"}), 0) << err();
     const std::string table = out();
     EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 9);  // the header and 8 devices
+    EXPECT_EQ(err(), "");
     // The answers to a broadcast get the standard search's 500 ms; a silent code is left at once.
     EXPECT_GE(firstWalkAfterBroadcastUs(bus), 500000);
     const std::int64_t silentUs = broadcastGapUs(bus, 3, 4);
@@ -152,6 +153,41 @@ TEST_F(CliScanTest, FastScanAndFastFlashSearchTheFastWay) {
     EXPECT_NE(out().find("ID 1 at code 1: Success\n"), std::string::npos) << out();
     EXPECT_EQ(device(1, 1).reg(2), 31);
     EXPECT_LT(broadcastGapUs(bus, 3, 4), 100000);
+}
+
+// A fast search that saw devices answer the broadcast late says so on stderr at its end; it
+// found what the standard search finds.
+class CliSpacedScanTest : public CliTest {
+protected:
+    static BusDescription spacedBus() {
+        BusDescription description = SimulatedBus::defaultBus();
+        description.broadcastSpacingUs = 300;
+        return description;
+    }
+    CliSpacedScanTest() : CliTest(spacedBus()) {}
+};
+
+TEST_F(CliSpacedScanTest, FastScanSaysItSawLateAnswers) {
+    ASSERT_EQ(run({"--port", "sim", "scan"}), 0) << err();
+    const std::string standard = out();
+    EXPECT_EQ(err(), "");
+    for (const char* command : {"scan", "flash"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args = {"--port", "sim", command, "--fast"};
+        if (std::string(command) == "flash") {
+            args.push_back(sample("MQ-35_v31.mvx"));
+        }
+        ASSERT_EQ(run(args), 0) << err();
+        EXPECT_NE(err().find("movantrix-cli: warning: devices answered the broadcast late: the "
+                             "fast search waited for the answers as the standard search does "
+                             "from then on; on a bus whose devices all answer late, search "
+                             "without --fast\n"),
+                  std::string::npos)
+            << err();
+        if (std::string(command) == "scan") {
+            EXPECT_EQ(out(), standard);
+        }
+    }
 }
 
 TEST_F(CliScanTest, ProgressBarOnlyOnATerminal) {

@@ -50,6 +50,7 @@ void SearchDialog::onSearch() {
     registry.clear();
     ui_->deviceTree->rebuildTree(-1, -1);
     ui_->countLabel->setText(texts::foundCount(0));
+    ui_->lateLabel->hide();
     setIdleControls(false);
     lastShownCount_ = 0;
 
@@ -59,6 +60,7 @@ void SearchDialog::onSearch() {
         [this, mode, fast, &registry] {
             SearchEngine engine(registry);
             result_ = fast ? engine.fastSearch(mode) : engine.search(mode);
+            lateAnswers_ = engine.lateAnswersSeen();
         },
         this, [this] { onSearchEnded(); });
     timer_ = app_.operations().startTimer(this, kTickMs, [this] { onTick(); });
@@ -103,6 +105,7 @@ bool SearchDialog::onSearchEnded() {
         app_.shell().runCommand(Command::Close);
         return false;
     }
+    ui_->lateLabel->setVisible(lateAnswers_.load());
     setIdleControls(true);
     return true;
 }

@@ -3,6 +3,7 @@
 // found and the devices themselves, refreshed on a 300 ms timer. It ends with OK once a search
 // was started, also by Escape or its close box, and as cancelled before. The worker never
 // outlives the dialog: closing it during a search stops the search and waits for the worker.
+// After a fast search that saw devices answer the broadcast late, a line says so.
 #pragma once
 
 #include <QDialog>
@@ -46,6 +47,7 @@ private:
     std::unique_ptr<RepeatingTimer> timer_;
     std::unique_ptr<WorkerThread> worker_;
     std::atomic<int> result_{0};
+    std::atomic<bool> lateAnswers_{false};  // the fast search saw late broadcast answers
     bool searched_ = false;
     int lastShownCount_ = 0;
 };

@@ -143,6 +143,47 @@ private slots:
         QVERIFY(silentUs < 100000);  // the standard search takes 600 ms
     }
 
+    // A line under the progress bar says when the fast search saw late answers to the
+    // broadcast (devices that space their answers out by ID), until the next search starts.
+    void lateAnswersAreShownAfterTheFastSearch_data() {
+        QTest::addColumn<int>("spacingUs");
+        QTest::addColumn<bool>("fast");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("prompt answers, fast") << 0 << true << false;
+        QTest::newRow("spaced answers, fast") << 300 << true << true;
+        QTest::newRow("spaced answers, standard") << 300 << false << false;
+    }
+
+    void lateAnswersAreShownAfterTheFastSearch() {
+        QFETCH(int, spacingUs);
+        QFETCH(bool, fast);
+        QFETCH(bool, shown);
+        BusDescription description = SimulatedBus::defaultBus();
+        description.broadcastSpacingUs = spacingUs;
+        GuiHarness h(description);
+        h.dialogs().push_back(GuiHarness::handler([&](QDialog& dialog) {
+            auto* late = dialog.findChild<QLabel*>(QStringLiteral("lateLabel"));
+            QVERIFY(late->isHidden());
+            dialog.findChild<QAbstractButton*>(QStringLiteral("fastOption"))->setChecked(fast);
+            QVERIFY(h.runSearch(dialog));
+            QCOMPARE(labelOf(dialog), QStringLiteral("  8 Movantrix(s) Found"));
+            QCOMPARE(late->isVisible(), shown);
+            QCOMPARE(late->text(), QStringLiteral("Late answers seen"));
+            QCOMPARE(late->toolTip(),
+                     QStringLiteral("Devices answered the broadcast late: from then on the fast "
+                                    "search waited for the answers as the standard search does. "
+                                    "On a bus whose devices all answer late, search without "
+                                    "Fast"));
+            // The next search starts without it.
+            GuiHarness::click(dialog, "searchButton");
+            QVERIFY(late->isHidden());
+            QVERIFY(waitFor([&] { return !static_cast<SearchDialog&>(dialog).searching(); }));
+            GuiHarness::click(dialog, "okButton");
+        }));
+        h.startUp();
+        QCOMPARE(h.countText(), QStringLiteral("8 Movantrix(s) Found"));
+    }
+
     void stopKeepsWhatWasFound() {
         GuiHarness h;
         SearchGate gate(h.hooked, "setBaudRate", [&] { return h.registry().deviceCount() == 5; });
