@@ -14,10 +14,10 @@
 // come out as the standard search makes them.
 //
 // Late broadcast answers: an answer that comes after the silent-code wait (the first one, or a
-// later one after a pause rather than queued behind the one before), one that comes from a code
-// already passed as silent before the next purge, or a code whose broadcast was heard but
-// where no ID answers, show a bus whose devices space their answers out. From then on every
-// code gets the 500 ms, and the codes passed as silent after the short wait are visited again
+// later one later than it could have come queued behind the answers before it), one that comes
+// from a code already passed as silent before the next purge, or a code whose broadcast was
+// heard but where no ID answers, show a bus whose devices space their answers out. From then on
+// every code gets the 500 ms, and the codes passed as silent after the short wait are visited again
 // with it; what is found there takes its place in the list by the order of the codes.
 #include <algorithm>
 #include <array>
@@ -188,26 +188,30 @@ int SearchEngine::fastSearch(int mode) {
             std::max(
                 FastSearchTiming::firstByteWindowUs(kPingBytes, code) + timing.latencyAllowanceUs(),
                 FastSearchTiming::replyWindowUs(kPingBytes, kPingReplyBytes, code));
-        // An answer that follows the one before within this was queued behind it.
-        const std::int64_t queuedUs = FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code);
-        const std::int64_t restUs = FastSearchTiming::leastWireUs(kPingReplyBytes - 1, code);
+        // Answers cannot all come at once: each may have waited for those before it to end on
+        // the wire (an answer and a byte of idle line each).
+        const std::int64_t queuedUs =
+            FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code) -
+            FastSearchTiming::kMaxReturnDelayUs;
+        const std::int64_t promptUs =
+            broadcastUs + FastSearchTiming::replyWindowUs(kPingBytes, kPingReplyBytes, code) +
+            timing.latencyAllowanceUs();
         bool pastSilent = false;
         bool heardInTime = false;
         bool late = false;
         int answers = 0;
-        std::int64_t previousUs = broadcastUs;
+        // Late: the first answer when nothing was heard within the silent-code wait, a later
+        // one when it came after a prompt answer could have, queued behind those before it.
         const auto onAnswer = [&](const ScannedReply&, std::int64_t arrivedUs) {
-            const bool queued = answers > 0 && arrivedUs - previousUs <= queuedUs;
             const bool lateOne =
                 pastSilent &&
-                (answers == 0 ? !heardInTime : !queued && arrivedUs - restUs > silentUs);
-            // The first answer and each late one are samples; a queued one has waited for others.
+                (answers == 0 ? !heardInTime : arrivedUs > promptUs + answers * queuedUs);
+            // The first answer and each late one are samples: the others may have waited.
             if (answers == 0 || lateOne) {
                 timing.observe(broadcastUs, arrivedUs, kPingBytes, kPingReplyBytes, code);
             }
             late = late || lateOne;
             ++answers;
-            previousUs = arrivedUs;
         };
         if (listener.until(silentUs, onAnswer, true) == AdapterFailure) {
             return abort(AdapterFailure);
@@ -228,7 +232,8 @@ int SearchEngine::fastSearch(int mode) {
         if (listener.until(broadcastUs + kBroadcastWaitUs, onAnswer) == AdapterFailure) {
             return abort(AdapterFailure);
         }
-        const std::int64_t quietUs = queuedUs + timing.latencyAllowanceUs();
+        const std::int64_t quietUs = FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code) +
+                                     timing.latencyAllowanceUs();
         if (listener.heard() && listener.untilQuiet(quietUs, onAnswer) == AdapterFailure) {
             return abort(AdapterFailure);
         }
