@@ -178,7 +178,7 @@ TEST_F(CliSpacedScanTest, FastScanSaysItSawLateAnswers) {
             args.push_back(sample("MQ-35_v31.mvx"));
         }
         ASSERT_EQ(run(args), 0) << err();
-        EXPECT_NE(err().find("movantrix-cli: warning: devices answered the broadcast late: the "
+        EXPECT_NE(err().find("movantrix-cli: warning: answers to the broadcast came late: the "
                              "fast search waited for the answers as the standard search does "
                              "from then on; on a bus whose devices all answer late, search "
                              "without --fast\n"),

@@ -170,7 +170,7 @@ private slots:
             QCOMPARE(late->isVisible(), shown);
             QCOMPARE(late->text(), QStringLiteral("Late answers seen"));
             QCOMPARE(late->toolTip(),
-                     QStringLiteral("Devices answered the broadcast late: from then on the fast "
+                     QStringLiteral("Answers to the broadcast came late: from then on the fast "
                                     "search waited for the answers as the standard search does. "
                                     "On a bus whose devices all answer late, search without "
                                     "Fast"));
