@@ -16,11 +16,13 @@
 // Late broadcast answers: an answer that comes after the silent-code wait (the first one, or a
 // later one later than it could have come queued behind the answers before it), one that comes
 // from a code already passed as silent before the next purge, or a code whose broadcast was
-// heard but where no ID answers, show a bus whose devices space their answers out. From then on
-// every code gets the 500 ms, and the codes passed as silent after the short wait are visited again
-// with it; what is found there takes its place in the list by the order of the codes.
+// heard but where no ID answers, show a bus whose devices space their answers out. From then
+// on every code gets the 500 ms, and the codes passed as silent after the short wait are
+// visited again with it; what is found there takes its place in the list by the order of the
+// codes.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <numeric>
 #include <span>
 #include <vector>
@@ -198,14 +200,15 @@ int SearchEngine::fastSearch(int mode) {
             timing.latencyAllowanceUs();
         bool pastSilent = false;
         bool heardInTime = false;
+        bool pastPrompt = false;
         bool late = false;
         int answers = 0;
         // Late: the first answer when nothing was heard within the silent-code wait, a later
-        // one when it came after a prompt answer could have, queued behind those before it.
+        // one when it was not in by the time a prompt answer queued behind those before it
+        // would have been (what has come is taken at that time, so a reader that wakes up late
+        // takes no answer for late).
         const auto onAnswer = [&](const ScannedReply&, std::int64_t arrivedUs) {
-            const bool lateOne =
-                pastSilent &&
-                (answers == 0 ? !heardInTime : arrivedUs > promptUs + answers * queuedUs);
+            const bool lateOne = pastSilent && (answers == 0 ? !heardInTime : pastPrompt);
             // The first answer and each late one are samples: the others may have waited.
             if (answers == 0 || lateOne) {
                 timing.observe(broadcastUs, arrivedUs, kPingBytes, kPingReplyBytes, code);
@@ -228,6 +231,18 @@ int SearchEngine::fastSearch(int mode) {
             continue;
         }
 
+        // The prompt answers, each allowed to queue behind those before it.
+        for (std::int64_t untilUs = promptUs;;) {
+            if (listener.until(untilUs, onAnswer) == AdapterFailure) {
+                return abort(AdapterFailure);
+            }
+            const std::int64_t queueUs = promptUs + answers * queuedUs;
+            if (queueUs <= untilUs) {
+                break;
+            }
+            untilUs = queueUs;
+        }
+        pastPrompt = true;
         // The standard search's wait, then until the answers have run out.
         if (listener.until(broadcastUs + kBroadcastWaitUs, onAnswer) == AdapterFailure) {
             return abort(AdapterFailure);
