@@ -340,6 +340,39 @@ TEST_F(FastSearchTest, LateRepliesAreCreditedBeforeAnyPurge) {
     }
 }
 
+// A search thread that wakes up late (a busy machine) while the answers to a broadcast come in
+// takes no prompt answer for a late one: what is in by the time prompt answers would be is
+// prompt, however late the thread looks.
+TEST_F(FastSearchTest, ALateReaderTakesNoPromptAnswerForALateOne) {
+    struct Case {
+        const char* name;
+        int code;
+        std::int64_t sleepUs;
+    };
+    const Case cases[] = {
+        {"3 ms late at code 1", 1, 3000},
+        {"20 ms late at code 34", 34, 20000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        startDefault();
+        int reads = 0;
+        driver.hook = [&](const std::string& call) {
+            // The second read of the broadcast step, after the first answer came.
+            if (call == "read" && registry->searchCode.load() == c.code &&
+                registry->searchId.load() == kBroadcastId && ++reads == 2) {
+                clock.sleepUs(c.sleepUs);
+            }
+            return FT_OK;
+        };
+        ASSERT_EQ(run(true, QuickSearch), 100);
+        driver.hook = nullptr;
+        EXPECT_FALSE(lateAnswers);
+        EXPECT_EQ(registry->deviceCount(), 8);
+        EXPECT_LT(broadcastGapUs(rateOf(3), rateOf(4)), 100000);  // a silent code, quickly
+    }
+}
+
 // A stop while the fast search walks or probes a code with many devices ends it after at most
 // one more probe, as the standard search ends after the ID in progress: at a slow code a probe
 // takes about 0.1 s, and the dialog waits for the search when it is closed.
