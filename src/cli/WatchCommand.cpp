@@ -1,6 +1,4 @@
 // watch: the live status of one actuator as a stream of lines, CSV or JSON.
-#include <csignal>
-
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <cstdio>
@@ -8,6 +6,7 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/Interrupts.h"
 #include "cli/Messages.h"
 #include "cli/Session.h"
 #include "device/DeviceEntry.h"
@@ -17,38 +16,6 @@
 namespace mvx::cli {
 
 namespace {
-
-// Set by SIGINT and SIGTERM while a watch runs; the sampler ends at its next check. A signal
-// handler can reach nothing but a lock-free flag, so this one flag is the process's.
-std::atomic<bool> gInterrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void onInterrupt(int) {
-    gInterrupted.store(true);
-}
-
-// Catches SIGINT and SIGTERM for its lifetime and puts the earlier handlers back.
-class InterruptScope {
-public:
-    InterruptScope() {
-        gInterrupted.store(false);
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &oldInt_);
-        ::sigaction(SIGTERM, &action, &oldTerm_);
-    }
-    ~InterruptScope() {
-        ::sigaction(SIGINT, &oldInt_, nullptr);
-        ::sigaction(SIGTERM, &oldTerm_, nullptr);
-    }
-    InterruptScope(const InterruptScope&) = delete;
-    InterruptScope& operator=(const InterruptScope&) = delete;
-
-private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-};
 
 constexpr const char* kCsvHeader =
     "time_s,present_position,present_speed,present_load,present_voltage,present_temperature,"
@@ -157,7 +124,7 @@ int watchCommand(CommandContext& context) {
     TelemetrySampler sampler(session->registry().bus(), clock, options.baud, options.id);
     sampler.setRate(options.rate);
     const InterruptScope interrupts;
-    sampler.setStopFlag(&gInterrupted);
+    sampler.setStopFlag(&interruptFlag());
 
     const bool json = options.json;
     if (!json) {
