@@ -110,7 +110,7 @@ bool parseUnguarded(const std::string& text, BusDescription& description, std::s
     }
     std::set<std::pair<int, int>> addresses;
     static const std::set<std::string> kKeys = {
-        "id",       "baud",      "model",    "version",     "returnLevel",
+        "id",          "baud",     "model",     "version",   "returnLevel",
         "returnDelay", "position", "registers", "appearAtS", "disappearAtS"};
     for (std::size_t i = 0; i < devices->size(); ++i) {
         const auto& d = (*devices)[i];

@@ -64,8 +64,7 @@ SimulatedDevice* SimulatedBus::find(std::uint8_t code, std::uint8_t id) {
     settleLocked(clock_.nowUs());
     const std::int64_t now = clock_.nowUs();
     for (auto& device : devices_) {
-        if (device->table_[3] == id && device->listenCode() == code &&
-            device->presentLocked(now)) {
+        if (device->table_[3] == id && device->listenCode() == code && device->presentLocked(now)) {
             return device.get();
         }
     }

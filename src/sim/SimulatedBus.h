@@ -5,10 +5,10 @@
 // after the host's previous bytes; a device starts its reply 2 us per return-delay unit after
 // the last byte of the packet, replies never overlap on the wire (broadcast ping answers follow
 // each other in device order; two devices at one address that answer the same packet garble
-// each other's reply, see SimulatedDevice.h), and every byte reaches the host the adapter's receive latency
-// (1 ms unless the description says otherwise) after its last bit. Reads wait on the clock: on a
-// VirtualClock they advance virtual time, on a SystemClock they really wait. Nothing runs in the
-// background: devices catch up with the clock whenever the bus is used.
+// each other's reply, see SimulatedDevice.h), and every byte reaches the host the adapter's receive
+// latency (1 ms unless the description says otherwise) after its last bit. Reads wait on the clock:
+// on a VirtualClock they advance virtual time, on a SystemClock they really wait. Nothing runs in
+// the background: devices catch up with the clock whenever the bus is used.
 //
 // Rates: a device hears the host (and the host hears a device) when the host's bit rate is
 // nearest to the rate of the device's code among all codes and within 3% of it, so the integer
