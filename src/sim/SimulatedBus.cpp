@@ -49,6 +49,11 @@ std::string SimulatedBus::adapterName() const {
     return adapterName_;
 }
 
+std::int64_t SimulatedBus::scheduleOriginUs() const {
+    std::lock_guard lock(mutex_);
+    return scheduleOriginUs_;
+}
+
 std::size_t SimulatedBus::deviceCount() const {
     std::lock_guard lock(mutex_);
     return devices_.size();

@@ -59,6 +59,8 @@ public:
     std::string adapterName() const;
     // How long after its last bit a byte reaches the host, in microseconds.
     std::int64_t receiveLatencyUs() const { return receiveLatencyUs_; }
+    // When the host first wrote to the bus, from which device schedules count; -1 before.
+    std::int64_t scheduleOriginUs() const;
 
     std::size_t deviceCount() const;
     SimulatedDevice& device(std::size_t index);  // in description order
