@@ -76,8 +76,9 @@ private:
     bool finish(int k, DeviceEntry& entry);
     // Reads the device back: 100 with `why` empty when it holds what it should.
     int check(DeviceEntry& entry, const AssignRow& row, std::string& why);
-    // A failure of `result` while working on the actuator of row `k` at `where`: a lost adapter
-    // or a device that stopped answering ends the run, anything else fails the row.
+    // A failure of `result` while working on the actuator of row `k`: a lost adapter or a
+    // device that stopped answering ends the run (naming where it may be: where it was, the
+    // addresses of its last move), anything else fails the row.
     void failed(int k, int result, const std::string& what);
     // A free ID at the target code for an actuator to wait at, or -1.
     int parkingId(DeviceEntry& entry);
@@ -100,6 +101,10 @@ private:
     std::vector<DeviceAddress> ignored_;   // new devices not taken (while they answer)
     std::vector<DeviceAddress> shared_;    // addresses two devices answered at, at the start
     std::vector<std::pair<int, DeviceEntry*>> parked_;
+    // The actuator in hand: where its last move began and every address it may answer at
+    // since.
+    DeviceAddress movedFrom_;
+    std::vector<DeviceAddress> way_;
     std::vector<Led> leds_;
 };
 
@@ -393,10 +398,10 @@ void AssignFlow::Run::failed(int k, int result, const std::string& what) {
         return;
     }
     if (result == Timeout) {
-        // Never go on blind: where it went is not known.
-        std::string where = addressWords(row.at);
-        if (row.foundAt != row.at) {
-            where = addressWords(row.foundAt) + " (where it was) or " + where;
+        // Never go on blind: say every place it may answer at.
+        std::string where = addressWords(movedFrom_) + " (where it was)";
+        for (std::size_t i = 0; i < way_.size(); ++i) {
+            where += (i + 1 == way_.size() ? " or " : ", ") + addressWords(way_[i]);
         }
         const std::string why =
             what + ": no answer at " + addressWords(row.at) + "; it may be at " + where;
@@ -406,6 +411,23 @@ void AssignFlow::Run::failed(int k, int result, const std::string& what) {
     }
     setState(k, AssignState::Failed,
              what + ": " + resultText(result) + " (" + std::to_string(result) + ")");
+}
+
+// Every address a device answers at on its way along `steps` from `from`, each once.
+static std::vector<DeviceAddress> addressesAlong(const DeviceAddress& from,
+                                                 const std::vector<DeviceAddress>& steps) {
+    std::vector<DeviceAddress> way;
+    DeviceAddress at = from;
+    for (const DeviceAddress& step : steps) {
+        for (const auto& [code, id] :
+             DeviceRegistry::addressesOnTheWay(at.code, at.id, step.code, step.id)) {
+            if (!contains(way, DeviceAddress{code, id}) && DeviceAddress{code, id} != from) {
+                way.push_back({code, id});
+            }
+        }
+        at = step;
+    }
+    return way;
 }
 
 void AssignFlow::Run::place(int& k, DeviceEntry& entry) {
@@ -445,6 +467,8 @@ void AssignFlow::Run::place(int& k, DeviceEntry& entry) {
         MoveOutcome moved;
         const int result = move_.run(entry, to, moved);
         row.at = moved.at;
+        movedFrom_ = found;
+        way_ = addressesAlong(found, moved.steps);
         if (result == Success && moved.targetTaken) {
             row.foundAt = {};
             setState(k, AssignState::Skipped, addressWords(target) + " is " + moved.holder);
@@ -571,6 +595,8 @@ void AssignFlow::Run::unpark() {
         MoveOutcome moved;
         const int result = move_.run(*entry, target, moved);
         row.at = moved.at;
+        movedFrom_ = row.parkedAt;
+        way_ = addressesAlong(row.parkedAt, moved.steps);
         if (result == Success && moved.targetTaken) {
             setState(k, AssignState::Failed,
                      addressWords(target) + " is " + moved.holder + "; it stays at " +
@@ -579,7 +605,6 @@ void AssignFlow::Run::unpark() {
         }
         if (result != Success) {
             row.at = target;
-            row.foundAt = row.parkedAt;
             failed(k, result == AdapterFailure ? AdapterFailure : Timeout, "the move");
             return;
         }

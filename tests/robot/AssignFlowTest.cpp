@@ -216,28 +216,51 @@ TEST_F(AssignFlowTest, ATargetHeldByAnotherDeviceIsNeverTaken) {
     }
 }
 
-// A device that does not answer at its new address ends the run at once, naming where it may
-// be; the IDs after it are not given.
-TEST_F(AssignFlowTest, ADeviceLostRightAfterItsMoveEndsTheRun) {
-    startRobotBus({newcomer(34, 1, 3.0), newcomer(34, 1, 6.0)});
-    onEvent = [&](const AssignEvent& e) {
-        if (e.kind == AssignEventKind::Row && e.row.state == AssignState::Moved) {
-            SimFaults silent;
-            silent.dropReply = true;
-            sim->device(0).setFaults(silent);
-        }
+// A device that does not answer after its move (or in the middle of it) ends the run at once,
+// naming every place it may be; the IDs after it are not given.
+TEST_F(AssignFlowTest, ADeviceLostAroundItsMoveEndsTheRun) {
+    struct Case {
+        const char* name;
+        AssignState silentFrom;  // the row's state at which its replies stop
+        const char* failure;
+        int idAtEnd;  // where the silent device really is (its writes still take)
+        int codeAtEnd;
     };
-    AssignPlan plan;
-    plan.ids = {3, 4};
-    const AssignReport report = assign(plan);
-    EXPECT_EQ(report.exitStatus(), 1);
-    EXPECT_EQ(report.rows[0].state, AssignState::Failed);
-    EXPECT_EQ(assignLine(report.rows[0]),
-              "ID 3: MQ-35 v30 found at code 34 ID 1 -> code 1 ID 3, failed: the check: no "
-              "answer at code 1 ID 3; it may be at code 34 ID 1 (where it was) or code 1 ID 3");
-    EXPECT_EQ(report.rows[1].state, AssignState::Waiting);
-    EXPECT_EQ(sim->device(1).code(), 34) << "never gone on blind";
-    EXPECT_NE(report.summary().find("not done: 4"), std::string::npos) << report.summary();
+    const Case cases[] = {
+        {"after the move", AssignState::Moved,
+         "the check: no answer at code 1 ID 3; it may be at code 34 ID 1 (where it was), code "
+         "34 ID 3 or code 1 ID 3",
+         3, 1},
+        {"in the move", AssignState::Found,
+         "the move: no answer at code 1 ID 3; it may be at code 34 ID 1 (where it was), code 34 "
+         "ID 3 or code 1 ID 3",
+         3, 34},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        events.clear();
+        startRobotBus({newcomer(34, 1, 3.0), newcomer(34, 1, 6.0)});
+        onEvent = [&](const AssignEvent& e) {
+            if (e.kind == AssignEventKind::Row && e.row.state == c.silentFrom) {
+                SimFaults silent;
+                silent.dropReply = true;
+                sim->device(0).setFaults(silent);
+            }
+        };
+        AssignPlan plan;
+        plan.ids = {3, 4};
+        const AssignReport report = assign(plan);
+        EXPECT_EQ(report.exitStatus(), 1);
+        EXPECT_EQ(report.rows[0].state, AssignState::Failed);
+        EXPECT_EQ(assignLine(report.rows[0]),
+                  std::string("ID 3: MQ-35 v30 found at code 34 ID 1 -> code 1 ID 3, failed: ") +
+                      c.failure);
+        EXPECT_EQ(report.rows[1].state, AssignState::Waiting);
+        EXPECT_EQ(sim->device(0).id(), c.idAtEnd);
+        EXPECT_EQ(sim->device(0).code(), c.codeAtEnd);
+        EXPECT_EQ(sim->device(1).code(), 34) << "never gone on blind";
+        EXPECT_NE(report.summary().find("not done: 4"), std::string::npos) << report.summary();
+    }
 }
 
 // Stop lands between steps: before the first search ends, while waiting, or once an actuator
