@@ -130,6 +130,47 @@ TEST_F(AssignFlowTest, TheFactoryAddressAmongTheTargetsIsTakenLast) {
     }
 }
 
+// The ID is written first, at the old code: when another device holds that ID there, the baud
+// rate goes first; when the new code's old ID is held too, the actuator passes through a free
+// ID. Never through an address in use.
+TEST_F(AssignFlowTest, AMoveGoesAroundAddressesInUse) {
+    struct Case {
+        const char* name;
+        std::vector<SimDeviceSpec> there;  // on the bus before
+        int idWrites;
+        int baudWrites;
+    };
+    const Case cases[] = {
+        {"the way is free", {}, 1, 1},
+        {"the new ID taken at the old code: baud first", {simSpec(34, 3, 12, 24)}, 1, 1},
+        {"the old ID taken at the new code too: through a free ID",
+         {simSpec(34, 3, 12, 24), simSpec(1, 1, 64, 35)},
+         2,
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        events.clear();
+        std::vector<SimDeviceSpec> devices = c.there;
+        devices.push_back(newcomer(34, 1, 3.0));
+        startRobotBus(devices);
+        AssignPlan plan;
+        plan.ids = {3};
+        const AssignReport report = assign(plan);
+        EXPECT_EQ(report.exitStatus(), 0) << report.summary();
+        EXPECT_EQ(sharedSeen(), 0);
+        EXPECT_EQ(registerWrites(3), c.idWrites);
+        EXPECT_EQ(registerWrites(4), c.baudWrites);
+        SimulatedDevice& moved = sim->device(c.there.size());
+        EXPECT_EQ(moved.id(), 3);
+        EXPECT_EQ(moved.code(), 1);
+        for (std::size_t i = 0; i < c.there.size(); ++i) {
+            EXPECT_EQ(sim->device(i).id(), c.there[i].id) << "untouched";
+            EXPECT_EQ(sim->device(i).code(), c.there[i].code) << "untouched";
+        }
+    }
+}
+
 // Two new devices at once, at two addresses or sharing one: nothing is written until one of
 // them is unplugged, then the other gets its ID.
 TEST_F(AssignFlowTest, TwoNewDevicesAtOnceMoveNothing) {
