@@ -143,10 +143,21 @@ AssignReport AssignFlow::Run::go() {
         row.code = plan_.targetCode;
         report_.rows.push_back(row);
     }
-    if (!registry_.bus().link() || registry_.clear() != Success) {
+    std::vector<int> seen;
+    bool planned = plan_.targetCode >= 0 && plan_.targetCode <= 255;
+    for (const int id : plan_.ids) {
+        planned = planned && id >= 0 && id <= 253 && !contains(seen, id);
+        seen.push_back(id);
+    }
+    for (const int code : plan_.codes) {
+        planned = planned && code >= 0 && code <= 255;
+    }
+    if (!planned || !registry_.bus().link() || registry_.clear() != Success) {
         report_.refused = true;
-        report_.adapterLost = !registry_.bus().link();
-        report_.failure = report_.adapterLost ? "the adapter is not open" : "a search is running";
+        report_.adapterLost = planned && !registry_.bus().link();
+        report_.failure = !planned              ? "the IDs or codes are not valid"
+                          : report_.adapterLost ? "the adapter is not open"
+                                                : "a search is running";
         emit(AssignEventKind::Refused, -1, report_.failure);
         emit(AssignEventKind::Finished, -1, report_.summary());
         return report_;
@@ -187,8 +198,10 @@ bool AssignFlow::Run::survey() {
     }
     emit(AssignEventKind::Searching, -1, "Looking for the devices on the bus already");
     std::vector<CodeLook> looks;
-    if (sweep_.search(codes, &stop_, {}, looks) != Success) {
-        fail("the adapter failed (101)", true);
+    if (const int result = sweep_.search(codes, &stop_, {}, looks); result != Success) {
+        fail(std::string("the search failed: ") + resultText(result) + " (" +
+                 std::to_string(result) + ")",
+             result == AdapterFailure);
         return false;
     }
     if (stopped()) {
@@ -328,8 +341,10 @@ AssignFlow::Run::Hunt AssignFlow::Run::hunt(int k, DeviceEntry*& entry) {
         }
         std::vector<DeviceAddress> fresh;
         std::string trouble;
-        if (lookAround(fresh, trouble) != Success) {
-            fail("the adapter failed (101)", true);
+        if (const int result = lookAround(fresh, trouble); result != Success) {
+            fail(std::string("looking at the bus failed: ") + resultText(result) + " (" +
+                     std::to_string(result) + ")",
+                 result == AdapterFailure);
             return Hunt::Failed;
         }
         if (stopped()) {

@@ -80,6 +80,17 @@ TEST_F(CliAssignTest, CtrlCEndsItBetweenActuatorsWithASummary) {
     EXPECT_EQ(now.sa_handler, SIG_DFL) << "the handler is put back";
 }
 
+TEST_F(CliAssignTest, ALostAdapterEndsTheRunWithTheAdapterMessage) {
+    hooked.hook = [&](const std::string&) {
+        return clock.nowUs() > 7000000 ? FT_IO_ERROR : FT_OK;  // unplugged at 7 s
+    };
+    EXPECT_EQ(run({"--port", "sim", "assign", "--ids", "1-12", "--baud", "1"}), 1);
+    hooked.hook = nullptr;
+    EXPECT_TRUE(contains(out(), "ID 1: MQ-35 v30 found at code 34 ID 1 -> code 1 ID 1, checked\n"));
+    EXPECT_TRUE(contains(err(), "USB2Movantrix access failed! Please check connection.")) << err();
+    EXPECT_TRUE(contains(out(), "; not done: ")) << out();
+}
+
 TEST_F(CliAssignTest, BadArgumentsAreRefusedBeforeThePortIsOpened) {
     const struct {
         std::vector<std::string> args;
