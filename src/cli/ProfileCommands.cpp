@@ -98,13 +98,8 @@ nlohmann::ordered_json rowJson(const CheckRow& row) {
     return json;
 }
 
-int checkProfile(CommandContext& context) {
+int checkProfile(CommandContext& context, const std::vector<FoundDevice>& found) {
     const RobotProfile& profile = context.options.robot.profile;
-    std::unique_ptr<Session> session;
-    std::vector<FoundDevice> found;
-    if (const int status = survey(context, profile.codes, session, found); status != kExitOk) {
-        return status;
-    }
     const std::vector<CheckRow> rows = compareWithProfile(profile, found);
     if (context.options.json) {
         nlohmann::ordered_json report = nlohmann::ordered_json::object();
@@ -130,16 +125,12 @@ int checkProfile(CommandContext& context) {
     return allOk(rows) ? kExitOk : kExitFailed;
 }
 
-int applyProfileCommand(CommandContext& context) {
+int applyProfileCommand(CommandContext& context, Session& session,
+                        const std::vector<FoundDevice>& found) {
     const RobotOptions& r = context.options.robot;
-    std::unique_ptr<Session> session;
-    std::vector<FoundDevice> found;
-    if (const int status = survey(context, r.profile.codes, session, found); status != kExitOk) {
-        return status;
-    }
     std::vector<ApplyRow> rows;
     const int result =
-        applyProfile(session->registry(), r.profile, found, r.network, r.dryRun, nullptr, rows);
+        applyProfile(session.registry(), r.profile, found, r.network, r.dryRun, nullptr, rows);
     bool clean = result == Success;
     for (const ApplyRow& row : rows) {
         const std::string prefix = addressWords(row.at) + ": ";
@@ -167,14 +158,8 @@ int applyProfileCommand(CommandContext& context) {
     return clean ? kExitOk : kExitFailed;
 }
 
-int adoptProfile(CommandContext& context) {
-    const RobotProfile& profile = context.options.robot.profile;
-    std::unique_ptr<Session> session;
-    std::vector<FoundDevice> found;
-    if (const int status = survey(context, profile.codes, session, found); status != kExitOk) {
-        return status;
-    }
-    const AdoptResult result = adoptJoint(session->registry(), profile, found);
+int adoptProfile(CommandContext& context, Session& session, const std::vector<FoundDevice>& found) {
+    const AdoptResult result = adoptJoint(session.registry(), context.options.robot.profile, found);
     if (result.refused) {
         printError(context.err, "adopt: " + result.reason);
         return kExitFailed;
@@ -197,17 +182,23 @@ int adoptProfile(CommandContext& context) {
 }  // namespace
 
 int profileCommand(CommandContext& context) {
-    const std::string& action = context.options.robot.action;
-    if (action == "save") {
+    const RobotOptions& r = context.options.robot;
+    if (r.action == "save") {
         return saveProfile(context);
     }
-    if (action == "check") {
-        return checkProfile(context);
+    // check, apply and adopt start from what is on the profile's codes.
+    std::unique_ptr<Session> session;
+    std::vector<FoundDevice> found;
+    if (const int status = survey(context, r.profile.codes, session, found); status != kExitOk) {
+        return status;
     }
-    if (action == "apply") {
-        return applyProfileCommand(context);
+    if (r.action == "check") {
+        return checkProfile(context, found);
     }
-    return adoptProfile(context);
+    if (r.action == "apply") {
+        return applyProfileCommand(context, *session, found);
+    }
+    return adoptProfile(context, *session, found);
 }
 
 }  // namespace mvx::cli
