@@ -10,12 +10,13 @@
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include "drivers/Clock.h"
+#include "drivers/RegularFile.h"
 #include "sim/BusDescription.h"
 #include "sim/PtyBusServer.h"
 #include "sim/SimulatedBus.h"
@@ -68,7 +69,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::int64_t originUs = clock.nowUs();
-    std::cout << server.slavePath() << std::endl;
+    // The path is what the caller waits for: without it nobody can use the bus.
+    if (!(std::cout << server.slavePath() << std::endl)) {
+        std::cerr << "movantrix-bus-sim: cannot write to standard output\n";
+        return 1;
+    }
     std::cerr << "Serving \"" << description.adapterName << "\" with " << description.devices.size()
               << " device(s) on " << server.slavePath();
     if (!linkPath.empty()) {
@@ -92,10 +97,13 @@ int main(int argc, char** argv) {
         status = 1;
     }
     if (!trafficFile.empty()) {
-        std::ofstream out(trafficFile);
-        mvx::writeTrafficRecord(out, bus.traffic(), originUs);
-        if (!out) {
-            std::cerr << "movantrix-bus-sim: cannot write " << trafficFile << '\n';
+        // Written whole or not at all, and only as a regular file.
+        std::ostringstream record;
+        mvx::writeTrafficRecord(record, bus.traffic(), originUs);
+        std::string writeError;
+        if (!mvx::writeFileAtomically(trafficFile, record.str(), writeError)) {
+            std::cerr << "movantrix-bus-sim: cannot write the traffic record: " << writeError
+                      << '\n';
             status = 1;
         }
     }

@@ -19,6 +19,10 @@ inline constexpr const char* kLimitationHint =
     "the adapter works, but for all its settings give your user access to it over USB (the "
     "udev rules installed with movantrix-cli); see ADAPTER ACCESS in movantrix-cli(1)";
 
+// When stdout does not take the output (a full disk, a closed stdout).
+inline constexpr const char* kOutputFailedText =
+    "cannot write to standard output; the output is incomplete";
+
 // Exit statuses.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;    // the bus or a device failed, or nothing to do

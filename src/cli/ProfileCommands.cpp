@@ -9,6 +9,7 @@
 #include "cli/RobotCommands.h"
 #include "cli/Session.h"
 #include "device/ModelCatalogue.h"
+#include "drivers/RegularFile.h"
 #include "protocol/ResultCode.h"
 #include "robot/ProfileFlows.h"
 

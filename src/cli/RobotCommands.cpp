@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/Messages.h"
+#include "drivers/RegularFile.h"
 #include "protocol/BaudRate.h"
 #include "robot/IdList.h"
 
@@ -115,6 +116,12 @@ bool validateRobotCommand(const std::string& command, CliOptions& o, std::ostrea
         return parseCodes(r, err);
     }
     if (r.action == "save") {
+        // A FIFO, a device or a directory in the file's place is refused before the bus is
+        // touched.
+        if (!r.output.empty() && !checkWriteTarget(r.output, error)) {
+            printError(err, error);
+            return false;
+        }
         return parseCodes(r, err);
     }
     if (!readProfileFile(o.file, r.profile, error)) {

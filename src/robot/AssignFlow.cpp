@@ -8,6 +8,7 @@
 #include "device/SettingsTransfer.h"
 #include "protocol/ResultCode.h"
 #include "robot/BusSweep.h"
+#include "robot/RestoreWords.h"
 #include "robot/SafeMove.h"
 
 namespace mvx {
@@ -531,10 +532,14 @@ bool AssignFlow::Run::finish(int k, DeviceEntry& entry) {
         const std::vector<SettingChange> changes = settingsDifferences(
             now, *plan_.settings, plan_.network, entry.servoRecord()->maxPosition());
         const RestoreResult restored = restoreSettings(registry_, entry, changes);
-        if (restored.result != Success) {
+        if (restored.result == AdapterFailure || restored.result == Timeout) {
             failed(k, restored.result,
-                   restored.failedAt != nullptr ? std::string("writing ") + restored.failedAt->name
-                                                : std::string("reading its settings back"));
+                   restored.writeFailed() ? std::string("writing ") + restored.failedAt->name
+                                          : std::string("reading its settings back"));
+            return false;
+        }
+        if (restored.result != Success) {
+            setState(k, AssignState::Failed, restoreFailureWords(restored));
             return false;
         }
         if (!restored.notTaken.empty()) {
@@ -546,7 +551,7 @@ bool AssignFlow::Run::finish(int k, DeviceEntry& entry) {
             return false;
         }
         row.settingsRestored = true;
-        row.settingsWritten = restored.written;
+        row.settingsWritten = static_cast<int>(restored.written.size());
         setState(k, AssignState::Restored);
     }
     if (plan_.returnDelay >= 0) {

@@ -5,6 +5,7 @@
 #include "device/DeviceEntry.h"
 #include "device/DeviceRegistry.h"
 #include "protocol/ResultCode.h"
+#include "robot/RestoreWords.h"
 #include "robot/SafeMove.h"
 
 namespace mvx {
@@ -154,13 +155,10 @@ int applyProfile(DeviceRegistry& registry, const RobotProfile& profile,
             return AdapterFailure;
         }
         const RestoreResult restored = restoreSettings(registry, *entry, row.changes);
-        row.written = restored.written;
+        row.written = static_cast<int>(restored.written.size());
         row.result = restored.result;
         if (restored.result != Success) {
-            row.problem =
-                (restored.failedAt != nullptr ? std::string("writing ") + restored.failedAt->name
-                                              : std::string("reading it back")) +
-                ": " + resultWords(restored.result);
+            row.problem = restoreFailureWords(restored);
         } else if (!restored.notTaken.empty()) {
             const SettingChange& c = restored.notTaken.front();
             row.problem = std::string(c.reg->name) + " did not take: wrote " +
@@ -266,13 +264,10 @@ AdoptResult adoptJoint(DeviceRegistry& registry, const RobotProfile& profile,
         const std::vector<SettingChange> changes =
             settingsDifferences(now, *joint.settings, true, entry->servoRecord()->maxPosition());
         const RestoreResult restored = restoreSettings(registry, *entry, changes);
-        out.written = restored.written;
+        out.written = static_cast<int>(restored.written.size());
         out.result = restored.result;
         if (restored.result != Success) {
-            out.reason =
-                (restored.failedAt != nullptr ? std::string("writing ") + restored.failedAt->name
-                                              : std::string("reading it back")) +
-                ": " + resultWords(restored.result);
+            out.reason = restoreFailureWords(restored);
             return out;
         }
     }

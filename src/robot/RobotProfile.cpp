@@ -4,10 +4,10 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <set>
 
 #include "device/ModelCatalogue.h"
 #include "drivers/RegularFile.h"
+#include "json/JsonInput.h"
 
 namespace mvx {
 
@@ -18,11 +18,6 @@ using Json = nlohmann::ordered_json;
 const char* const kTopKeys[] = {"format", "version", "taken", "codes", "devices"};
 const char* const kDeviceKeys[] = {"baud",    "id", "model", "model_name", "firmware_version",
                                    "settings"};
-
-// Thrown from the parser's callback: the text has a duplicate key or nests too deep.
-struct Malformed {
-    std::string reason;
-};
 
 template <std::size_t N>
 bool known(const char* const (&keys)[N], const std::string& key) {
@@ -44,35 +39,6 @@ bool integerIn(const Json& value, long long low, long long high, int& out) {
     }
     out = static_cast<int>(v);
     return true;
-}
-
-// Parses with a watch on every object's keys and on the depth: a key given twice would be
-// read as its last value without a word, and a deep nest costs stack further on.
-Json parseGuarded(const std::string& text) {
-    std::vector<std::set<std::string>> keys;
-    const Json::parser_callback_t watch = [&keys](int depth, Json::parse_event_t event,
-                                                  Json& parsed) {
-        if (depth > kProfileMaxDepth) {
-            throw Malformed{"nested deeper than " + std::to_string(kProfileMaxDepth) + " levels"};
-        }
-        switch (event) {
-            case Json::parse_event_t::object_start:
-                keys.emplace_back();
-                break;
-            case Json::parse_event_t::key:
-                if (!keys.back().insert(parsed.get<std::string>()).second) {
-                    throw Malformed{"key \"" + parsed.get<std::string>() + "\" given twice"};
-                }
-                break;
-            case Json::parse_event_t::object_end:
-                keys.pop_back();
-                break;
-            default:
-                break;
-        }
-        return true;
-    };
-    return Json::parse(text, watch);
 }
 
 class Reader {
@@ -255,15 +221,12 @@ bool parseProfileText(const std::string& text, const std::string& fileName, Robo
                       std::string& error) {
     const Reader reader(fileName, error);
     Json file;
-    try {
-        file = parseGuarded(text);
-    } catch (const Json::parse_error& e) {
-        return reader.refuse(
-            "", "not a JSON file (parse error at byte " + std::to_string(e.byte) + ")");
-    } catch (const Malformed& m) {
-        return reader.refuse("", "not a robot profile (" + m.reason + ")");
-    } catch (const std::exception& e) {
-        return reader.refuse("", std::string("not a JSON file (") + e.what() + ")");
+    JsonRefusal problem;
+    if (!parseJsonInput(text, file, problem)) {
+        if (problem.kind == JsonRefusal::Kind::Syntax) {
+            return reader.refuse("", "not a JSON file (" + problem.reason() + ")");
+        }
+        return reader.refuse(problem.key, problem.reason());
     }
     try {
         return reader.read(file, profile);
@@ -275,27 +238,12 @@ bool parseProfileText(const std::string& text, const std::string& fileName, Robo
 
 bool readProfileFile(const std::string& path, RobotProfile& profile, std::string& error) {
     RegularFile file = RegularFile::open(path);
-    switch (file.status()) {
-        case RegularFile::Status::Opened:
-            break;
-        case RegularFile::Status::Missing:
-            error = path + ": no such file";
-            return false;
-        case RegularFile::Status::NotRegular:
-            error = path + ": not a regular file";
-            return false;
-        case RegularFile::Status::Failed:
-            error = path + ": " + std::strerror(file.error());
-            return false;
-    }
-    if (file.size() > kProfileFileMaxBytes) {
-        error = path + ": larger than " + std::to_string(kProfileFileMaxBytes >> 20) + " MB (" +
-                std::to_string(file.size()) + " bytes); not a robot profile";
-        return false;
-    }
-    std::string text(static_cast<std::size_t>(file.size()), '\0');
-    if (!file.readExactly(reinterpret_cast<std::uint8_t*>(text.data()), text.size())) {
-        error = path + ": cannot be read";
+    std::string text;
+    if (!file.readAll(kProfileFileMaxBytes, text)) {
+        error = path + ": " +
+                (file.status() == RegularFile::Status::TooLarge
+                     ? "larger than 4 MB; not a robot profile"
+                     : file.problem());
         return false;
     }
     return parseProfileText(text, path, profile, error);

@@ -16,8 +16,6 @@ inline constexpr const char* kProfileFormatName = "movantrix-robot-profile";
 inline constexpr int kProfileFormatVersion = 1;
 // Larger files are refused unread (a full bus of actuators takes about 400 kB).
 inline constexpr std::size_t kProfileFileMaxBytes = 4 * 1024 * 1024;
-// Deeper JSON is refused: a profile nests four levels.
-inline constexpr int kProfileMaxDepth = 16;
 
 struct ProfileDevice {
     DeviceAddress at;
@@ -40,7 +38,8 @@ struct RobotProfile {
 // The file's text (JSON, two-space indent, ending in a line feed).
 std::string profileJsonText(const RobotProfile& profile);
 
-// Parses a profile's text; `fileName` only names the file in the refusal: false with `error`
+// Parses a profile's text under the limits of JSON input (JsonInput.h: nesting, keys given
+// twice, numbers); `fileName` only names the file in the refusal: false with `error`
 // "FILE: key: reason", and `profile` unspecified.
 bool parseProfileText(const std::string& text, const std::string& fileName, RobotProfile& profile,
                       std::string& error);

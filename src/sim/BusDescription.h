@@ -27,11 +27,12 @@
 //     ]                                             (after appearAtS; none: it stays)
 //   }
 //
-// Unknown keys are errors, so a misspelt key does not go unnoticed. Two devices that are both
-// there from the start may not have the same (baud, id); a device connected later may share
-// the address of any other (new actuators all leave the factory at one address). Every device
-// starts from the plausible defaults of its model (see SimulatedDevice::defaultTable), then
-// the fields above are applied; one connected later starts from them when it is connected.
+// Unknown keys are errors, so a misspelt key does not go unnoticed; so is a key given twice.
+// Two devices that are both there from the start may not have the same (baud, id); a device
+// connected later may share the address of any other (new actuators all leave the factory at
+// one address). Every device starts from the plausible defaults of its model (see
+// SimulatedDevice::defaultTable), then the fields above are applied; one connected later
+// starts from them when it is connected.
 #pragma once
 
 #include <cstdint>

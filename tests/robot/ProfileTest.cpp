@@ -82,7 +82,7 @@ TEST_F(ProfileTest, TheReaderRefusesWhatItDoesNotFullyUnderstand) {
          "arm.json: version: version 2 is not supported"},
         {"unknown key", "\"codes\"", "\"colour\": 1, \"codes\"", "arm.json: colour: unknown key"},
         {"a key twice", "\"codes\"", "\"taken\": \"2026-12-09T02:48:10Z\", \"codes\"",
-         "arm.json: not a robot profile (key \"taken\" given twice)"},
+         "arm.json: taken: duplicate key"},
         {"no codes", "\"codes\": [", "\"codes\": [", "arm.json: codes: not a list"},
         {"a code twice", "\"codes\": [\n    1,", "\"codes\": [\n    1, 1,",
          "arm.json: codes: code 1 is given twice"},

@@ -244,11 +244,23 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::reportBusFailure(int result) {
+    if (adapterFailureInReport_ &&
+        (result == AdapterFailure || result == Timeout || result == CorruptReply)) {
+        // Met while the lost adapter is being reported (its message box runs a nested event
+        // loop, in which the pages and the telemetry windows go on): the Close that ends that
+        // report is the reaction to this one too.
+        return true;
+    }
     switch (result) {
-        case AdapterFailure:
+        case AdapterFailure: {
+            adapterFailureInReport_ = true;
+            // No window samples the lost adapter while the message is up, nor reports it again.
+            telemetry_->endSampling();
             app_.operations().message(this, texts::kAdapterAccessFailed);
             runCommand(Command::Close);
+            adapterFailureInReport_ = false;
             return true;
+        }
         case Timeout:
         case CorruptReply: {
             const std::pair<int, int> device(view_->sheet().currentBaud(),

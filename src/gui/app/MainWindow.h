@@ -70,6 +70,8 @@ private:
     // last. The refresh selects a device again, and one that answers its ping but fails again
     // is not reported from inside its own report: its page refuses and the sheet falls back.
     std::vector<std::pair<int, int>> devicesInReport_;
+    // A lost adapter is being reported: further failures met meanwhile are part of it.
+    bool adapterFailureInReport_ = false;
     std::unique_ptr<TelemetryWindows> telemetry_;
 };
 

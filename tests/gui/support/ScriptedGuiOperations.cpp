@@ -34,6 +34,9 @@ ScriptedGuiOperations::~ScriptedGuiOperations() = default;
 
 GuiOperations::Answer ScriptedGuiOperations::message(QWidget*, const QString& text, bool) {
     messages.push_back(text);
+    if (whileMessageShown) {
+        whileMessageShown();
+    }
     if (answers.empty()) {
         return Answer::Ok;
     }

@@ -42,6 +42,9 @@ public:
     // Every message shown, in order; answers are taken from the front (Ok when empty).
     QStringList messages;
     std::deque<Answer> answers;
+    // Runs while each message is up, after it is recorded: what the real box's modal loop lets
+    // happen meanwhile (timers, queued calls). Null: nothing.
+    std::function<void()> whileMessageShown;
     // File-open answers (empty string: cancelled), and the filter and suffix last asked with.
     std::deque<QString> fileAnswers;
     QString lastFilter;
