@@ -187,6 +187,7 @@ TEST_F(CliProfileTest, BadArgumentsAndFilesAreRefusedBeforeThePortIsOpened) {
         {{"profile"}, "A subcommand is required"},
         {{"profile", "check"}, "FILE is required"},
         {{"profile", "save", "--codes", "1,1"}, "--codes: baud-rate code 1 is given twice"},
+        {{"profile", "save", "-o", "/dev/null"}, "/dev/null: not a regular file"},
         {{"profile", "check", "/nonexistent.json"}, "/nonexistent.json: no such file"},
         {{"profile", "apply", bad}, "bad.json: taken: missing"},
         {{"profile", "adopt", dir.string()}, ": not a regular file"},
