@@ -169,18 +169,26 @@ int BusSweep::tune(int code) {
                : AdapterFailure;
 }
 
+std::shared_ptr<AdapterLink> BusSweep::holdAt(int code, BusConnection::OperationLock& operation) {
+    operation = registry_.bus().holdForOperation();
+    std::shared_ptr<AdapterLink> link = registry_.bus().link();
+    if (!link || tune(code) != Success) {
+        return nullptr;
+    }
+    link->purgeReceive();  // stale input is no answer to what comes
+    return link;
+}
+
 int BusSweep::broadcast(int code, CodeLook& look) {
     look = CodeLook{};
     look.code = code;
-    BusConnection& bus = registry_.bus();
-    const auto operation = bus.holdForOperation();
-    const std::shared_ptr<AdapterLink> link = bus.link();
-    if (!link || tune(code) != Success) {
+    BusConnection::OperationLock operation;
+    const std::shared_ptr<AdapterLink> link = holdAt(code, operation);
+    if (!link) {
         return AdapterFailure;
     }
     FastSearchTiming& timing = this->timing(*link);
     Clock& clock = link->clock();
-    link->purgeReceive();
     const int sent = sendWhenFree(*link, InstructionPacket::make(kBroadcastId, Ping));
     if (sent != Success) {
         return sent;
@@ -222,15 +230,13 @@ int BusSweep::broadcast(int code, CodeLook& look) {
 
 int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
     look.code = code;
-    BusConnection& bus = registry_.bus();
-    const auto operation = bus.holdForOperation();
-    const std::shared_ptr<AdapterLink> link = bus.link();
-    if (!link || tune(code) != Success) {
+    BusConnection::OperationLock operation;
+    const std::shared_ptr<AdapterLink> link = holdAt(code, operation);
+    if (!link) {
         return AdapterFailure;
     }
     FastSearchTiming& timing = this->timing(*link);
     Clock& clock = link->clock();
-    link->purgeReceive();
     link->purgePending().store(0);  // a purge before a ping would drop the replies on their way
     Intake intake(*link);
     std::array<std::int64_t, kIds> sentUs;
@@ -311,10 +317,9 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
 
 int BusSweep::anyoneAt(const DeviceAddress& address, bool& answered) {
     answered = false;
-    BusConnection& bus = registry_.bus();
-    const auto operation = bus.holdForOperation();
-    const std::shared_ptr<AdapterLink> link = bus.link();
-    if (!link || tune(address.code) != Success) {
+    BusConnection::OperationLock operation;
+    const std::shared_ptr<AdapterLink> link = holdAt(address.code, operation);
+    if (!link) {
         return AdapterFailure;
     }
     Answer answer = Answer::None;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "protocol/BusConnection.h"
 #include "robot/DeviceAddress.h"
 #include "search/FastSearchTiming.h"
 
@@ -71,6 +72,9 @@ public:
 
 private:
     FastSearchTiming& timing(AdapterLink& link);
+    // Holds the bus for one look (`operation`), sets the link to `code` and drops stale input:
+    // the link, or null when the adapter failed.
+    std::shared_ptr<AdapterLink> holdAt(int code, BusConnection::OperationLock& operation);
 
     DeviceRegistry& registry_;
     std::unique_ptr<FastSearchTiming> timing_;
