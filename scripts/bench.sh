@@ -15,6 +15,11 @@
 #                      against its floor (ceiling 1.01)
 #   flash_scaling_bench  CPU time of flashing N = 25 .. 300 devices of one model on the
 #                      simulated bus, in total and per device (the simulator's own cost)
+#   assign_bench       movantrix-cli assign's flow, virtual time: twelve new actuators at code
+#                      34 connected every 3 s, IDs 1-12 at code 1; per actuator from its
+#                      connection to "checked" against the wire and settling floor (ceiling
+#                      1.5 s beyond it), and all twelve assigned in order, none missed, none
+#                      moved twice
 #   cli_pty_bench      movantrix-cli against movantrix-bus-sim on a pseudo-terminal in real
 #                      time: quick scans of the default and the empty bus, a ping and a read of
 #                      one device, 3 runs each, wall time against the floor of each command
@@ -42,10 +47,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
 cmake --build --preset default --target transaction_bench search_bench firmware_bench \
-    flash_scaling_bench cli_pty_bench watch_pty_bench gui_search_bench gui_poll_bench \
+    flash_scaling_bench assign_bench cli_pty_bench watch_pty_bench gui_search_bench gui_poll_bench \
     gui_telemetry_bench
 failed=()
-for bench in transaction_bench search_bench firmware_bench flash_scaling_bench; do
+for bench in transaction_bench search_bench firmware_bench flash_scaling_bench assign_bench; do
     "build/default/bench/$bench" "$@" || failed+=("$bench")
 done
 real_time=(gui_search_bench gui_poll_bench gui_telemetry_bench)

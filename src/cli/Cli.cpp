@@ -11,6 +11,7 @@
 #include "cli/Commands.h"
 #include "cli/Messages.h"
 #include "cli/NamedRegister.h"
+#include "cli/RobotCommands.h"
 #include "cli/SettingsCommands.h"
 #include "drivers/RegularFile.h"
 #include "firmware/FirmwareImage.h"
@@ -99,6 +100,9 @@ bool validate(const std::string& command, CliOptions& o, std::ostream& err) {
     if (isSettingsCommand(command)) {
         return validateSettingsCommand(command, o, err);
     }
+    if (isRobotCommand(command)) {
+        return validateRobotCommand(command, o, err);
+    }
     if (command == "flash") {
         // A file that is there but cannot be read says why, rather than passing for missing
         // or invalid. Only a regular file is opened, and without blocking: a FIFO would wait
@@ -137,7 +141,7 @@ int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
         ->capture_default_str();
     app.add_flag("--sim-virtual-time", o.virtualTime,
                  "Run the simulated bus on virtual time (instant) instead of real time");
-    app.add_flag("--json", o.json, "JSON output (scan, info, watch)");
+    app.add_flag("--json", o.json, "JSON output (scan, info, watch, profile check)");
 
     auto addAddress = [&o](CLI::App* command) {
         command->add_option("--id", o.id, "Device ID (0-253)")
@@ -197,6 +201,7 @@ int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     flash->add_flag("--fast", o.fast, "Search the fast way (as scan --fast)");
     addWatchCommand(app, o, addAddress);
     addSettingsCommands(app, o);
+    addRobotCommands(app, o);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
@@ -230,6 +235,9 @@ int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     };
     if (isSettingsCommand(command)) {
         return runSettingsCommand(command, context);
+    }
+    if (isRobotCommand(command)) {
+        return runRobotCommand(command, context);
     }
     return kCommands.at(command)(context);
 }

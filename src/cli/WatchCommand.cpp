@@ -1,6 +1,4 @@
 // watch: the live status of one actuator as a stream of lines, CSV or JSON.
-#include <csignal>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
@@ -11,6 +9,7 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/Interrupts.h"
 #include "cli/Messages.h"
 #include "cli/Session.h"
 #include "device/DeviceEntry.h"
@@ -21,38 +20,6 @@
 namespace mvx::cli {
 
 namespace {
-
-// Set by SIGINT and SIGTERM while a watch runs; the sampler ends at its next check. A signal
-// handler can reach nothing but a lock-free flag, so this one flag is the process's.
-std::atomic<bool> gInterrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void onInterrupt(int) {
-    gInterrupted.store(true);
-}
-
-// Catches SIGINT and SIGTERM for its lifetime and puts the earlier handlers back.
-class InterruptScope {
-public:
-    InterruptScope() {
-        gInterrupted.store(false);
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &oldInt_);
-        ::sigaction(SIGTERM, &action, &oldTerm_);
-    }
-    ~InterruptScope() {
-        ::sigaction(SIGINT, &oldInt_, nullptr);
-        ::sigaction(SIGTERM, &oldTerm_, nullptr);
-    }
-    InterruptScope(const InterruptScope&) = delete;
-    InterruptScope& operator=(const InterruptScope&) = delete;
-
-private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-};
 
 // The longest --duration: a year. Watching longer is watching until interrupted.
 constexpr double kMaxDurationS = 365.0 * 24 * 3600;
@@ -180,7 +147,7 @@ int watchCommand(CommandContext& context) {
     TelemetrySampler sampler(session->registry().bus(), clock, options.baud, options.id);
     sampler.setRate(options.rate);
     const InterruptScope interrupts;
-    sampler.setStopFlag(&gInterrupted);
+    sampler.setStopFlag(&interruptFlag());
 
     // Output that does not reach its place (a full disk, a closed stdout) stops the watch;
     // run() tells it.

@@ -1,4 +1,5 @@
 // The built-in bus and the bus description file reader.
+#include <cmath>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <utility>
@@ -65,6 +66,26 @@ bool intField(const Json& object, const char* key, int min, int max, bool requir
     return true;
 }
 
+// The longest schedule a description may give: a day.
+constexpr double kMaxScheduleS = 86400.0;
+
+// Reads a time in seconds (0 to a day, fractions allowed) into microseconds; false with `error`
+// set when it is not a number in range. Absent: `out` stays as it is.
+bool secondsField(const Json& object, const char* key, std::int64_t& out, const std::string& where,
+                  std::string& error) {
+    const auto it = object.find(key);
+    if (it == object.end()) {
+        return true;
+    }
+    const double seconds = it->is_number() ? it->get<double>() : -1.0;
+    if (!std::isfinite(seconds) || seconds < 0.0 || seconds > kMaxScheduleS) {
+        error = where + ": \"" + key + "\" must be a number of seconds from 0 to 86400";
+        return false;
+    }
+    out = std::llround(seconds * 1e6);
+    return true;
+}
+
 // The description reader proper; the JSON library may throw from it.
 bool parseUnguarded(const std::string& text, BusDescription& description, std::string& error) {
     Json root;
@@ -115,7 +136,8 @@ bool parseUnguarded(const std::string& text, BusDescription& description, std::s
     }
     std::set<std::pair<int, int>> addresses;
     static const std::set<std::string> kKeys = {
-        "id", "baud", "model", "version", "returnLevel", "returnDelay", "position", "registers"};
+        "id",          "baud",     "model",     "version",   "returnLevel",
+        "returnDelay", "position", "registers", "appearAtS", "disappearAtS"};
     for (std::size_t i = 0; i < devices->size(); ++i) {
         const auto& d = (*devices)[i];
         const std::string where = "devices[" + std::to_string(i) + "]";
@@ -206,7 +228,17 @@ bool parseUnguarded(const std::string& text, BusDescription& description, std::s
         s.returnLevel = static_cast<std::uint8_t>(level);
         s.returnDelay = static_cast<std::uint8_t>(delay);
         s.position = position;
-        if (!addresses.insert({code, id}).second) {
+        if (!secondsField(d, "appearAtS", s.appearAtUs, where, error) ||
+            !secondsField(d, "disappearAtS", s.disappearAtUs, where, error)) {
+            return false;
+        }
+        if (s.disappearAtUs >= 0 && s.disappearAtUs <= s.appearAtUs) {
+            error = where + ": \"disappearAtS\" must come after \"appearAtS\"";
+            return false;
+        }
+        // Only devices there from the start must differ: one connected later may land on an
+        // address in use, as a new actuator at its factory address does.
+        if (s.appearAtUs == 0 && !addresses.insert({code, id}).second) {
             error = where + ": another device already has baud " + std::to_string(code) +
                     " and id " + std::to_string(id);
             return false;

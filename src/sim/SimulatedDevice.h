@@ -38,6 +38,11 @@
 // - A loader that hears nothing for 30 s gives up and returns to normal operation (old
 //   firmware unless an image was accepted), so an abandoned download does not hang the bus.
 // - Packet bytes more than 10 ms apart do not belong to one packet: a fragment is dropped.
+// - A device with a schedule (appearAtUs, disappearAtUs) hears and answers nothing while it is
+//   not connected; replies already on the wire when it goes still arrive.
+// - Two devices at one address that both answer a packet addressed to it drive the line at
+//   once: each reply reaches the host with a broken checksum. (A broadcast ping's answers
+//   follow one another and stay whole.)
 #pragma once
 
 #include <array>
@@ -72,6 +77,8 @@ public:
     std::uint8_t code();  // the code the device answers at (its loader listens at 34)
     std::uint16_t model();
     SimDeviceMode mode();
+    // Whether the device is connected now (see its schedule).
+    bool present();
 
     void setFaults(const SimFaults& faults);
     SimFaults faults();
@@ -110,6 +117,10 @@ private:
     // when a loader may run (then it may turn quiet), and no deafness fault counting packets.
     bool framesLikeAnyOtherLocked(bool loaderMayRun) const;
     bool standbyLocked() const;  // told to stand by (it is quiet while a loader runs)
+    bool scheduledLocked() const { return appearAtUs_ > 0 || disappearAtUs_ >= 0; }
+    bool presentLocked(std::int64_t timeUs) const;
+    // Whether the device hears the host now and would answer `instruction` addressed to it.
+    bool answersLocked(std::int64_t timeUs, std::uint8_t instruction) const;
     void handlePacket(std::int64_t timeUs, const std::vector<std::uint8_t>& packet);
     void hearLoaderByte(std::int64_t timeUs, std::uint8_t value);
     void finishImage(std::int64_t timeUs);
@@ -131,6 +142,12 @@ private:
     int maxPosition_;
     std::array<std::uint8_t, 256> table_{};
     SimFaults faults_;
+    // Connected from appearAtUs_ until disappearAtUs_ (-1: for good), from the host's first
+    // write to the bus.
+    std::int64_t appearAtUs_ = 0;
+    std::int64_t disappearAtUs_ = -1;
+    // Set while a packet that another device at this address answers too is handled.
+    bool collides_ = false;
     int packetsHeard_ = 0;
     int readsAnswered_ = 0;
     int imagesRejected_ = 0;

@@ -22,6 +22,7 @@
 #include "device/SettingsFile.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/UpdateList.h"
+#include "robot/RobotProfile.h"
 #include "sim/SimulatedBus.h"
 #include "support/FileSizeLimit.h"
 
@@ -83,6 +84,15 @@ std::string replaced(std::string text, const std::string& what, const std::strin
     return text.replace(at, what.size(), with);
 }
 
+// A robot profile of one MQ-35 whose settings hold `ccw` (JSON text) as its CCW angle limit.
+std::string profileText(const std::string& ccw) {
+    return "{\"format\": \"movantrix-robot-profile\", \"version\": 1, \"taken\": "
+           "\"2026-12-09T02:48:10Z\", \"codes\": [1], \"devices\": [{\"baud\": 1, \"id\": 1, "
+           "\"model\": 28, \"model_name\": \"MQ-35\", \"firmware_version\": 30, \"settings\": " +
+           replaced(goodSettingsText(), "\"ccw-angle-limit\": 0", "\"ccw-angle-limit\": " + ccw) +
+           "}]}";
+}
+
 // A reader of a file the user names, and documents it would accept but for one value.
 struct Reader {
     const char* name;
@@ -117,6 +127,13 @@ const std::vector<Reader>& readers() {
          [](const std::string& file, std::string& error) {
              BusDescription description;
              return SimulatedBus::loadDescription(file, description, error);
+         }},
+        {"robot profile", profileText,
+         replaced(profileText("512"), "\"codes\": [1],", "\"codes\": [1], \"codes\": [1],"),
+         "not a JSON file", "larger than 4 MB",
+         [](const std::string& file, std::string& error) {
+             RobotProfile profile;
+             return readProfileFile(file, profile, error);
          }},
         {"firmware file", [](const std::string& value) { return "{\"version\": " + value + "}"; },
          "{\"a\": 1, \"a\": 1}", "", "",

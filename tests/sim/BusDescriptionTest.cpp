@@ -80,6 +80,40 @@ TEST(BusDescriptionTest, ParsesAGoodDescription) {
     EXPECT_EQ(bus.adapterName(), "Bench bus");
 }
 
+// Devices connected later may share an address (new actuators all come at one); those there
+// from the start may not.
+TEST(BusDescriptionTest, ScheduledDevicesMayShareAnAddress) {
+    BusDescription d;
+    std::string error;
+    ASSERT_TRUE(SimulatedBus::parseDescription(R"({"devices": [
+            {"id": 1, "baud": 34, "model": 28},
+            {"id": 1, "baud": 34, "model": 28, "appearAtS": 3},
+            {"id": 1, "baud": 34, "model": 28, "appearAtS": 4.5, "disappearAtS": 6.25}]})",
+                                               d, error))
+        << error;
+    ASSERT_EQ(d.devices.size(), 3u);
+    EXPECT_EQ(d.devices[0].appearAtUs, 0);
+    EXPECT_EQ(d.devices[0].disappearAtUs, -1);
+    EXPECT_EQ(d.devices[1].appearAtUs, 3000000);
+    EXPECT_EQ(d.devices[2].appearAtUs, 4500000);
+    EXPECT_EQ(d.devices[2].disappearAtUs, 6250000);
+}
+
+TEST(BusDescriptionTest, TwelveNewActuatorsSampleLoads) {
+    BusDescription d;
+    std::string error;
+    ASSERT_TRUE(SimulatedBus::loadDescription(
+        MVX_SOURCE_DIR "/samples/sim-bus-twelve-new-actuators.json", d, error))
+        << error;
+    ASSERT_EQ(d.devices.size(), 12u);
+    for (std::size_t k = 0; k < 12; ++k) {
+        EXPECT_EQ(d.devices[k].code, 34);
+        EXPECT_EQ(d.devices[k].id, 1);
+        EXPECT_EQ(d.devices[k].appearAtUs, 3000000 * static_cast<std::int64_t>(k + 1));
+        EXPECT_EQ(d.devices[k].disappearAtUs, -1);
+    }
+}
+
 TEST(BusDescriptionTest, SampleFileLoads) {
     BusDescription d;
     std::string error;
@@ -135,6 +169,15 @@ TEST(BusDescriptionTest, BadDescriptionsSayWhatIsWrong) {
         {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12}, "
          "{\"id\": 2, \"baud\": 3, \"model\": 28, \"registers\": {\"3\": 1, \"4\": 1}}]}",
          "devices[1]: another device already has baud 1 and id 1"},
+        {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12, \"appearAtS\": -1}]}",
+         "devices[0]: \"appearAtS\" must be a number of seconds from 0 to 86400"},
+        {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12, \"appearAtS\": \"3\"}]}",
+         "\"appearAtS\" must be a number of seconds"},
+        {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12, \"disappearAtS\": 1e9}]}",
+         "\"disappearAtS\" must be a number of seconds"},
+        {"{\"devices\": [{\"id\": 1, \"baud\": 1, \"model\": 12, \"appearAtS\": 3, "
+         "\"disappearAtS\": 3}]}",
+         "devices[0]: \"disappearAtS\" must come after \"appearAtS\""},
     };
     for (const auto& c : cases) {
         BusDescription d = SimulatedBus::defaultBus();
