@@ -80,14 +80,17 @@ inline int waitFor(pid_t pid) {
 // the one described in `busFile`, with the adapter's receive latency at `latencyMs` when given.
 class BusSim {
 public:
-    explicit BusSim(const std::string& program, const std::string& busFile = "",
-                    int latencyMs = -1) {
+    explicit BusSim(const std::string& program, const std::string& busFile = "", int latencyMs = -1,
+                    int broadcastSpacingUs = -1) {
         std::vector<std::string> args = {program};
         if (!busFile.empty()) {
             args.insert(args.end(), {"--bus", busFile});
         }
         if (latencyMs >= 0) {
             args.insert(args.end(), {"--latency-ms", std::to_string(latencyMs)});
+        }
+        if (broadcastSpacingUs >= 0) {
+            args.insert(args.end(), {"--broadcast-spacing-us", std::to_string(broadcastSpacingUs)});
         }
         pid_ = spawnWithOutput(args, out_, true);  // its "Serving ..." line is not wanted here
         for (char c; pid_ > 0 && ::read(out_, &c, 1) == 1 && c != '\n';) {

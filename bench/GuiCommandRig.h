@@ -22,6 +22,7 @@
 #include "device/SettingsFile.h"
 #include "device/SettingsTransfer.h"
 #include "drivers/Clock.h"
+#include "drivers/RegularFile.h"
 #include "gui/app/GuiOperations.h"
 #include "gui/app/MainView.h"
 #include "gui/app/MainWindow.h"

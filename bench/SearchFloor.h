@@ -195,4 +195,22 @@ inline double wireFloorUs(const BusDescription& bus, std::span<const int> codes,
     return floor;
 }
 
+// The floor of the fast search as it waits: the wire floor, with the broadcast step of each
+// code where a device answers taking the standard search's 500 ms broadcast wait instead of
+// the wire time of the ping and its answers (the walk starts only after that wait there).
+// Where late answers make it wait so at silent codes too, it takes longer still.
+inline double fastFloorUs(const BusDescription& bus, std::span<const int> codes, double latencyUs) {
+    double floor = wireFloorUs(bus, codes, latencyUs);
+    for (const int code : codes) {
+        const auto answers =
+            std::count_if(bus.devices.begin(), bus.devices.end(),
+                          [code](const SimDeviceSpec& d) { return d.code == code; });
+        if (answers > 0) {
+            floor += kBroadcastWaitUs - wireUs(requestBytes(kPingParameters), code) -
+                     static_cast<double>(answers) * wireUs(replyBytes(0), code);
+        }
+    }
+    return floor;
+}
+
 }  // namespace mvx::bench

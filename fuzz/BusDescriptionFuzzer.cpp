@@ -2,8 +2,9 @@
 // accepts.
 //
 // Invariants: a refusal says why and leaves the description alone; an accepted description has
-// fields in their ranges and no two devices at one (baud, id), and every device of the bus
-// built from it answers at the (baud, id) the description gives.
+// fields in their ranges, a schedule that ends after it begins, and no two devices there from
+// the start at one (baud, id); every device of the bus built from it that is there from the
+// start answers at the (baud, id) the description gives.
 #include <cstdint>
 #include <set>
 #include <string>
@@ -29,7 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const mvx::SimDeviceSpec& device : description.devices) {
         MVX_FUZZ_CHECK(device.id <= 253 && device.returnLevel <= 2);
         MVX_FUZZ_CHECK(device.position >= -1 && device.position <= 4095);
-        MVX_FUZZ_CHECK(addresses.insert({device.code, device.id}).second);
+        MVX_FUZZ_CHECK(device.appearAtUs >= 0 &&
+                       (device.disappearAtUs < 0 || device.disappearAtUs > device.appearAtUs));
+        MVX_FUZZ_CHECK(device.appearAtUs > 0 || addresses.insert({device.code, device.id}).second);
     }
 
     mvx::VirtualClock clock;
@@ -37,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MVX_FUZZ_CHECK(bus.deviceCount() == description.devices.size());
     for (std::size_t i = 0; i < description.devices.size(); ++i) {
         const mvx::SimDeviceSpec& device = description.devices[i];
-        MVX_FUZZ_CHECK(bus.find(device.code, device.id) == &bus.device(i));
+        MVX_FUZZ_CHECK(device.appearAtUs > 0 || bus.find(device.code, device.id) == &bus.device(i));
     }
     return 0;
 }

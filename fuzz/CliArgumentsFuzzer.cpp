@@ -2,7 +2,9 @@
 // themselves. The input is split into argv words at newlines and NUL bytes.
 //
 // Every port but a described one ("sim:FILE", refused so that no file is read) is the built-in
-// simulated bus on virtual time, so accepted commands really run against devices. Invariants:
+// simulated bus on virtual time, so accepted commands really run against devices. A command that
+// runs until it is told to end (watch, or assign waiting for actuators that never come) finds
+// the adapter unplugged after 200 s of virtual time, as a user would pull it. Invariants:
 // an exit status of 0, 1 or 2 and never an escaping exception; a port is asked for at most
 // once, and status 2 after that only when it was refused; a failure says why; every accepted
 // register value is in its register's range and every refused one says why.
@@ -24,6 +26,25 @@ namespace {
 
 using namespace mvx::cli;
 
+// Virtual time that unplugs the bus's adapter once its budget is spent.
+class BudgetClock final : public mvx::Clock {
+public:
+    static constexpr std::int64_t kBudgetUs = 200000000;
+
+    std::int64_t nowUs() override { return time_.nowUs(); }
+    void sleepUs(std::int64_t us) override {
+        time_.sleepUs(us);
+        if (bus != nullptr && time_.nowUs() > kBudgetUs) {
+            bus->setAdapterPlugged(false);
+        }
+    }
+
+    mvx::SimulatedBus* bus = nullptr;
+
+private:
+    mvx::VirtualClock time_;
+};
+
 class FuzzEnvironment final : public Environment {
 public:
     std::unique_ptr<Port> makePort(const PortSpec& port, std::string& error) override {
@@ -33,8 +54,11 @@ public:
             error = "no bus description files while fuzzing";
             return nullptr;
         }
-        return std::make_unique<SimPort>(std::make_unique<mvx::VirtualClock>(),
-                                         mvx::SimulatedBus::defaultBus());
+        auto clock = std::make_unique<BudgetClock>();
+        BudgetClock* budget = clock.get();
+        auto sim = std::make_unique<SimPort>(std::move(clock), mvx::SimulatedBus::defaultBus());
+        budget->bus = &sim->bus();
+        return sim;
     }
     bool stderrIsTerminal() const override { return false; }
 

@@ -25,7 +25,7 @@ expect() {
         failures=$((failures + 1))
     fi
 }
-expect "ports scan ping info read write set reset-defaults flash watch backup restore" movantrix-cli ""
+expect "ports scan ping info read write set reset-defaults flash watch backup restore assign profile" movantrix-cli ""
 expect "--port --sim-virtual-time --json --help --version" movantrix-cli --
 expect "scan" movantrix-cli --port sim sc
 expect "--full --fast --help" movantrix-cli --port sim scan --
@@ -38,5 +38,12 @@ expect "--all-versions --full --fast --help" movantrix-cli flash --
 expect "--id --baud --help --rate --duration --csv --json" movantrix-cli watch --
 expect "10 100" movantrix-cli watch --id 1 --baud 1 --rate 1
 expect "--id --baud --help --dry-run --network --force" movantrix-cli restore a.json --
+expect "--ids --baud --settings --network --codes --full --return-delay --help" movantrix-cli assign --
+expect "--return-delay" movantrix-cli assign --ids 1-12 --baud 1 --ret
+expect "0 1 5 10 250" movantrix-cli assign --return-delay ""
+expect "save check apply adopt" movantrix-cli --port 0 profile ""
+expect "-o --output --codes --full --help" movantrix-cli profile save -
+expect "--dry-run --network --help" movantrix-cli profile apply arm.json --
+expect "--json --help" movantrix-cli profile check arm.json --
 [ "$failures" -eq 0 ] && echo "completion: all words as expected"
 exit "$failures"

@@ -7,18 +7,26 @@
 #   search_bench       quick and full search of the empty and the default simulated bus,
 #                      virtual time, against the floor of the search's waits, read timeouts
 #                      and answered wire time (ratio measured / floor, ceiling 1.01); and the
-#                      fast search against that floor (ceilings 1/30 to 1/2) and the wire floor
+#                      fast search against that floor (ceilings 1/30 to 1/2 where the devices
+#                      answer the broadcast at once, 0.4 and 0.8 where they space their answers
+#                      out by ID) and its own floor (the wire and the 500 ms broadcast wait at
+#                      codes with devices)
 #   firmware_bench     download of a 65526-byte image to one simulated device, virtual time,
 #                      against its floor (ceiling 1.01)
 #   flash_scaling_bench  CPU time of flashing N = 25 .. 300 devices of one model on the
 #                      simulated bus, in total and per device (the simulator's own cost)
+#   assign_bench       movantrix-cli assign's flow, virtual time: twelve new actuators at code
+#                      34 connected every 3 s, IDs 1-12 at code 1; per actuator from its
+#                      connection to "checked" against the wire and settling floor (ceiling
+#                      1.5 s beyond it), and all twelve assigned in order, none missed, none
+#                      moved twice
 #   cli_pty_bench      movantrix-cli against movantrix-bus-sim on a pseudo-terminal in real
 #                      time: quick scans of the default and the empty bus, a ping and a read of
 #                      one device, 3 runs each, wall time against the floor of each command
 #                      (ceilings 1.10 for the scans, 1.5 for the ping and the read), then
-#                      scan --fast against scan with the server's latency at 1 and 16 ms; a
-#                      plain program that takes no benchmark options. It takes about four
-#                      minutes.
+#                      scan --fast against scan with the server's latency at 1 and 16 ms, and
+#                      at 1 ms with the broadcast answers spaced out by ID; a plain program
+#                      that takes no benchmark options. It takes about five minutes.
 #   watch_pty_bench    movantrix-cli watch against movantrix-bus-sim on a pseudo-terminal in
 #                      real time: 100 Hz at code 1 for 10 s (delivered >= 99 %, p99 gap <= 15
 #                      ms), and the highest rate sustained at codes 1, 34 and 207 against the
@@ -49,10 +57,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
 cmake --build --preset default --target transaction_bench search_bench firmware_bench \
-    flash_scaling_bench cli_pty_bench watch_pty_bench gui_search_bench gui_poll_bench \
+    flash_scaling_bench assign_bench cli_pty_bench watch_pty_bench gui_search_bench gui_poll_bench \
     gui_telemetry_bench gui_command_bench
 failed=()
-for bench in transaction_bench search_bench firmware_bench flash_scaling_bench; do
+for bench in transaction_bench search_bench firmware_bench flash_scaling_bench assign_bench; do
     "build/default/bench/$bench" "$@" || failed+=("$bench")
 done
 real_time=(gui_search_bench gui_poll_bench gui_telemetry_bench gui_command_bench)

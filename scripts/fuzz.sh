@@ -26,9 +26,12 @@ declare -A max_len=(
     [firmware_file]=66000
     [sim_device]=4096
     [bus_description]=4096
+    [settings_file]=4096
     [cli_arguments]=512
+    [robot_profile]=16384
 )
-all_targets=(status_packet firmware_file sim_device bus_description cli_arguments)
+all_targets=(status_packet firmware_file sim_device bus_description settings_file cli_arguments
+    robot_profile)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
     targets=("${all_targets[@]}")

@@ -13,8 +13,22 @@ packages=(
     qt6-base-dev qt6-svg-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core fonts-droid-fallback
     xvfb xauth
     librsvg2-bin desktop-file-utils appstream groff-base bash-completion
+    locales
     "$@"
 )
+
+if [ "$(id -u)" -eq 0 ]; then
+    sudo=()
+else
+    sudo=(sudo)
+fi
+
+# A locale with a decimal comma: the tests check that numbers for machines keep their point.
+generate_test_locale() {
+    if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
+        "${sudo[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8
+    fi
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -23,14 +37,11 @@ for p in "${packages[@]}"; do
     fi
 done
 if [ ${#missing[@]} -eq 0 ]; then
+    generate_test_locale
     exit 0
 fi
 
-if [ "$(id -u)" -eq 0 ]; then
-    sudo=()
-else
-    sudo=(sudo)
-fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -qq
 "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+generate_test_locale

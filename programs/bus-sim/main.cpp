@@ -1,6 +1,7 @@
 // movantrix-bus-sim: serves a simulated bus on a pseudo-terminal.
 //
 //   movantrix-bus-sim [--bus FILE.json] [--link PATH] [--traffic FILE] [--latency-ms MS]
+//                     [--broadcast-spacing-us US]
 //
 // Prints the slave's path on the first line of standard output; any program can open it as a
 // serial port. Runs until interrupted (Ctrl+C, SIGTERM, SIGHUP).
@@ -10,12 +11,13 @@
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include "drivers/Clock.h"
+#include "drivers/RegularFile.h"
 #include "sim/BusDescription.h"
 #include "sim/PtyBusServer.h"
 #include "sim/SimulatedBus.h"
@@ -34,6 +36,12 @@ int main(int argc, char** argv) {
                    "the adapter's receive latency: replies reach the host this long after their "
                    "last bit (0-255; default: the bus description's, else 1)")
         ->check(CLI::Range(0, 255));
+    int spacingUs = -1;
+    app.add_option("--broadcast-spacing-us", spacingUs,
+                   "devices answer a broadcast ping this many microseconds per unit of their ID "
+                   "late (0-1000; 300: ID 253 answers 75.9 ms late; default: the bus "
+                   "description's, else 0)")
+        ->check(CLI::Range(0, static_cast<int>(mvx::SimulatedBus::kMaxBroadcastSpacingUs)));
     app.set_version_flag("--version", std::string("movantrix-bus-sim ") + MVX_VERSION,
                          "Show the version and exit");
     CLI11_PARSE(app, argc, argv);
@@ -48,6 +56,9 @@ int main(int argc, char** argv) {
     }
     if (latencyMs >= 0) {
         description.receiveLatencyUs = static_cast<std::int64_t>(latencyMs) * 1000;
+    }
+    if (spacingUs >= 0) {
+        description.broadcastSpacingUs = spacingUs;
     }
 
     // Signals are taken by sigwait below, in this thread only.
@@ -68,7 +79,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::int64_t originUs = clock.nowUs();
-    std::cout << server.slavePath() << std::endl;
+    // The path is what the caller waits for: without it nobody can use the bus.
+    if (!(std::cout << server.slavePath() << std::endl)) {
+        std::cerr << "movantrix-bus-sim: cannot write to standard output\n";
+        return 1;
+    }
     std::cerr << "Serving \"" << description.adapterName << "\" with " << description.devices.size()
               << " device(s) on " << server.slavePath();
     if (!linkPath.empty()) {
@@ -92,10 +107,13 @@ int main(int argc, char** argv) {
         status = 1;
     }
     if (!trafficFile.empty()) {
-        std::ofstream out(trafficFile);
-        mvx::writeTrafficRecord(out, bus.traffic(), originUs);
-        if (!out) {
-            std::cerr << "movantrix-bus-sim: cannot write " << trafficFile << '\n';
+        // Written whole or not at all, and only as a regular file.
+        std::ostringstream record;
+        mvx::writeTrafficRecord(record, bus.traffic(), originUs);
+        std::string writeError;
+        if (!mvx::writeFileAtomically(trafficFile, record.str(), writeError)) {
+            std::cerr << "movantrix-bus-sim: cannot write the traffic record: " << writeError
+                      << '\n';
             status = 1;
         }
     }

@@ -17,17 +17,15 @@ namespace mvx::cli {
 namespace {
 
 // Searches the bus with a progress bar: the search on a worker thread, the bar redrawn
-// from here.
+// from here. A fast search that saw late answers to the broadcast says so at its end.
 int searchBus(Session& session, CommandContext& context) {
     DeviceRegistry& registry = session.registry();
     ProgressBar bar(context.err, context.env.stderrIsTerminal(), "Searching");
     const int mode = context.options.full ? FullSearch : QuickSearch;
     const bool fast = context.options.fast;
+    SearchEngine engine(registry);
     const int result = runWithProgress(
-        [&registry, mode, fast] {
-            SearchEngine engine(registry);
-            return fast ? engine.fastSearch(mode) : engine.search(mode);
-        },
+        [&engine, mode, fast] { return fast ? engine.fastSearch(mode) : engine.search(mode); },
         [&registry, &bar] {
             int code = 0;
             int id = 0;
@@ -36,6 +34,9 @@ int searchBus(Session& session, CommandContext& context) {
         });
     if (result == Success) {
         bar.finish();
+    }
+    if (engine.lateAnswersSeen()) {
+        printWarning(context.err, kLateAnswersText);
     }
     return result;
 }

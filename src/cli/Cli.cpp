@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstring>
 #include <map>
 
@@ -10,6 +11,7 @@
 #include "cli/Commands.h"
 #include "cli/Messages.h"
 #include "cli/NamedRegister.h"
+#include "cli/RobotCommands.h"
 #include "cli/SettingsCommands.h"
 #include "drivers/RegularFile.h"
 #include "firmware/FirmwareImage.h"
@@ -65,12 +67,19 @@ bool validate(const std::string& command, CliOptions& o, std::ostream& err) {
         return false;
     }
     if (command == "write") {
+        // The value is decimal already (the parser's check); any number of digits is told
+        // as out of range, never passed on wrapped around.
         const int max = o.word ? 65535 : 255;
-        if (o.value < 0 || o.value > max) {
-            printError(err, "write: value " + std::to_string(o.value) + " is out of range (0-" +
+        long long value = -1;
+        const char* end = o.valueText.data() + o.valueText.size();
+        const auto parsed = std::from_chars(
+            o.valueText.data() + (o.valueText.rfind('+', 0) == 0 ? 1 : 0), end, value);
+        if (parsed.ec != std::errc() || parsed.ptr != end || value < 0 || value > max) {
+            printError(err, "write: value " + o.valueText + " is out of range (0-" +
                                 std::to_string(max) + (o.word ? " for a word)" : " for a byte)"));
             return false;
         }
+        o.value = static_cast<int>(value);
         if (o.word && o.address > 254) {
             printError(err, "write: a word at register 255 runs past the control table");
             return false;
@@ -91,23 +100,20 @@ bool validate(const std::string& command, CliOptions& o, std::ostream& err) {
     if (isSettingsCommand(command)) {
         return validateSettingsCommand(command, o, err);
     }
+    if (isRobotCommand(command)) {
+        return validateRobotCommand(command, o, err);
+    }
     if (command == "flash") {
         // A file that is there but cannot be read says why, rather than passing for missing
         // or invalid. Only a regular file is opened, and without blocking: a FIFO would wait
         // for a writer.
         RegularFile file = RegularFile::open(o.file);
-        switch (file.status()) {
-            case RegularFile::Status::Opened:
-                break;
-            case RegularFile::Status::Missing:
-                printError(err, o.file + ": no such firmware file");
-                return false;
-            case RegularFile::Status::NotRegular:
-                printError(err, o.file + ": not a regular file");
-                return false;
-            case RegularFile::Status::Failed:
-                printError(err, o.file + ": " + std::strerror(file.error()));
-                return false;
+        if (!file.isOpen()) {
+            printError(err, o.file + ": " +
+                                (file.status() == RegularFile::Status::Missing
+                                     ? std::string("no such firmware file")
+                                     : file.problem()));
+            return false;
         }
         UpdateList updates;
         LoadFirmware(file, o.firmware, updates);
@@ -119,10 +125,9 @@ bool validate(const std::string& command, CliOptions& o, std::ostream& err) {
     return true;
 }
 
-}  // namespace
-
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-        Environment& env) {
+// Runs the command line; run() checks the output it left.
+int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               Environment& env) {
     CliOptions o;
     CLI::App app{"Finds and configures Movantrix actuators and sensor modules on their bus.",
                  kProgramName};
@@ -136,7 +141,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         ->capture_default_str();
     app.add_flag("--sim-virtual-time", o.virtualTime,
                  "Run the simulated bus on virtual time (instant) instead of real time");
-    app.add_flag("--json", o.json, "JSON output (scan, info, watch)");
+    app.add_flag("--json", o.json, "JSON output (scan, info, watch, profile check)");
 
     auto addAddress = [&o](CLI::App* command) {
         command->add_option("--id", o.id, "Device ID (0-253)")
@@ -175,7 +180,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         ->required()
         ->transform(decimal())
         ->check(CLI::Range(0, 255));
-    write->add_option("VALUE", o.value, "Value (0-255, or 0-65535 with --word)")
+    write->add_option("VALUE", o.valueText, "Value (0-255, or 0-65535 with --word)")
         ->required()
         ->transform(decimal());
     write->add_flag("--word", o.word, "Write a 16-bit little-endian word");
@@ -196,6 +201,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     flash->add_flag("--fast", o.fast, "Search the fast way (as scan --fast)");
     addWatchCommand(app, o, addAddress);
     addSettingsCommands(app, o);
+    addRobotCommands(app, o);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
@@ -230,7 +236,25 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (isSettingsCommand(command)) {
         return runSettingsCommand(command, context);
     }
+    if (isRobotCommand(command)) {
+        return runRobotCommand(command, context);
+    }
     return kCommands.at(command)(context);
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        Environment& env) {
+    const int status = runCommand(args, out, err, env);
+    // Output that did not reach its place (a full disk, a closed stdout) is a failure: the
+    // results are incomplete, whatever the command did.
+    out.flush();
+    if (!out) {
+        printError(err, kOutputFailedText);
+        return status == kExitOk ? kExitFailed : status;
+    }
+    return status;
 }
 
 }  // namespace mvx::cli

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/PortSpec.h"
+#include "cli/RobotOptions.h"
 #include "cli/SettingsOptions.h"
 #include "firmware/FirmwareImage.h"
 
@@ -41,6 +42,8 @@ struct CliOptions {
     bool csv = false;
     // backup / restore.
     SettingsOptions settings;
+    // assign / profile.
+    RobotOptions robot;
 };
 
 }  // namespace mvx::cli

@@ -10,6 +10,7 @@
 #include "device/DeviceEntry.h"
 #include "device/ModelCatalogue.h"
 #include "device/SettingsTransfer.h"
+#include "drivers/RegularFile.h"
 #include "protocol/ResultCode.h"
 
 namespace mvx::cli {
@@ -78,6 +79,20 @@ int backupCommand(CommandContext& context) {
     return kExitOk;
 }
 
+// What a restore that failed left on the device: what was written before the failure, the
+// setting that failed (its write may have taken: a lost reply does not tell) and what was not
+// written; after a failed read-back, that nothing written was checked.
+void printPartialRestore(std::ostream& out, const std::string& prefix,
+                         const RestoreResult& restored) {
+    if (restored.readBackFailed()) {
+        out << prefix << "written, not checked: " << settingNames(restored.written) << '\n';
+        return;
+    }
+    out << prefix << "written: " << settingNames(restored.written) << '\n'
+        << prefix << "failed: " << restored.failedAt->name << " (may have taken)\n"
+        << prefix << "not written: " << settingNames(restored.notWritten) << '\n';
+}
+
 // Restores the file onto the device at (code, id); true when it ended without failure.
 bool restoreOne(CommandContext& context, Session& session, int id, bool& adapterLost) {
     const CliOptions& o = context.options;
@@ -138,9 +153,10 @@ bool restoreOne(CommandContext& context, Session& session, int id, bool& adapter
     if (restored.result != Success) {
         printError(context.err,
                    where + ": " +
-                       (restored.failedAt != nullptr ? std::string(restored.failedAt->name) + ": "
-                                                     : std::string("read-back: ")) +
+                       (restored.writeFailed() ? std::string(restored.failedAt->name) + ": "
+                                               : std::string("read-back: ")) +
                        resultWords(restored.result));
+        printPartialRestore(context.out, prefix, restored);
         adapterLost = restored.result == AdapterFailure;
         return false;
     }
@@ -152,8 +168,8 @@ bool restoreOne(CommandContext& context, Session& session, int id, bool& adapter
     if (!restored.notTaken.empty()) {
         return false;
     }
-    context.out << prefix << "restored " << restored.written
-                << (restored.written == 1 ? " setting\n" : " settings\n");
+    context.out << prefix << "restored " << restored.written.size()
+                << (restored.written.size() == 1 ? " setting\n" : " settings\n");
     return true;
 }
 
@@ -163,11 +179,16 @@ int restoreCommand(CommandContext& context) {
         return status;
     }
     bool allRestored = true;
-    for (int id : context.options.settings.ids) {
+    const std::vector<int>& ids = context.options.settings.ids;
+    for (auto it = ids.begin(); it != ids.end(); ++it) {
         bool adapterLost = false;
-        allRestored = restoreOne(context, *session, id, adapterLost) && allRestored;
+        allRestored = restoreOne(context, *session, *it, adapterLost) && allRestored;
         if (adapterLost) {
-            break;  // the rest cannot be reached either
+            // The rest cannot be reached either.
+            for (auto rest = it + 1; rest != ids.end(); ++rest) {
+                context.out << "ID " << *rest << ": not tried (adapter lost)\n";
+            }
+            break;
         }
     }
     return allRestored ? kExitOk : kExitFailed;
@@ -231,6 +252,12 @@ bool validateSettingsCommand(const std::string& command, CliOptions& o, std::ost
             return false;
         }
         o.id = so.ids.front();
+        // A target that is not a regular file is refused before the bus is touched.
+        std::string error;
+        if (!so.output.empty() && !checkWriteTarget(so.output, error)) {
+            printError(err, error + "; nothing written");
+            return false;
+        }
         return true;
     }
     std::string error;

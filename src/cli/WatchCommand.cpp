@@ -1,16 +1,19 @@
 // watch: the live status of one actuator as a stream of lines, CSV or JSON.
-#include <csignal>
-
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
-#include <cstdio>
+#include <cctype>
+#include <charconv>
+#include <cmath>
 #include <memory>
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/Interrupts.h"
 #include "cli/Messages.h"
 #include "cli/Session.h"
 #include "device/DeviceEntry.h"
+#include "device/StatusText.h"
 #include "device/TelemetrySampler.h"
 #include "protocol/ResultCode.h"
 
@@ -18,64 +21,51 @@ namespace mvx::cli {
 
 namespace {
 
-// Set by SIGINT and SIGTERM while a watch runs; the sampler ends at its next check. A signal
-// handler can reach nothing but a lock-free flag, so this one flag is the process's.
-std::atomic<bool> gInterrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+// The longest --duration: a year. Watching longer is watching until interrupted.
+constexpr double kMaxDurationS = 365.0 * 24 * 3600;
 
-extern "C" void onInterrupt(int) {
-    gInterrupted.store(true);
-}
-
-// Catches SIGINT and SIGTERM for its lifetime and puts the earlier handlers back.
-class InterruptScope {
-public:
-    InterruptScope() {
-        gInterrupted.store(false);
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &oldInt_);
-        ::sigaction(SIGTERM, &action, &oldTerm_);
-    }
-    ~InterruptScope() {
-        ::sigaction(SIGINT, &oldInt_, nullptr);
-        ::sigaction(SIGTERM, &oldTerm_, nullptr);
-    }
-    InterruptScope(const InterruptScope&) = delete;
-    InterruptScope& operator=(const InterruptScope&) = delete;
-
-private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-};
-
-constexpr const char* kCsvHeader =
-    "time_s,present_position,present_speed,present_load,present_voltage,present_temperature,"
-    "goal_position,moving";
-
-std::string sampleLine(const StatusSample& s, bool json) {
-    char line[256];
-    const double volts = s.presentVoltage / 10.0;
-    if (json) {
-        std::snprintf(line, sizeof line,
-                      "{\"time_s\":%.3f,\"present_position\":%d,\"present_speed\":%d,"
-                      "\"present_load\":%d,\"present_voltage\":%.1f,\"present_temperature\":%d,"
-                      "\"goal_position\":%d,\"moving\":%d}",
-                      s.timeS, s.presentPosition, s.presentSpeed, s.presentLoad, volts,
-                      s.presentTemperature, s.goalPosition, s.moving);
-    } else {
-        std::snprintf(line, sizeof line, "%.3f,%d,%d,%d,%.1f,%d,%d,%d", s.timeS, s.presentPosition,
-                      s.presentSpeed, s.presentLoad, volts, s.presentTemperature, s.goalPosition,
-                      s.moving);
-    }
-    return line;
-}
-
-std::string rateText(const char* format, double hz) {
-    char text[32];
-    std::snprintf(text, sizeof text, format, hz);
-    return text;
+// Adds `name`: a plain decimal number (digits with at most one point: no exponent, no hex, no
+// "inf" or "nan") from `low` (or above it, when `lowIncluded` is false) to `high`, read into
+// `target` the same in every locale; `range` tells the bounds in a refusal.
+void addDecimalOption(CLI::App* app, const std::string& name, double& target, double low,
+                      bool lowIncluded, double high, const std::string& range,
+                      const std::string& help) {
+    // The refusal, or empty with `value` set.
+    auto read = [=](const std::string& text, double& value) -> std::string {
+        const std::size_t start = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
+        const std::string digits = text.substr(start);
+        const auto point = digits.find('.');
+        const bool plain =
+            !digits.empty() && digits != "." && digits.find('.', point + 1) == std::string::npos &&
+            std::all_of(digits.begin(), digits.end(),
+                        [](unsigned char c) { return std::isdigit(c) != 0 || c == '.'; });
+        if (!plain) {
+            return "\"" + text + "\" is not a decimal number (" + range + ")";
+        }
+        const auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), value,
+                                            std::chars_format::fixed);
+        if (start == 1 && text[0] == '-') {
+            value = -value;
+        }
+        const bool inRange = parsed.ec == std::errc() && std::isfinite(value) &&
+                             (lowIncluded ? value >= low : value > low) && value <= high;
+        return inRange ? std::string() : text + " is out of range (" + range + ")";
+    };
+    app->add_option_function<std::string>(
+           name,
+           [read, &target](const std::string& text) {
+               double value = 0;
+               read(text, value);
+               target = value;
+           },
+           help)
+        ->type_name("DECIMAL")
+        ->check(CLI::Validator(
+            [read](std::string& text) {
+                double value = 0;
+                return read(text, value);
+            },
+            "", "DECIMAL"));
 }
 
 // Tells once when the samples of a second came markedly slower than asked (a slow code, a
@@ -124,11 +114,11 @@ void addWatchCommand(CLI::App& app, CliOptions& o,
     CLI::App* watch =
         app.add_subcommand("watch", "Stream an actuator's live status, one line per sample");
     addAddress(watch);
-    watch->add_option("--rate", o.rate, "Samples per second (1-200)")
-        ->capture_default_str()
-        ->check(CLI::Range(1.0, 200.0));
-    watch->add_option("--duration", o.duration, "Stop after this many seconds (default: Ctrl+C)")
-        ->check(CLI::PositiveNumber);
+    addDecimalOption(watch, "--rate", o.rate, 1.0, true, 200.0, "1-200",
+                     "Samples per second (1-200, default 10)");
+    addDecimalOption(watch, "--duration", o.duration, 0.0, false, kMaxDurationS,
+                     "more than 0, at most " + shortestText(kMaxDurationS) + " (a year)",
+                     "Stop after this many seconds, at most a year (default: Ctrl+C)");
     watch->add_flag("--csv", o.csv, "CSV lines after a header (the default; --json: JSON lines)");
 }
 
@@ -157,14 +147,19 @@ int watchCommand(CommandContext& context) {
     TelemetrySampler sampler(session->registry().bus(), clock, options.baud, options.id);
     sampler.setRate(options.rate);
     const InterruptScope interrupts;
-    sampler.setStopFlag(&gInterrupted);
+    sampler.setStopFlag(&interruptFlag());
 
+    // Output that does not reach its place (a full disk, a closed stdout) stops the watch;
+    // run() tells it.
     const bool json = options.json;
-    if (!json) {
-        context.out << kCsvHeader << std::endl;
+    if (!json && !(context.out << kStatusCsvHeader << std::endl)) {
+        return kExitFailed;
     }
-    // The duration is checked before each sample: none is taken at or after its end.
-    const auto durationUs = static_cast<std::int64_t>(options.duration * 1e6);
+    // The duration is checked before each sample: none is taken at or after its end. It is
+    // at least a microsecond, so a tiny one does not pass for none (which runs until
+    // interrupted).
+    const std::int64_t durationUs =
+        options.duration > 0 ? std::max<std::int64_t>(1, std::llround(options.duration * 1e6)) : 0;
     std::int64_t startUs = -1;
     auto pastTheEnd = [&]() {
         const std::int64_t now = clock.nowUs();
@@ -177,21 +172,28 @@ int watchCommand(CommandContext& context) {
     };
     RateWatch rateWatch(options.rate);
     int lastFailure = Success;
+    bool outputFailed = false;
     const TelemetrySampler::End end = sampler.run(pastTheEnd, [&](const StatusSample& s) {
         if (s.yielded) {
             return;
         }
         if (const double kept = rateWatch.onSample(s.timeS); kept > 0) {
-            printWarning(context.err, address + ": the bus keeps " + rateText("%.1f", kept) +
-                                          " Hz, not the " + rateText("%g", options.rate) +
+            printWarning(context.err, address + ": the bus keeps " + fixedText(kept, 1) +
+                                          " Hz, not the " + shortestText(options.rate) +
                                           " Hz asked for; watching on at that rate");
         }
         if (!s.ok) {
             lastFailure = s.result;
             return;
         }
-        context.out << sampleLine(s, json) << std::endl;
+        if (!(context.out << (json ? statusJsonLine(s) : statusCsvLine(s)) << std::endl)) {
+            outputFailed = true;
+            sampler.stop();
+        }
     });
+    if (outputFailed) {
+        return kExitFailed;
+    }
 
     switch (end) {
         case TelemetrySampler::End::Stopped:

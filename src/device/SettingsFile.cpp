@@ -1,21 +1,14 @@
 #include "device/SettingsFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <ctime>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <regex>
-#include <sstream>
 
 #include "device/ModelCatalogue.h"
+#include "drivers/RegularFile.h"
+#include "json/JsonInput.h"
 
 namespace mvx {
 
@@ -74,6 +67,16 @@ bool integerIn(const Json& value, long long low, long long high, int& out) {
     return true;
 }
 
+// A value of the file as written, shortened for a message.
+std::string shown(const Json& value) {
+    constexpr std::size_t kShown = 40;
+    std::string text = value.dump();
+    if (text.size() > kShown) {
+        text = text.substr(0, kShown) + "...";
+    }
+    return text;
+}
+
 std::string rangeText(const NamedRegister& reg, int high) {
     if (reg.kind == ValueKind::Volts) {
         return voltsText(reg.min) + "-" + voltsText(high) + " V";
@@ -97,11 +100,11 @@ bool parseSetting(const NamedRegister& reg, const Json& value, int modelNumber, 
             }
             const double tenths = std::round(volts * 10.0);
             if (std::fabs(volts * 10.0 - tenths) > 1e-6) {
-                return refuse(key, value.dump() + " has more than one decimal");
+                return refuse(key, shown(value) + " has more than one decimal");
             }
             raw = static_cast<int>(tenths);
             if (raw < reg.min || raw > high) {
-                return refuse(key, value.dump() + " V is out of range (" + rangeText(reg, high) +
+                return refuse(key, shown(value) + " V is out of range (" + rangeText(reg, high) +
                                        ") for " + displayName(modelNumber));
             }
             return true;
@@ -119,7 +122,7 @@ bool parseSetting(const NamedRegister& reg, const Json& value, int modelNumber, 
                     }
                 }
                 if (bit < 0) {
-                    return refuse(key, "unknown alarm flag " + name.dump() +
+                    return refuse(key, "unknown alarm flag " + shown(name) +
                                            " (flags: " + flagText(127) + ")");
                 }
                 raw |= 1 << bit;
@@ -134,7 +137,7 @@ bool parseSetting(const NamedRegister& reg, const Json& value, int modelNumber, 
         return refuse(key, "not a whole number");
     }
     if (!integerIn(value, reg.min, high, raw)) {
-        return refuse(key, value.dump() + " is out of range (" + rangeText(reg, high) + ") for " +
+        return refuse(key, shown(value) + " is out of range (" + rangeText(reg, high) + ") for " +
                                displayName(modelNumber));
     }
     return true;
@@ -216,14 +219,38 @@ std::string settingsJsonText(const DeviceSettings& s) {
     return file.dump(2) + "\n";
 }
 
-bool parseSettingsText(const std::string& text, const std::string& fileName, DeviceSettings& s,
-                       std::string& error) {
-    const Refusal refuse(fileName, error);
+namespace {
+
+// Limits that cannot both hold on a device: the lower one of a pair above the upper one.
+bool pairsInOrder(const DeviceSettings& s, const Refusal& refuse) {
+    const struct {
+        Setting low;
+        Setting high;
+    } kPairs[] = {{Setting::CwAngleLimit, Setting::CcwAngleLimit},
+                  {Setting::MinVoltage, Setting::MaxVoltage}};
+    for (const auto& pair : kPairs) {
+        const SettingValue* low = s.find(pair.low);
+        const SettingValue* high = s.find(pair.high);
+        if (low->value > high->value) {
+            const bool volts = low->reg->kind == ValueKind::Volts;
+            const std::string unit = volts ? " V" : "";
+            return refuse(std::string("settings.") + low->reg->name,
+                          settingValueText(*low->reg, low->value) + unit + " is above " +
+                              high->reg->name + " " + settingValueText(*high->reg, high->value) +
+                              unit + "; the device cannot hold both");
+        }
+    }
+    return true;
+}
+
+bool parseSettings(const std::string& text, DeviceSettings& s, const Refusal& refuse) {
     Json file;
-    try {
-        file = Json::parse(text);
-    } catch (const Json::parse_error& e) {
-        return refuse("", "not a JSON file (parse error at byte " + std::to_string(e.byte) + ")");
+    JsonRefusal problem;
+    if (!parseJsonInput(text, file, problem)) {
+        if (problem.kind == JsonRefusal::Kind::Syntax) {
+            return refuse("", "not a JSON file (" + problem.reason() + ")");
+        }
+        return refuse(problem.key, problem.reason());
     }
     if (!file.is_object()) {
         return refuse("", "not a Movantrix settings file (no JSON object)");
@@ -259,7 +286,7 @@ bool parseSettingsText(const std::string& text, const std::string& fileName, Dev
     }
     s.modelName = displayName(s.modelNumber);
     if (file["model_name"] != s.modelName) {
-        return refuse("model_name", file["model_name"].dump() + " is not the name of model " +
+        return refuse("model_name", shown(file["model_name"]) + " is not the name of model " +
                                         std::to_string(s.modelNumber) + " (" + s.modelName + ")");
     }
     if (!integerIn(file["firmware_version"], 0, 255, s.firmwareVersion)) {
@@ -319,76 +346,39 @@ bool parseSettingsText(const std::string& text, const std::string& fileName, Dev
         }
         s.registers[i] = static_cast<std::uint8_t>(byte);
     }
-    return true;
+    return pairsInOrder(s, refuse);
+}
+
+}  // namespace
+
+bool parseSettingsText(const std::string& text, const std::string& fileName, DeviceSettings& s,
+                       std::string& error) {
+    const Refusal refuse(fileName, error);
+    // Whatever the JSON library may still throw on a document it parsed is a refusal too.
+    try {
+        return parseSettings(text, s, refuse);
+    } catch (const std::exception& e) {
+        return refuse("", std::string("cannot be read (") + e.what() + ")");
+    } catch (...) {
+        return refuse("", "cannot be read");
+    }
 }
 
 bool readSettingsFile(const std::string& path, DeviceSettings& settings, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    struct stat info {};
-    if (!in || ::stat(path.c_str(), &info) != 0) {
-        error = path + ": " + (errno == ENOENT ? "no such file" : std::strerror(errno));
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        error = path + ": not a regular file";
-        return false;
-    }
-    if (static_cast<std::uintmax_t>(info.st_size) > kSettingsFileMaxBytes) {
-        error = path + ": larger than 1 MB (" + std::to_string(info.st_size) +
-                " bytes); not a settings file";
-        return false;
-    }
-    // Read no more than the limit, even if the file grew meanwhile.
-    std::string text(kSettingsFileMaxBytes + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kSettingsFileMaxBytes) {
-        error = path + ": larger than 1 MB; not a settings file";
+    RegularFile file = RegularFile::open(path);
+    std::string text;
+    if (!file.readAll(kSettingsFileMaxBytes, text)) {
+        error = path + ": " +
+                (file.status() == RegularFile::Status::TooLarge
+                     ? "larger than 1 MB" +
+                           (file.size() > kSettingsFileMaxBytes
+                                ? " (" + std::to_string(file.size()) + " bytes)"
+                                : std::string()) +
+                           "; not a settings file"
+                     : file.problem());
         return false;
     }
     return parseSettingsText(text, path, settings, error);
-}
-
-bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error) {
-    const auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::random_device random;
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        std::ostringstream name;
-        name << dir << '.' << base << '.' << std::hex << random() << ".tmp";
-        temp = name.str();
-        // 0666 less the umask, as for any new file.
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            break;
-        }
-    }
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    bool ok = true;
-    while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        done += ok ? static_cast<std::size_t>(n) : 0;
-    }
-    ok = ok && ::fsync(fd) == 0;
-    const int writeErrno = errno;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-        error = path + ": " + std::strerror(ok ? errno : writeErrno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace mvx

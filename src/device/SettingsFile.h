@@ -57,13 +57,14 @@ std::string utcTimestamp(std::int64_t secondsSinceEpoch);
 std::string settingsJsonText(const DeviceSettings& settings);
 
 // Parses a file's text. `fileName` only names the file in the refusal: false with `error`
-// "FILE: key: reason" (the key where there is one), and `settings` unspecified.
+// "FILE: key: reason" (the key where there is one), and `settings` unspecified. Besides what
+// is not JSON or not a setting in its range, a key given twice, a number no double holds,
+// nesting deeper than any settings file has, and a pair of limits that cannot both hold (CW
+// above CCW angle limit, min above max voltage) are refused.
 bool parseSettingsText(const std::string& text, const std::string& fileName,
                        DeviceSettings& settings, std::string& error);
-// Reads and parses `path`; a file over kSettingsFileMaxBytes is refused unread.
+// Reads and parses `path`: only a regular file, opened without blocking (RegularFile); one
+// over kSettingsFileMaxBytes is refused unread.
 bool readSettingsFile(const std::string& path, DeviceSettings& settings, std::string& error);
-// Writes `text` to a temporary file beside `path`, flushes it and renames it over `path`: a
-// failed write leaves no partial file and an existing `path` as it was. False with `error`.
-bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error);
 
 }  // namespace mvx

@@ -147,22 +147,34 @@ std::vector<SettingChange> writeOrder(const std::vector<SettingChange>& changes)
     return list;
 }
 
+std::string settingNames(const std::vector<SettingChange>& changes) {
+    if (changes.empty()) {
+        return "none";
+    }
+    std::string names;
+    for (const SettingChange& change : changes) {
+        names += (names.empty() ? "" : ", ") + std::string(change.reg->name);
+    }
+    return names;
+}
+
 RestoreResult restoreSettings(DeviceRegistry& registry, DeviceEntry& entry,
                               const std::vector<SettingChange>& changes) {
     RestoreResult outcome;
     const std::vector<SettingChange> order = writeOrder(changes);
-    for (const SettingChange& change : order) {
+    for (auto it = order.begin(); it != order.end(); ++it) {
         std::string refusal;
-        int result = applyNamedRegister(*change.reg, change.wanted, registry, entry, refusal);
+        int result = applyNamedRegister(*it->reg, it->wanted, registry, entry, refusal);
         if (!refusal.empty()) {
             result = Busy;  // the setter refused before writing anything
         }
         if (result != Success) {
             outcome.result = result;
-            outcome.failedAt = change.reg;
+            outcome.failedAt = it->reg;
+            outcome.notWritten.assign(it + 1, order.end());
             return outcome;
         }
-        ++outcome.written;
+        outcome.written.push_back(*it);
     }
     if (order.empty()) {
         return outcome;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/SettingsFile.h"
+#include "protocol/ResultCode.h"
 
 namespace mvx {
 
@@ -25,13 +26,27 @@ struct SettingChange {
     std::string skipReason;
 };
 
+// How a restore ended. The changes it was given fall into `written`, the one at `failedAt`
+// and `notWritten`; a front end tells the user all three, so that after a failure halfway
+// they know what the device holds now.
 struct RestoreResult {
-    int result = 100;                         // the first failed write's (or read-back's) code
-    const NamedRegister* failedAt = nullptr;  // the setting whose write failed
+    int result = Success;                     // the first failed write's (or read-back's) code
+    const NamedRegister* failedAt = nullptr;  // the setting whose write failed (null: none)
+    // Written and answered by the device, in the order written.
+    std::vector<SettingChange> written;
+    // Not sent: they come after the one that failed.
+    std::vector<SettingChange> notWritten;
     // Written, but the read-back found another value (`now` holds what the device has).
     std::vector<SettingChange> notTaken;
-    int written = 0;  // settings written before the end
+
+    // A write failed: the device holds `written` and may or may not hold `failedAt`'s value.
+    bool writeFailed() const { return failedAt != nullptr; }
+    // Everything was written, but reading it back failed: nothing written is checked.
+    bool readBackFailed() const { return result != Success && failedAt == nullptr; }
 };
+
+// The settings' names in order, comma-separated: "max-torque, punch"; "none" for no settings.
+std::string settingNames(const std::vector<SettingChange>& changes);
 
 // Reads the device's settings: registers 0-49 in one block (kept as read), then the entry's
 // identity and the servo record, whose images the setters compare against. 100 with

@@ -3,16 +3,27 @@
 // each ping's reply to reach the host, only for it to be over on the wire.
 //
 // Per code: the rate change with a short settle; the broadcast ping, and a wait for its first
-// answer byte as long as that can take; silence ends the code, as in the standard search. When
-// anything was heard (a good answer, or a corrupt one from colliding answers), the answers are
-// let run out until the line has been quiet for a whole reply window. Then every ID is pinged,
-// each ping one reply window after the one before, while whatever reaches the host is scanned
-// for status packets and each ping reply is credited to its ID, however late it comes. After
-// the last ping the replies still on their way are awaited, and the IDs that answered are
-// probed in ascending order with the standard search's probe, so the list and its records come
-// out as the standard search makes them.
+// answer byte as long as that can take; silence ends the code. When anything was heard (a good
+// answer, or a corrupt one from colliding answers), the answers get the standard search's
+// 500 ms, as nothing bounds how long devices take to answer one broadcast between them, and are
+// then let run out until the line has been quiet for a whole reply window. Then every ID is
+// pinged, each ping one reply window after the one before, while whatever reaches the host is
+// scanned for status packets and each ping reply is credited to its ID, however late it comes.
+// After the last ping the replies still on their way are awaited, and the IDs that answered
+// are probed in ascending order with the standard search's probe, so the list and its records
+// come out as the standard search makes them.
+//
+// Late broadcast answers: an answer that comes after the silent-code wait (the first one, or a
+// later one later than it could have come queued behind the answers before it), one that comes
+// from a code already passed as silent before the next purge, or a code whose broadcast was
+// heard but where no ID answers, show a bus whose devices space their answers out. From then
+// on every code gets the 500 ms, and the codes passed as silent after the short wait are
+// visited again with it; what is found there takes its place in the list by the order of the
+// codes.
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <numeric>
 #include <span>
 #include <vector>
 
@@ -22,6 +33,7 @@
 #include "protocol/ResultCode.h"
 #include "protocol/Transaction.h"
 #include "search/FastSearchTiming.h"
+#include "search/ReplyListener.h"
 #include "search/ReplyScanner.h"
 #include "search/SearchEngine.h"
 
@@ -30,106 +42,9 @@ namespace mvx {
 namespace {
 
 constexpr int kIdsPerCode = 254;
-constexpr int kPingBytes = 6;       // a ping on the wire
-constexpr int kPingReplyBytes = 6;  // the status packet answering it
-
-// Reads what reaches the host into a scanner, and tells when it arrived.
-class Listener {
-public:
-    explicit Listener(AdapterLink& link) : link_(link) {}
-
-    // Reads until `deadlineUs` (or, with `untilHeard`, until the first bytes came); each
-    // packet completed goes to `onReply` with the time of the read that completed it. 100 or
-    // 101.
-    template <typename OnReply>
-    int until(std::int64_t deadlineUs, OnReply&& onReply, bool untilHeard = false) {
-        Clock& clock = link_.clock();
-        for (;;) {
-            const std::int64_t remaining = deadlineUs - clock.nowUs();
-            if (remaining < 1000) {
-                // The read timeout counts whole milliseconds: the rest is slept, then what has
-                // come meanwhile is taken.
-                clock.sleepUs(remaining);
-                return drain(onReply);
-            }
-            std::uint32_t got = 0;
-            const std::uint32_t want = std::min<std::uint32_t>(scanner_.bytesWanted(), kChunk);
-            const int result = link_.readWithin(buffer_.data(), want, got,
-                                                static_cast<std::uint32_t>(remaining / 1000));
-            if (result == AdapterFailure) {
-                return AdapterFailure;
-            }
-            take(got, onReply);
-            if (untilHeard && heard()) {
-                return Success;
-            }
-        }
-    }
-
-    // Reads until nothing has arrived for `quietUs`. 100 or 101.
-    template <typename OnReply>
-    int untilQuiet(std::int64_t quietUs, OnReply&& onReply) {
-        for (;;) {
-            const std::int64_t last = lastArrivalUs_;
-            const int result = until(last + quietUs, onReply);
-            if (result != Success || lastArrivalUs_ == last) {
-                return result;
-            }
-        }
-    }
-
-    bool heard() const { return scanner_.bytesSeen() != 0; }
-    std::int64_t lastArrivalUs() const { return lastArrivalUs_; }
-    void clear() {
-        scanner_.clear();
-        lastArrivalUs_ = link_.clock().nowUs();
-    }
-
-private:
-    static constexpr std::uint32_t kChunk = 256;
-
-    // Takes what has arrived by now, without waiting.
-    template <typename OnReply>
-    int drain(OnReply&& onReply) {
-        for (;;) {
-            std::uint32_t queued = 0;
-            if (link_.queueLength(queued) != Success) {
-                return AdapterFailure;
-            }
-            if (queued == 0) {
-                return Success;
-            }
-            std::uint32_t got = 0;
-            if (link_.readWithin(buffer_.data(), std::min(queued, kChunk), got, 0) ==
-                AdapterFailure) {
-                return AdapterFailure;
-            }
-            if (got == 0) {
-                return Success;
-            }
-            take(got, onReply);
-        }
-    }
-
-    template <typename OnReply>
-    void take(std::uint32_t got, OnReply&& onReply) {
-        if (got == 0) {
-            return;
-        }
-        lastArrivalUs_ = link_.clock().nowUs();
-        replies_.clear();
-        scanner_.feed(buffer_.data(), got, replies_);
-        for (const ScannedReply& reply : replies_) {
-            onReply(reply, lastArrivalUs_);
-        }
-    }
-
-    AdapterLink& link_;
-    ReplyScanner scanner_;
-    std::vector<ScannedReply> replies_;
-    std::array<std::uint8_t, kChunk> buffer_{};
-    std::int64_t lastArrivalUs_ = 0;
-};
+constexpr int kPingBytes = 6;                      // a ping on the wire
+constexpr int kPingReplyBytes = 6;                 // the status packet answering it
+constexpr std::int64_t kBroadcastWaitUs = 500000;  // the standard search's wait for the answers
 
 // Sends once no other caller holds the link, looking again every millisecond as a transaction
 // does. The send's result: 100, 101 or 102.
@@ -142,6 +57,52 @@ int sendWhenFree(AdapterLink& link, const InstructionPacket& packet) {
     return result;
 }
 
+// The progress in steps (254 a code visited), published as a percentage. Visits added on the
+// way stretch what is left of the bar, so the percentage never falls.
+class Progress {
+public:
+    Progress(std::atomic<int>& out, double total) : out_(out), total_(total) {}
+
+    void add(double steps) {
+        done_ += steps;
+        out_ = static_cast<int>(done_ * 100.0 / total_);
+    }
+    void extend(double steps) {
+        const double left = total_ - done_;
+        if (left <= 0.0) {
+            total_ += steps;
+            return;
+        }
+        // The share done stays; the rest now stands for `left + steps`.
+        const double scale = (left + steps) / left;
+        done_ *= scale;
+        total_ *= scale;
+    }
+
+private:
+    std::atomic<int>& out_;
+    double total_;
+    double done_ = 0.0;
+};
+
+// Moves the device just found at (codes[index], id) before the devices of codes that come
+// after it in `codes`: a code visited again is searched after them.
+void placeInListOrder(DeviceRegistry& registry, std::span<const std::uint8_t> codes,
+                      std::size_t index, int id) {
+    const auto rank = [codes](int code) {
+        return static_cast<std::size_t>(std::find(codes.begin(), codes.end(), code) -
+                                        codes.begin());
+    };
+    const int from = registry.indexOf(codes[index], id);
+    for (int i = 0; i < from; ++i) {
+        const DeviceEntry* entry = registry.entryAt(i);
+        if (entry != nullptr && rank(entry->baudCode()) > index) {
+            registry.move(from, i);
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 int SearchEngine::fastSearch(int mode) {
@@ -151,8 +112,6 @@ int SearchEngine::fastSearch(int mode) {
     if (const int started = beginSearch(mode, link, placeholder, codes); started != Success) {
         return started;
     }
-    const double total = static_cast<double>(codes.size()) * kIdsPerCode;
-    double steps = 0.0;
     // Ends and stops as the standard search does (see search()), with the link's timed reads
     // as they were.
     auto abort = [this, &placeholder, &link](int result) {
@@ -163,33 +122,67 @@ int SearchEngine::fastSearch(int mode) {
         link->setReceiveAllowanceMs(0);
         return endSearch(placeholder, Success);
     };
-    auto publish = [this, &steps, total] {
-        registry_.searchProgress = static_cast<int>(steps * 100.0 / total);
-    };
+    Progress progress(registry_.searchProgress, static_cast<double>(codes.size()) * kIdsPerCode);
 
     Clock& clock = link->clock();
     FastSearchTiming timing(link->receiveLatencyUs());
-    Listener listener(*link);
+    ReplyListener listener(*link);
+    const auto ignore = [](const ScannedReply&, std::int64_t) {};
 
-    for (const std::uint8_t code : codes) {
+    // The codes in the order they are visited (indices into `codes`): each once, and once late
+    // broadcast answers were seen, those passed as silent after the short wait once more.
+    std::vector<std::size_t> visits(codes.size());
+    std::iota(visits.begin(), visits.end(), std::size_t{0});
+    std::vector<char> passedQuickly(codes.size(), 0);
+    bool spaced = false;
+    // After the visit at `at` come the visits again.
+    const auto answersCameLate = [&](std::size_t at) {
+        lateAnswers_ = true;
+        if (spaced) {
+            return;
+        }
+        spaced = true;
+        std::vector<std::size_t> again;
+        for (std::size_t i = 0; i < codes.size(); ++i) {
+            if (passedQuickly[i] != 0) {
+                again.push_back(i);
+                passedQuickly[i] = 0;
+            }
+        }
+        visits.insert(visits.begin() + static_cast<std::ptrdiff_t>(at) + 1, again.begin(),
+                      again.end());
+        progress.extend(static_cast<double>(again.size()) * kIdsPerCode);
+    };
+
+    bool lastPassedQuickly = false;
+    for (std::size_t at = 0; at < visits.size(); ++at) {
+        const std::size_t index = visits[at];
+        const std::uint8_t code = codes[index];
         int result = link->setBaudCode(code, FastSearchTiming::settleUs(code));
         if (result != Success) {
             return abort(result);
         }
+        if (lastPassedQuickly) {
+            // What came before the purge below would drop it is an answer to the broadcast at
+            // the code just passed as silent, later than its wait: the rest of it is let in.
+            if (listener.takeArrived(ignore) == AdapterFailure) {
+                return abort(AdapterFailure);
+            }
+            if (listener.heard()) {
+                if (listener.until(clock.nowUs() + timing.latencyAllowanceUs(), ignore) ==
+                    AdapterFailure) {
+                    return abort(AdapterFailure);
+                }
+                answersCameLate(at);
+            }
+        }
+        lastPassedQuickly = false;
         result = broadcastAt(*link, code);
         if (result != Success) {
             return abort(result);
         }
         const std::int64_t broadcastUs = clock.nowUs();
         listener.clear();
-        bool timed = false;
-        const auto firstAnswer = [&](const ScannedReply&, std::int64_t arrivedUs) {
-            // Only the first answer is a sample: later ones may have waited for it.
-            if (!timed) {
-                timed = true;
-                timing.observe(broadcastUs, arrivedUs, kPingBytes, kPingReplyBytes, code);
-            }
-        };
         // Silent once an answer's first byte would have reached the host, and no answer can
         // still be on the wire.
         const std::int64_t silentUs =
@@ -197,23 +190,77 @@ int SearchEngine::fastSearch(int mode) {
             std::max(
                 FastSearchTiming::firstByteWindowUs(kPingBytes, code) + timing.latencyAllowanceUs(),
                 FastSearchTiming::replyWindowUs(kPingBytes, kPingReplyBytes, code));
-        if (listener.until(silentUs, firstAnswer, true) == AdapterFailure) {
+        // Answers cannot all come at once: each may have waited for those before it to end on
+        // the wire (an answer and a byte of idle line each).
+        const std::int64_t queuedUs =
+            FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code) -
+            FastSearchTiming::kMaxReturnDelayUs;
+        const std::int64_t promptUs =
+            broadcastUs + FastSearchTiming::replyWindowUs(kPingBytes, kPingReplyBytes, code) +
+            timing.latencyAllowanceUs();
+        bool pastSilent = false;
+        bool heardInTime = false;
+        bool pastPrompt = false;
+        bool late = false;
+        int answers = 0;
+        // Late: the first answer when nothing was heard within the silent-code wait, a later
+        // one when it was not in by the time a prompt answer queued behind those before it
+        // would have been (what has come is taken at that time, so a reader that wakes up late
+        // takes no answer for late).
+        const auto onAnswer = [&](const ScannedReply&, std::int64_t arrivedUs) {
+            const bool lateOne = pastSilent && (answers == 0 ? !heardInTime : pastPrompt);
+            // The first answer and each late one are samples: the others may have waited.
+            if (answers == 0 || lateOne) {
+                timing.observe(broadcastUs, arrivedUs, kPingBytes, kPingReplyBytes, code);
+            }
+            late = late || lateOne;
+            ++answers;
+        };
+        if (listener.until(silentUs, onAnswer, true) == AdapterFailure) {
             return abort(AdapterFailure);
         }
-        if (!listener.heard()) {
-            steps += kIdsPerCode;
-            publish();
+        pastSilent = true;
+        heardInTime = listener.heard();
+        if (!heardInTime && !spaced) {
+            passedQuickly[index] = 1;
+            lastPassedQuickly = true;
+            progress.add(kIdsPerCode);
             if (registry_.searching == 0) {
                 return finish();
             }
             continue;
         }
 
-        // Someone answered: the other answers may follow one after another.
+        // The prompt answers, each allowed to queue behind those before it.
+        for (std::int64_t untilUs = promptUs;;) {
+            if (listener.until(untilUs, onAnswer) == AdapterFailure) {
+                return abort(AdapterFailure);
+            }
+            const std::int64_t queueUs = promptUs + answers * queuedUs;
+            if (queueUs <= untilUs) {
+                break;
+            }
+            untilUs = queueUs;
+        }
+        pastPrompt = true;
+        // The standard search's wait, then until the answers have run out.
+        if (listener.until(broadcastUs + kBroadcastWaitUs, onAnswer) == AdapterFailure) {
+            return abort(AdapterFailure);
+        }
         const std::int64_t quietUs = FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code) +
                                      timing.latencyAllowanceUs();
-        if (listener.untilQuiet(quietUs, firstAnswer) == AdapterFailure) {
+        if (listener.heard() && listener.untilQuiet(quietUs, onAnswer) == AdapterFailure) {
             return abort(AdapterFailure);
+        }
+        if (late) {
+            answersCameLate(at);
+        }
+        if (registry_.searching == 0) {
+            return finish();
+        }
+        if (!listener.heard()) {
+            progress.add(kIdsPerCode);
+            continue;
         }
         link->purgeReceive();
         link->purgePending().store(0);
@@ -233,7 +280,6 @@ int SearchEngine::fastSearch(int mode) {
         const std::int64_t windowUs =
             FastSearchTiming::replyWindowUs(kPingBytes, kPingReplyBytes, code);
         std::int64_t nextSendUs = clock.nowUs();
-        bool stopped = false;
         for (int id = 0; id < kIdsPerCode; ++id) {
             registry_.searchId = id;
             if (listener.until(nextSendUs, credit) == AdapterFailure) {
@@ -252,41 +298,59 @@ int SearchEngine::fastSearch(int mode) {
             // The code's last step is counted once its devices are probed, so the progress
             // reaches 100 only with the list complete.
             if (id + 1 < kIdsPerCode) {
-                steps += 1.0;
-                publish();
+                progress.add(1.0);
             }
+            // A stop ends the search here: the IDs that answered so far are not probed.
             if (registry_.searching == 0) {
-                stopped = true;
+                return finish();
+            }
+        }
+        // The replies still on their way, for as long as the allowance says, and longer when
+        // late replies among them make it grow.
+        for (std::int64_t deadlineUs = nextSendUs + timing.latencyAllowanceUs();;) {
+            if (listener.until(deadlineUs, credit) == AdapterFailure) {
+                return abort(AdapterFailure);
+            }
+            const std::int64_t grownUs = nextSendUs + timing.latencyAllowanceUs();
+            if (grownUs <= deadlineUs) {
                 break;
             }
-        }
-        // The replies still on their way.
-        if (listener.until(nextSendUs + timing.latencyAllowanceUs(), credit) == AdapterFailure) {
-            return abort(AdapterFailure);
+            deadlineUs = grownUs;
         }
         link->purgeReceive();
+        if (registry_.searching == 0) {
+            return finish();
+        }
 
         // The probes' timed reads were made for an adapter that hands replies over within a
-        // millisecond: they get the latency allowance on top.
+        // millisecond: they get the latency allowance on top. A stop ends the search after the
+        // probe in progress, as in the standard search.
         link->setReceiveAllowanceMs(
             static_cast<std::uint32_t>((timing.latencyAllowanceUs() + 999) / 1000));
+        bool anyAnswered = false;
         for (int id = 0; id < kIdsPerCode; ++id) {
             if (!answered[static_cast<std::size_t>(id)]) {
                 continue;
             }
+            anyAnswered = true;
             registry_.searchId = id;
-            if (probeAnswered(placeholder, code, id) == AdapterFailure) {
+            const int probed = probeAnswered(placeholder, code, id);
+            if (probed == AdapterFailure) {
                 return abort(AdapterFailure);
             }
-            if (!stopped && registry_.searching == 0) {
+            if (probed == Success) {
+                placeInListOrder(registry_, codes, index, id);
+            }
+            if (registry_.searching == 0) {
                 return finish();
             }
         }
-        if (stopped) {
-            return finish();
+        if (!anyAnswered) {
+            // The broadcast was heard, but no ID here answers: what was heard came late from
+            // another code.
+            answersCameLate(at);
         }
-        steps += 1.0;
-        publish();
+        progress.add(1.0);
     }
     return finish();
 }

@@ -18,7 +18,8 @@ void ReplyScanner::feed(const std::uint8_t* bytes, std::size_t count,
                         std::vector<ScannedReply>& out) {
     pending_.insert(pending_.end(), bytes, bytes + count);
     seen_ += count;
-    std::size_t at = 0;  // start of the unexamined part
+    std::size_t at = 0;    // start of the unexamined part
+    std::size_t good = 0;  // bytes of the packets handed out
     for (;;) {
         while (at + 1 < pending_.size() &&
                !(pending_[at] == kHeaderByte && pending_[at + 1] == kHeaderByte)) {
@@ -44,7 +45,9 @@ void ReplyScanner::feed(const std::uint8_t* bytes, std::size_t count,
         }
         out.push_back({id, packet[kHeaderSize], static_cast<std::uint8_t>(len - kMinLen)});
         at += kHeaderSize + len;
+        good += kHeaderSize + len;
     }
+    skipped_ += at - good;
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
@@ -60,6 +63,7 @@ std::uint32_t ReplyScanner::bytesWanted() const {
 void ReplyScanner::clear() {
     pending_.clear();
     seen_ = 0;
+    skipped_ = 0;
 }
 
 }  // namespace mvx

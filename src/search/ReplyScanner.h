@@ -26,11 +26,15 @@ public:
     std::uint32_t bytesWanted() const;
     // Bytes taken since the scanner was made or cleared.
     std::size_t bytesSeen() const { return seen_; }
+    // Of those, the bytes stepped over as not part of a well-formed packet (noise, a corrupt or
+    // cut-off packet).
+    std::size_t bytesSkipped() const { return skipped_; }
     void clear();
 
 private:
     std::vector<std::uint8_t> pending_;
     std::size_t seen_ = 0;
+    std::size_t skipped_ = 0;
 };
 
 }  // namespace mvx

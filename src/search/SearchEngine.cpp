@@ -20,6 +20,7 @@ constexpr std::array<std::uint8_t, 255> kFullSearchCodes = fullSearchCodes();
 
 int SearchEngine::beginSearch(int mode, std::shared_ptr<AdapterLink>& link,
                               DeviceEntry*& placeholder, std::span<const std::uint8_t>& codes) {
+    lateAnswers_ = false;
     link = registry_.bus().link();
     if (!link) {
         return AdapterFailure;

@@ -31,6 +31,10 @@ public:
     // the same devices in the same order with the same records, the same results, stop and
     // progress, in a fraction of the time (FastSearch.cpp tells how).
     int fastSearch(int mode);
+    // Whether the last fast search saw devices answer the broadcast later than its short wait
+    // (FastSearch.cpp): from then on it waited for the answers as the standard search does, and
+    // it searched the codes passed before again that way.
+    bool lateAnswersSeen() const { return lateAnswers_; }
 
 private:
     // The start both searches share: the bus's link, the worker slot claimed with the list
@@ -55,6 +59,7 @@ private:
     int pingAt(int code, int id);
 
     DeviceRegistry& registry_;
+    bool lateAnswers_ = false;
 };
 
 }  // namespace mvx

@@ -1,14 +1,11 @@
 // The built-in bus and the bus description file reader.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <cmath>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <utility>
 
+#include "drivers/RegularFile.h"
+#include "json/JsonInput.h"
 #include "sim/BusDescription.h"
 #include "sim/SimulatedBus.h"
 
@@ -16,8 +13,11 @@ namespace mvx {
 
 namespace {
 
+using Json = nlohmann::ordered_json;
+
 // The largest bus description read: far beyond any real bus, small enough to hold in memory.
 constexpr std::size_t kMaxDescriptionBytes = std::size_t{16} << 20;
+constexpr long long kMaxBroadcastSpacingUs = SimulatedBus::kMaxBroadcastSpacingUs;
 
 SimDeviceSpec deviceSpec(int id, int code, int model, int version, int level = 2) {
     SimDeviceSpec s;
@@ -29,10 +29,22 @@ SimDeviceSpec deviceSpec(int id, int code, int model, int version, int level = 2
     return s;
 }
 
+// Whether `value` is an integer in [min, max], whatever its kind: one above the signed range
+// is held unsigned and must not wrap around to a small number.
+bool integerIn(const Json& value, long long min, long long max) {
+    if (value.is_number_unsigned()) {
+        const auto v = value.get<unsigned long long>();
+        return max >= 0 && v <= static_cast<unsigned long long>(max) &&
+               static_cast<long long>(v) >= min;
+    }
+    return value.is_number_integer() && value.get<long long>() >= min &&
+           value.get<long long>() <= max;
+}
+
 // Reads an integer field in [min, max]; false with `error` set when it is missing (and
 // required), not an integer or out of range.
-bool intField(const nlohmann::json& object, const char* key, int min, int max, bool required,
-              int& out, const std::string& where, std::string& error) {
+bool intField(const Json& object, const char* key, int min, int max, bool required, int& out,
+              const std::string& where, std::string& error) {
     const auto it = object.find(key);
     if (it == object.end()) {
         if (required) {
@@ -45,19 +57,47 @@ bool intField(const nlohmann::json& object, const char* key, int min, int max, b
         error = where + ": \"" + key + "\" must be an integer";
         return false;
     }
-    const auto value = it->get<long long>();
-    if (value < min || value > max) {
-        error = where + ": \"" + key + "\" is " + std::to_string(value) + ", outside " +
-                std::to_string(min) + "-" + std::to_string(max);
+    if (!integerIn(*it, min, max)) {
+        error = where + ": \"" + key + "\" is " + it->dump() + ", outside " + std::to_string(min) +
+                "-" + std::to_string(max);
         return false;
     }
-    out = static_cast<int>(value);
+    out = it->get<int>();
+    return true;
+}
+
+// The longest schedule a description may give: a day.
+constexpr double kMaxScheduleS = 86400.0;
+
+// Reads a time in seconds (0 to a day, fractions allowed) into microseconds; false with `error`
+// set when it is not a number in range. Absent: `out` stays as it is.
+bool secondsField(const Json& object, const char* key, std::int64_t& out, const std::string& where,
+                  std::string& error) {
+    const auto it = object.find(key);
+    if (it == object.end()) {
+        return true;
+    }
+    const double seconds = it->is_number() ? it->get<double>() : -1.0;
+    if (!std::isfinite(seconds) || seconds < 0.0 || seconds > kMaxScheduleS) {
+        error = where + ": \"" + key + "\" must be a number of seconds from 0 to 86400";
+        return false;
+    }
+    out = std::llround(seconds * 1e6);
     return true;
 }
 
 // The description reader proper; the JSON library may throw from it.
 bool parseUnguarded(const std::string& text, BusDescription& description, std::string& error) {
-    const nlohmann::json root = nlohmann::json::parse(text);
+    Json root;
+    JsonRefusal problem;
+    if (!parseJsonInput(text, root, problem)) {
+        if (problem.kind == JsonRefusal::Kind::Syntax) {
+            error = "not valid JSON: " + problem.detail;
+        } else {
+            error = (problem.key.empty() ? "" : problem.key + ": ") + problem.reason();
+        }
+        return false;
+    }
     if (!root.is_object()) {
         error = "the top level must be an object";
         return false;
@@ -71,12 +111,19 @@ bool parseUnguarded(const std::string& text, BusDescription& description, std::s
             }
             result.adapterName = value.get<std::string>();
         } else if (key == "latencyMs") {
-            if (!value.is_number_integer() || value.get<long long>() < 0 ||
-                value.get<long long>() > 255) {
+            if (!integerIn(value, 0, 255)) {
                 error = "\"latencyMs\" must be an integer from 0 to 255";
                 return false;
             }
             result.receiveLatencyUs = value.get<long long>() * 1000;
+        } else if (key == "broadcastSpacingUs") {
+            if (!value.is_number_integer() || value.get<long long>() < 0 ||
+                value.get<long long>() > kMaxBroadcastSpacingUs) {
+                error = "\"broadcastSpacingUs\" must be an integer from 0 to " +
+                        std::to_string(kMaxBroadcastSpacingUs);
+                return false;
+            }
+            result.broadcastSpacingUs = value.get<long long>();
         } else if (key != "devices") {
             error = "unknown key \"" + key + "\"";
             return false;
@@ -89,7 +136,8 @@ bool parseUnguarded(const std::string& text, BusDescription& description, std::s
     }
     std::set<std::pair<int, int>> addresses;
     static const std::set<std::string> kKeys = {
-        "id", "baud", "model", "version", "returnLevel", "returnDelay", "position", "registers"};
+        "id",          "baud",     "model",     "version",   "returnLevel",
+        "returnDelay", "position", "registers", "appearAtS", "disappearAtS"};
     for (std::size_t i = 0; i < devices->size(); ++i) {
         const auto& d = (*devices)[i];
         const std::string where = "devices[" + std::to_string(i) + "]";
@@ -133,8 +181,7 @@ bool parseUnguarded(const std::string& text, BusDescription& description, std::s
                     error = where + ": register address \"" + key + "\" is not 0-49 or 250";
                     return false;
                 }
-                if (!value.is_number_integer() || value.get<long long>() < 0 ||
-                    value.get<long long>() > 65535) {
+                if (!integerIn(value, 0, 65535)) {
                     error = where + ": register " + key + " needs an integer 0-65535";
                     return false;
                 }
@@ -181,7 +228,17 @@ bool parseUnguarded(const std::string& text, BusDescription& description, std::s
         s.returnLevel = static_cast<std::uint8_t>(level);
         s.returnDelay = static_cast<std::uint8_t>(delay);
         s.position = position;
-        if (!addresses.insert({code, id}).second) {
+        if (!secondsField(d, "appearAtS", s.appearAtUs, where, error) ||
+            !secondsField(d, "disappearAtS", s.disappearAtUs, where, error)) {
+            return false;
+        }
+        if (s.disappearAtUs >= 0 && s.disappearAtUs <= s.appearAtUs) {
+            error = where + ": \"disappearAtS\" must come after \"appearAtS\"";
+            return false;
+        }
+        // Only devices there from the start must differ: one connected later may land on an
+        // address in use, as a new actuator at its factory address does.
+        if (s.appearAtUs == 0 && !addresses.insert({code, id}).second) {
             error = where + ": another device already has baud " + std::to_string(code) +
                     " and id " + std::to_string(id);
             return false;
@@ -213,55 +270,24 @@ BusDescription SimulatedBus::defaultBus() {
 
 bool SimulatedBus::loadDescription(const std::string& path, BusDescription& description,
                                    std::string& error) {
-    // Only a regular file of a bounded size: /dev/zero would grow without end and a FIFO
-    // would block for ever. The type is checked again on the open descriptor (O_NONBLOCK, so
-    // a FIFO put in its place does not block) and no more than the limit is ever read.
+    // Only a regular file of a bounded size, opened without blocking (RegularFile): /dev/zero
+    // would grow without end and a FIFO would block for ever.
     const std::string quoted = "bus description \"" + path + "\"";
-    const std::string tooLarge =
-        quoted + " is larger than " + std::to_string(kMaxDescriptionBytes >> 20) + " MB";
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        error = "cannot open " + quoted + ": " + std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        error = quoted + " is not a regular file";
-        return false;
-    }
-    if (static_cast<unsigned long long>(info.st_size) > kMaxDescriptionBytes) {
-        error = tooLarge;
-        return false;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot open " + quoted + ": " + std::strerror(errno);
-        return false;
-    }
+    RegularFile file = RegularFile::open(path);
     std::string text;
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    if (!ok) {
-        error = quoted + " is not a regular file";
-    }
-    char buffer[65536];
-    while (ok) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
+    if (!file.readAll(kMaxDescriptionBytes, text)) {
+        switch (file.status()) {
+            case RegularFile::Status::NotRegular:
+                error = quoted + " is not a regular file";
+                break;
+            case RegularFile::Status::TooLarge:
+                error = quoted + " is larger than " + std::to_string(kMaxDescriptionBytes >> 20) +
+                        " MB";
+                break;
+            default:
+                error = "cannot open " + quoted + ": " + file.problem();
+                break;
         }
-        if (n < 0) {
-            error = "cannot read " + quoted + ": " + std::strerror(errno);
-            ok = false;
-        } else if (n == 0) {
-            break;
-        } else if (text.size() + static_cast<std::size_t>(n) > kMaxDescriptionBytes) {
-            error = tooLarge;
-            ok = false;
-        } else {
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-    ::close(fd);
-    if (!ok) {
         return false;
     }
     if (!parseDescription(text, description, error)) {
@@ -273,12 +299,15 @@ bool SimulatedBus::loadDescription(const std::string& path, BusDescription& desc
 
 bool SimulatedBus::parseDescription(const std::string& text, BusDescription& description,
                                     std::string& error) {
-    // Any exception of the JSON reader (a syntax error, a number beyond a double's range, a
-    // value of an unexpected type) is a bad description, never an abort.
+    // Any exception of the JSON library (a value of an unexpected type) is a bad description,
+    // never an abort.
     try {
         return parseUnguarded(text, description, error);
     } catch (const std::exception& e) {
-        error = std::string("not valid JSON: ") + e.what();
+        error = std::string("not a bus description: ") + e.what();
+        return false;
+    } catch (...) {
+        error = "not a bus description";
         return false;
     }
 }

@@ -1,6 +1,8 @@
 #include "sim/FirmwareFileWriter.h"
 
-#include <fstream>
+#include <algorithm>
+
+#include "drivers/RegularFile.h"
 
 namespace mvx {
 
@@ -63,19 +65,8 @@ bool writeFirmwareFile(const std::string& path, std::uint16_t model, std::uint8_
         return false;
     }
     const std::vector<std::uint8_t> file = encodeFirmwareFile(model, version, image);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        error = "cannot create \"" + path + "\"";
-        return false;
-    }
-    out.write(reinterpret_cast<const char*>(file.data()),
-              static_cast<std::streamsize>(file.size()));
-    out.close();
-    if (!out) {
-        error = "cannot write \"" + path + "\"";
-        return false;
-    }
-    return true;
+    // Written whole or not at all, and only as a regular file.
+    return writeFileAtomically(path, std::string(file.begin(), file.end()), error);
 }
 
 }  // namespace mvx

@@ -28,7 +28,9 @@ std::int64_t wireUs(std::size_t bytes, std::uint32_t rateBps) {
 SimulatedBus::SimulatedBus(const BusDescription& description, Clock& clock)
     : clock_(clock),
       adapterName_(description.adapterName),
-      receiveLatencyUs_(std::max<std::int64_t>(description.receiveLatencyUs, 0)) {
+      receiveLatencyUs_(std::max<std::int64_t>(description.receiveLatencyUs, 0)),
+      broadcastSpacingUs_(
+          std::clamp<std::int64_t>(description.broadcastSpacingUs, 0, kMaxBroadcastSpacingUs)) {
     for (const auto& deviceSpec : description.devices) {
         devices_.push_back(
             std::unique_ptr<SimulatedDevice>(new SimulatedDevice(*this, deviceSpec)));
@@ -49,6 +51,11 @@ std::string SimulatedBus::adapterName() const {
     return adapterName_;
 }
 
+std::int64_t SimulatedBus::scheduleOriginUs() const {
+    std::lock_guard lock(mutex_);
+    return scheduleOriginUs_;
+}
+
 std::size_t SimulatedBus::deviceCount() const {
     std::lock_guard lock(mutex_);
     return devices_.size();
@@ -62,8 +69,9 @@ SimulatedDevice& SimulatedBus::device(std::size_t index) {
 SimulatedDevice* SimulatedBus::find(std::uint8_t code, std::uint8_t id) {
     std::lock_guard lock(mutex_);
     settleLocked(clock_.nowUs());
+    const std::int64_t now = clock_.nowUs();
     for (auto& device : devices_) {
-        if (device->table_[3] == id && device->listenCode() == code) {
+        if (device->table_[3] == id && device->listenCode() == code && device->presentLocked(now)) {
             return device.get();
         }
     }
@@ -108,6 +116,9 @@ void SimulatedBus::hostWrite(const std::uint8_t* bytes, std::size_t count, std::
     hostRate_ = rateBps;
     if (count == 0 || rateBps == 0) {
         return;
+    }
+    if (scheduleOriginUs_ < 0) {
+        scheduleOriginUs_ = now;
     }
     sortDevicesLocked();  // devices hear (and answer a broadcast) in ascending ID order
     const std::int64_t start = std::max(now, hostWireFreeUs_);
@@ -495,6 +506,18 @@ SimFaults SimulatedBus::effectiveFaultsLocked(const SimulatedDevice& device) con
     f.loaderReplySplit = ownSplit ? own.loaderReplySplit : faults_.loaderReplySplit;
     f.loaderSplitGapUs = ownSplit ? own.loaderSplitGapUs : faults_.loaderSplitGapUs;
     return f;
+}
+
+bool SimulatedBus::othersAnswerLocked(const SimulatedDevice& device, std::int64_t timeUs,
+                                      std::uint8_t instruction) const {
+    for (const auto& other : devices_) {
+        if (other.get() != &device && other->table_[3] == device.table_[3] &&
+            other->listenCode() == device.listenCode() &&
+            other->answersLocked(timeUs, instruction)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void SimulatedBus::sendReplyLocked(SimulatedDevice& device, int deviceId, std::int64_t readyUs,

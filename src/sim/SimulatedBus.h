@@ -4,10 +4,14 @@
 // Timing: a byte takes 10 bit times on the wire at its rate. Host bytes go out back to back
 // after the host's previous bytes; a device starts its reply 2 us per return-delay unit after
 // the last byte of the packet, replies never overlap on the wire (broadcast ping answers follow
-// each other in device order), and every byte reaches the host the adapter's receive latency
-// (1 ms unless the description says otherwise) after its last bit. Reads wait on the clock: on a
-// VirtualClock they advance virtual time, on a SystemClock they really wait. Nothing runs in the
-// background: devices catch up with the clock whenever the bus is used.
+// each other in device order; two devices at one address that answer the same packet garble
+// each other's reply, see SimulatedDevice.h), and every byte reaches the host the adapter's
+// receive latency (1 ms unless the description says otherwise) after its last bit. With a
+// broadcast spacing in the description a device answers a broadcast ping that much later per
+// unit of its ID (devices that space their answers out by ID; a ping to its own ID it answers at
+// once). Reads wait on the clock: on a VirtualClock they advance virtual time, on a SystemClock
+// they really wait. Nothing runs in the background: devices catch up with the clock whenever the
+// bus is used.
 //
 // Rates: a device hears the host (and the host hears a device) when the host's bit rate is
 // nearest to the rate of the device's code among all codes and within 3% of it, so the integer
@@ -58,6 +62,10 @@ public:
     std::string adapterName() const;
     // How long after its last bit a byte reaches the host, in microseconds.
     std::int64_t receiveLatencyUs() const { return receiveLatencyUs_; }
+    // How much later per unit of its ID a device answers a broadcast ping, in microseconds.
+    std::int64_t broadcastSpacingUs() const { return broadcastSpacingUs_; }
+    // When the host first wrote to the bus, from which device schedules count; -1 before.
+    std::int64_t scheduleOriginUs() const;
 
     std::size_t deviceCount() const;
     SimulatedDevice& device(std::size_t index);  // in description order
@@ -122,6 +130,9 @@ public:
 
     // The receive latency of a bus whose description does not give one.
     static constexpr std::int64_t kUsbLatencyUs = 1000;
+    // The largest broadcast spacing: ID 253 then answers 253 ms late, still within the
+    // standard search's 500 ms broadcast wait.
+    static constexpr std::int64_t kMaxBroadcastSpacingUs = 1000;
     static constexpr std::uint8_t kLoaderCode = 34;
     static constexpr std::int64_t kLoaderEntryDelayUs = 200000;
     static constexpr std::int64_t kLoaderGapUs = 30000;
@@ -148,16 +159,22 @@ private:
     void sortDevicesLocked();
     void recordLocked(SimTraffic entry);
     SimFaults effectiveFaultsLocked(const SimulatedDevice& device) const;
+    // Whether a device other than `device`, at its address, answers `instruction` too.
+    bool othersAnswerLocked(const SimulatedDevice& device, std::int64_t timeUs,
+                            std::uint8_t instruction) const;
 
     Clock& clock_;
     mutable std::mutex mutex_;
     std::string adapterName_;
     const std::int64_t receiveLatencyUs_;
+    const std::int64_t broadcastSpacingUs_;
     std::vector<std::unique_ptr<SimulatedDevice>> devices_;
     std::vector<SimulatedDevice*> byId_;  // processing order: ascending ID, then list order
     std::uint32_t hostRate_ = 9600;
     std::int64_t hostWireFreeUs_ = 0;
     std::int64_t replyWireFreeUs_ = 0;
+    // When the host first wrote to the bus (-1: not yet); device schedules count from it.
+    std::int64_t scheduleOriginUs_ = -1;
     std::deque<InByte> inbound_;  // sorted by arrival
     SimFaults faults_;
     int failFrom_ = 0;

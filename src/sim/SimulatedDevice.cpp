@@ -190,7 +190,9 @@ SimulatedDevice::SimulatedDevice(SimulatedBus& bus, const SimDeviceSpec& deviceS
     : bus_(bus),
       model_(deviceSpec.model),
       maxPosition_(maxPosition(deviceSpec.model)),
-      table_(defaultTable(deviceSpec)) {
+      table_(defaultTable(deviceSpec)),
+      appearAtUs_(deviceSpec.appearAtUs),
+      disappearAtUs_(deviceSpec.disappearAtUs) {
     position_ = regWord(36);
     ambientTemperature_ = table_[43];
     temperature_ = table_[43];
@@ -261,6 +263,11 @@ SimDeviceMode SimulatedDevice::mode() {
     return quietLocked() ? SimDeviceMode::Quiet : SimDeviceMode::Normal;
 }
 
+bool SimulatedDevice::present() {
+    std::lock_guard lock(bus_.mutex_);
+    return presentLocked(bus_.clock_.nowUs());
+}
+
 void SimulatedDevice::setFaults(const SimFaults& faults) {
     std::lock_guard lock(bus_.mutex_);
     faults_ = faults;
@@ -327,8 +334,35 @@ std::int64_t SimulatedDevice::nextTimerLocked() const {
     return -1;
 }
 
+bool SimulatedDevice::presentLocked(std::int64_t timeUs) const {
+    if (!scheduledLocked()) {
+        return true;
+    }
+    const std::int64_t origin = bus_.scheduleOriginUs_;
+    if (origin < 0) {
+        return appearAtUs_ == 0;  // the host has not written yet: the schedule has not begun
+    }
+    return timeUs >= origin + appearAtUs_ &&
+           (disappearAtUs_ < 0 || timeUs < origin + disappearAtUs_);
+}
+
+bool SimulatedDevice::answersLocked(std::int64_t timeUs, std::uint8_t instruction) const {
+    const SimFaults f = bus_.effectiveFaultsLocked(*this);
+    if (!presentLocked(timeUs) || inLoader_ || quietLocked() || f.dropReply ||
+        (f.silentAfterPackets >= 0 && packetsHeard_ >= f.silentAfterPackets)) {
+        return false;
+    }
+    const std::uint8_t level = table_[16];
+    return instruction == Ping || (instruction == Read && level >= 1) ||
+           (instruction != KeyedWrite && level >= 2);
+}
+
 void SimulatedDevice::hearByte(std::int64_t timeUs, std::uint8_t value) {
     settleLocked(timeUs);
+    if (!presentLocked(timeUs)) {
+        rx_.clear();  // not connected: nothing reaches it
+        return;
+    }
     if (faults_.silentAfterPackets >= 0 || bus_.faults_.silentAfterPackets >= 0) {
         const int limit = faults_.silentAfterPackets >= 0 ? faults_.silentAfterPackets
                                                           : bus_.faults_.silentAfterPackets;
@@ -376,7 +410,7 @@ bool SimulatedDevice::framePacketByte(std::vector<std::uint8_t>& rx, std::int64_
 }
 
 bool SimulatedDevice::framesLikeAnyOtherLocked(bool loaderMayRun) const {
-    return !inLoader_ && rx_.empty() && nextTimerLocked() < 0 &&
+    return !inLoader_ && rx_.empty() && nextTimerLocked() < 0 && !scheduledLocked() &&
            !(loaderMayRun && standbyLocked()) && faults_.silentAfterPackets < 0 &&
            bus_.faults_.silentAfterPackets < 0;
 }
@@ -421,6 +455,7 @@ void SimulatedDevice::handlePacket(std::int64_t timeUs, const std::vector<std::u
     const std::int64_t readyUs = timeUs + 2 * static_cast<std::int64_t>(table_[5]);
     const bool levelAnswers =
         instruction == Ping || (instruction == Read && level >= 1) || level >= 2;
+    collides_ = !broadcast && bus_.othersAnswerLocked(*this, timeUs, instruction);
 
     if (simChecksum(packet.data() + 2, packet.size() - 3) != packet.back()) {
         if (!broadcast && levelAnswers) {
@@ -431,9 +466,12 @@ void SimulatedDevice::handlePacket(std::int64_t timeUs, const std::vector<std::u
     }
 
     switch (instruction) {
-        case Ping:
-            reply(readyUs, myId, statusErrors(), nullptr, 0, myCode);
+        case Ping: {
+            // Answers to a broadcast may be spaced out by ID (SimulatedBus.h).
+            const std::int64_t spacingUs = broadcast ? myId * bus_.broadcastSpacingUs_ : 0;
+            reply(readyUs + spacingUs, myId, statusErrors(), nullptr, 0, myCode);
             return;
+        }
         case Read: {
             std::uint8_t error = statusErrors();
             std::array<std::uint8_t, kMaxParameters> data{};
@@ -655,7 +693,7 @@ void SimulatedDevice::reply(std::int64_t readyUs, std::uint8_t id, std::uint8_t 
         bytes.push_back(data[i]);
     }
     const std::uint8_t checksum = simChecksum(bytes.data() + 2, bytes.size() - 2);
-    bytes.push_back(corrupt ? static_cast<std::uint8_t>(~checksum) : checksum);
+    bytes.push_back(corrupt || collides_ ? static_cast<std::uint8_t>(~checksum) : checksum);
     bus_.sendReplyLocked(*this, id, readyUs, std::move(bytes), code);
 }
 

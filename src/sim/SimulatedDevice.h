@@ -20,7 +20,8 @@
 //   temperature at full load, time constant two minutes) and falls back toward it; a value
 //   stored from outside is taken as the new present temperature.
 // - Return level 0 answers Ping only, level 1 Ping and Read, level 2 everything; writes take
-//   effect at every level. The reply starts 2 us per return-delay unit after the packet.
+//   effect at every level. The reply starts 2 us per return-delay unit after the packet (an
+//   answer to a broadcast ping later still by the bus's broadcast spacing per unit of its ID).
 // - Writing the ID or the baud rate moves the device after its reply.
 // - Firmware loader: a keyed write of 255 to register 250 arms it; a keyed write of 254 to
 //   register 45 then enters the loader 200 ms later (the read-back of register 45 is still
@@ -37,6 +38,11 @@
 // - A loader that hears nothing for 30 s gives up and returns to normal operation (old
 //   firmware unless an image was accepted), so an abandoned download does not hang the bus.
 // - Packet bytes more than 10 ms apart do not belong to one packet: a fragment is dropped.
+// - A device with a schedule (appearAtUs, disappearAtUs) hears and answers nothing while it is
+//   not connected; replies already on the wire when it goes still arrive.
+// - Two devices at one address that both answer a packet addressed to it drive the line at
+//   once: each reply reaches the host with a broken checksum. (A broadcast ping's answers
+//   follow one another and stay whole.)
 #pragma once
 
 #include <array>
@@ -71,6 +77,8 @@ public:
     std::uint8_t code();  // the code the device answers at (its loader listens at 34)
     std::uint16_t model();
     SimDeviceMode mode();
+    // Whether the device is connected now (see its schedule).
+    bool present();
 
     void setFaults(const SimFaults& faults);
     SimFaults faults();
@@ -109,6 +117,10 @@ private:
     // when a loader may run (then it may turn quiet), and no deafness fault counting packets.
     bool framesLikeAnyOtherLocked(bool loaderMayRun) const;
     bool standbyLocked() const;  // told to stand by (it is quiet while a loader runs)
+    bool scheduledLocked() const { return appearAtUs_ > 0 || disappearAtUs_ >= 0; }
+    bool presentLocked(std::int64_t timeUs) const;
+    // Whether the device hears the host now and would answer `instruction` addressed to it.
+    bool answersLocked(std::int64_t timeUs, std::uint8_t instruction) const;
     void handlePacket(std::int64_t timeUs, const std::vector<std::uint8_t>& packet);
     void hearLoaderByte(std::int64_t timeUs, std::uint8_t value);
     void finishImage(std::int64_t timeUs);
@@ -130,6 +142,12 @@ private:
     int maxPosition_;
     std::array<std::uint8_t, 256> table_{};
     SimFaults faults_;
+    // Connected from appearAtUs_ until disappearAtUs_ (-1: for good), from the host's first
+    // write to the bus.
+    std::int64_t appearAtUs_ = 0;
+    std::int64_t disappearAtUs_ = -1;
+    // Set while a packet that another device at this address answers too is handled.
+    bool collides_ = false;
     int packetsHeard_ = 0;
     int readsAnswered_ = 0;
     int imagesRejected_ = 0;

@@ -8,6 +8,12 @@ int CliTest::run(const std::vector<std::string>& args) {
     return cli::run(args, out_, err_, env);
 }
 
+int CliTest::run(const std::vector<std::string>& args, std::ostream& out) {
+    out_.str("");
+    err_.str("");
+    return cli::run(args, out, err_, env);
+}
+
 int CliTest::hostPackets(std::uint8_t instruction) const {
     int count = 0;
     for (const auto& t : bus.traffic()) {

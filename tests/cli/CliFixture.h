@@ -50,6 +50,8 @@ protected:
 
     // Runs `args` (without the program name); output in out(), messages in err().
     int run(const std::vector<std::string>& args);
+    // The same with the output going to `out` instead (messages still in err()).
+    int run(const std::vector<std::string>& args, std::ostream& out);
     std::string out() const { return out_.str(); }
     std::string err() const { return err_.str(); }
 

@@ -56,6 +56,15 @@ protected:
         }
         return addresses;
     }
+    // Host packets to `id` of any kind.
+    std::size_t packetsTo(int id) const {
+        const auto traffic = bus.traffic();
+        return static_cast<std::size_t>(
+            std::count_if(traffic.begin(), traffic.end(), [id](const SimTraffic& t) {
+                return t.direction == SimTraffic::HostToBus && t.bytes.size() > 4 &&
+                       t.bytes[2] == id;
+            }));
+    }
     int value(int id, int address) {
         SimulatedDevice& d = device(1, static_cast<std::uint8_t>(id));
         return (address == 6 || address == 8 || address == 14 || address == 34 || address == 48)
@@ -175,6 +184,97 @@ TEST_F(CliSettingsTest, ASettingTheDeviceRefusesIsReported) {
               "movantrix-cli: ID 1 at code 1 (1000000 bps): max-torque did not take: wrote 1023, "
               "the device holds 800\n");
     EXPECT_EQ(writesTo(1), std::vector<int>{14});
+}
+
+// ID 1 differs in three settings, written in this order: max-torque, cw-compliance-margin,
+// punch; IDs 2 and 3 in max-torque. A failure after `writesThrough` writes to ID 1: what was
+// written, what failed and what was not, and the IDs a lost adapter left untried.
+TEST_F(CliSettingsTest, ARestoreThatFailsHalfwaySaysWhatWasWrittenAndWhatWasNotTried) {
+    const std::string differences =
+        "ID 1: max-torque 800 -> 1023\n"
+        "ID 1: cw-compliance-margin 5 -> 1\n"
+        "ID 1: punch 100 -> 32\n";
+    const std::string others =
+        "ID 2: max-torque 800 -> 1023\nID 2: restored 1 setting\n"
+        "ID 3: max-torque 800 -> 1023\nID 3: restored 1 setting\n";
+    const std::string notTried = "ID 2: not tried (adapter lost)\nID 3: not tried (adapter lost)\n";
+    const std::string where = "movantrix-cli: ID 1 at code 1 (1000000 bps): ";
+    const struct {
+        const char* name;
+        int writesThrough;  // host writes of any kind when -1, else Write packets to ID 1
+        bool adapterLost;   // else ID 1 goes silent
+        std::string out, err;
+    } cases[] = {
+        {"adapter lost before ID 1 answered", -1, true, notTried,
+         "movantrix-cli: no device found at ID 1 at code 1 (1000000 bps): adapter access failed "
+         "(101)\n"},
+        {"adapter lost at the first write", 0, true,
+         differences +
+             "ID 1: written: none\n"
+             "ID 1: failed: max-torque (may have taken)\n"
+             "ID 1: not written: cw-compliance-margin, punch\n" +
+             notTried,
+         where + "max-torque: adapter access failed (101)\n"},
+        {"adapter lost at the second write", 1, true,
+         differences +
+             "ID 1: written: max-torque\n"
+             "ID 1: failed: cw-compliance-margin (may have taken)\n"
+             "ID 1: not written: punch\n" +
+             notTried,
+         where + "cw-compliance-margin: adapter access failed (101)\n"},
+        // The other IDs are still restored.
+        {"ID 1 silent from its last write", 2, false,
+         differences +
+             "ID 1: written: max-torque, cw-compliance-margin\n"
+             "ID 1: failed: punch (may have taken)\n"
+             "ID 1: not written: none\n" +
+             others,
+         where + "punch: no reply (timeout) (103)\n"},
+        {"ID 1 silent at the read-back", 3, false,
+         differences + "ID 1: written, not checked: max-torque, cw-compliance-margin, punch\n" +
+             others,
+         where + "read-back: no reply (timeout) (103)\n"},
+    };
+    const std::string file = backup(1);
+    // The packets to ID 1 before its first write: the probe and the reads of its settings.
+    ASSERT_EQ(run({"--port", "sim", "restore", file, "--baud", "1", "--id", "1", "--dry-run"}), 0);
+    const std::size_t readsBefore = packetsTo(1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        device(1, 1).setFaults(SimFaults{});
+        device(1, 1).setReg16(14, 800);
+        device(1, 1).setReg(26, 5);
+        device(1, 1).setReg16(48, 100);
+        for (std::uint8_t id : {2, 3}) {
+            device(1, id).setReg16(6, 600);
+            device(1, id).setReg16(8, 900);
+            device(1, id).setReg16(14, 800);
+        }
+        bus.clearTraffic();
+        hooked.hook = [this, &c, readsBefore](const std::string& call) {
+            if (call != "write" ||
+                (c.writesThrough >= 0 &&
+                 (packetsTo(1) < readsBefore ||
+                  writesTo(1).size() < static_cast<std::size_t>(c.writesThrough)))) {
+                return FT_OK;
+            }
+            if (c.adapterLost) {
+                return FT_IO_ERROR;
+            }
+            SimFaults silent;
+            silent.dropReply = true;
+            device(1, 1).setFaults(silent);
+            return FT_OK;
+        };
+        EXPECT_EQ(run({"--port", "sim", "restore", file, "--baud", "1", "--id", "1,2,3"}), 1);
+        hooked.hook = nullptr;
+        EXPECT_EQ(out(), c.out);
+        EXPECT_EQ(err(), c.err);
+        if (c.adapterLost) {
+            EXPECT_TRUE(writesTo(2).empty());
+            EXPECT_TRUE(writesTo(3).empty());
+        }
+    }
 }
 
 TEST_F(CliSettingsTest, BadFilesAreRefusedBeforeTheBusIsTouched) {

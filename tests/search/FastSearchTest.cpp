@@ -1,12 +1,14 @@
 // The fast search against the standard one on the simulated bus (virtual time): the same list
-// and records on every bus, whatever the adapter's receive latency and whether it is known;
-// no request while a reply may be on the wire; late replies credited to their IDs; stop,
+// and records on every bus, whatever the adapter's receive latency and whether it is known,
+// also where devices space their broadcast answers out; no request while a reply may be on the
+// wire or a broadcast answer is due; late replies credited to their IDs before any purge; stop,
 // adapter failure and progress as the standard search has them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "device/ServoRecord.h"
@@ -50,8 +52,37 @@ class FastSearchTest : public SimRegistryTest {
 protected:
     int run(bool fast, SearchMode mode) {
         SearchEngine engine(*registry);
-        return fast ? engine.fastSearch(mode) : engine.search(mode);
+        const int result = fast ? engine.fastSearch(mode) : engine.search(mode);
+        lateAnswers = engine.lateAnswersSeen();
+        return result;
     }
+
+    // Requests to a device that go out while an answer to a broadcast is still due (the
+    // answers to a broadcast are the replies the bus records right after it). Broadcasts are
+    // left out: at a code passed as silent before late answers showed, the next code's
+    // broadcast may go out while a late answer is due.
+    std::vector<std::string> sentWhileAnswersDue() const {
+        std::vector<std::string> faults;
+        std::int64_t dueUntilUs = -1;
+        bool afterBroadcast = false;
+        for (const SimTraffic& t : sim->traffic()) {
+            if (t.direction == SimTraffic::BusToHost) {
+                if (afterBroadcast) {
+                    dueUntilUs = std::max(dueUntilUs, t.endUs);
+                }
+                continue;
+            }
+            if (t.bytes != kBroadcastPing && t.startUs < dueUntilUs) {
+                faults.push_back("write at " + std::to_string(t.startUs) +
+                                 " us before a broadcast answer ending at " +
+                                 std::to_string(dueUntilUs) + " us");
+            }
+            afterBroadcast = t.bytes == kBroadcastPing;
+        }
+        return faults;
+    }
+
+    bool lateAnswers = false;
 
     std::vector<Found> found() {
         std::vector<Found> out;
@@ -120,15 +151,37 @@ protected:
 };
 
 // Item by item the standard search's list, on the buses that test its rules, with the adapter
-// handing over replies 1 ms or 16 ms late, with the latency known or not (a pseudo-terminal).
+// handing over replies 1 ms or 16 ms late, with the latency known or not (a pseudo-terminal),
+// and on buses whose devices space their answers to a broadcast out by ID (0.3 ms a unit: ID
+// 253 answers 76 ms late): there no ping goes out while a broadcast answer is still due, and
+// the search says it saw late answers.
 TEST_F(FastSearchTest, FindsWhatTheStandardSearchFindsOnEveryBus) {
     struct Bus {
         const char* name;
         SearchMode mode;
         std::vector<SimDeviceSpec> devices;
         std::function<void()> faults;
+        std::int64_t spacingUs = 0;
     };
     const std::vector<Bus> buses = {
+        {"spaced: IDs 0, 5, 253 at code 1, 150 and 200 alone at codes 34 and 3",
+         QuickSearch,
+         {simSpec(1, 0, 12), simSpec(1, 5, 28), simSpec(1, 253, 64), simSpec(34, 150, 28),
+          simSpec(3, 200, 12)},
+         nullptr,
+         300},
+        {"spaced: IDs 1 and 9 at code 1, 150 and 200 alone at codes 34 and 3",
+         QuickSearch,
+         {simSpec(1, 1, 28), simSpec(1, 9, 12), simSpec(34, 150, 28), simSpec(3, 200, 12)},
+         nullptr,
+         300},
+        {"spaced: late answers only at the last code",
+         QuickSearch,
+         {simSpec(34, 30, 28), simSpec(3, 2, 12), simSpec(207, 0, 12), simSpec(207, 5, 28),
+          simSpec(207, 253, 64)},
+         nullptr,
+         300},
+        {"spaced: default bus", QuickSearch, SimulatedBus::defaultBus().devices, nullptr, 300},
         {"default bus", QuickSearch, SimulatedBus::defaultBus().devices, nullptr},
         {"IDs 0 and 253", QuickSearch, {simSpec(1, 0, 12), simSpec(1, 253, 28)}, nullptr},
         {"return delay 255 at code 207",
@@ -167,6 +220,7 @@ TEST_F(FastSearchTest, FindsWhatTheStandardSearchFindsOnEveryBus) {
             BusDescription description;
             description.devices = bus.devices;
             description.receiveLatencyUs = adapter.latencyUs;
+            description.broadcastSpacingUs = bus.spacingUs;
             std::vector<Found> standard;
             for (const bool fast : {false, true}) {
                 startBus(description, adapter.known);
@@ -193,6 +247,8 @@ TEST_F(FastSearchTest, FindsWhatTheStandardSearchFindsOnEveryBus) {
                 });
                 EXPECT_EQ(fastFound, standard);
                 EXPECT_EQ(talkOver(), std::vector<std::string>{});
+                EXPECT_EQ(sentWhileAnswersDue(), std::vector<std::string>{});
+                EXPECT_EQ(lateAnswers, bus.spacingUs != 0);
             }
         }
     }
@@ -226,15 +282,157 @@ TEST_F(FastSearchTest, LateReplyIsCreditedToItsIdAndTheWaitsGrow) {
     }
 }
 
+// Late replies are credited whenever they reach the host before a purge. At the end of the
+// walk: a device at ID 252 or 253 that answers 3 ms late (its broadcast answer, after another
+// device's, made the allowance grow). At a code passed as silent: a broadcast answer that
+// comes after the short wait, before the next code's purge (a slow rate change) or after it
+// (an adapter 16 ms late: the next code hears it and no ID answers there); that code is
+// searched again with the standard wait.
+TEST_F(FastSearchTest, LateRepliesAreCreditedBeforeAnyPurge) {
+    using Addresses = std::vector<std::pair<int, int>>;
+    struct Case {
+        const char* name;
+        std::int64_t latencyUs;
+        Addresses devices;  // in the standard search's order; the last answers late
+        bool slowRateChange;
+    };
+    const Case cases[] = {
+        {"ID 252 at the end of the walk", 1000, {{1, 1}, {1, 252}}, false},
+        {"ID 253 at the end of the walk", 1000, {{1, 1}, {1, 253}}, false},
+        {"before the next code's purge", 1000, {{1, 1}, {207, 21}, {34, 150}}, true},
+        {"after the next code's purge", 16000, {{1, 1}, {207, 21}, {34, 150}}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BusDescription description;
+        description.receiveLatencyUs = c.latencyUs;
+        for (const auto& [code, id] : c.devices) {
+            description.devices.push_back(simSpec(code, id, 28));
+        }
+        startBus(description);
+        const auto [lateCode, lateId] = c.devices.back();
+        dev(lateCode, lateId).setFaults({.extraDelayUs = 3000});
+        if (c.slowRateChange) {
+            driver.hook = [&](const std::string& call) {
+                if (call == "setBaudRate" && registry->searchCode.load() == lateCode) {
+                    clock.sleepMs(5);  // before the adapter leaves the rate
+                }
+                return FT_OK;
+            };
+        }
+        ASSERT_EQ(run(true, QuickSearch), 100);
+        driver.hook = nullptr;
+        Addresses found;
+        for (const DeviceSummary& d : registry->snapshot()) {
+            found.emplace_back(d.baudCode, d.id);
+        }
+        Addresses expected = c.devices;
+        std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
+            const auto rank = [](int code) {
+                return std::find(kQuickSearchCodes.begin(), kQuickSearchCodes.end(), code) -
+                       kQuickSearchCodes.begin();
+            };
+            return std::pair(rank(a.first), a.second) < std::pair(rank(b.first), b.second);
+        });
+        EXPECT_EQ(found, expected);
+        EXPECT_TRUE(lateAnswers);
+        EXPECT_EQ(sentWhileAnswersDue(), std::vector<std::string>{});
+    }
+}
+
+// A search thread that wakes up late (a busy machine) while the answers to a broadcast come in
+// takes no prompt answer for a late one: what is in by the time prompt answers would be is
+// prompt, however late the thread looks.
+TEST_F(FastSearchTest, ALateReaderTakesNoPromptAnswerForALateOne) {
+    struct Case {
+        const char* name;
+        int code;
+        std::int64_t sleepUs;
+    };
+    const Case cases[] = {
+        {"3 ms late at code 1", 1, 3000},
+        {"20 ms late at code 34", 34, 20000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        startDefault();
+        int reads = 0;
+        driver.hook = [&](const std::string& call) {
+            // The second read of the broadcast step, after the first answer came.
+            if (call == "read" && registry->searchCode.load() == c.code &&
+                registry->searchId.load() == kBroadcastId && ++reads == 2) {
+                clock.sleepUs(c.sleepUs);
+            }
+            return FT_OK;
+        };
+        ASSERT_EQ(run(true, QuickSearch), 100);
+        driver.hook = nullptr;
+        EXPECT_FALSE(lateAnswers);
+        EXPECT_EQ(registry->deviceCount(), 8);
+        EXPECT_LT(broadcastGapUs(rateOf(3), rateOf(4)), 100000);  // a silent code, quickly
+    }
+}
+
+// A stop while the fast search walks or probes a code with many devices ends it after at most
+// one more probe, as the standard search ends after the ID in progress: at a slow code a probe
+// takes about 0.1 s, and the dialog waits for the search when it is closed.
+TEST_F(FastSearchTest, StopEndsTheSearchAfterAtMostOneMoreProbe) {
+    struct Case {
+        const char* name;
+        int stopAtId;
+        bool walkOver;  // stop once the walk is over (during the probes)
+    };
+    const Case cases[] = {
+        {"stop during the walk", 100, false},
+        {"stop during the probes", 5, true},
+    };
+    std::vector<SimDeviceSpec> devices;
+    for (int id = 0; id < 40; ++id) {
+        devices.push_back(simSpec(207, id, 28));
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        start(devices);
+        bool walkOver = false;
+        std::size_t stoppedAt = 0;
+        driver.hook = [&](const std::string& call) {
+            walkOver = walkOver || registry->searchId.load() == 253;
+            if (call == "write" && stoppedAt == 0 && walkOver == c.walkOver &&
+                registry->searchId.load() == c.stopAtId) {
+                registry->stopSearch();
+                stoppedAt = sim->traffic().size();
+            }
+            return FT_OK;
+        };
+        ASSERT_EQ(run(true, QuickSearch), 100);
+        driver.hook = nullptr;
+        ASSERT_NE(stoppedAt, 0u);
+        const std::vector<SimTraffic> traffic = sim->traffic();
+        const auto identityReads =
+            std::count_if(traffic.begin() + static_cast<std::ptrdiff_t>(stoppedAt), traffic.end(),
+                          [](const SimTraffic& t) {
+                              return t.direction == SimTraffic::HostToBus && t.bytes.size() == 8 &&
+                                     t.bytes[4] == Read && t.bytes[5] == 0;
+                          });
+        EXPECT_LE(identityReads, 1);
+        EXPECT_EQ(registry->searchProgress.load(), 100);
+        EXPECT_EQ(registry->entryCount(), registry->deviceCount());
+    }
+}
+
 // Stop, a lost adapter and a missing one end the fast search as they end the standard one:
-// same result, same list, progress 100 only after a normal end or a stop, no placeholder.
+// same result, same list, progress 100 only after a normal end or a stop, no placeholder. A
+// stop during the walk ends the fast search at once: the IDs that answered so far are not
+// probed.
 TEST_F(FastSearchTest, StopAndAdapterFailureEndItAsTheStandardSearch) {
+    using Addresses = std::vector<std::pair<int, int>>;
     struct Case {
         const char* name;
         std::function<FtStatus(const std::string&)> hook;
         bool closeFirst;
         int result;
-        std::vector<std::pair<int, int>> found;
+        Addresses found;
+        std::optional<Addresses> fastFound = std::nullopt;  // when not `found`
     };
     const Case cases[] = {
         {"stop at ID 10",
@@ -246,7 +444,8 @@ TEST_F(FastSearchTest, StopAndAdapterFailureEndItAsTheStandardSearch) {
          },
          false,
          100,
-         {{1, 3}, {1, 10}}},
+         {{1, 3}, {1, 10}},
+         Addresses{}},
         {"stop at a silent code",
          [this](const std::string& call) {
              if (call == "write" && registry->searchCode.load() == 4) {
@@ -292,8 +491,9 @@ TEST_F(FastSearchTest, StopAndAdapterFailureEndItAsTheStandardSearch) {
             for (const DeviceSummary& d : registry->snapshot()) {
                 addresses.emplace_back(d.baudCode, d.id);
             }
-            EXPECT_EQ(addresses, c.found);
-            EXPECT_EQ(registry->entryCount(), static_cast<int>(c.found.size()));
+            const Addresses& expected = fast && c.fastFound ? *c.fastFound : c.found;
+            EXPECT_EQ(addresses, expected);
+            EXPECT_EQ(registry->entryCount(), static_cast<int>(expected.size()));
             EXPECT_EQ(registry->searching.load(), 0);
             EXPECT_FALSE(registry->searchWorkerActive());
             if (c.result == 100) {
@@ -306,27 +506,48 @@ TEST_F(FastSearchTest, StopAndAdapterFailureEndItAsTheStandardSearch) {
 }
 
 // The progress rises with the IDs walked and reaches 100 only once the last device is in the
-// list, as the dialog stops watching at 100.
+// list, as the dialog stops watching at 100; also when late answers at the last code send the
+// search back to the codes passed before.
 TEST_F(FastSearchTest, ProgressReachesHundredOnlyWithTheListComplete) {
-    start({simSpec(207, 4, 12), simSpec(207, 200, 28)});
-    std::vector<std::pair<int, int>> samples;  // (progress, devices) at each write
-    driver.hook = [&](const std::string& call) {
-        if (call == "write") {
-            samples.emplace_back(registry->searchProgress.load(), registry->deviceCount());
-        }
-        return FT_OK;
+    struct Case {
+        const char* name;
+        std::vector<SimDeviceSpec> devices;
+        std::int64_t spacingUs;
+        int lastProgress;  // at the last write
     };
-    ASSERT_EQ(run(true, QuickSearch), 100);
-    driver.hook = nullptr;
-    ASSERT_FALSE(samples.empty());
-    EXPECT_TRUE(std::is_sorted(samples.begin(), samples.end(),
-                               [](const auto& a, const auto& b) { return a.first < b.first; }));
-    for (const auto& [progress, devices] : samples) {
-        EXPECT_LT(progress, 100);
+    const Case cases[] = {
+        // The last write: the record load of ID 200.
+        {"prompt answers", {simSpec(207, 4, 12), simSpec(207, 200, 28)}, 0, 99},
+        {"late answers at the last code",
+         {simSpec(34, 30, 28), simSpec(207, 0, 12), simSpec(207, 253, 28)},
+         300,
+         98},  // the broadcast at code 103, the last code searched again
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BusDescription description;
+        description.devices = c.devices;
+        description.broadcastSpacingUs = c.spacingUs;
+        startBus(description);
+        std::vector<std::pair<int, int>> samples;  // (progress, devices) at each write
+        driver.hook = [&](const std::string& call) {
+            if (call == "write") {
+                samples.emplace_back(registry->searchProgress.load(), registry->deviceCount());
+            }
+            return FT_OK;
+        };
+        ASSERT_EQ(run(true, QuickSearch), 100);
+        driver.hook = nullptr;
+        ASSERT_FALSE(samples.empty());
+        EXPECT_TRUE(std::is_sorted(samples.begin(), samples.end(),
+                                   [](const auto& a, const auto& b) { return a.first < b.first; }));
+        for (const auto& [progress, devices] : samples) {
+            EXPECT_LT(progress, 100);
+        }
+        EXPECT_EQ(samples.back().first, c.lastProgress);
+        EXPECT_EQ(registry->searchProgress.load(), 100);
+        EXPECT_EQ(registry->deviceCount(), static_cast<int>(c.devices.size()));
     }
-    EXPECT_EQ(samples.back().first, 99);  // the record load of ID 200, the last device
-    EXPECT_EQ(registry->searchProgress.load(), 100);
-    EXPECT_EQ(registry->deviceCount(), 2);
 }
 
 // As the dialog runs it: the worker searches while another thread reads the registry and

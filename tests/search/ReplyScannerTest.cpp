@@ -28,18 +28,20 @@ TEST(ReplyScannerTest, FindsThePacketsInTheStreamWhateverComesBetween) {
         Bytes stream;
         std::size_t piece;  // bytes per feed
         std::vector<std::pair<int, int>> found;
+        std::size_t skipped;  // bytes stepped over
     };
     const Case cases[] = {
         {"back to back, byte by byte",
          join({ping3, read7, ping200}),
          1,
-         {{3, 0}, {7, 4}, {200, 0}}},
-        {"in one piece", join({ping3, ping200}), 64, {{3, 0}, {200, 0}}},
-        {"noise before", join({hexBytes("55 55 FF 55"), ping200}), 2, {{200, 0}}},
-        {"corrupt one between", join({ping3, corrupt, ping200}), 5, {{3, 0}, {200, 0}}},
-        {"cut-off one before", join({truncated, ping200}), 4, {{200, 0}}},
-        {"a third FF in front", join({hexBytes("FF"), ping3}), 3, {{3, 0}}},
-        {"length out of range", join({hexBytes("FF FF 01 FF 00"), ping3}), 1, {{3, 0}}},
+         {{3, 0}, {7, 4}, {200, 0}},
+         0},
+        {"in one piece", join({ping3, ping200}), 64, {{3, 0}, {200, 0}}, 0},
+        {"noise before", join({hexBytes("55 55 FF 55"), ping200}), 2, {{200, 0}}, 4},
+        {"corrupt one between", join({ping3, corrupt, ping200}), 5, {{3, 0}, {200, 0}}, 6},
+        {"cut-off one before", join({truncated, ping200}), 4, {{200, 0}}, 3},
+        {"a third FF in front", join({hexBytes("FF"), ping3}), 3, {{3, 0}}, 1},
+        {"length out of range", join({hexBytes("FF FF 01 FF 00"), ping3}), 1, {{3, 0}}, 5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -55,6 +57,7 @@ TEST(ReplyScannerTest, FindsThePacketsInTheStreamWhateverComesBetween) {
         }
         EXPECT_EQ(found, c.found);
         EXPECT_EQ(scanner.bytesSeen(), c.stream.size());
+        EXPECT_EQ(scanner.bytesSkipped(), c.skipped);
     }
 }
 

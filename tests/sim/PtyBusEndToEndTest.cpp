@@ -119,33 +119,38 @@ TEST_F(PtyBusEndToEnd, ADeviceAtAnotherRateAnswersOnlyOnceTheHostSwitches) {
 
 // --- the program --------------------------------------------------------------------------
 
-TEST(BusSimProgram, ServesTheDefaultBusAndWritesTheTrafficRecord) {
+// Runs movantrix-bus-sim with `options` and a link and a traffic record in a fresh directory,
+// sends `packet` at 1 Mbit/s through the link, reads `replyLength` bytes, ends it with SIGTERM
+// and returns the traffic record (empty on failure, with the test failed).
+std::string runBusSim(const std::vector<std::string>& options, const Bytes& packet,
+                      std::size_t replyLength, Bytes& reply) {
     const fs::path dir = fs::temp_directory_path() / ("mvx-bussim-" + std::to_string(getpid()));
     fs::create_directories(dir);
     const std::string link = (dir / "ttyMVX").string();
     const std::string traffic = (dir / "traffic.txt").string();
 
     int out[2];
-    ASSERT_EQ(pipe(out), 0);
+    EXPECT_EQ(pipe(out), 0);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     std::string program = MVX_BUS_SIM;
     std::vector<std::string> args = {program, "--link", link, "--traffic", traffic};
+    args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
     pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    EXPECT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
 
     FILE* stream = fdopen(out[0], "r");
     char line[256] = {};
-    ASSERT_NE(fgets(line, sizeof line, stream), nullptr);
+    EXPECT_NE(fgets(line, sizeof line, stream), nullptr);
     std::string slave(line);
     while (!slave.empty() && slave.back() == '\n') {
         slave.pop_back();
@@ -155,20 +160,22 @@ TEST(BusSimProgram, ServesTheDefaultBusAndWritesTheTrafficRecord) {
 
     {
         FtHandle port;
-        ASSERT_EQ(SerialPort::open(link, &port), FT_OK);
-        ASSERT_EQ(port->setBaudRate(1000000), FT_OK);
-        ASSERT_EQ(port->setTimeouts(500, 0), FT_OK);
-        const Bytes pingOne = hexBytes("FF FF 01 02 01 FB");
-        std::uint32_t n = 0;
-        ASSERT_EQ(port->write(pingOne.data(), 6, &n), FT_OK);
-        Bytes reply(6);
-        ASSERT_EQ(port->read(reply.data(), 6, &n), FT_OK);
-        EXPECT_EQ(hexString(reply), "FF FF 01 02 00 FC");
+        EXPECT_EQ(SerialPort::open(link, &port), FT_OK);
+        if (port) {
+            EXPECT_EQ(port->setBaudRate(1000000), FT_OK);
+            EXPECT_EQ(port->setTimeouts(500, 0), FT_OK);
+            std::uint32_t n = 0;
+            EXPECT_EQ(port->write(packet.data(), static_cast<std::uint32_t>(packet.size()), &n),
+                      FT_OK);
+            reply.assign(replyLength, 0);
+            EXPECT_EQ(port->read(reply.data(), static_cast<std::uint32_t>(replyLength), &n), FT_OK);
+            reply.resize(n);
+        }
     }
 
-    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    EXPECT_EQ(kill(pid, SIGTERM), 0);
     int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
     fclose(stream);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
@@ -176,11 +183,41 @@ TEST(BusSimProgram, ServesTheDefaultBusAndWritesTheTrafficRecord) {
     std::ifstream in(traffic);
     std::stringstream text;
     text << in.rdbuf();
-    EXPECT_NE(text.str().find("host    1000000 bps  FF FF 01 02 01 FB"), std::string::npos)
-        << text.str();
-    EXPECT_NE(text.str().find("id 1    1000000 bps  FF FF 01 02 00 FC"), std::string::npos)
-        << text.str();
     fs::remove_all(dir);
+    return text.str();
+}
+
+// The record's time of its line that contains `what`, -1 without one.
+long long recordTimeUs(const std::string& record, const std::string& what) {
+    const std::size_t at = record.find(what);
+    if (at == std::string::npos) {
+        return -1;
+    }
+    const std::size_t lineStart = record.rfind('\n', at);
+    return std::stoll(record.substr(lineStart == std::string::npos ? 0 : lineStart + 1));
+}
+
+TEST(BusSimProgram, ServesTheDefaultBusAndWritesTheTrafficRecord) {
+    Bytes reply;
+    const std::string record = runBusSim({}, hexBytes("FF FF 01 02 01 FB"), 6, reply);
+    EXPECT_EQ(hexString(reply), "FF FF 01 02 00 FC");
+    EXPECT_NE(record.find("host    1000000 bps  FF FF 01 02 01 FB"), std::string::npos) << record;
+    EXPECT_NE(record.find("id 1    1000000 bps  FF FF 01 02 00 FC"), std::string::npos) << record;
+}
+
+// --broadcast-spacing-us: the devices answer a broadcast ping that much later per unit of their
+// ID: ID 9 of the default bus 9 x 300 us after its return delay of 500 us, the ping's 60 us on
+// the wire before.
+TEST(BusSimProgram, SpacesTheBroadcastAnswersOutByIdOnRequest) {
+    Bytes reply;
+    const std::string record =
+        runBusSim({"--broadcast-spacing-us", "300"}, hexBytes("FF FF FE 02 01 FE"), 30, reply);
+    EXPECT_EQ(reply.size(), 30u);  // IDs 1, 2, 3, 4 and 9
+    const long long broadcast = recordTimeUs(record, "host    1000000 bps  FF FF FE 02 01 FE");
+    const long long nine = recordTimeUs(record, "id 9    1000000 bps  FF FF 09 02 00 F4");
+    ASSERT_GE(broadcast, 0) << record;
+    ASSERT_GE(nine, 0) << record;
+    EXPECT_EQ(nine - broadcast, 60 + 500 + 9 * 300) << record;
 }
 
 }  // namespace

@@ -90,6 +90,46 @@ TEST_F(SimDeviceTest, BroadcastPingIsAnsweredByEveryDeviceAtThatRateWithoutOverl
               hexString(statusBytes(7, 0)) + " " + hexString(statusBytes(100, 0)));
 }
 
+// With a broadcast spacing each device answers a broadcast ping that much later per unit of
+// its ID, after its return delay (unless the answer before it still holds the wire); a ping to
+// its own ID it answers at once.
+TEST_F(SimDeviceTest, BroadcastAnswersAreSpacedOutByIdWhenTheBusSaysSo) {
+    struct Case {
+        std::int64_t spacingUs;
+        int code;
+        std::vector<std::int64_t> startsUs;  // of the answers, after the broadcast's end
+    };
+    const Case cases[] = {
+        // 6 bytes take 60 us at code 1 and 1050 us at code 34; one idle byte between answers.
+        {0, 1, {500, 570, 640, 710, 780}},
+        {300, 1, {800, 1100, 1400, 1700, 3200}},
+        {300, 34, {500 + 7 * 300, 500 + 100 * 300}},
+        {1000, 34, {500 + 7 * 1000, 500 + 100 * 1000}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.spacingUs);
+        BusDescription description = SimulatedBus::defaultBus();
+        description.broadcastSpacingUs = c.spacingUs;
+        build(description);
+        setCode(c.code);
+        bus->clearTraffic();
+        send(instructionBytes(254, 1));
+        clock.sleepMs(500);
+        const std::vector<SimTraffic> traffic = bus->traffic();
+        ASSERT_EQ(traffic.size(), c.startsUs.size() + 1);
+        for (std::size_t i = 0; i < c.startsUs.size(); ++i) {
+            EXPECT_EQ(traffic[i + 1].startUs - traffic[0].endUs, c.startsUs[i]) << i;
+        }
+        // Addressed, the device with the highest ID answers after its return delay alone.
+        bus->clearTraffic();
+        const int id = c.code == 1 ? 9 : 100;
+        send(instructionBytes(static_cast<std::uint8_t>(id), 1));
+        clock.sleepMs(20);
+        ASSERT_EQ(bus->traffic().size(), 2u);
+        EXPECT_EQ(bus->traffic()[1].startUs - bus->traffic()[0].endUs, 500);
+    }
+}
+
 TEST_F(SimDeviceTest, BroadcastWriteTakesEffectWithoutReply) {
     EXPECT_TRUE(exchange(instructionBytes(254, 3, {25, 1}), 6).empty());
     EXPECT_EQ(dev(1, 1).reg(25), 1);

@@ -263,6 +263,7 @@ void MainWindow::closeConnection() {
             return 0;
         },
         [this](int) {
+            adapterFailureInReport_ = false;  // the connection is closed now
             view_->refreshDeviceList(-1, -1);
             updateActions();
         },
@@ -312,11 +313,24 @@ bool MainWindow::reportBusFailure(int result) {
 }
 
 bool MainWindow::reportDeviceFailure(int result, int code, int id) {
+    if (adapterFailureInReport_ &&
+        (result == AdapterFailure || result == Timeout || result == CorruptReply)) {
+        // Met while the lost adapter is being reported (its message box runs a nested event
+        // loop, in which the pages and the telemetry windows go on): the Close that ends that
+        // report is the reaction to this one too.
+        return true;
+    }
     switch (result) {
-        case AdapterFailure:
+        case AdapterFailure: {
+            // Until the Close's result is in: the jobs queued before it meet the lost adapter
+            // too, and so may the windows during the message's own event loop.
+            adapterFailureInReport_ = commandEnabled(Command::Close);
+            // No window samples the lost adapter while the message is up, nor reports it again.
+            telemetry_->endSampling();
             app_.operations().message(this, texts::kAdapterAccessFailed);
             runCommand(Command::Close);
             return true;
+        }
         case Timeout:
         case CorruptReply: {
             const std::pair<int, int> device(code, id);

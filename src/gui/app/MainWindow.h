@@ -79,6 +79,9 @@ private:
     // ping but fails again is not reported from inside its own report: its page refuses and the
     // sheet falls back.
     std::vector<std::pair<int, int>> devicesInReport_;
+    // A lost adapter is being reported, until its Close has closed the connection: further
+    // failures met meanwhile are part of it.
+    bool adapterFailureInReport_ = false;
     std::unique_ptr<TelemetryWindows> telemetry_;
 };
 

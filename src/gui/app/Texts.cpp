@@ -22,8 +22,10 @@ QString telemetryDeviceGone(int id) {
     return QStringLiteral("ID %1 is no longer on the device list: sampling stopped").arg(id);
 }
 
-QString telemetrySaveFailed(const QString& path) {
-    return QStringLiteral("Can not write the file %1!").arg(path);
+QString telemetrySaveFailed(const QString& reason) {
+    return QStringLiteral(
+               "Can not write the file!\n\n%1\n\nThe samples stay in this window for another try.")
+        .arg(reason);
 }
 
 QString telemetryStatus(double rateHz, int samples, int gaps) {

@@ -24,7 +24,8 @@ QString telemetryNoAnswer(int id);
 QString telemetryDeviceGone(int id);
 inline const QString kTelemetryConnectionClosed =
     QStringLiteral("Connection closed: sampling stopped");
-QString telemetrySaveFailed(const QString& path);
+// `reason`: "PATH: what went wrong".
+QString telemetrySaveFailed(const QString& reason);
 inline const QString kTelemetryPause = QStringLiteral("Pause");
 inline const QString kTelemetryResume = QStringLiteral("Resume");
 // The status line under the plots: the achieved rate, the reads and the gaps so far.

@@ -7,6 +7,7 @@
 
 #include "device/DeviceEntry.h"
 #include "device/SettingsTransfer.h"
+#include "drivers/RegularFile.h"
 #include "gui/app/ManagerApp.h"
 #include "gui/dialogs/SettingsDifferencesDialog.h"
 #include "gui/sheet/DeviceSheet.h"
@@ -27,7 +28,11 @@ const QString kNoDifferences =
     QStringLiteral("The movantrix already holds the settings of this file.");
 const QString kReadFailed = QStringLiteral("Can not read the settings of the movantrix (%1).");
 const QString kWriteFailed = QStringLiteral(
-    "Writing %1 failed (%2).\n\nThe settings written before it stay on the movantrix.");
+    "Writing %1 failed (%2); the movantrix may or may not hold its new value.\n\n"
+    "Written: %3\nNot written: %4");
+const QString kReadBackFailed = QStringLiteral(
+    "The settings were written, but reading them back failed (%1).\n\n"
+    "Written, not checked: %2");
 const QString kNotTaken = QStringLiteral("These settings did not take:\n\n%1");
 
 const DeviceSummary* selectedActuator(const ManagerApp& app, const DeviceSheet& sheet) {
@@ -87,6 +92,20 @@ bool readSucceeded(ManagerApp& app, const SettingsRead& read, QWidget* parent) {
     return false;
 }
 
+QString names(const std::vector<SettingChange>& changes) {
+    return QString::fromStdString(settingNames(changes));
+}
+
+// A restore that failed: what was written before the failure, and what was not.
+QString partialRestoreText(const RestoreResult& restored) {
+    if (restored.readBackFailed()) {
+        return kReadBackFailed.arg(resultWords(restored.result), names(restored.written));
+    }
+    return kWriteFailed.arg(QString::fromLatin1(restored.failedAt->name),
+                            resultWords(restored.result), names(restored.written),
+                            names(restored.notWritten));
+}
+
 // What restoring the chosen changes did, and the device list after it.
 struct Restored {
     bool registered = false;
@@ -103,14 +122,12 @@ void restored(ManagerApp& app, DeviceSheet& sheet, QWidget* parent, const Restor
     }
     const RestoreResult& restored = done.result;
     if (restored.result != Success) {
-        // A reported failure rebuilds the list (or closes the connection).
+        // What the movantrix holds now, before the common report closes the connection or
+        // rebuilds the list.
+        ops.message(parent, partialRestoreText(restored));
         if (app.shell().reportBusFailure(restored.result)) {
             return;
         }
-        const QString name = restored.failedAt != nullptr
-                                 ? QString::fromLatin1(restored.failedAt->name)
-                                 : QStringLiteral("the read-back");
-        ops.message(parent, kWriteFailed.arg(name, resultWords(restored.result)));
     } else if (!restored.notTaken.empty()) {
         QStringList lines;
         for (const SettingChange& c : restored.notTaken) {

@@ -9,6 +9,8 @@ namespace mvx::gui {
 namespace {
 
 constexpr int kColumnPadding = 16;
+const QString kNetworkRowHint =
+    QStringLiteral("Restored only with \"Also restore the network settings\" ticked");
 
 // The value as `set` writes it, with its unit where it has one.
 QString valueText(const SettingChange& change, int value) {
@@ -52,15 +54,27 @@ std::vector<SettingChange> SettingsDifferencesDialog::chosenChanges() const {
 }
 
 void SettingsDifferencesDialog::showRows() {
-    const std::vector<SettingChange> rows = chosenChanges();
+    const bool network = ui_->networkCheck->isChecked();
     QTableWidget* table = ui_->differencesTable;
-    table->setRowCount(static_cast<int>(rows.size()));
+    table->setRowCount(static_cast<int>(changes_.size()));
     for (int row = 0; row < table->rowCount(); ++row) {
-        const SettingChange& change = rows[static_cast<std::size_t>(row)];
-        table->setItem(row, 0, new QTableWidgetItem(QString::fromLatin1(change.reg->name)));
-        table->setItem(row, 1, new QTableWidgetItem(valueText(change, change.now)));
-        table->setItem(row, 2, new QTableWidgetItem(valueText(change, change.wanted)));
+        const SettingChange& change = changes_[static_cast<std::size_t>(row)];
+        const QString cells[] = {QString::fromLatin1(change.reg->name),
+                                 valueText(change, change.now), valueText(change, change.wanted)};
+        for (int column = 0; column < 3; ++column) {
+            auto* item = new QTableWidgetItem(cells[column]);
+            if (change.reg->network && !network) {
+                // Listed, but greyed: Apply leaves it unless the box is ticked.
+                item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
+                item->setToolTip(kNetworkRowHint);
+            }
+            table->setItem(row, column, item);
+        }
     }
+    // Apply is offered only when it writes something.
+    const bool anyChosen = !chosenChanges().empty();
+    ui_->applyButton->setEnabled(anyChosen);
+    ui_->hintLabel->setVisible(!anyChosen);
     // Room beside the longest name and value, so the current cell's frame does not touch them.
     table->resizeColumnsToContents();
     for (int column = 0; column < 2; ++column) {

@@ -1,7 +1,8 @@
 // The settings of a settings file that differ from the selected device's, as the user decides
 // on them: one row per setting (name, value now, value from the file), a check box that adds
-// the network settings (off), "Apply" and "Cancel". It only shows and chooses; the caller
-// writes.
+// the network settings (off; their rows are greyed until it is ticked), "Apply" and "Cancel".
+// When nothing but greyed rows is listed, Apply is off and a line points to the box. It only
+// shows and chooses; the caller writes.
 #pragma once
 
 #include <QDialog>
@@ -20,7 +21,7 @@ class SettingsDifferencesDialog : public QDialog {
     Q_OBJECT
 
 public:
-    // `changes` hold the network settings too; they are listed only while the box is ticked.
+    // `changes` hold the network settings too; they are chosen only while the box is ticked.
     SettingsDifferencesDialog(const QString& fileName, std::vector<SettingChange> changes,
                               QWidget* parent = nullptr);
     ~SettingsDifferencesDialog() override;

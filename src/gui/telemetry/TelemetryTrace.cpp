@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
+
+#include "device/StatusText.h"
 
 namespace mvx::gui {
 
@@ -238,21 +239,24 @@ std::vector<std::pair<double, double>> TelemetryTrace::unsampled(double fromS, d
 }
 
 QByteArray TelemetryTrace::csv() const {
-    QByteArray text(
-        "time_s,present_position,present_speed,present_load,present_voltage,"
-        "present_temperature,goal_position,moving\n");
+    QByteArray text(kStatusCsvHeader);
+    text.append('\n');
     text.reserve(text.size() + reads_ * 40);
-    char line[128];
     for (const TraceSample& sample : samples_) {
         if (!sample.read()) {
             continue;
         }
-        const int n = std::snprintf(
-            line, sizeof line, "%.3f,%u,%d,%d,%.1f,%u,%u,%d\n", sample.timeS,
-            unsigned{sample.presentPosition}, int{sample.presentSpeed}, int{sample.presentLoad},
-            sample.presentVoltage / 10.0, unsigned{sample.presentTemperature},
-            unsigned{sample.goalPosition}, (sample.flags & TraceSample::Moving) != 0 ? 1 : 0);
-        text.append(line, n);
+        StatusSample line;
+        line.timeS = sample.timeS;
+        line.presentPosition = sample.presentPosition;
+        line.presentSpeed = sample.presentSpeed;
+        line.presentLoad = sample.presentLoad;
+        line.presentVoltage = sample.presentVoltage;
+        line.presentTemperature = sample.presentTemperature;
+        line.goalPosition = sample.goalPosition;
+        line.moving = (sample.flags & TraceSample::Moving) != 0 ? 1 : 0;
+        const std::string csvLine = statusCsvLine(line);
+        text.append(csvLine.data(), static_cast<qsizetype>(csvLine.size())).append('\n');
     }
     return text;
 }

@@ -1,10 +1,11 @@
 #include "gui/telemetry/TelemetryWindow.h"
 
 #include <QCloseEvent>
-#include <QSaveFile>
+#include <QFile>
 
 #include <array>
 
+#include "drivers/RegularFile.h"
 #include "gui/app/GuiOperations.h"
 #include "gui/app/ManagerApp.h"
 #include "gui/app/Texts.h"
@@ -201,10 +202,11 @@ void TelemetryWindow::saveCsv() {
         return;
     }
     drain();
+    // Written whole or not at all, and only as a regular file; the samples stay either way.
     const QByteArray text = trace_.csv();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        app_.operations().message(this, texts::telemetrySaveFailed(path));
+    std::string error;
+    if (!writeFileAtomically(QFile::encodeName(path).toStdString(), text.toStdString(), error)) {
+        app_.operations().message(this, texts::telemetrySaveFailed(QString::fromStdString(error)));
     }
 }
 

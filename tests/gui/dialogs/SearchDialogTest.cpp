@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "gui/dialogs/SearchDialog.h"
+#include "protocol/BaudRate.h"
 #include "support/GuiHarness.h"
 #include "support/SearchGate.h"
 
@@ -35,6 +36,22 @@ QList<bool> controls(QDialog& dialog) {
 }
 const QList<bool> kIdle = {true, false, true, true, true, true};
 const QList<bool> kSearching = {false, true, false, false, false, false};
+// Virtual time from the broadcast at code 3 to the one at code 4 (both silent on the default
+// bus).
+std::int64_t silentCodeUs(const SimulatedBus& bus) {
+    std::int64_t broadcast = -1;
+    for (const SimTraffic& t : bus.traffic()) {
+        if (t.direction != SimTraffic::HostToBus || t.bytes.size() != 6 || t.bytes[2] != 254) {
+            continue;
+        }
+        if (t.rateBps == rateOf(3)) {
+            broadcast = t.startUs;
+        } else if (t.rateBps == rateOf(4) && broadcast >= 0) {
+            return t.startUs - broadcast;
+        }
+    }
+    return -1;
+}
 // Virtual time from the broadcast at code 1 to the ping of ID 0 there.
 std::int64_t firstPingAfterBroadcastUs(const SimulatedBus& bus) {
     std::int64_t broadcast = -1;
@@ -91,10 +108,12 @@ private slots:
     }
 
     // "Fast" starts unchecked with its tooltip; checked, Search runs the fast search: the same
-    // label, progress and tree as the standard search, without its half-second broadcast wait.
+    // label, progress and tree as the standard search; the answers to a broadcast get the
+    // standard search's half second, a silent code does not.
     void fastOptionRunsTheFastSearch() {
         GuiHarness h;
         std::int64_t pingAfterUs = -1;
+        std::int64_t silentUs = -1;
         h.dialogs().push_back(GuiHarness::handler([&](QDialog& dialog) {
             auto* fast = dialog.findChild<QAbstractButton*>(QStringLiteral("fastOption"));
             QCOMPARE(fast->text(), QStringLiteral("Fast"));
@@ -114,12 +133,55 @@ private slots:
                      (QStringList{"Baudrate 1", "  ID 1", "  ID 2", "  ID 3", "  ID 4", "  ID 9",
                                   "Baudrate 34", "  ID 7", "  ID 100", "Baudrate 207", "  ID 21"}));
             pingAfterUs = firstPingAfterBroadcastUs(h.bus());
+            silentUs = silentCodeUs(h.bus());
             GuiHarness::click(dialog, "okButton");
         }));
         h.startUp();
         QCOMPARE(h.countText(), QStringLiteral("8 Movantrix(s) Found"));
-        QVERIFY(pingAfterUs >= 0);
-        QVERIFY(pingAfterUs < 100000);  // the standard search waits 500 ms
+        QVERIFY(pingAfterUs >= 500000);
+        QVERIFY(silentUs > 0);
+        QVERIFY(silentUs < 100000);  // the standard search takes 600 ms
+    }
+
+    // A line under the progress bar says when the fast search saw late answers to the
+    // broadcast (devices that space their answers out by ID), until the next search starts.
+    void lateAnswersAreShownAfterTheFastSearch_data() {
+        QTest::addColumn<int>("spacingUs");
+        QTest::addColumn<bool>("fast");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("prompt answers, fast") << 0 << true << false;
+        QTest::newRow("spaced answers, fast") << 300 << true << true;
+        QTest::newRow("spaced answers, standard") << 300 << false << false;
+    }
+
+    void lateAnswersAreShownAfterTheFastSearch() {
+        QFETCH(int, spacingUs);
+        QFETCH(bool, fast);
+        QFETCH(bool, shown);
+        BusDescription description = SimulatedBus::defaultBus();
+        description.broadcastSpacingUs = spacingUs;
+        GuiHarness h(description);
+        h.dialogs().push_back(GuiHarness::handler([&](QDialog& dialog) {
+            auto* late = dialog.findChild<QLabel*>(QStringLiteral("lateLabel"));
+            QVERIFY(late->isHidden());
+            dialog.findChild<QAbstractButton*>(QStringLiteral("fastOption"))->setChecked(fast);
+            QVERIFY(h.runSearch(dialog));
+            QCOMPARE(labelOf(dialog), QStringLiteral("  8 Movantrix(s) Found"));
+            QCOMPARE(late->isVisible(), shown);
+            QCOMPARE(late->text(), QStringLiteral("Late answers seen"));
+            QCOMPARE(late->toolTip(),
+                     QStringLiteral("Answers to the broadcast came late: from then on the fast "
+                                    "search waited for the answers as the standard search does. "
+                                    "On a bus whose devices all answer late, search without "
+                                    "Fast"));
+            // The next search starts without it.
+            GuiHarness::clickOnly(dialog, "searchButton");
+            QVERIFY(late->isHidden());
+            QVERIFY(waitFor([&] { return !static_cast<SearchDialog&>(dialog).searching(); }));
+            GuiHarness::click(dialog, "okButton");
+        }));
+        h.startUp();
+        QCOMPARE(h.countText(), QStringLiteral("8 Movantrix(s) Found"));
     }
 
     void stopKeepsWhatWasFound() {

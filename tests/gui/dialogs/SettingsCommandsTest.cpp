@@ -4,11 +4,20 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "device/SettingsFile.h"
 #include "protocol/Packet.h"
@@ -20,16 +29,29 @@ namespace {
 
 const QString kFilter = QStringLiteral("Movantrix Settings (*.json)");
 
-// The rows of the differences table as "setting: now -> file".
+// The rows of the differences table as "setting: now -> file", " (greyed)" added to a row
+// that Apply leaves.
 QStringList rows(QDialog& dialog) {
     auto* table = dialog.findChild<QTableWidget*>(QStringLiteral("differencesTable"));
     QStringList out;
     for (int r = 0; r < table->rowCount(); ++r) {
+        const bool greyed = !(table->item(r, 0)->flags() & Qt::ItemIsEnabled);
         out << table->item(r, 0)->text() + ": " + table->item(r, 1)->text() + " -> " +
-                   table->item(r, 2)->text();
+                   table->item(r, 2)->text() + (greyed ? " (greyed)" : "");
     }
     return out;
 }
+
+template <typename T>
+T* child(QDialog& dialog, const char* name) {
+    return dialog.findChild<T*>(QString::fromLatin1(name));
+}
+
+const QString kAdapterFailed =
+    QStringLiteral("USB2Movantrix access failed! \n\nPlease check connection.");
+const QString kDeviceFailed = QStringLiteral(
+    "Movantrix access failed! \n\nPlease check USB2Movantrix, movantrix(s), and power "
+    "connection. ");
 
 // Addresses of the host's Write packets since the traffic was cleared.
 QList<int> writes(const GuiHarness& h) {
@@ -107,6 +129,77 @@ private slots:
         QCOMPARE(read.find(Setting::MaxTorque)->value, s.h.bus().find(1, 1)->reg16(14));
     }
 
+    // Files that crashed or froze the program are refused with the file and the key, and
+    // nothing reaches the bus; a FIFO is not waited on, neither to load nor to save.
+    void hostileFilesAreRefusedAndNothingIsWritten() {
+        Saved s;
+        std::stringstream saved;
+        saved << std::ifstream(s.file.toStdString()).rdbuf();
+        const std::string good = saved.str();
+        auto edited = [&good](const std::string& what, const std::string& with) {
+            std::string text = good;
+            const auto at = text.find(what);
+            return at == std::string::npos ? std::string() : text.replace(at, what.size(), with);
+        };
+        const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+        const struct {
+            const char* name;
+            std::string text;  // empty: a FIFO
+            QString reason;
+        } cases[] = {
+            {"fifo", "", QStringLiteral("not a regular file")},
+            {"big", edited("\"min-voltage\": 6.0", "\"min-voltage\": 1e400"),
+             QStringLiteral("settings.min-voltage: number 1e400 is out of range")},
+            {"deep", edited("\"model_name\": \"MQ-35\"", "\"model_name\": " + deep),
+             QStringLiteral("model_name[0][0][0][0][0]...: nested deeper than 64 levels")},
+            {"twice", edited("\"model\": 28,", "\"model\": 28, \"model\": 28,"),
+             QStringLiteral("model: duplicate key")},
+            {"inverted", edited("\"min-voltage\": 6.0", "\"min-voltage\": 19.5"),
+             QStringLiteral("settings.min-voltage: 19.5 V is above max-voltage 19.0 V; the "
+                            "device cannot hold both")},
+        };
+        for (const auto& c : cases) {
+            const QString path = s.dir.filePath(QString::fromLatin1(c.name) + ".json");
+            const std::string local = path.toStdString();
+            if (c.text.empty()) {
+                QCOMPARE(::mkfifo(local.c_str(), 0600), 0);
+            } else {
+                std::ofstream(local) << c.text;
+            }
+            // Frees a load that waits for a writer, so that the test fails rather than hangs.
+            std::atomic<bool> done{false};
+            std::atomic<bool> freed{false};
+            std::thread watchdog([&] {
+                for (int i = 0; i < 1000 && !done; ++i) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
+                if (!done) {
+                    freed = true;
+                    ::close(::open(local.c_str(), O_WRONLY | O_NONBLOCK));
+                }
+            });
+            s.h.ops().fileAnswers.push_back(path);
+            s.h.window().action(Command::LoadSettings)->trigger();
+            done = true;
+            watchdog.join();
+            QVERIFY2(!freed, c.name);  // the load waited for a writer
+            QCOMPARE(s.h.ops().messages.last(),
+                     "Can not load the settings file!\n\n" + path + ": " + c.reason);
+        }
+        QVERIFY(s.h.hostPackets().empty());
+
+        // Saving onto the FIFO is refused; it stays a FIFO.
+        const QString fifo = s.dir.filePath(QStringLiteral("fifo.json"));
+        s.h.ops().saveAnswers.push_back(fifo);
+        s.h.window().action(Command::SaveSettings)->trigger();
+        s.h.settle();
+        QCOMPARE(s.h.ops().messages.last(),
+                 "Can not save the settings file!\n\n" + fifo + ": not a regular file");
+        struct stat info {};
+        QCOMPARE(::lstat(fifo.toStdString().c_str(), &info), 0);
+        QVERIFY(S_ISFIFO(info.st_mode));
+    }
+
     void loadShowsTheDifferencesAndCancelWritesNothing() {
         Saved s;
         SimulatedDevice& d = *s.h.bus().find(1, 1);
@@ -116,9 +209,11 @@ private slots:
         s.load(GuiHarness::handler([](QDialog& dialog) {
             QCOMPARE(dialog.windowTitle(), QStringLiteral("Load Settings"));
             QCOMPARE(rows(dialog),
-                     (QStringList{"max-voltage: 15.0 V -> 19.0 V", "max-torque: 800 -> 1023"}));
+                     (QStringList{"max-voltage: 15.0 V -> 19.0 V", "max-torque: 800 -> 1023",
+                                  "return-delay: 100 -> 250 (greyed)"}));
             auto* network = dialog.findChild<QCheckBox*>(QStringLiteral("networkCheck"));
             QVERIFY(!network->isChecked());
+            QVERIFY(!child<QLabel>(dialog, "hintLabel")->isVisible());
             QTest::mouseClick(network, Qt::LeftButton);
             QCOMPARE(rows(dialog).last(), QStringLiteral("return-delay: 100 -> 250"));
             GuiHarness::click(dialog, "cancelButton");
@@ -146,6 +241,118 @@ private slots:
         auto* torque =
             s.h.sheet().currentWidget()->findChild<QLabel*>(QStringLiteral("torqueLabel"));
         QCOMPARE(torque->text(), QStringLiteral(" 1023\n(100\uFF05)"));
+    }
+
+    void onlyNetworkSettingsDifferGreyedUntilTheBoxIsTicked_data() {
+        QTest::addColumn<bool>("tick");
+        QTest::addColumn<QList<int>>("written");
+        QTest::addColumn<int>("delay");  // on the device afterwards
+        QTest::newRow("box left off: Apply is off") << false << QList<int>{} << 100;
+        QTest::newRow("box ticked: Apply writes it") << true << QList<int>{5} << 250;
+    }
+
+    void onlyNetworkSettingsDifferGreyedUntilTheBoxIsTicked() {
+        QFETCH(bool, tick);
+        QFETCH(QList<int>, written);
+        QFETCH(int, delay);
+        Saved s;
+        SimulatedDevice& d = *s.h.bus().find(1, 1);
+        d.setReg(5, 100);  // only the return delay differs
+        s.load(GuiHarness::handler([tick](QDialog& dialog) {
+            QCOMPARE(rows(dialog), QStringList{"return-delay: 100 -> 250 (greyed)"});
+            auto* table = child<QTableWidget>(dialog, "differencesTable");
+            QCOMPARE(table->item(0, 2)->toolTip(),
+                     QStringLiteral("Restored only with \"Also restore the network "
+                                    "settings\" ticked"));
+            auto* apply = child<QPushButton>(dialog, "applyButton");
+            auto* hint = child<QLabel>(dialog, "hintLabel");
+            QVERIFY(!apply->isEnabled());
+            QVERIFY(hint->isVisible());
+            QCOMPARE(hint->text(), QStringLiteral("Only the network settings differ. Tick the "
+                                                  "box below to restore them."));
+            if (tick) {
+                QTest::mouseClick(child<QCheckBox>(dialog, "networkCheck"), Qt::LeftButton);
+                QCOMPARE(rows(dialog), QStringList{"return-delay: 100 -> 250"});
+                QVERIFY(apply->isEnabled());
+                QVERIFY(!hint->isVisible());
+            }
+            QTest::mouseClick(apply, Qt::LeftButton);  // does nothing while it is off
+        }));
+        QCOMPARE(writes(s.h), written);
+        QCOMPARE(d.reg(5), delay);
+        QVERIFY(s.h.ops().messages.isEmpty());
+    }
+
+    // Three settings differ, written in this order: max-torque, cw-compliance-margin, punch.
+    // The first message says what the movantrix holds now; the common report (and its Close
+    // or refresh) follows as for any failure.
+    void aRestoreThatFailsHalfwaySaysWhatWasWritten_data() {
+        QTest::addColumn<int>("writesThrough");  // Write packets sent before the failure
+        QTest::addColumn<bool>("adapterLost");   // else the movantrix goes silent
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<int>("torque");  // on the device afterwards
+        QTest::addColumn<int>("punch");
+        const QString stopped = QStringLiteral(
+            "Writing %1 failed (%2); the movantrix may or may not hold its new value.\n\n"
+            "Written: %3\nNot written: %4");
+        const QString lost = QStringLiteral("adapter access failed, 101");
+        const QString silent = QStringLiteral("no reply (timeout), 103");
+        QTest::newRow("adapter lost at the first write")
+            << 0 << true
+            << QStringList{stopped.arg("max-torque", lost, "none", "cw-compliance-margin, punch"),
+                           kAdapterFailed}
+            << 800 << 100;
+        QTest::newRow("adapter lost at the second write")
+            << 1 << true
+            << QStringList{stopped.arg("cw-compliance-margin", lost, "max-torque", "punch"),
+                           kAdapterFailed}
+            << 1023 << 100;
+        // Its reply is lost, but the last write took.
+        QTest::newRow("movantrix silent from the last write")
+            << 2 << false
+            << QStringList{stopped.arg("punch", silent, "max-torque, cw-compliance-margin", "none"),
+                           kDeviceFailed}
+            << 1023 << 32;
+        QTest::newRow("movantrix silent at the read-back")
+            << 3 << false
+            << QStringList{"The settings were written, but reading them back failed (no reply "
+                           "(timeout), 103).\n\nWritten, not checked: max-torque, "
+                           "cw-compliance-margin, punch",
+                           kDeviceFailed}
+            << 1023 << 32;
+    }
+
+    void aRestoreThatFailsHalfwaySaysWhatWasWritten() {
+        QFETCH(int, writesThrough);
+        QFETCH(bool, adapterLost);
+        QFETCH(QStringList, messages);
+        QFETCH(int, torque);
+        QFETCH(int, punch);
+        Saved s;
+        SimulatedDevice& d = *s.h.bus().find(1, 1);
+        d.setReg16(14, 800);
+        d.setReg(26, 5);
+        d.setReg16(48, 100);
+        auto failure = [&](const std::string& call) {
+            if (call != "write" || writes(s.h).size() < writesThrough) {
+                return FT_OK;
+            }
+            if (adapterLost) {
+                return FT_IO_ERROR;
+            }
+            d.setFaults(GuiHarness::silent());
+            return FT_OK;
+        };
+        s.load(GuiHarness::handler([&](QDialog& dialog) {
+            s.h.hooked.hook = failure;
+            GuiHarness::click(dialog, "applyButton");
+        }));
+        s.h.hooked.hook = nullptr;
+        QCOMPARE(s.h.ops().messages, messages);
+        QCOMPARE(s.h.busOpen(), !adapterLost);
+        QCOMPARE(d.reg16(14), torque);
+        QCOMPARE(d.reg16(48), punch);
+        QCOMPARE(s.h.app().busBusy.load(), 0);
     }
 
     void anotherModelsFileAndABadFileAreRefused() {

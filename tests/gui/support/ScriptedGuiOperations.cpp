@@ -35,6 +35,9 @@ ScriptedGuiOperations::~ScriptedGuiOperations() = default;
 GuiOperations::Answer ScriptedGuiOperations::message(QWidget*, const QString& text, bool) {
     messages.push_back(text);
     ++messageCount;
+    if (whileMessageShown) {
+        whileMessageShown();
+    }
     if (answers.empty()) {
         return Answer::Ok;
     }

@@ -45,6 +45,9 @@ public:
     // How many, for a driver hook on the bus executor's thread.
     std::atomic<int> messageCount{0};
     std::deque<Answer> answers;
+    // Runs while each message is up, after it is recorded: what the real box's modal loop lets
+    // happen meanwhile (timers, queued calls). Null: nothing.
+    std::function<void()> whileMessageShown;
     // File-open answers (empty string: cancelled), and the filter and suffix last asked with.
     std::deque<QString> fileAnswers;
     QString lastFilter;

@@ -4,6 +4,7 @@
 // across Close, a refresh that drops its device, and Exit. The sampling worker is real; on
 // the virtual clock it samples as fast as the simulated bus answers.
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineSeries>
@@ -13,12 +14,19 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "gui/telemetry/TelemetryPlots.h"
 #include "gui/telemetry/TelemetryWindow.h"
 #include "gui/telemetry/TelemetryWindows.h"
 #include "protocol/BaudRate.h"
 #include "protocol/Packet.h"
 #include "protocol/ResultCode.h"
+#include "support/DecimalCommaLocale.h"
+#include "support/FileSizeLimit.h"
 #include "support/GuiHarness.h"
 
 namespace mvx::gui::test {
@@ -171,6 +179,84 @@ private slots:
         QVERIFY(h.ops().messages.front().startsWith(QStringLiteral("Can not write the file")));
     }
 
+    // A CSV file that cannot be written (a full disk, no regular file) is said so with the
+    // reason; the old file stays, and the samples stay for another try.
+    void csvSaveFailuresKeepTheSamples() {
+        GuiHarness h(smallBus());
+        h.startSearched();
+        h.clickTab(QStringLiteral("Network"));
+        TelemetryWindow* window = openWith(h, 1, 1);
+        QVERIFY(drainUntil(h, window, [&] { return window->trace().readCount() >= 20; }));
+        click(window, "pauseButton");
+        const int reads = window->trace().readCount();
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("run.csv"));
+        const QString fifo = dir.filePath(QStringLiteral("fifo.csv"));
+        QCOMPARE(::mkfifo(fifo.toStdString().c_str(), 0600), 0);
+        {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old");
+        }
+        const struct {
+            QString target;
+            QString reason;
+            rlim_t room;  // bytes a file may grow to
+        } cases[] = {
+            {path, path + ": " + QString::fromLocal8Bit(std::strerror(EFBIG)), 64},
+            {fifo, fifo + ": not a regular file", RLIM_INFINITY},
+            {dir.path(), dir.path() + ": not a regular file", RLIM_INFINITY},
+        };
+        for (const auto& c : cases) {
+            h.ops().messages.clear();
+            h.ops().saveAnswers.push_back(c.target);
+            {
+                const mvx::test::FileSizeLimit limit(c.room);
+                click(window, "saveButton");
+            }
+            QCOMPARE(h.ops().messages,
+                     QStringList{"Can not write the file!\n\n" + c.reason +
+                                 "\n\nThe samples stay in this window for another try."});
+        }
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("old"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                 (QStringList{"fifo.csv", "run.csv"}));
+
+        // Another try with room: every sample is there.
+        QCOMPARE(window->trace().readCount(), reads);
+        h.ops().messages.clear();
+        h.ops().saveAnswers.push_back(path);
+        click(window, "saveButton");
+        QVERIFY(h.ops().messages.isEmpty());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().count('\n'), reads + 1);
+    }
+
+    // Numbers for machines keep their decimal point whatever the locale: each line has its
+    // eight fields.
+    void csvKeepsItsDecimalPointUnderADecimalCommaLocale() {
+        const mvx::test::DecimalCommaLocale locale;
+        if (!locale.active()) {
+            QSKIP(mvx::test::DecimalCommaLocale::kMissing);
+        }
+        TelemetryTrace trace;
+        StatusSample sample;
+        sample.ok = true;
+        sample.presentVoltage = 121;
+        sample.presentPosition = 300;
+        for (const double t : {0.0, 0.125, 1.5}) {
+            sample.timeS = t;
+            trace.add(sample, 10.0);
+        }
+        QCOMPARE(trace.csv().split('\n').mid(1),
+                 (QList<QByteArray>{"0.000,300,0,0,12.1,0,0,0", "0.125,300,0,0,12.1,0,0,0",
+                                    "1.500,300,0,0,12.1,0,0,0", ""}));
+    }
+
     void noSampleWhileTheBusIsBusy() {
         GuiHarness h(smallBus());
         h.startSearched();
@@ -275,6 +361,54 @@ private slots:
         QCOMPARE(text(window, "messageLabel"),
                  QStringLiteral("Connection closed: sampling stopped"));
         QVERIFY(window->isVisible());  // the samples stay to be saved
+    }
+
+    // The message box of a real report runs a nested event loop: the Operation page's poll
+    // and the other windows meet the lost adapter meanwhile. One message, whoever meets it
+    // first, and no window samples once it is up.
+    void adapterLostWithWindowsOpenIsReportedOnce_data() {
+        QTest::addColumn<bool>("pageFirst");
+        QTest::newRow("a window meets it first") << false;
+        QTest::newRow("the page's poll meets it first") << true;
+    }
+
+    void adapterLostWithWindowsOpenIsReportedOnce() {
+        QFETCH(bool, pageFirst);
+        GuiHarness h(smallBus());
+        h.startSearched();
+        TelemetryWindow* first = openWith(h, 1, 1);  // the sheet shows ID 1's Operation page
+        TelemetryWindow* second = openWith(h, 1, 3);
+        h.clickDevice(1, 1);
+        QCOMPARE(h.activeTab(), QStringLiteral("Operation"));
+        QVERIFY(drainUntil(h, second, [&] { return second->trace().readCount() >= 3; }));
+        int depth = 0;
+        bool samplingWhileShown = false;
+        h.ops().whileMessageShown = [&] {
+            if (depth++ == 0) {
+                samplingWhileShown = first->sampling() || second->sampling();
+                // The modal loop: the poll ticks and the windows' ends arrive.
+                waitFor([&] {
+                    h.ops().tickTimers();
+                    return !first->sampling() && !second->sampling();
+                });
+            }
+            --depth;
+        };
+        h.bus().failAdapterFrom(1);
+        if (pageFirst) {
+            h.ops().tickTimers();  // the poll runs before any window's end is delivered
+        }
+        QVERIFY(waitFor([&] { return !h.busOpen(); }));
+        QCOMPARE(h.ops().messages, QStringList{kAccessFailed});
+        QVERIFY(!samplingWhileShown);
+        for (TelemetryWindow* window : {first, second}) {
+            QVERIFY(!window->sampling());
+            QCOMPARE(text(window, "messageLabel"),
+                     QStringLiteral("Connection closed: sampling stopped"));
+        }
+        QVERIFY(h.treeTexts().isEmpty());
+        h.ops().tickTimers();
+        QCOMPARE(h.ops().messages.size(), 1);
     }
 
     void refreshThatDropsTheDeviceEndsItsSampling() {

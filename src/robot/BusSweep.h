@@ -1,0 +1,83 @@
+// Looks at the bus code by code for the robot flows: who answers a broadcast ping, who answers
+// a walk over IDs 0-253, and whose answers come back broken because two devices share one
+// address. The waits are timed from the wire and the adapter as in the fast search
+// (FastSearchTiming); unlike the search, nothing is probed unless asked, and a broken reply is
+// reported rather than passed over, since the flows must never move a device that shares its
+// address with another.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "protocol/BusConnection.h"
+#include "robot/DeviceAddress.h"
+#include "search/FastSearchTiming.h"
+
+namespace mvx {
+
+class AdapterLink;
+class DeviceEntry;
+class DeviceRegistry;
+
+// What one look at a code heard.
+struct CodeLook {
+    int code = -1;
+    bool heard = false;         // any byte at all came back
+    bool walked = false;        // every ID was pinged
+    bool complete = true;       // false when a stop cut the look short
+    std::vector<int> answered;  // IDs that answered cleanly, ascending, each once
+    std::vector<int> repeated;  // IDs that answered one broadcast twice (two devices)
+    std::vector<int> garbled;   // IDs whose replies came back broken (two devices at once)
+    bool noise = false;         // broken bytes that no ID could be found for
+};
+
+// Progress of a search: the code being looked at and the share of the codes done (0-100).
+using SweepProgress = std::function<void(int code, int percent)>;
+
+class BusSweep {
+public:
+    explicit BusSweep(DeviceRegistry& registry);
+    ~BusSweep();
+
+    // The standard search's wait for the answers to a broadcast ping (devices may space their
+    // answers out by ID).
+    static constexpr std::int64_t kBroadcastAnswersUs = 500000;
+
+    // A broadcast ping at `code`. Silence is known once no answer can have reached the host
+    // (as in the fast search); when anything was heard, the answers are collected for
+    // kBroadcastAnswersUs. 100, or 101 when the adapter failed.
+    int broadcast(int code, CodeLook& look);
+    // Pings IDs 0-253 at `code` one reply window apart and credits each clean reply to its ID;
+    // broken bytes are put down to the IDs pinged just before them, which are then pinged
+    // alone. `stop` (may be null) is looked at before each ID. 100 or 101.
+    int walk(int code, const std::atomic<bool>* stop, CodeLook& look);
+    // Whether anything answers a ping at `address` within one reply window (a broken answer
+    // counts). 100 or 101.
+    int anyoneAt(const DeviceAddress& address, bool& answered);
+    // The broadcast at each code and, where it was heard, the walk; then every ID that
+    // answered is probed into the registry (an entry appended for each, identity and record
+    // read as the search does). 100 (also when stopped, `looks` then shorter or incomplete),
+    // or 101.
+    int search(const std::vector<int>& codes, const std::atomic<bool>* stop,
+               const SweepProgress& progress, std::vector<CodeLook>& looks);
+    // Probes `address` into a new registry entry: 100 with `entry` set, or the probe's failure
+    // with nothing kept.
+    int probe(const DeviceAddress& address, DeviceEntry*& entry);
+    // Sets the link to `code` with the short settle the fast search uses, so that the entry
+    // operations that follow find it there and do not wait the full rate-change pause.
+    int tune(int code);
+
+private:
+    FastSearchTiming& timing(AdapterLink& link);
+    // Sets the link to `code` for one look and drops stale input: the link, or null when the
+    // adapter failed.
+    std::shared_ptr<AdapterLink> linkAt(int code);
+
+    DeviceRegistry& registry_;
+    std::unique_ptr<FastSearchTiming> timing_;
+};
+
+}  // namespace mvx

@@ -1,0 +1,107 @@
+#include "RobotFixture.h"
+
+#include <cmath>
+#include <set>
+
+#include "device/NamedRegister.h"
+#include "protocol/Packet.h"
+#include "protocol/ResultCode.h"
+
+namespace mvx::test {
+
+SimDeviceSpec newcomer(int code, int id, double appearS, double disappearS, int model) {
+    SimDeviceSpec spec = simSpec(code, id, model);
+    spec.appearAtUs = std::llround(appearS * 1e6);
+    spec.disappearAtUs = disappearS < 0 ? -1 : std::llround(disappearS * 1e6);
+    return spec;
+}
+
+DeviceSettings armSettings() {
+    DeviceSettings s;
+    s.modelNumber = 28;
+    s.modelName = "MQ-35";
+    s.firmwareVersion = 30;
+    s.id = 1;
+    s.baudCode = 1;
+    s.takenAt = "2026-12-09T02:48:10Z";
+    const std::pair<const char*, int> values[] = {
+        {"cw-angle-limit", 100},
+        {"ccw-angle-limit", 900},
+        {"temperature-limit", 75},
+        {"min-voltage", 70},
+        {"max-voltage", 160},
+        {"max-torque", 800},
+        {"alarm-led", 36},
+        {"alarm-shutdown", 36},
+        {"cw-compliance-margin", 1},
+        {"ccw-compliance-margin", 1},
+        {"cw-compliance-slope", 64},
+        {"ccw-compliance-slope", 64},
+        {"punch", 40},
+        {"torque-limit", 700},
+        {"return-delay", 10},
+        {"return-level", 2},
+    };
+    for (const auto& [name, value] : values) {
+        s.values.push_back({findNamedRegister(name), value});
+    }
+    return s;
+}
+
+void RobotTest::startRobotBus(std::vector<SimDeviceSpec> devices) {
+    start(std::move(devices));
+    driver.hook = [this](const std::string& call) {
+        if (call == "write") {
+            watchSharing();
+        }
+        return FT_OK;
+    };
+}
+
+void RobotTest::watchSharing() {
+    std::set<std::pair<int, int>> seen;
+    for (std::size_t i = 0; i < sim->deviceCount(); ++i) {
+        SimulatedDevice& d = sim->device(i);
+        if (d.present() && !seen.insert({d.code(), d.id()}).second && !sharingExpected) {
+            ++sharedSeen_;
+        }
+    }
+}
+
+AssignReport RobotTest::assign(AssignPlan plan) {
+    if (plan.codes.empty()) {
+        plan.codes = {1, 34, 3, 4, 7, 9, 16, 103, 207};
+    }
+    AssignFlow flow(*registry, *this);
+    return flow.run(plan, stop);
+}
+
+void RobotTest::onAssignEvent(const AssignEvent& event) {
+    events.push_back(event);
+    eventUs.push_back(clock.nowUs());
+    if (onEvent) {
+        onEvent(event);
+    }
+}
+
+std::vector<AssignEvent> RobotTest::eventsOf(AssignEventKind kind) const {
+    std::vector<AssignEvent> out;
+    for (const AssignEvent& e : events) {
+        if (e.kind == kind) {
+            out.push_back(e);
+        }
+    }
+    return out;
+}
+
+int RobotTest::registerWrites(int address) const {
+    int count = 0;
+    for (const SimTraffic& t : packets(Write)) {
+        if (t.bytes.size() > 5 && t.bytes[5] == address) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+}  // namespace mvx::test

@@ -1,0 +1,52 @@
+// The robot flows on a simulated bus on virtual time: a registry opened on the bus, the flow's
+// events as they come, and a watch over every host write that no two connected devices ever
+// answer at one address.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "robot/AssignFlow.h"
+#include "support/SimRegistry.h"
+
+namespace mvx::test {
+
+// A new MQ-35 (or `model`) at (code, id), connected `appearS` seconds after the host's first
+// write and disconnected at `disappearS` (never when negative).
+SimDeviceSpec newcomer(int code, int id, double appearS, double disappearS = -1, int model = 28);
+
+// Settings of an MQ-35 that differ from a new one's in a few places.
+DeviceSettings armSettings();
+
+class RobotTest : public SimRegistryTest, public AssignObserver {
+protected:
+    // Builds the bus and opens the registry; watches every write from then on.
+    void startRobotBus(std::vector<SimDeviceSpec> devices);
+
+    // Runs the assign flow with this plan (codes: the quick search's unless given).
+    AssignReport assign(AssignPlan plan);
+
+    void onAssignEvent(const AssignEvent& event) override;
+
+    // The events of a kind, in order.
+    std::vector<AssignEvent> eventsOf(AssignEventKind kind) const;
+    // Host writes of register `address` (Write packets), to any device.
+    int registerWrites(int address) const;
+    // Pairs of connected devices that answered at one address before some host write.
+    int sharedSeen() const { return sharedSeen_; }
+
+    std::vector<AssignEvent> events;
+    std::vector<std::int64_t> eventUs;  // the virtual time of each event
+    std::function<void(const AssignEvent&)> onEvent;
+    std::atomic<bool> stop{false};
+    // Whether two devices at one address are part of the test (the watch then stays quiet).
+    bool sharingExpected = false;
+
+private:
+    void watchSharing();
+    int sharedSeen_ = 0;
+};
+
+}  // namespace mvx::test
