@@ -10,13 +10,26 @@
 
 namespace mvx {
 
-namespace {
-
 DeviceAddress addressOf(const DeviceEntry& entry) {
     return {entry.baudCode(), entry.id()};
 }
 
-}  // namespace
+std::vector<DeviceAddress> addressesAlong(const DeviceAddress& from,
+                                          const std::vector<DeviceAddress>& steps) {
+    std::vector<DeviceAddress> way;
+    DeviceAddress at = from;
+    for (const DeviceAddress& step : steps) {
+        for (const auto& [code, id] :
+             DeviceRegistry::addressesOnTheWay(at.code, at.id, step.code, step.id)) {
+            const DeviceAddress on{code, id};
+            if (on != from && std::find(way.begin(), way.end(), on) == way.end()) {
+                way.push_back(on);
+            }
+        }
+        at = step;
+    }
+    return way;
+}
 
 void SafeMove::avoid(const DeviceAddress& address) {
     if (std::find(avoid_.begin(), avoid_.end(), address) == avoid_.end()) {

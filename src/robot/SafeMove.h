@@ -16,6 +16,13 @@ class BusSweep;
 class DeviceEntry;
 class DeviceRegistry;
 
+// Where `entry` answers now, as the registry has it.
+DeviceAddress addressOf(const DeviceEntry& entry);
+// Every address a device answers at on its way from `from` along `steps` (each step one
+// address change), each once, `from` left out: where a device lost during a move may be.
+std::vector<DeviceAddress> addressesAlong(const DeviceAddress& from,
+                                          const std::vector<DeviceAddress>& steps);
+
 struct MoveOutcome {
     int result = 100;
     // Where the device answers after the move (the target on success; after a failure the
