@@ -71,9 +71,8 @@ public:
     int tune(int code);
 
 private:
-    FastSearchTiming& timing(AdapterLink& link);
-    // Sets the link to `code` for one look and drops stale input: the link, or null when the
-    // adapter failed.
+    // Sets the link to `code` for one look and drops stale input: the link (with `timing_`
+    // made), or null when the adapter failed.
     std::shared_ptr<AdapterLink> linkAt(int code);
 
     DeviceRegistry& registry_;
