@@ -3,10 +3,12 @@
 // waiting actuators are moved to their addresses once no more new ones come.
 #include "protocol/ResultCode.h"
 #include "robot/AssignRun.h"
+#include "robot/RestoreWords.h"
 
 namespace mvx {
 
-int AssignFlow::Run::parkingId(DeviceEntry& entry) {
+int AssignFlow::Run::parkingId(DeviceEntry& entry, int& parking) {
+    parking = -1;
     for (int id = 253; id >= 0; --id) {
         const DeviceAddress at{plan_.targetCode, id};
         if (contains(plan_.ids, id) || contains(arrivals_, at)) {
@@ -14,14 +16,15 @@ int AssignFlow::Run::parkingId(DeviceEntry& entry) {
         }
         bool free = false;
         std::string why;
-        if (move_.isFree(entry, at, true, free, why) != Success) {
-            return -2;
+        if (const int result = move_.isFree(entry, at, true, free, why); result != Success) {
+            return result;
         }
         if (free) {
-            return id;
+            parking = id;
+            return Success;
         }
     }
-    return -1;
+    return Success;
 }
 
 void AssignFlow::Run::unpark() {
@@ -35,11 +38,17 @@ void AssignFlow::Run::unpark() {
         const int result = move_.run(*entry, target, moved);
         row.at = moved.at;
         movedFrom_ = row.parkedAt;
-        way_ = addressesAlong(row.parkedAt, moved.steps);
+        steps_ = moved.steps;
         if (result == Success && moved.targetTaken) {
             setState(k, AssignState::Failed,
                      addressWords(target) + " is " + moved.holder + "; it stays at " +
                          addressWords(row.parkedAt));
+            continue;
+        }
+        if (result != Success && result != AdapterFailure && moved.steps.empty()) {
+            setState(k, AssignState::Failed,
+                     "the move: " + resultWords(result) +
+                         " before anything was written; it stays at " + addressWords(row.parkedAt));
             continue;
         }
         if (result != Success) {

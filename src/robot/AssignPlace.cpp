@@ -17,17 +17,18 @@ void AssignFlow::Run::failed(int k, int result, const std::string& what) {
     }
     if (result == Timeout) {
         // Never go on blind: say every place it may answer at.
-        std::string where = addressWords(movedFrom_) + " (where it was)";
-        for (std::size_t i = 0; i < way_.size(); ++i) {
-            where += (i + 1 == way_.size() ? " or " : ", ") + addressWords(way_[i]);
-        }
-        const std::string why =
-            what + ": no answer at " + addressWords(row.at) + "; it may be at " + where;
+        const std::string why = what + ": no answer at " + addressWords(row.at) +
+                                "; it may be at " + mayBeAtWords(movedFrom_, steps_);
         fail("ID " + std::to_string(row.id) + " " + why, false);
         setState(k, AssignState::Failed, why);
         return;
     }
     setState(k, AssignState::Failed, what + ": " + resultWords(result));
+}
+
+void AssignFlow::Run::leave(int k, const DeviceAddress& at, const std::string& why) {
+    setState(k, AssignState::Failed, why + "; left at " + addressWords(at));
+    ignored_.push_back(at);  // not taken again while it answers there
 }
 
 void AssignFlow::Run::place(int& k, DeviceEntry& entry) {
@@ -49,16 +50,20 @@ void AssignFlow::Run::place(int& k, DeviceEntry& entry) {
         const bool park = k + 1 < n && contains(arrivals_, target);
         DeviceAddress to = target;
         if (park) {
-            const int id = parkingId(entry);
-            if (id < -1) {
-                failed(k, AdapterFailure, "looking for a free ID");
+            int id = -1;
+            if (const int looked = parkingId(entry, id); looked == AdapterFailure) {
+                failed(k, looked, "looking for a free ID");
+                ++k;
+                return;
+            } else if (looked != Success) {
+                leave(k, found, "looking for a free ID: " + resultWords(looked));
                 ++k;
                 return;
             }
             if (id < 0) {
-                setState(k, AssignState::Failed,
-                         "no free ID at code " + std::to_string(row.code) +
-                             " to wait at while new actuators come to " + addressWords(target));
+                leave(k, found,
+                      "no free ID at code " + std::to_string(row.code) +
+                          " to wait at while new actuators come to " + addressWords(target));
                 ++k;
                 return;
             }
@@ -68,7 +73,7 @@ void AssignFlow::Run::place(int& k, DeviceEntry& entry) {
         const int result = move_.run(entry, to, moved);
         row.at = moved.at;
         movedFrom_ = found;
-        way_ = addressesAlong(found, moved.steps);
+        steps_ = moved.steps;
         if (result == Success && moved.targetTaken) {
             row.foundAt = {};
             setState(k, AssignState::Skipped, addressWords(target) + " is " + moved.holder);
@@ -76,10 +81,13 @@ void AssignFlow::Run::place(int& k, DeviceEntry& entry) {
             continue;  // the same actuator, the next ID
         }
         if (result == Busy) {
-            setState(k, AssignState::Failed,
-                     "no way to " + addressWords(to) + " through free addresses; left at " +
-                         addressWords(found));
-            ignored_.push_back(found);
+            leave(k, found, "no way to " + addressWords(to) + " through free addresses");
+            ++k;
+            return;
+        }
+        if (result != Success && result != AdapterFailure && moved.steps.empty()) {
+            // A look before the first write failed: it was not moved.
+            leave(k, found, "the move: " + resultWords(result) + " before anything was written");
             ++k;
             return;
         }

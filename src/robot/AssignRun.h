@@ -73,8 +73,12 @@ private:
     // device that stopped answering ends the run (naming where it may be: where it was, the
     // addresses of its last move), anything else fails the row.
     void failed(int k, int result, const std::string& what);
-    // A free ID at the target code for an actuator to wait at, or -1.
-    int parkingId(DeviceEntry& entry);
+    // A free ID at the target code for an actuator to wait at (`parking`, -1 when none): 100,
+    // or the failure of a look at the bus.
+    int parkingId(DeviceEntry& entry, int& parking);
+    // Row `k` failed with the actuator still at `at` (nothing written, or nothing that moved
+    // it): it is left there and not taken again while it answers there.
+    void leave(int k, const DeviceAddress& at, const std::string& why);
     // The parked actuators to their addresses, now that no more new ones come.
     void unpark();
     void lightLed(DeviceEntry& entry);
@@ -97,7 +101,7 @@ private:
     // The actuator in hand: where its last move began and every address it may answer at
     // since.
     DeviceAddress movedFrom_;
-    std::vector<DeviceAddress> way_;
+    std::vector<DeviceAddress> steps_;
     std::vector<Led> leds_;
 };
 

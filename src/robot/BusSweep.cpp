@@ -40,14 +40,15 @@ void countInto(const std::array<int, kIds>& counts, CodeLook& look) {
 enum class Answer { None, Clean, Broken };
 
 // Pings `id` alone and listens until the answers of two devices at that ID, one after the
-// other, would be over: what came back. 101 when the adapter failed, else 100.
+// other, would be over: what came back. 100, or the failure of the send (a ping not sent
+// tells nothing of who is there) or of the adapter.
 int askAlone(AdapterLink& link, FastSearchTiming& timing, int code, int id, Answer& answer) {
     answer = Answer::None;
     link.purgeReceive();
     const int sent =
         sendWhenFree(link, InstructionPacket::make(static_cast<std::uint8_t>(id), Ping));
     if (sent != Success) {
-        return sent == AdapterFailure ? AdapterFailure : Success;
+        return sent;
     }
     const std::int64_t sentUs = link.clock().nowUs();
     ReplyListener listener(link);
@@ -178,13 +179,11 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
         }
         const int sent =
             sendWhenFree(*link, InstructionPacket::make(static_cast<std::uint8_t>(id), Ping));
-        if (sent == AdapterFailure) {
-            return AdapterFailure;
+        if (sent != Success) {
+            return sent;  // an ID not pinged would pass for one where nobody answers
         }
         const std::int64_t nowUs = link->clock().nowUs();
-        if (sent == Success) {
-            sentUs[static_cast<std::size_t>(id)] = nowUs;
-        }
+        sentUs[static_cast<std::size_t>(id)] = nowUs;
         nextUs = nowUs + windowUs;
     }
     if (listener.until(nextUs + timing.latencyAllowanceUs(), credit) == AdapterFailure) {
@@ -210,8 +209,8 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
     bool explained = false;
     for (const int id : suspects) {
         Answer answer = Answer::None;
-        if (askAlone(*link, timing, code, id, answer) != Success) {
-            return AdapterFailure;
+        if (const int asked = askAlone(*link, timing, code, id, answer); asked != Success) {
+            return asked;
         }
         if (answer == Answer::Broken) {
             addId(look.garbled, id);
@@ -237,8 +236,9 @@ int BusSweep::anyoneAt(const DeviceAddress& address, bool& answered) {
         return AdapterFailure;
     }
     Answer answer = Answer::None;
-    if (askAlone(*link, *timing_, address.code, address.id, answer) != Success) {
-        return AdapterFailure;
+    if (const int asked = askAlone(*link, *timing_, address.code, address.id, answer);
+        asked != Success) {
+        return asked;
     }
     answered = answer != Answer::None;
     return Success;

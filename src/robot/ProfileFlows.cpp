@@ -237,9 +237,15 @@ AdoptResult adoptJoint(DeviceRegistry& registry, const RobotProfile& profile,
         return refuse("no way from " + addressWords(newcomer.at) + " to " + addressWords(joint.at) +
                       " through free addresses");
     }
+    if (out.result != Success && moved.steps.empty()) {
+        out.reason = "the move: " + resultWords(out.result) +
+                     " before anything was written; it stays at " + addressWords(newcomer.at);
+        return out;
+    }
     if (out.result != Success) {
+        // Every place it may answer at, the ones on its way included.
         out.reason = "the move: " + resultWords(out.result) + "; it may be at " +
-                     addressWords(newcomer.at) + " (where it was) or " + addressWords(joint.at);
+                     mayBeAtWords(newcomer.at, moved.steps);
         return out;
     }
     if (joint.settings) {
