@@ -49,6 +49,12 @@ DeviceSettings armSettings() {
 }
 
 void RobotTest::startRobotBus(std::vector<SimDeviceSpec> devices) {
+    events.clear();
+    eventUs.clear();
+    onEvent = nullptr;
+    stop = false;
+    sharingExpected = false;
+    sharedSeen_ = 0;
     start(std::move(devices));
     driver.hook = [this](const std::string& call) {
         if (call == "write") {
