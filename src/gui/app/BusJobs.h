@@ -21,8 +21,10 @@
 #include <QPointer>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -90,13 +92,28 @@ private:
         bool busy_;
     };
 
+    // A completion on its way to the GUI thread; `counted` when it ends a job in flight.
+    struct Delivery {
+        std::function<void()> run;
+        bool counted = true;
+    };
+
     // Queues `completion` (holding its ticket) for the GUI thread; from the executor thread.
     void deliver(std::function<void()> completion);
+    // Hands `delivery` to the GUI thread: into the queue below, and one queued call for it.
+    void enqueue(Delivery delivery);
+    // The queued call: runs the oldest delivery. GUI thread.
+    Q_INVOKABLE void runNextDelivery();
 
     BusExecutor& executor_;
     std::atomic<int>& busBusy_;
     std::atomic<int> inFlight_{0};
     int delivering_ = 0;  // GUI thread
+    // The deliveries pass from the executor's thread to the GUI thread here, under the lock,
+    // rather than inside the queued calls: what the executor made is read on the GUI thread only
+    // after the lock says it is complete.
+    std::mutex deliveriesMutex_;
+    std::deque<Delivery> deliveries_;
 };
 
 template <typename Work, typename Done>
