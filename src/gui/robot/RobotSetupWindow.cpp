@@ -79,6 +79,7 @@ RobotSetupWindow::RobotSetupWindow(ManagerApp& app, QWidget* parent)
                                                              QHeaderView::ResizeToContents);
     ui_->noticeList->hide();
     connect(ui_->startButton, &QPushButton::clicked, this, &RobotSetupWindow::onStart);
+    connect(ui_->idsEdit, &QLineEdit::returnPressed, this, &RobotSetupWindow::onStart);
     connect(ui_->stopButton, &QPushButton::clicked, this, &RobotSetupWindow::stopRun);
     connect(ui_->closeButton, &QPushButton::clicked, this, &QWidget::close);
     connect(ui_->browseButton, &QPushButton::clicked, this, &RobotSetupWindow::onBrowse);
