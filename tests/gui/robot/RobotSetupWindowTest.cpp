@@ -14,6 +14,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <fstream>
 
 #include "RobotGuiSupport.h"
@@ -186,12 +187,13 @@ private slots:
     // the window goes only once its result is in, and the main window answers meanwhile and
     // lists the actuator that was done.
     void stopAndCloseEndTheRunBetweenSteps_data() {
-        QTest::addColumn<bool>("byClosing");
-        QTest::newRow("Stop") << false;
-        QTest::newRow("closing the window") << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Stop") << QStringLiteral("stop");
+        QTest::newRow("closing the window") << QStringLiteral("close");
+        QTest::newRow("Exit of the main window") << QStringLiteral("exit");
     }
     void stopAndCloseEndTheRunBetweenSteps() {
-        QFETCH(bool, byClosing);
+        QFETCH(QString, how);
         auto h = startedOn({newcomer(34, 1, 3.0)});
         RobotSetupWindow& w = openWindow(*h);
         start(*h, w, QStringLiteral("1-3"));
@@ -206,25 +208,57 @@ private slots:
         QVERIFY(offered(*h, Command::Exit));
         QVERIFY(!h->window().view().isEnabled());
 
-        if (byClosing) {
+        if (how == QStringLiteral("close")) {
             w.close();
             QVERIFY2(w.isVisible(), "the window waits for the run's end");
+        } else if (how == QStringLiteral("exit")) {
+            h->window().runCommand(Command::Exit);
+            QVERIFY(!h->window().isVisible());
         } else {
             QTest::mouseClick(child<QPushButton>(w, "stopButton"), Qt::LeftButton);
             QVERIFY(!child<QPushButton>(w, "stopButton")->isEnabled());
         }
+        QCOMPARE(text(w, "promptLabel"), QStringLiteral("Stopping after the step in hand..."));
         h->settle();
         QVERIFY(!w.running());
-        QCOMPARE(w.isVisible(), !byClosing);
+        QCOMPARE(w.isVisible(), how == QStringLiteral("stop"));
         QCOMPARE(rows(w), QStringList({"1: checked: MQ-35 v30 found at code 34 ID 1 -> code 1 "
                                        "ID 1, checked",
                                        "2: waiting", "3: waiting"}));
         QCOMPARE(text(w, "summaryLabel"),
                  QStringLiteral("1 of 3 IDs given (1); not done: 2, 3; stopped"));
+        QCOMPARE(int(h->bus().device(0).id()), 1);
+        QCOMPARE(int(h->bus().device(0).code()), 1);
+        if (how == QStringLiteral("exit")) {
+            return;
+        }
         for (Command command : kBusCommands) {
             QVERIFY(offered(*h, command));
         }
         QCOMPARE(h->treeTexts(), QStringList({"Baudrate 1", "  ID 1"}));
+    }
+
+    // The adapter lost during a run: the run ends, the loss is reported once as by every other
+    // command, and the connection is closed.
+    void aLostAdapterEndsTheRunAndClosesTheConnection() {
+        auto h = startedOn({newcomer(34, 1, 3.0)});
+        std::atomic<bool> unplugged{false};
+        h->hooked.hook = [&unplugged](const std::string&) {
+            return unplugged ? FT_IO_ERROR : FT_OK;
+        };
+        RobotSetupWindow& w = openWindow(*h);
+        start(*h, w, QStringLiteral("1-2"));
+        QVERIFY(waitForPrompt(w, QStringLiteral("Connect the next actuator (ID 2, 2 of 2)...")));
+        unplugged = true;
+        h->settle();
+        QVERIFY(!w.running());
+        QCOMPARE(h->ops().messages,
+                 QStringList("USB2Movantrix access failed! \n\nPlease check connection."));
+        QVERIFY(!h->busOpen());
+        QVERIFY(offered(*h, Command::Open));
+        QVERIFY(!offered(*h, Command::SetUpActuators));
+        QVERIFY(h->window().view().isEnabled());
+        QCOMPARE(rows(w).value(1), QStringLiteral("2: waiting"));
     }
 
     // Two new actuators at once: the trouble is shown and nothing is moved until one of them
