@@ -18,9 +18,9 @@
 #include <fstream>
 
 #include "RobotGuiSupport.h"
-#include "device/NamedRegister.h"
 #include "device/SettingsFile.h"
 #include "gui/robot/RobotSetupWindow.h"
+#include "support/ArmSettings.h"
 
 namespace mvx::gui::test {
 
@@ -114,35 +114,7 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("joint.json"));
         if (settingsFile) {
-            DeviceSettings settings;
-            settings.modelNumber = 28;
-            settings.modelName = "MQ-35";
-            settings.firmwareVersion = 30;
-            settings.id = 1;
-            settings.baudCode = 1;
-            settings.takenAt = "2026-12-09T02:48:10Z";
-            const std::pair<const char*, int> values[] = {
-                {"cw-angle-limit", 100},
-                {"ccw-angle-limit", 900},
-                {"temperature-limit", 75},
-                {"min-voltage", 70},
-                {"max-voltage", 160},
-                {"max-torque", 800},
-                {"alarm-led", 36},
-                {"alarm-shutdown", 36},
-                {"cw-compliance-margin", 1},
-                {"ccw-compliance-margin", 1},
-                {"cw-compliance-slope", 64},
-                {"ccw-compliance-slope", 64},
-                {"punch", 40},
-                {"torque-limit", 700},
-                {"return-delay", 10},
-                {"return-level", 2},
-            };
-            for (const auto& [name, value] : values) {
-                settings.values.push_back({findNamedRegister(name), value});
-            }
-            std::ofstream(file.toStdString()) << settingsJsonText(settings);
+            std::ofstream(file.toStdString()) << settingsJsonText(mvx::test::armSettings());
             h->ops().fileAnswers.push_back(file);
             QTest::mouseClick(child<QPushButton>(w, "browseButton"), Qt::LeftButton);
             QCOMPARE(h->ops().messages, QStringList());
