@@ -68,6 +68,15 @@ int sendPacket(AdapterLink& link, const InstructionPacket& packet) {
     return result;
 }
 
+int sendWhenFree(AdapterLink& link, const InstructionPacket& packet) {
+    int result = sendPacket(link, packet);
+    while (result == Busy) {
+        link.clock().sleepMs(1);
+        result = sendPacket(link, packet);
+    }
+    return result;
+}
+
 int receivePacket(AdapterLink& link, StatusPacket& status, bool timed) {
     std::uint8_t header[4];
     std::uint32_t received = 0;

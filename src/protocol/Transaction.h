@@ -14,6 +14,9 @@ namespace mvx {
 // 100, 101, 102 or 105 (another transaction holds the link). Holds the link only for the
 // write. After a bad reply, an addressed send first discards stale input.
 int sendPacket(AdapterLink& link, const InstructionPacket& packet);
+// Sends once no other caller holds the link, looking again every millisecond as a transaction
+// does: 100, 101 or 102.
+int sendWhenFree(AdapterLink& link, const InstructionPacket& packet);
 // 100, 101, 103 or 104. Timed: the read timeout follows the byte count; untimed: 1 ms.
 // A reply whose LEN is below 2 or whose data exceed the parameter area is read off and
 // refused with 104; such data is never copied into `status`.

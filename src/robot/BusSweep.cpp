@@ -8,7 +8,7 @@
 #include "protocol/Packet.h"
 #include "protocol/ResultCode.h"
 #include "protocol/Transaction.h"
-#include "search/ReplyScanner.h"
+#include "search/ReplyListener.h"
 
 namespace mvx {
 
@@ -17,82 +17,6 @@ namespace {
 constexpr int kIds = 254;           // IDs 0-253
 constexpr int kPingBytes = 6;       // a ping on the wire
 constexpr int kPingReplyBytes = 6;  // the status packet answering it
-
-// Takes what reaches the host into a reply scanner, noting when it came and when bytes turned
-// out broken.
-class Intake {
-public:
-    explicit Intake(AdapterLink& link) : link_(link) {}
-
-    // Reads until `deadlineUs` (with `untilHeard`, only until the first bytes came); each
-    // packet completed goes to `onReply(reply, arrivedUs)`. 100 or 101.
-    template <typename OnReply>
-    int until(std::int64_t deadlineUs, OnReply&& onReply, bool untilHeard = false) {
-        Clock& clock = link_.clock();
-        for (;;) {
-            const std::int64_t leftUs = deadlineUs - clock.nowUs();
-            std::uint32_t want = std::min<std::uint32_t>(scanner_.bytesWanted(), kChunk);
-            std::uint32_t timeoutMs = 0;
-            if (leftUs >= 1000) {
-                timeoutMs = static_cast<std::uint32_t>(leftUs / 1000);
-            } else {
-                // A read times whole milliseconds: the rest is slept, then what came is taken.
-                clock.sleepUs(leftUs);
-                std::uint32_t queued = 0;
-                if (link_.queueLength(queued) != Success) {
-                    return AdapterFailure;
-                }
-                if (queued == 0) {
-                    return Success;
-                }
-                want = std::min(queued, kChunk);
-            }
-            std::uint32_t got = 0;
-            if (link_.readWithin(buffer_.data(), want, got, timeoutMs) == AdapterFailure) {
-                return AdapterFailure;
-            }
-            if (got > 0) {
-                const std::int64_t nowUs = clock.nowUs();
-                const std::size_t skipped = scanner_.bytesSkipped();
-                replies_.clear();
-                scanner_.feed(buffer_.data(), got, replies_);
-                if (scanner_.bytesSkipped() > skipped) {
-                    brokenAtUs_.push_back(nowUs);
-                }
-                for (const ScannedReply& reply : replies_) {
-                    onReply(reply, nowUs);
-                }
-            }
-            if (untilHeard && heard()) {
-                return Success;
-            }
-        }
-    }
-
-    bool heard() const { return scanner_.bytesSeen() != 0; }
-    // When bytes were found broken (the read that showed it), in order.
-    const std::vector<std::int64_t>& brokenAtUs() const { return brokenAtUs_; }
-
-private:
-    static constexpr std::uint32_t kChunk = 256;
-
-    AdapterLink& link_;
-    ReplyScanner scanner_;
-    std::vector<ScannedReply> replies_;
-    std::vector<std::int64_t> brokenAtUs_;
-    std::array<std::uint8_t, kChunk> buffer_{};
-};
-
-// Sends once no other caller holds the link, looking again every millisecond as a transaction
-// does: 100, 101 or 102.
-int sendWhenFree(AdapterLink& link, const InstructionPacket& packet) {
-    int result = sendPacket(link, packet);
-    while (result == Busy) {
-        link.clock().sleepMs(1);
-        result = sendPacket(link, packet);
-    }
-    return result;
-}
 
 // Adds `id` to the ascending list `ids` unless it is there.
 void addId(std::vector<int>& ids, int id) {
@@ -116,30 +40,31 @@ void countInto(const std::array<int, kIds>& counts, CodeLook& look) {
 enum class Answer { None, Clean, Broken };
 
 // Pings `id` alone and listens until the answers of two devices at that ID, one after the
-// other, would be over: what came back. 101 when the adapter failed, else 100.
+// other, would be over: what came back. 100, or the failure of the send (a ping not sent
+// tells nothing of who is there) or of the adapter.
 int askAlone(AdapterLink& link, FastSearchTiming& timing, int code, int id, Answer& answer) {
     answer = Answer::None;
     link.purgeReceive();
     const int sent =
         sendWhenFree(link, InstructionPacket::make(static_cast<std::uint8_t>(id), Ping));
     if (sent != Success) {
-        return sent == AdapterFailure ? AdapterFailure : Success;
+        return sent;
     }
     const std::int64_t sentUs = link.clock().nowUs();
-    Intake intake(link);
+    ReplyListener listener(link);
     int clean = 0;
     const std::int64_t endUs =
         sentUs + FastSearchTiming::replyWindowUs(kPingBytes, 2 * kPingReplyBytes + 1, code) +
         timing.latencyAllowanceUs();
-    if (intake.until(endUs, [&clean, id](const ScannedReply& reply, std::int64_t) {
+    if (listener.until(endUs, [&clean, id](const ScannedReply& reply, std::int64_t) {
             clean += reply.id == id && reply.parameterCount == 0 ? 1 : 0;
         }) == AdapterFailure) {
         return AdapterFailure;
     }
     link.purgeReceive();
-    if (!intake.brokenAtUs().empty() || clean > 1) {
+    if (!listener.brokenAtUs().empty() || clean > 1) {
         answer = Answer::Broken;
-    } else if (intake.heard()) {
+    } else if (listener.heard()) {
         answer = Answer::Clean;
     }
     return Success;
@@ -150,13 +75,6 @@ int askAlone(AdapterLink& link, FastSearchTiming& timing, int code, int id, Answ
 BusSweep::BusSweep(DeviceRegistry& registry) : registry_(registry) {}
 
 BusSweep::~BusSweep() = default;
-
-FastSearchTiming& BusSweep::timing(AdapterLink& link) {
-    if (!timing_) {
-        timing_ = std::make_unique<FastSearchTiming>(link.receiveLatencyUs());
-    }
-    return *timing_;
-}
 
 int BusSweep::tune(int code) {
     const std::shared_ptr<AdapterLink> link = registry_.bus().link();
@@ -175,6 +93,9 @@ std::shared_ptr<AdapterLink> BusSweep::linkAt(int code) {
         return nullptr;
     }
     link->purgeReceive();  // stale input is no answer to what comes
+    if (!timing_) {
+        timing_ = std::make_unique<FastSearchTiming>(link->receiveLatencyUs());
+    }
     return link;
 }
 
@@ -185,14 +106,13 @@ int BusSweep::broadcast(int code, CodeLook& look) {
     if (!link) {
         return AdapterFailure;
     }
-    FastSearchTiming& timing = this->timing(*link);
-    Clock& clock = link->clock();
+    FastSearchTiming& timing = *timing_;
     const int sent = sendWhenFree(*link, InstructionPacket::make(kBroadcastId, Ping));
     if (sent != Success) {
         return sent;
     }
-    const std::int64_t sentUs = clock.nowUs();
-    Intake intake(*link);
+    const std::int64_t sentUs = link->clock().nowUs();
+    ReplyListener listener(*link);
     std::array<int, kIds> counts{};
     bool timed = false;
     const auto onAnswer = [&](const ScannedReply& reply, std::int64_t arrivedUs) {
@@ -210,19 +130,19 @@ int BusSweep::broadcast(int code, CodeLook& look) {
         sentUs + std::max(FastSearchTiming::firstByteWindowUs(kPingBytes, code) +
                               timing.latencyAllowanceUs(),
                           FastSearchTiming::replyWindowUs(kPingBytes, kPingReplyBytes, code));
-    if (intake.until(silentUs, onAnswer, true) == AdapterFailure) {
+    if (listener.until(silentUs, onAnswer, true) == AdapterFailure) {
         return AdapterFailure;
     }
-    if (!intake.heard()) {
+    if (!listener.heard()) {
         return Success;
     }
     look.heard = true;
-    if (intake.until(sentUs + kBroadcastAnswersUs, onAnswer) == AdapterFailure) {
+    if (listener.until(sentUs + kBroadcastAnswersUs, onAnswer) == AdapterFailure) {
         return AdapterFailure;
     }
     link->purgeReceive();
     countInto(counts, look);
-    look.noise = !intake.brokenAtUs().empty();
+    look.noise = !listener.brokenAtUs().empty();
     return Success;
 }
 
@@ -232,10 +152,9 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
     if (!link) {
         return AdapterFailure;
     }
-    FastSearchTiming& timing = this->timing(*link);
-    Clock& clock = link->clock();
+    FastSearchTiming& timing = *timing_;
     link->purgePending().store(0);  // a purge before a ping would drop the replies on their way
-    Intake intake(*link);
+    ReplyListener listener(*link);
     std::array<std::int64_t, kIds> sentUs;
     sentUs.fill(-1);
     std::array<int, kIds> counts{};
@@ -249,27 +168,25 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
     };
     const std::int64_t windowUs =
         FastSearchTiming::replyWindowUs(kPingBytes, kPingReplyBytes, code);
-    std::int64_t nextUs = clock.nowUs();
+    std::int64_t nextUs = link->clock().nowUs();
     for (int id = 0; id < kIds; ++id) {
         if (stop != nullptr && stop->load()) {
             look.complete = false;
             break;
         }
-        if (intake.until(nextUs, credit) == AdapterFailure) {
+        if (listener.until(nextUs, credit) == AdapterFailure) {
             return AdapterFailure;
         }
         const int sent =
             sendWhenFree(*link, InstructionPacket::make(static_cast<std::uint8_t>(id), Ping));
-        if (sent == AdapterFailure) {
-            return AdapterFailure;
+        if (sent != Success) {
+            return sent;  // an ID not pinged would pass for one where nobody answers
         }
-        const std::int64_t nowUs = clock.nowUs();
-        if (sent == Success) {
-            sentUs[static_cast<std::size_t>(id)] = nowUs;
-        }
+        const std::int64_t nowUs = link->clock().nowUs();
+        sentUs[static_cast<std::size_t>(id)] = nowUs;
         nextUs = nowUs + windowUs;
     }
-    if (intake.until(nextUs + timing.latencyAllowanceUs(), credit) == AdapterFailure) {
+    if (listener.until(nextUs + timing.latencyAllowanceUs(), credit) == AdapterFailure) {
         return AdapterFailure;
     }
     link->purgeReceive();
@@ -280,7 +197,7 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
     // are asked again, one at a time, with the timed ping.
     const std::int64_t reachUs = 2 * windowUs + timing.latencyAllowanceUs() + 1000;
     std::vector<int> suspects;
-    for (const std::int64_t brokenUs : intake.brokenAtUs()) {
+    for (const std::int64_t brokenUs : listener.brokenAtUs()) {
         for (int id = 0; id < kIds; ++id) {
             const std::int64_t at = sentUs[static_cast<std::size_t>(id)];
             if (at >= 0 && at <= brokenUs && at >= brokenUs - reachUs &&
@@ -292,8 +209,8 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
     bool explained = false;
     for (const int id : suspects) {
         Answer answer = Answer::None;
-        if (askAlone(*link, timing, code, id, answer) != Success) {
-            return AdapterFailure;
+        if (const int asked = askAlone(*link, timing, code, id, answer); asked != Success) {
+            return asked;
         }
         if (answer == Answer::Broken) {
             addId(look.garbled, id);
@@ -305,7 +222,7 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
     }
     link->purgeReceive();
     countInto(counts, look);
-    look.noise = look.noise || (!intake.brokenAtUs().empty() && !explained);
+    look.noise = look.noise || (!listener.brokenAtUs().empty() && !explained);
     if (!look.garbled.empty()) {
         look.noise = false;  // the broadcast's broken answers were these
     }
@@ -319,8 +236,9 @@ int BusSweep::anyoneAt(const DeviceAddress& address, bool& answered) {
         return AdapterFailure;
     }
     Answer answer = Answer::None;
-    if (askAlone(*link, timing(*link), address.code, address.id, answer) != Success) {
-        return AdapterFailure;
+    if (const int asked = askAlone(*link, *timing_, address.code, address.id, answer);
+        asked != Success) {
+        return asked;
     }
     answered = answer != Answer::None;
     return Success;

@@ -48,19 +48,21 @@ public:
 
     // A broadcast ping at `code`. Silence is known once no answer can have reached the host
     // (as in the fast search); when anything was heard, the answers are collected for
-    // kBroadcastAnswersUs. 100, or 101 when the adapter failed.
+    // kBroadcastAnswersUs. 100, 101 when the adapter failed, or 102 when the ping could not be
+    // written.
     int broadcast(int code, CodeLook& look);
     // Pings IDs 0-253 at `code` one reply window apart and credits each clean reply to its ID;
     // broken bytes are put down to the IDs pinged just before them, which are then pinged
-    // alone. `stop` (may be null) is looked at before each ID. 100 or 101.
+    // alone. `stop` (may be null) is looked at before each ID. 100, 101, or 102 when a ping
+    // could not be written (the look is then no answer for anyone).
     int walk(int code, const std::atomic<bool>* stop, CodeLook& look);
     // Whether anything answers a ping at `address` within one reply window (a broken answer
-    // counts). 100 or 101.
+    // counts). 100, 101, or 102 when the ping could not be written.
     int anyoneAt(const DeviceAddress& address, bool& answered);
     // The broadcast at each code and, where it was heard, the walk; then every ID that
     // answered is probed into the registry (an entry appended for each, identity and record
     // read as the search does). 100 (also when stopped, `looks` then shorter or incomplete),
-    // or 101.
+    // 101 or 102.
     int search(const std::vector<int>& codes, const std::atomic<bool>* stop,
                const SweepProgress& progress, std::vector<CodeLook>& looks);
     // Probes `address` into a new registry entry: 100 with `entry` set, or the probe's failure
@@ -71,9 +73,8 @@ public:
     int tune(int code);
 
 private:
-    FastSearchTiming& timing(AdapterLink& link);
-    // Sets the link to `code` for one look and drops stale input: the link, or null when the
-    // adapter failed.
+    // Sets the link to `code` for one look and drops stale input: the link (with `timing_`
+    // made), or null when the adapter failed.
     std::shared_ptr<AdapterLink> linkAt(int code);
 
     DeviceRegistry& registry_;

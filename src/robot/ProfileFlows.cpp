@@ -12,14 +12,6 @@ namespace mvx {
 
 namespace {
 
-std::string resultWords(int result) {
-    return std::string(resultText(result)) + " (" + std::to_string(result) + ")";
-}
-
-std::string modelWords(int model) {
-    return std::string(displayName(model)) + " (" + std::to_string(model) + ")";
-}
-
 std::string addressList(const std::vector<DeviceAddress>& addresses) {
     std::string text;
     for (const DeviceAddress& a : addresses) {
@@ -40,7 +32,7 @@ const FoundDevice* foundAt(const std::vector<FoundDevice>& found, const DeviceAd
 // Reads the device behind `entry` as a survey does.
 int readFound(BusSweep& sweep, DeviceEntry& entry, FoundDevice& f) {
     f = FoundDevice{};
-    f.at = {entry.baudCode(), entry.id()};
+    f.at = addressOf(entry);
     if (entry.servoRecord() != nullptr) {
         if (sweep.tune(f.at.code) != Success) {
             return AdapterFailure;
@@ -160,10 +152,7 @@ int applyProfile(DeviceRegistry& registry, const RobotProfile& profile,
         if (restored.result != Success) {
             row.problem = restoreFailureWords(restored);
         } else if (!restored.notTaken.empty()) {
-            const SettingChange& c = restored.notTaken.front();
-            row.problem = std::string(c.reg->name) + " did not take: wrote " +
-                          settingValueText(*c.reg, c.wanted) + ", the device holds " +
-                          settingValueText(*c.reg, c.now);
+            row.problem = notTakenWords(restored.notTaken.front());
         }
         row.applied = row.problem.empty();
         const int result = row.result;
@@ -263,9 +252,15 @@ AdoptResult adoptJoint(DeviceRegistry& registry, const RobotProfile& profile,
         return refuse("no way from " + addressWords(newcomerAt) + " to " + addressWords(joint.at) +
                       " through free addresses");
     }
+    if (out.result != Success && moved.steps.empty()) {
+        out.reason = "the move: " + resultWords(out.result) +
+                     " before anything was written; it stays at " + addressWords(newcomerAt);
+        return out;
+    }
     if (out.result != Success) {
+        // Every place it may answer at, the ones on its way included.
         out.reason = "the move: " + resultWords(out.result) + "; it may be at " +
-                     addressWords(newcomerAt) + " (where it was) or " + addressWords(joint.at);
+                     mayBeAtWords(newcomerAt, moved.steps);
         return out;
     }
     if (joint.settings) {

@@ -1,4 +1,5 @@
-// A failed restore in words, for the robot flows' rows: what failed and what the device holds.
+// The robot flows' words for their rows: result codes, models, and a restore that failed or
+// did not take.
 #pragma once
 
 #include <string>
@@ -7,8 +8,16 @@
 
 namespace mvx {
 
+// "no reply (timeout) (103)".
+std::string resultWords(int result);
+// "MQ-35 (28)".
+std::string modelWords(int modelNumber);
+
 // "writing max-torque: no reply (timeout) (103); written: cw-angle-limit; not written: punch",
 // or "reading it back: ...; written, not checked: ..." when the writes went through.
 std::string restoreFailureWords(const RestoreResult& restored);
+// A setting the device did not take: "max-torque did not take: wrote 800, the device holds
+// 1023".
+std::string notTakenWords(const SettingChange& change);
 
 }  // namespace mvx

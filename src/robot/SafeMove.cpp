@@ -10,13 +10,30 @@
 
 namespace mvx {
 
-namespace {
-
 DeviceAddress addressOf(const DeviceEntry& entry) {
     return {entry.baudCode(), entry.id()};
 }
 
-}  // namespace
+std::string mayBeAtWords(const DeviceAddress& from, const std::vector<DeviceAddress>& steps) {
+    // Every address it answers at on its way, each once.
+    std::vector<DeviceAddress> way;
+    DeviceAddress at = from;
+    for (const DeviceAddress& step : steps) {
+        for (const auto& [code, id] :
+             DeviceRegistry::addressesOnTheWay(at.code, at.id, step.code, step.id)) {
+            const DeviceAddress on{code, id};
+            if (on != from && std::find(way.begin(), way.end(), on) == way.end()) {
+                way.push_back(on);
+            }
+        }
+        at = step;
+    }
+    std::string words = addressWords(from) + " (where it was)";
+    for (std::size_t i = 0; i < way.size(); ++i) {
+        words += (i + 1 == way.size() ? " or " : ", ") + addressWords(way[i]);
+    }
+    return words;
+}
 
 void SafeMove::avoid(const DeviceAddress& address) {
     if (std::find(avoid_.begin(), avoid_.end(), address) == avoid_.end()) {
@@ -42,8 +59,8 @@ int SafeMove::isFree(const DeviceEntry& entry, const DeviceAddress& address, boo
         return Success;
     }
     bool answered = false;
-    if (sweep_.anyoneAt(address, answered) != Success) {
-        return AdapterFailure;
+    if (const int asked = sweep_.anyoneAt(address, answered); asked != Success) {
+        return asked;
     }
     if (answered) {
         holder = "held by a device that answers there";
@@ -62,8 +79,8 @@ int SafeMove::run(DeviceEntry& entry, const DeviceAddress& target, MoveOutcome& 
     }
     bool free = false;
     std::string why;
-    if (isFree(entry, target, false, free, why) != Success) {
-        return AdapterFailure;
+    if (const int looked = isFree(entry, target, false, free, why); looked != Success) {
+        return looked;
     }
     if (!free) {
         outcome.targetTaken = true;
@@ -88,8 +105,9 @@ int SafeMove::run(DeviceEntry& entry, const DeviceAddress& target, MoveOutcome& 
                 if (DeviceAddress{code, id} == target) {
                     continue;  // looked at above
                 }
-                if (isFree(entry, {code, id}, true, free, why) != Success) {
-                    return AdapterFailure;
+                if (const int looked = isFree(entry, {code, id}, true, free, why);
+                    looked != Success) {
+                    return looked;
                 }
                 clear = clear && free;
                 if (!clear) {
@@ -113,9 +131,12 @@ int SafeMove::run(DeviceEntry& entry, const DeviceAddress& target, MoveOutcome& 
             const DeviceAddress over{target.code, id};
             bool freeThere = false;
             bool freeOver = false;
-            if (isFree(entry, there, true, freeThere, why) != Success ||
-                (freeThere && isFree(entry, over, true, freeOver, why) != Success)) {
-                return AdapterFailure;
+            int looked = isFree(entry, there, true, freeThere, why);
+            if (looked == Success && freeThere) {
+                looked = isFree(entry, over, true, freeOver, why);
+            }
+            if (looked != Success) {
+                return looked;
             }
             if (freeThere && freeOver) {
                 steps = {there, over, target};

@@ -16,6 +16,12 @@ class BusSweep;
 class DeviceEntry;
 class DeviceRegistry;
 
+// Where `entry` answers now, as the registry has it.
+DeviceAddress addressOf(const DeviceEntry& entry);
+// Where a device lost on its way from `from` along `steps` (MoveOutcome::steps) may answer, in
+// words: "code 34 ID 1 (where it was), code 34 ID 3 or code 1 ID 3".
+std::string mayBeAtWords(const DeviceAddress& from, const std::vector<DeviceAddress>& steps);
+
 struct MoveOutcome {
     int result = 100;
     // Where the device answers after the move (the target on success; after a failure the
@@ -39,12 +45,13 @@ public:
 
     // Whether `address` is free for `entry` (not held by another registered device, not to be
     // avoided, nothing answering there): 100 with `free` set and, when not free, `holder`
-    // saying why; or 101.
+    // saying why; or the failure of the look at the bus (101, 102).
     int isFree(const DeviceEntry& entry, const DeviceAddress& address, bool avoidToo, bool& free,
                std::string& holder);
     // Moves `entry` to `target`. 100 with the device there, or with `targetTaken` and nothing
     // written; 105 when no way through free addresses was found (nothing written); a failed
-    // write's result (the device may be at any address of `steps` or where it was).
+    // look's result with `steps` empty (nothing written); a failed write's result (the device
+    // may be at any address of `steps` or where it was).
     int run(DeviceEntry& entry, const DeviceAddress& target, MoveOutcome& outcome);
 
 private:

@@ -46,17 +46,6 @@ constexpr int kPingBytes = 6;                      // a ping on the wire
 constexpr int kPingReplyBytes = 6;                 // the status packet answering it
 constexpr std::int64_t kBroadcastWaitUs = 500000;  // the standard search's wait for the answers
 
-// Sends once no other caller holds the link, looking again every millisecond as a transaction
-// does. The send's result: 100, 101 or 102.
-int sendWhenFree(AdapterLink& link, const InstructionPacket& packet) {
-    int result = sendPacket(link, packet);
-    while (result == Busy) {
-        link.clock().sleepMs(1);
-        result = sendPacket(link, packet);
-    }
-    return result;
-}
-
 // The progress in steps (254 a code visited), published as a percentage. Visits added on the
 // way stretch what is left of the bar, so the percentage never falls.
 class Progress {

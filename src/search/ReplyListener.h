@@ -1,5 +1,6 @@
 // What the fast search hears: reads whatever reaches the host into a ReplyScanner, hands out
-// each status packet with the time it was complete at the host, and tells when bytes last came.
+// each status packet with the time it was complete at the host, and tells when bytes last came
+// and when bytes turned out broken (two answers over each other, noise).
 #pragma once
 
 #include <algorithm>
@@ -84,8 +85,12 @@ public:
     // Whether any byte came since the listener was cleared.
     bool heard() const { return scanner_.bytesSeen() != 0; }
     std::int64_t lastArrivalUs() const { return lastArrivalUs_; }
+    // The times of the reads that showed bytes to be broken since the listener was cleared,
+    // in order.
+    const std::vector<std::int64_t>& brokenAtUs() const { return brokenAtUs_; }
     void clear() {
         scanner_.clear();
+        brokenAtUs_.clear();
         lastArrivalUs_ = link_.clock().nowUs();
     }
 
@@ -99,7 +104,11 @@ private:
         }
         lastArrivalUs_ = link_.clock().nowUs();
         replies_.clear();
+        const std::size_t skipped = scanner_.bytesSkipped();
         scanner_.feed(buffer_.data(), got, replies_);
+        if (scanner_.bytesSkipped() > skipped) {
+            brokenAtUs_.push_back(lastArrivalUs_);
+        }
         for (const ScannedReply& reply : replies_) {
             onReply(reply, lastArrivalUs_);
         }
@@ -108,6 +117,7 @@ private:
     AdapterLink& link_;
     ReplyScanner scanner_;
     std::vector<ScannedReply> replies_;
+    std::vector<std::int64_t> brokenAtUs_;
     std::array<std::uint8_t, kChunk> buffer_{};
     std::int64_t lastArrivalUs_ = 0;
 };

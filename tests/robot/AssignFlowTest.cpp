@@ -44,7 +44,6 @@ TEST_F(AssignFlowTest, TwelveActuatorsAppearingOneByOneGetTheirIdsInOrder) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        events.clear();
         startRobotBus(twelveNew(34, 1, c.alone));
         AssignPlan plan;
         plan.ids = oneToTwelve();
@@ -99,7 +98,6 @@ TEST_F(AssignFlowTest, TheFactoryAddressAmongTheTargetsIsTakenLast) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        events.clear();
         std::vector<SimDeviceSpec> devices;
         for (std::size_t k = 0; k < c.ids.size(); ++k) {
             devices.push_back(newcomer(1, 1, 3.0 * static_cast<double>(k + 1)));
@@ -150,7 +148,6 @@ TEST_F(AssignFlowTest, AMoveGoesAroundAddressesInUse) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        events.clear();
         std::vector<SimDeviceSpec> devices = c.there;
         devices.push_back(newcomer(34, 1, 3.0));
         startRobotBus(devices);
@@ -188,7 +185,6 @@ TEST_F(AssignFlowTest, TwoNewDevicesAtOnceMoveNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        events.clear();
         std::vector<SimDeviceSpec> devices = {simSpec(1, 5, 12, 24),  // there before
                                               newcomer(34, 1, 3.0),
                                               newcomer(c.second.code, c.second.id, 3.0, 10.0)};
@@ -238,7 +234,6 @@ TEST_F(AssignFlowTest, ATargetHeldByAnotherDeviceIsNeverTaken) {
     }
     {
         SCOPED_TRACE("seen at the move");
-        events.clear();
         // Connected after the first search at a code that is not looked at for new ones.
         startRobotBus({newcomer(1, 3, 1.0, -1, 64), newcomer(34, 1, 3.0)});
         AssignPlan plan;
@@ -279,7 +274,6 @@ TEST_F(AssignFlowTest, ADeviceLostAroundItsMoveEndsTheRun) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        events.clear();
         startRobotBus({newcomer(34, 1, 3.0), newcomer(34, 1, 6.0)});
         onEvent = [&](const AssignEvent& e) {
             if (e.kind == AssignEventKind::Row && e.row.state == c.silentFrom) {
@@ -339,8 +333,6 @@ TEST_F(AssignFlowTest, StopEndsTheRunBetweenActuators) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        events.clear();
-        stop = false;
         startRobotBus({newcomer(34, 1, 3.0), newcomer(34, 1, 6.0), newcomer(34, 1, 9.0)});
         onEvent = [&](const AssignEvent& e) {
             if (e.kind == c.kind && e.index == c.index &&
@@ -362,6 +354,34 @@ TEST_F(AssignFlowTest, StopEndsTheRunBetweenActuators) {
     }
 }
 
+// A look at the bus that fails before the move (the ping at the target could not be written)
+// tells nothing of who answers there: the actuator is left where it was found, nothing written.
+TEST_F(AssignFlowTest, ALookThatFailsBeforeTheMoveMovesNothing) {
+    // Connected after the first search at a code not looked at for new ones: only the look at
+    // the target can see it.
+    startRobotBus({newcomer(1, 3, 1.0, -1, 64), newcomer(34, 1, 3.0)});
+    onEvent = [this](const AssignEvent& e) {
+        if (e.kind == AssignEventKind::Row && e.row.state == AssignState::Found) {
+            driver.shortWrite = 0;  // the next write, the ping at the target, puts nothing out
+        }
+    };
+    AssignPlan plan;
+    plan.ids = {3};
+    plan.codes = {34};
+    const AssignReport report = assign(plan);
+    EXPECT_EQ(report.exitStatus(), 1);
+    ASSERT_EQ(report.rows.size(), 1u);
+    EXPECT_EQ(report.rows[0].state, AssignState::Failed);
+    EXPECT_EQ(report.rows[0].reason,
+              "the move: write incomplete (102) before anything was written; left at "
+              "code 34 ID 1");
+    EXPECT_EQ(sharedSeen(), 0);
+    EXPECT_EQ(registerWrites(3), 0);
+    EXPECT_EQ(registerWrites(4), 0);
+    EXPECT_EQ(sim->device(1).code(), 34) << "left where it was";
+    EXPECT_EQ(sim->device(0).id(), 3) << "untouched";
+}
+
 // New devices that are not taken: a sensor, an actuator of another model than the settings
 // file's. They are left where they are and the next suitable one is taken.
 TEST_F(AssignFlowTest, NewDevicesThatDoNotFitAreLeftWhereTheyAre) {
@@ -378,7 +398,6 @@ TEST_F(AssignFlowTest, NewDevicesThatDoNotFitAreLeftWhereTheyAre) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        events.clear();
         // The unfit one is unplugged at 6 s; a fitting one comes to the same address at 7 s.
         startRobotBus({newcomer(34, 1, 3.0, 6.0, c.model), newcomer(34, 1, 7.0)});
         AssignPlan plan;

@@ -250,6 +250,28 @@ TEST_F(ProfileTest, AdoptGivesANewcomerTheMissingJointsPlace) {
         EXPECT_EQ(dev(1, 2).reg16(14), 800);
         EXPECT_EQ(sim->find(34, 1), nullptr);
     }
+    {
+        SCOPED_TRACE("lost in the move");
+        start({simSpec(1, 1, 28), simSpec(34, 1, 28), simSpec(1, 3, 28), simSpec(34, 100, 13, 20)});
+        const std::vector<FoundDevice> found = survey();
+        // The newcomer takes its new ID at its old code, then neither answers nor takes writes.
+        driver.hook = [this](const std::string&) {
+            if (SimulatedDevice* d = sim->find(34, 2); d != nullptr) {
+                SimFaults silent;
+                silent.dropReply = true;
+                silent.ignoreWrites = true;
+                d->setFaults(silent);
+            }
+            return FT_OK;
+        };
+        const AdoptResult result = adoptJoint(*registry, profile, found);
+        driver.hook = nullptr;
+        EXPECT_FALSE(result.refused);
+        EXPECT_EQ(result.reason,
+                  "the move: no reply (timeout) (103); it may be at code 34 ID 1 (where it was), "
+                  "code 34 ID 2 or code 1 ID 2");
+        EXPECT_NE(sim->find(34, 2), nullptr) << "where it is";
+    }
     struct Case {
         const char* name;
         std::vector<SimDeviceSpec> bus;

@@ -17,6 +17,12 @@ SimDeviceSpec newcomer(int code, int id, double appearS, double disappearS, int 
 }
 
 void RobotTest::startRobotBus(std::vector<SimDeviceSpec> devices) {
+    events.clear();
+    eventUs.clear();
+    onEvent = nullptr;
+    stop = false;
+    sharingExpected = false;
+    sharedSeen_ = 0;
     start(std::move(devices));
     driver.hook = [this](const std::string& call) {
         if (call == "write") {

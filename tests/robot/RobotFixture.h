@@ -20,7 +20,8 @@ SimDeviceSpec newcomer(int code, int id, double appearS, double disappearS = -1,
 
 class RobotTest : public SimRegistryTest, public AssignObserver {
 protected:
-    // Builds the bus and opens the registry; watches every write from then on.
+    // Builds the bus and opens the registry; watches every write from then on. A new case: the
+    // events, the event hook, the stop flag and the watch start afresh.
     void startRobotBus(std::vector<SimDeviceSpec> devices);
 
     // Runs the assign flow with this plan (codes: the quick search's unless given).

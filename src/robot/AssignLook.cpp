@@ -1,0 +1,157 @@
+// Looking for the one new actuator: every code of the plan looked at again and again (a walk
+// where devices answer already, else a broadcast) until exactly one address answers that did
+// not before. Two new addresses, or an address whose answers come back broken because two
+// devices share it, are trouble: reported, and nothing is taken until it is over.
+#include "device/ModelCatalogue.h"
+#include "protocol/ResultCode.h"
+#include "robot/AssignRun.h"
+#include "robot/RestoreWords.h"
+
+namespace mvx {
+
+int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& trouble) {
+    fresh.clear();
+    trouble.clear();
+    auto tell = [&trouble](const std::string& what) {
+        trouble += (trouble.empty() ? "" : "; ") + what;
+    };
+    std::vector<DeviceAddress> silentIgnored = ignored_;
+    for (const int code : plan_.codes) {
+        if (stopped()) {
+            return Success;
+        }
+        std::vector<int> known = registry_.idsAt(code);
+        for (const DeviceAddress& a : shared_) {
+            if (a.code == code) {
+                known.push_back(a.id);
+            }
+        }
+        CodeLook look;
+        int result = Success;
+        if (!known.empty()) {
+            // Devices answer here: only a walk tells a new one from them.
+            result = sweep_.walk(code, &stop_, look);
+        } else {
+            result = sweep_.broadcast(code, look);
+            if (result == Success && look.heard && (look.noise || !look.repeated.empty())) {
+                result = sweep_.walk(code, &stop_, look);  // whose answers were broken
+            }
+        }
+        if (result != Success) {
+            return result;
+        }
+        if (!look.complete) {
+            return Success;
+        }
+        for (const int id : look.answered) {
+            const DeviceAddress at{code, id};
+            std::erase(silentIgnored, at);
+            if (!contains(known, id)) {
+                fresh.push_back(at);
+            }
+        }
+        std::vector<int> shared = look.garbled;
+        for (const int id : look.repeated) {
+            if (!contains(shared, id)) {
+                shared.push_back(id);
+            }
+        }
+        std::sort(shared.begin(), shared.end());
+        for (const int id : shared) {
+            const DeviceAddress at{code, id};
+            std::erase(silentIgnored, at);
+            tell(contains(known, id) ? "a new device answers at " + addressWords(at) +
+                                           " together with the device there"
+                                     : "two new devices answer at " + addressWords(at));
+        }
+        if (look.noise) {
+            tell("answers at code " + std::to_string(code) + " come back broken");
+        }
+        // Not walked: the ignored devices at this code stay ignored.
+        if (!look.walked) {
+            std::erase_if(silentIgnored, [code](const DeviceAddress& a) { return a.code == code; });
+        }
+    }
+    // An ignored device that no longer answers is forgotten: a new one may come to its address.
+    for (const DeviceAddress& gone : silentIgnored) {
+        const int index = registry_.indexOf(gone.code, gone.id);
+        if (index >= 0) {
+            registry_.removeAt(index);
+        }
+        std::erase(ignored_, gone);
+    }
+    if (fresh.size() > 1) {
+        std::string list;
+        for (const DeviceAddress& a : fresh) {
+            list += (list.empty() ? "" : " and ") + addressWords(a);
+        }
+        tell("new devices at " + list);
+    }
+    return Success;
+}
+
+AssignFlow::Run::Hunt AssignFlow::Run::hunt(int k, DeviceEntry*& entry) {
+    std::string told;  // the trouble last reported
+    auto report = [&](const std::string& trouble) {
+        if (trouble != told) {
+            told = trouble;
+            if (trouble.empty()) {
+                emit(AssignEventKind::Waiting, k);
+            } else {
+                emit(AssignEventKind::Trouble, k,
+                     std::string(kOneAtATime) + ": " + trouble + "; nothing moved");
+            }
+        }
+    };
+    for (;;) {
+        ledsOff(false);
+        if (stopped()) {
+            return Hunt::Stopped;
+        }
+        std::vector<DeviceAddress> fresh;
+        std::string trouble;
+        if (const int result = lookAround(fresh, trouble); result != Success) {
+            fail("looking at the bus failed: " + resultWords(result), result == AdapterFailure);
+            return Hunt::Failed;
+        }
+        if (stopped()) {
+            return Hunt::Stopped;
+        }
+        if (!trouble.empty() || fresh.empty()) {
+            report(trouble);
+            continue;
+        }
+        const DeviceAddress candidate = fresh.front();
+        const int result = sweep_.probe(candidate, entry);
+        if (result == AdapterFailure) {
+            fail("the adapter failed (101)", true);
+            return Hunt::Failed;
+        }
+        if (result == CorruptReply) {
+            report("two new devices answer at " + addressWords(candidate));
+            continue;
+        }
+        if (result != Success) {
+            continue;  // gone again
+        }
+        report({});
+        std::string unfit;
+        if (entry->modelClass() != Actuator || entry->servoRecord() == nullptr) {
+            unfit = deviceWords(*entry) + " (" + classText(entry->modelClass()) +
+                    ") is not an actuator that answers reads";
+        } else if (plan_.settings && entry->modelNumber() != plan_.settings->modelNumber) {
+            unfit = "the new actuator is " + modelWords(entry->modelNumber()) +
+                    ", the settings file holds settings of " +
+                    modelWords(plan_.settings->modelNumber);
+        }
+        if (!unfit.empty()) {
+            ignored_.push_back(candidate);
+            emit(AssignEventKind::Ignored, k,
+                 addressWords(candidate) + ": " + unfit + "; left where it is");
+            continue;
+        }
+        return Hunt::Found;
+    }
+}
+
+}  // namespace mvx

@@ -1,0 +1,75 @@
+// The order of the moves around the address new actuators come to: when that address is one
+// of the targets, the actuator it is meant for waits at a free ID at the target code, and the
+// waiting actuators are moved to their addresses once no more new ones come.
+#include "protocol/ResultCode.h"
+#include "robot/AssignRun.h"
+#include "robot/RestoreWords.h"
+
+namespace mvx {
+
+int AssignFlow::Run::parkingId(DeviceEntry& entry, int& parking) {
+    parking = -1;
+    for (int id = 253; id >= 0; --id) {
+        const DeviceAddress at{plan_.targetCode, id};
+        if (contains(plan_.ids, id) || contains(arrivals_, at)) {
+            continue;
+        }
+        bool free = false;
+        std::string why;
+        if (const int result = move_.isFree(entry, at, true, free, why); result != Success) {
+            return result;
+        }
+        if (free) {
+            parking = id;
+            return Success;
+        }
+    }
+    return Success;
+}
+
+void AssignFlow::Run::unpark() {
+    for (const auto& [k, entry] : parked_) {
+        AssignRow& row = report_.rows[static_cast<std::size_t>(k)];
+        if (row.state != AssignState::Checked || ended_) {
+            continue;
+        }
+        const DeviceAddress target{row.code, row.id};
+        MoveOutcome moved;
+        const int result = move_.run(*entry, target, moved);
+        row.at = moved.at;
+        movedFrom_ = row.parkedAt;
+        steps_ = moved.steps;
+        if (result == Success && moved.targetTaken) {
+            setState(k, AssignState::Failed,
+                     addressWords(target) + " is " + moved.holder + "; it stays at " +
+                         addressWords(row.parkedAt));
+            continue;
+        }
+        if (result != Success && result != AdapterFailure && moved.steps.empty()) {
+            setState(k, AssignState::Failed,
+                     "the move: " + resultWords(result) +
+                         " before anything was written; it stays at " + addressWords(row.parkedAt));
+            continue;
+        }
+        if (result != Success) {
+            row.at = target;
+            failed(k, result == AdapterFailure ? AdapterFailure : Timeout, "the move");
+            return;
+        }
+        setState(k, AssignState::Moved);
+        std::string why;
+        const int checked = check(*entry, row, why);
+        if (checked != Success) {
+            failed(k, checked, "the check");
+            return;
+        }
+        if (!why.empty()) {
+            setState(k, AssignState::Failed, "the check: " + why);
+            continue;
+        }
+        setState(k, AssignState::Checked);
+        lightLed(*entry);
+    }
+}
+
+}  // namespace mvx

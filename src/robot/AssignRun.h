@@ -1,0 +1,108 @@
+// The assign flow's run, shared by the files that make it up: AssignFlow.cpp (the run from
+// its first search to its summary), AssignLook.cpp (looking for the one new actuator),
+// AssignPlace.cpp (moving, restoring and checking one actuator) and AssignOrder.cpp (the
+// actuators that wait at a free ID while new ones still come to their address). Private to
+// the robot module.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "device/DeviceEntry.h"
+#include "device/DeviceRegistry.h"
+#include "robot/AssignFlow.h"
+#include "robot/BusSweep.h"
+#include "robot/SafeMove.h"
+
+namespace mvx {
+
+inline constexpr const char* kOneAtATime = "Connect one new actuator at a time";
+
+// "MQ-35 v30".
+std::string deviceWords(const DeviceEntry& entry);
+
+template <typename T>
+bool contains(const std::vector<T>& list, const T& value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+class AssignFlow::Run {
+public:
+    Run(DeviceRegistry& registry, AssignObserver& observer, const AssignPlan& plan,
+        const std::atomic<bool>& stop)
+        : registry_(registry),
+          observer_(observer),
+          plan_(plan),
+          stop_(stop),
+          sweep_(registry),
+          move_(registry, sweep_) {}
+
+    AssignReport go();
+
+private:
+    enum class Hunt { Found, Stopped, Failed };
+    struct Led {
+        DeviceEntry* entry;
+        std::int64_t offUs;
+    };
+
+    bool stopped() const { return stop_.load(); }
+    Clock& clock() { return registry_.bus().clock(); }
+    void emit(AssignEventKind kind, int index, std::string text = {});
+    void setState(int index, AssignState state, std::string reason = {});
+    // Ends the run for a reason that forbids going on.
+    void fail(std::string why, bool adapter);
+    // The first search; false when the run must not start.
+    bool survey();
+    // Looks at the bus again and again until exactly one new actuator answers for row `k`.
+    Hunt hunt(int k, DeviceEntry*& entry);
+    // One look at every code: the new addresses, and what forbids taking any (in words).
+    int lookAround(std::vector<DeviceAddress>& fresh, std::string& trouble);
+    // Gives the actuator found for row `k` its address, settings and check; `k` moves on past
+    // the rows used (a skipped row included).
+    void place(int& k, DeviceEntry& entry);
+    // The settings, the return delay and the check at the actuator's address; false when the
+    // row failed (the run may have been ended too).
+    bool finish(int k, DeviceEntry& entry);
+    // Reads the device back: 100 with `why` empty when it holds what it should.
+    int check(DeviceEntry& entry, const AssignRow& row, std::string& why);
+    // A failure of `result` while working on the actuator of row `k`: a lost adapter or a
+    // device that stopped answering ends the run (naming where it may be: where it was, the
+    // addresses of its last move), anything else fails the row.
+    void failed(int k, int result, const std::string& what);
+    // A free ID at the target code for an actuator to wait at (`parking`, -1 when none): 100,
+    // or the failure of a look at the bus.
+    int parkingId(DeviceEntry& entry, int& parking);
+    // Row `k` failed with the actuator still at `at` (nothing written, or nothing that moved
+    // it): it is left there and not taken again while it answers there.
+    void leave(int k, const DeviceAddress& at, const std::string& why);
+    // The parked actuators to their addresses, now that no more new ones come.
+    void unpark();
+    void lightLed(DeviceEntry& entry);
+    // Switches off the LEDs whose time is over (all of them with `all`, after their time
+    // unless the run was stopped).
+    void ledsOff(bool all);
+
+    DeviceRegistry& registry_;
+    AssignObserver& observer_;
+    const AssignPlan& plan_;
+    const std::atomic<bool>& stop_;
+    BusSweep sweep_;
+    SafeMove move_;
+    AssignReport report_;
+    bool ended_ = false;                   // a failure forbids going on
+    std::vector<DeviceAddress> arrivals_;  // where new actuators were found
+    std::vector<DeviceAddress> ignored_;   // new devices not taken (while they answer)
+    std::vector<DeviceAddress> shared_;    // addresses two devices answered at, at the start
+    std::vector<std::pair<int, DeviceEntry*>> parked_;
+    // The actuator in hand: where its last move began and every address it may answer at
+    // since.
+    DeviceAddress movedFrom_;
+    std::vector<DeviceAddress> steps_;
+    std::vector<Led> leds_;
+};
+
+}  // namespace mvx
