@@ -9,8 +9,6 @@
 #include "device/DeviceRegistry.h"
 #include "robot/ProfileCheck.h"
 
-class QProgressBar;
-
 namespace mvx::gui {
 
 // Written by the job, read by the GUI thread's timer; `stop` the other way round.
