@@ -209,12 +209,11 @@ void RobotCheckDialog::onAdopt() {
 void RobotCheckDialog::onDone(const Outcome& outcome) {
     timer_.reset();
     GuiOperations& ops = app_.operations();
-    const int lost = outcome.applyResult == AdapterFailure ||
+    const bool adapterLost = outcome.applyResult == AdapterFailure ||
                              outcome.adopted.result == AdapterFailure ||
-                             outcome.surveyed.result == AdapterFailure
-                         ? AdapterFailure
-                         : Success;
-    if (lost != Success) {
+                             outcome.surveyed.result == AdapterFailure;
+    if (adapterLost) {
+        // The dialog ends; the common report closes the connection.
         working_ = false;
         QDialog::reject();
         app_.shell().reportBusFailure(AdapterFailure);

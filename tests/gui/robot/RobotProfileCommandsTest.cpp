@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <fstream>
 #include <set>
 
@@ -210,6 +211,27 @@ private slots:
         // The main window lists what the last check found.
         QCOMPARE(h->treeTexts(), QStringList({"Baudrate 1", "  ID 1", "  ID 2", "  ID 3",
                                               "Baudrate 34", "  ID 100"}));
+    }
+
+    // The adapter lost while Apply writes: the dialog ends, the loss is reported once and the
+    // connection is closed.
+    void aLostAdapterEndsTheCheckAndClosesTheConnection() {
+        ProfileFile file(arm());
+        auto h = startedOn(
+            {simSpec(1, 1, 28), simSpec(1, 2, 28), simSpec(1, 3, 28), simSpec(34, 100, 13, 20)});
+        std::atomic<bool> unplugged{false};
+        h->hooked.hook = [&unplugged](const std::string&) {
+            return unplugged ? FT_IO_ERROR : FT_OK;
+        };
+        check(*h, file.path, [&](QDialog& dialog) {
+            unplugged = true;
+            GuiHarness::click(dialog, "applyButton");
+            QVERIFY(!dialog.isVisible());
+        });
+        QCOMPARE(h->ops().messages,
+                 QStringList("USB2Movantrix access failed! \n\nPlease check connection."));
+        QVERIFY(!h->busOpen());
+        QVERIFY(offered(*h, Command::Open));
     }
 
     // One joint missing, one newcomer of its model: Adopt asks, naming both addresses; on OK
