@@ -30,6 +30,10 @@
 #                           the code the MQ-35 restarts at: the MQ-35 is skipped
 #   25-telemetry-moving     the telemetry window of ID 1 (Ctrl+T) while the actuator moves
 #                           between two goals (taken before the wizard, beside the main window)
+#   26-setup-running        Set Up Actuators on samples/sim-bus-twelve-new-actuators.json, IDs
+#                           1-12: some actuators checked, the next one awaited
+#   27-check-robot          Check Robot against the profile of a six-joint arm, on a bus with a
+#                           device of every row kind
 # The simulated bus is samples/sim-bus.json (the built-in bus with ID 21 in wheel mode); the
 # last picture adds the sensor to it.
 # Usage: scripts/screenshots.sh [SCALE]   (QT_SCALE_FACTOR, default 1)
@@ -261,3 +265,61 @@ key "$main" ctrl+x
 wait "$app" || true
 app=""
 rm -f "$crowded"
+
+# 5. The robot windows. Set Up Actuators while twelve new actuators appear one every 3 s (the
+# search at start-up is left, so that they come only once the run looks for them).
+build/default/programs/movantrix-manager-sim samples/sim-bus-twelve-new-actuators.json \
+    >/dev/null 2>&1 &
+app=$!
+search=$(window "Movantrix Search")
+key "$search" Escape
+main=$(window "Movantrix Manager for Linux")
+key "$main" alt+a Up Up Up Return  # Advance (its first item active), Set Up Actuators...
+setup=$(window "Set Up Actuators")
+xdotool windowfocus --sync "$setup" 2>/dev/null || true
+xdotool type --delay 10 "1-12"
+xdotool key Return  # Start
+sleep 11
+shot 26-setup-running "$setup"
+key "$main" ctrl+x  # the run stops after its step in hand
+wait "$app" || true
+app=""
+
+# Check Robot: the profile of a six-joint arm (taken by movantrix-cli on virtual time), then a
+# bus where joint 2 is missing, joint 3 sits at ID 9, joint 4 is another model, joint 5 has a
+# newer firmware, joint 6 two other settings, and a sensor nobody expected.
+robot=$(mktemp -d)
+cat >"$robot/arm.json" <<'EOF'
+{"devices": [
+  {"id": 1, "baud": 1, "model": 28}, {"id": 2, "baud": 1, "model": 28},
+  {"id": 3, "baud": 1, "model": 12, "version": 24}, {"id": 4, "baud": 1, "model": 28},
+  {"id": 5, "baud": 1, "model": 28}, {"id": 6, "baud": 1, "model": 28}]}
+EOF
+cat >"$robot/bus.json" <<'EOF'
+{"devices": [
+  {"id": 1, "baud": 1, "model": 28}, {"id": 9, "baud": 1, "model": 12, "version": 24},
+  {"id": 4, "baud": 1, "model": 64, "version": 35}, {"id": 5, "baud": 1, "model": 28, "version": 31},
+  {"id": 6, "baud": 1, "model": 28, "returnDelay": 0, "registers": {"14": 800}},
+  {"id": 100, "baud": 34, "model": 13, "version": 20}]}
+EOF
+cmake --build --preset default --target movantrix-cli >/dev/null
+build/default/programs/movantrix-cli --port "sim:$robot/arm.json" --sim-virtual-time \
+    profile save --codes 1,34 -o "$robot/profile.json" >/dev/null
+build/default/programs/movantrix-manager-sim "$robot/bus.json" >/dev/null 2>&1 &
+app=$!
+search=$(window "Movantrix Search")
+key "$search" Escape
+main=$(window "Movantrix Manager for Linux")
+key "$main" alt+a Up Return  # Advance, Check Robot (the last)...
+open=$(window "Open")
+xdotool windowfocus --sync "$open" 2>/dev/null || true
+xdotool type --delay 10 "$robot/profile.json"
+xdotool key Return
+check=$(window "Check Robot")
+sleep 8  # the search of codes 1 and 34 in real time
+shot 27-check-robot "$check"
+key "$check" Escape
+key "$main" ctrl+x
+wait "$app" || true
+app=""
+rm -rf "$robot"

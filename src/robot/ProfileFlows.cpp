@@ -164,8 +164,7 @@ int applyProfile(DeviceRegistry& registry, const RobotProfile& profile,
     return Success;
 }
 
-AdoptResult adoptJoint(DeviceRegistry& registry, const RobotProfile& profile,
-                       const std::vector<FoundDevice>& found) {
+AdoptResult adoptPlan(const RobotProfile& profile, const std::vector<FoundDevice>& found) {
     AdoptResult out;
     std::vector<const ProfileDevice*> missing;
     std::vector<const FoundDevice*> newcomers;
@@ -221,9 +220,25 @@ AdoptResult adoptJoint(DeviceRegistry& registry, const RobotProfile& profile,
         return refuse("the newcomer at " + addressWords(newcomer.at) +
                       " does not answer reads: its settings cannot be written");
     }
-    DeviceEntry* entry = registry.find(newcomer.at.code, newcomer.at.id);
+    return out;
+}
+
+AdoptResult adoptJoint(DeviceRegistry& registry, const RobotProfile& profile,
+                       const std::vector<FoundDevice>& found) {
+    AdoptResult out = adoptPlan(profile, found);
+    if (out.refused) {
+        return out;
+    }
+    auto refuse = [&out](std::string why) {
+        out.refused = true;
+        out.reason = std::move(why) + "; nothing written";
+        return out;
+    };
+    const ProfileDevice& joint = *profile.find(out.to);
+    const DeviceAddress newcomerAt = out.from;
+    DeviceEntry* entry = registry.find(newcomerAt.code, newcomerAt.id);
     if (entry == nullptr) {
-        return refuse("the newcomer at " + addressWords(newcomer.at) + " is not registered");
+        return refuse("the newcomer at " + addressWords(newcomerAt) + " is not registered");
     }
 
     BusSweep sweep(registry);
@@ -234,18 +249,18 @@ AdoptResult adoptJoint(DeviceRegistry& registry, const RobotProfile& profile,
         return refuse(addressWords(joint.at) + " is " + moved.holder);
     }
     if (out.result == Busy) {
-        return refuse("no way from " + addressWords(newcomer.at) + " to " + addressWords(joint.at) +
+        return refuse("no way from " + addressWords(newcomerAt) + " to " + addressWords(joint.at) +
                       " through free addresses");
     }
     if (out.result != Success && moved.steps.empty()) {
         out.reason = "the move: " + resultWords(out.result) +
-                     " before anything was written; it stays at " + addressWords(newcomer.at);
+                     " before anything was written; it stays at " + addressWords(newcomerAt);
         return out;
     }
     if (out.result != Success) {
         // Every place it may answer at, the ones on its way included.
         out.reason = "the move: " + resultWords(out.result) + "; it may be at " +
-                     mayBeAtWords(newcomer.at, moved.steps);
+                     mayBeAtWords(newcomerAt, moved.steps);
         return out;
     }
     if (joint.settings) {

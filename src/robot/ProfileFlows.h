@@ -57,6 +57,10 @@ struct AdoptResult {
     CheckRow after;        // the joint checked at its address afterwards
 };
 
+// Whether the adopt rule below holds for `found`, without the bus: refused with the reason
+// adoptJoint would give, or `from` (the newcomer) and `to` (the missing device) filled in.
+AdoptResult adoptPlan(const RobotProfile& profile, const std::vector<FoundDevice>& found);
+
 // When exactly one device of the profile is missing and exactly one device not in the
 // profile, of the same model, is on the bus: moves the newcomer to the missing device's
 // address (SafeMove), writes the missing device's settings (network ones too), reads it back

@@ -234,7 +234,13 @@ TEST_F(ProfileTest, AdoptGivesANewcomerTheMissingJointsPlace) {
     {
         SCOPED_TRACE("one missing, one newcomer");
         start({simSpec(1, 1, 28), simSpec(34, 1, 28), simSpec(1, 3, 28), simSpec(34, 100, 13, 20)});
-        const AdoptResult result = adoptJoint(*registry, profile, survey());
+        const std::vector<FoundDevice> found = survey();
+        // The rule alone, as a window asks it before offering the move.
+        const AdoptResult plan = adoptPlan(profile, found);
+        EXPECT_FALSE(plan.refused) << plan.reason;
+        EXPECT_EQ(plan.from, (DeviceAddress{34, 1}));
+        EXPECT_EQ(plan.to, (DeviceAddress{1, 2}));
+        const AdoptResult result = adoptJoint(*registry, profile, found);
         EXPECT_FALSE(result.refused) << result.reason;
         EXPECT_EQ(result.reason, "");
         EXPECT_EQ(result.from, (DeviceAddress{34, 1}));
@@ -296,6 +302,8 @@ TEST_F(ProfileTest, AdoptGivesANewcomerTheMissingJointsPlace) {
         start(c.bus);
         const std::vector<FoundDevice> found = survey();
         sim->clearTraffic();
+        EXPECT_TRUE(adoptPlan(profile, found).refused);
+        EXPECT_EQ(adoptPlan(profile, found).reason, c.reason);
         const AdoptResult result = adoptJoint(*registry, profile, found);
         EXPECT_TRUE(result.refused);
         EXPECT_EQ(result.reason, c.reason);

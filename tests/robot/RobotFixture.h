@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "robot/AssignFlow.h"
+#include "support/ArmSettings.h"
 #include "support/SimRegistry.h"
 
 namespace mvx::test {
@@ -16,9 +17,6 @@ namespace mvx::test {
 // A new MQ-35 (or `model`) at (code, id), connected `appearS` seconds after the host's first
 // write and disconnected at `disappearS` (never when negative).
 SimDeviceSpec newcomer(int code, int id, double appearS, double disappearS = -1, int model = 28);
-
-// Settings of an MQ-35 that differ from a new one's in a few places.
-DeviceSettings armSettings();
 
 class RobotTest : public SimRegistryTest, public AssignObserver {
 protected:

@@ -10,6 +10,8 @@
 #include "gui/dialogs/PortDialog.h"
 #include "gui/dialogs/SearchDialog.h"
 #include "gui/dialogs/SettingsCommands.h"
+#include "gui/robot/RobotProfileCommands.h"
+#include "gui/robot/RobotSetupWindow.h"
 #include "gui/sheet/DeviceSheet.h"
 #include "gui/telemetry/TelemetryWindows.h"
 #include "gui/tree/DeviceIcons.h"
@@ -41,6 +43,9 @@ const Binding kBindings[] = {
     {Command::Telemetry, QKeySequence(Qt::CTRL | Qt::Key_T)},
     {Command::SaveSettings, QKeySequence()},
     {Command::LoadSettings, QKeySequence()},
+    {Command::SetUpActuators, QKeySequence()},
+    {Command::SaveRobotProfile, QKeySequence()},
+    {Command::CheckRobot, QKeySequence()},
 };
 
 }  // namespace
@@ -108,26 +113,37 @@ QAction* MainWindow::action(Command command) const {
             return ui_->actionSaveSettings;
         case Command::LoadSettings:
             return ui_->actionLoadSettings;
+        case Command::SetUpActuators:
+            return ui_->actionSetUpActuators;
+        case Command::SaveRobotProfile:
+            return ui_->actionSaveRobotProfile;
+        case Command::CheckRobot:
+            return ui_->actionCheckRobot;
     }
     return nullptr;
 }
 
 bool MainWindow::commandEnabled(Command command) const {
+    // While new actuators are set up, the bus is the setup window's.
+    const bool busFree = !setupRunning();
     switch (command) {
         case Command::Open:
             return !app_.adapterOpen();
         case Command::Close:
         case Command::Search:
         case Command::FirmwareUpdate:
-            return app_.adapterOpen();
+        case Command::SetUpActuators:
+        case Command::SaveRobotProfile:
+        case Command::CheckRobot:
+            return app_.adapterOpen() && busFree;
         case Command::Exit:
         case Command::About:
             return true;
         case Command::Telemetry:
-            return app_.adapterOpen() && telemetryPossible();
+            return app_.adapterOpen() && busFree && telemetryPossible();
         case Command::SaveSettings:
         case Command::LoadSettings:
-            return settingsCommandsEnabled(app_, view_->sheet());
+            return busFree && settingsCommandsEnabled(app_, view_->sheet());
     }
     return false;
 }
@@ -176,6 +192,15 @@ void MainWindow::runCommand(Command command) {
             break;
         case Command::LoadSettings:
             loadSettings(app_, view_->sheet(), this);
+            break;
+        case Command::SetUpActuators:
+            openSetupWindow();
+            break;
+        case Command::SaveRobotProfile:
+            saveRobotProfile(app_, this);
+            break;
+        case Command::CheckRobot:
+            checkRobot(app_, this);
             break;
     }
     updateActions();
@@ -303,7 +328,44 @@ void MainWindow::openTelemetry() {
     telemetry_->open(sheet.currentBaud(), sheet.currentId());
 }
 
+void MainWindow::openSetupWindow() {
+    if (setup_ == nullptr) {
+        setup_ = new RobotSetupWindow(app_, this);
+        connect(setup_, &RobotSetupWindow::runStarted, this, &MainWindow::setupRunStarted);
+        connect(setup_, &RobotSetupWindow::runEnded, this, &MainWindow::setupRunEnded);
+    }
+    setup_->show();
+    setup_->raise();
+    setup_->activateWindow();
+}
+
+bool MainWindow::setupRunning() const {
+    return setup_ != nullptr && setup_->running();
+}
+
+void MainWindow::setupRunStarted() {
+    // The run empties the registry: no page, poll or sample of the old list reaches the bus,
+    // and the list waits for the refresh after the run.
+    telemetry_->suspendSampling();
+    view_->sheet().expectRebuild();
+    view_->setEnabled(false);
+    updateActions();
+}
+
+void MainWindow::setupRunEnded() {
+    view_->setEnabled(true);
+    // The registry holds the run's devices.
+    view_->refreshDeviceList(-1, -1);
+    telemetry_->resumeSampling();
+    updateActions();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (setup_ != nullptr) {
+        // A setup run ends after its step in hand; the executor waits for it at exit.
+        setup_->stopRun();
+        setup_->hide();
+    }
     telemetry_->closeAll();
     QMainWindow::closeEvent(event);
 }

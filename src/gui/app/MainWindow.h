@@ -23,6 +23,7 @@ class QAction;
 namespace mvx::gui {
 
 class MainView;
+class RobotSetupWindow;
 class TelemetryWindows;
 
 class MainWindow : public QMainWindow, public Shell {
@@ -46,6 +47,8 @@ public:
     MainView& view() { return *view_; }
     QAction* action(Command command) const;
     TelemetryWindows& telemetry() { return *telemetry_; }
+    // The "Set Up Actuators" window, or null before it was first opened.
+    RobotSetupWindow* setupWindow() const { return setup_; }
 
 protected:
     // Exit, the close box and the system menu: the telemetry windows close first.
@@ -69,6 +72,12 @@ private:
     void openTelemetry();
     // An actuator answering reads is selected.
     bool telemetryPossible() const;
+    // Shows the "Set Up Actuators" window, making it the first time.
+    void openSetupWindow();
+    // A setup run holds the bus: the other bus commands and the device view are off.
+    bool setupRunning() const;
+    void setupRunStarted();
+    void setupRunEnded();
 
     ManagerApp& app_;
     std::unique_ptr<Ui::MainWindow> ui_;
@@ -83,6 +92,7 @@ private:
     // failures met meanwhile are part of it.
     bool adapterFailureInReport_ = false;
     std::unique_ptr<TelemetryWindows> telemetry_;
+    RobotSetupWindow* setup_ = nullptr;  // a child window
 };
 
 }  // namespace mvx::gui

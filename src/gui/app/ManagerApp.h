@@ -33,6 +33,9 @@ enum class Command {
     Telemetry,
     SaveSettings,
     LoadSettings,
+    SetUpActuators,
+    SaveRobotProfile,
+    CheckRobot,
 };
 
 // What the main window offers the dialogs, the sheet and the pages.

@@ -88,7 +88,9 @@ private slots:
                               "  -", "  Search       Ctrl+S", "  -", "  Exit           Ctrl+X",
                               "Advance (&A)", "  Firmware Update   Ctrl+U",
                               "  Telemetry              Ctrl+T", "  -", "  Save Settings...",
-                              "  Load Settings...", "Help (&H)", "  About MovantrixManager (&A)"}));
+                              "  Load Settings...", "  -", "  Set Up Actuators...",
+                              "  Save Robot Profile...", "  Check Robot...", "Help (&H)",
+                              "  About MovantrixManager (&A)"}));
     }
 
     void startUpWithoutAdapter() {
