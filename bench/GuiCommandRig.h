@@ -203,8 +203,8 @@ struct Program {
 
 inline bool Program::setUpBus() {
     std::vector<std::pair<int, int>> addresses;
-    for (const SimDeviceSpec& spec : SimulatedBus::defaultBus().devices) {
-        addresses.emplace_back(spec.code, spec.id);
+    for (const SimDeviceSpec& device : SimulatedBus::defaultBus().devices) {
+        addresses.emplace_back(device.code, device.id);
     }
     return registerDevices(app, *window, addresses, -1, -1);
 }

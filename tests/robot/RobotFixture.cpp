@@ -10,10 +10,10 @@
 namespace mvx::test {
 
 SimDeviceSpec newcomer(int code, int id, double appearS, double disappearS, int model) {
-    SimDeviceSpec spec = simSpec(code, id, model);
-    spec.appearAtUs = std::llround(appearS * 1e6);
-    spec.disappearAtUs = disappearS < 0 ? -1 : std::llround(disappearS * 1e6);
-    return spec;
+    SimDeviceSpec device = simSpec(code, id, model);
+    device.appearAtUs = std::llround(appearS * 1e6);
+    device.disappearAtUs = disappearS < 0 ? -1 : std::llround(disappearS * 1e6);
+    return device;
 }
 
 void RobotTest::startRobotBus(std::vector<SimDeviceSpec> devices) {

@@ -9,7 +9,7 @@ namespace {
 
 class SimScheduleTest : public SimFixture {};
 
-SimDeviceSpec spec(int code, int id, double appearS = 0, double disappearS = -1, int level = 2) {
+SimDeviceSpec device(int code, int id, double appearS = 0, double disappearS = -1, int level = 2) {
     SimDeviceSpec s;
     s.code = static_cast<std::uint8_t>(code);
     s.id = static_cast<std::uint8_t>(id);
@@ -23,7 +23,7 @@ SimDeviceSpec spec(int code, int id, double appearS = 0, double disappearS = -1,
 // 2 s to 5 s after it.
 TEST_F(SimScheduleTest, ADeviceAnswersOnlyWhileItIsConnected) {
     BusDescription d;
-    d.devices = {spec(1, 1), spec(1, 2, 2.0, 5.0)};
+    d.devices = {device(1, 1), device(1, 2, 2.0, 5.0)};
     clock.advanceUs(7000000);  // time before the first write does not count
     build(d);
     EXPECT_EQ(bus->find(1, 2), nullptr) << "not connected before the schedule begins";
@@ -63,7 +63,7 @@ TEST_F(SimScheduleTest, TwoDevicesAtOneAddressGarbleTheirReplies) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         BusDescription d;
-        d.devices = {spec(1, 1), spec(1, 1, 0, -1, c.secondLevel)};
+        d.devices = {device(1, 1), device(1, 1, 0, -1, c.secondLevel)};
         build(d);
         const Bytes got = exchange(c.request, c.replyBytes, 40);
         int whole = 0;
