@@ -1,6 +1,5 @@
 #include "RobotFixture.h"
 
-#include <cmath>
 #include <set>
 
 #include "device/NamedRegister.h"
@@ -8,13 +7,6 @@
 #include "protocol/ResultCode.h"
 
 namespace mvx::test {
-
-SimDeviceSpec newcomer(int code, int id, double appearS, double disappearS, int model) {
-    SimDeviceSpec device = simSpec(code, id, model);
-    device.appearAtUs = std::llround(appearS * 1e6);
-    device.disappearAtUs = disappearS < 0 ? -1 : std::llround(disappearS * 1e6);
-    return device;
-}
 
 void RobotTest::startRobotBus(std::vector<SimDeviceSpec> devices) {
     events.clear();

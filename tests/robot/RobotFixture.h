@@ -14,10 +14,6 @@
 
 namespace mvx::test {
 
-// A new MQ-35 (or `model`) at (code, id), connected `appearS` seconds after the host's first
-// write and disconnected at `disappearS` (never when negative).
-SimDeviceSpec newcomer(int code, int id, double appearS, double disappearS = -1, int model = 28);
-
 class RobotTest : public SimRegistryTest, public AssignObserver {
 protected:
     // Builds the bus and opens the registry; watches every write from then on. A new case: the

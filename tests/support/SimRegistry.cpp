@@ -1,6 +1,7 @@
 #include "support/SimRegistry.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace mvx::test {
 
@@ -115,6 +116,13 @@ SimDeviceSpec simSpec(int code, int id, int model, int version, int level,
     deviceSpec.version = static_cast<std::uint8_t>(version);
     deviceSpec.returnLevel = static_cast<std::uint8_t>(level);
     return deviceSpec;
+}
+
+SimDeviceSpec newcomer(int code, int id, double appearS, double disappearS, int model) {
+    SimDeviceSpec device = simSpec(code, id, model);
+    device.appearAtUs = std::llround(appearS * 1e6);
+    device.disappearAtUs = disappearS < 0 ? -1 : std::llround(disappearS * 1e6);
+    return device;
 }
 
 SimRegistryTest::~SimRegistryTest() {

@@ -75,6 +75,10 @@ private:
 SimDeviceSpec simSpec(int code, int id, int model, int version = 30, int level = 2,
                       std::map<int, int> registers = {});
 
+// A new MQ-35 (or `model`) at (code, id), connected `appearS` seconds after the host's first
+// write and disconnected at `disappearS` (never when negative).
+SimDeviceSpec newcomer(int code, int id, double appearS, double disappearS = -1, int model = 28);
+
 class SimRegistryTest : public ::testing::Test {
 protected:
     ~SimRegistryTest() override;

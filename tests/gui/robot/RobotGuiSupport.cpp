@@ -2,18 +2,9 @@
 
 #include <QMenu>
 
-#include <cmath>
-
 #include "protocol/Packet.h"
 
 namespace mvx::gui::test {
-
-SimDeviceSpec newcomer(int code, int id, double appearS, double disappearS, int model) {
-    SimDeviceSpec device = simSpec(code, id, model);
-    device.appearAtUs = std::llround(appearS * 1e6);
-    device.disappearAtUs = disappearS < 0 ? -1 : std::llround(disappearS * 1e6);
-    return device;
-}
 
 BusDescription busOf(std::vector<SimDeviceSpec> devices) {
     BusDescription description;

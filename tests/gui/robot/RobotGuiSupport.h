@@ -14,9 +14,7 @@ namespace mvx::gui::test {
 
 using mvx::test::simSpec;
 
-// A new MQ-35 (or `model`) at (code, id), connected `appearS` seconds after the host's first
-// write and disconnected at `disappearS` (never when negative).
-SimDeviceSpec newcomer(int code, int id, double appearS, double disappearS = -1, int model = 28);
+using mvx::test::newcomer;
 
 BusDescription busOf(std::vector<SimDeviceSpec> devices);
 
