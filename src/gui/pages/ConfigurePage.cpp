@@ -93,26 +93,10 @@ void ConfigurePage::activate(Activated activated) {
         activated(true);  // the sheet is being rebuilt: accepted, nothing shown
         return;
     }
-    DeviceRegistry& registry = app().registry();
-    const int code = this->code();
-    const int id = this->id();
-    runActivationJob([&registry, code, id] { return loadRecord(registry, code, id, LoadLimits); },
-                     [this, activated](const RecordRead& read) {
-                         if (!read.found) {
-                             if (!read.registered) {
-                                 app().forgetDevice(this->code(), this->id());
-                             }
-                             activated(false);
-                             return;
-                         }
-                         if (report(read.result)) {
-                             activated(false);
-                             return;
-                         }
-                         image_ = read.image;
-                         showImage();
-                         activated(true);
-                     });
+    activateWithRecord(LoadLimits, std::move(activated), [this](const RecordRead& read) {
+        image_ = read.image;
+        showImage();
+    });
 }
 
 void ConfigurePage::showImage() {

@@ -98,60 +98,43 @@ void OperationPage::activate(Activated activated) {
         activated(true);
         return;
     }
-    DeviceRegistry& registry = app().registry();
-    const int code = this->code();
-    const int id = this->id();
-    runActivationJob(
-        [&registry, code, id] { return loadRecord(registry, code, id, LoadAll); },
-        [this, activated](const RecordRead& read) {
-            if (!read.found) {
-                if (!read.registered) {
-                    app().forgetDevice(this->code(), this->id());
-                }
-                activated(false);
-                return;
-            }
-            if (report(read.result)) {
-                activated(false);
-                return;
-            }
-            image_ = read.image;
-            modelNumber_ = read.modelNumber;
-            const int maxPosition = image_.maxPosition;
-            wheel_ = image_.wheelMode == 1;
+    activateWithRecord(LoadAll, std::move(activated), [this](const RecordRead& read) {
+        image_ = read.image;
+        modelNumber_ = read.modelNumber;
+        const int maxPosition = image_.maxPosition;
+        wheel_ = image_.wheelMode == 1;
 
-            ui_->goalSlider->setRange(0, maxPosition);
-            ui_->speedSlider->setRange(wheel_ ? -1023 : 0, 1023);
-            ui_->speedSlider->setValue(image_.movingSpeed);
-            ui_->goalSlider->setValue(wheel_ ? (maxPosition + 1) / 2 : image_.goalPosition);
-            ui_->goalSlider->setEnabled(!wheel_);
-            ui_->centerButton->setEnabled(!wheel_);
-            ui_->stopButton->setEnabled(wheel_);
-            ui_->propertySelector->setEnabled(!wheel_);
-            ui_->propertySlider->setEnabled(!wheel_);
+        ui_->goalSlider->setRange(0, maxPosition);
+        ui_->speedSlider->setRange(wheel_ ? -1023 : 0, 1023);
+        ui_->speedSlider->setValue(image_.movingSpeed);
+        ui_->goalSlider->setValue(wheel_ ? (maxPosition + 1) / 2 : image_.goalPosition);
+        ui_->goalSlider->setEnabled(!wheel_);
+        ui_->centerButton->setEnabled(!wheel_);
+        ui_->stopButton->setEnabled(wheel_);
+        ui_->propertySelector->setEnabled(!wheel_);
+        ui_->propertySlider->setEnabled(!wheel_);
 
-            (image_.led == 1 ? ui_->ledOnRadio : ui_->ledOffRadio)->setChecked(true);
-            showTorque();
-            {
-                const QSignalBlocker blocker(ui_->propertySelector);
-                ui_->propertySelector->setCurrentIndex(CwMargin);
-            }
-            selectProperty(CwMargin);
-            if (wheel_) {
-                ui_->goalLabel->setText(QStringLiteral(" ---"));
-            } else {
-                showGoal();
-            }
-            showSpeed();
-            refreshErrors();
+        (image_.led == 1 ? ui_->ledOnRadio : ui_->ledOffRadio)->setChecked(true);
+        showTorque();
+        {
+            const QSignalBlocker blocker(ui_->propertySelector);
+            ui_->propertySelector->setCurrentIndex(CwMargin);
+        }
+        selectProperty(CwMargin);
+        if (wheel_) {
+            ui_->goalLabel->setText(QStringLiteral(" ---"));
+        } else {
+            showGoal();
+        }
+        showSpeed();
+        refreshErrors();
 
-            pollFailures_ = 0;
-            if (timer_ != nullptr) {
-                timer_->stop();
-            }
-            timer_ = app().operations().startTimer(this, kTickMs, [this] { poll(); });
-            activated(true);
-        });
+        pollFailures_ = 0;
+        if (timer_ != nullptr) {
+            timer_->stop();
+        }
+        timer_ = app().operations().startTimer(this, kTickMs, [this] { poll(); });
+    });
 }
 
 void OperationPage::deactivate() {

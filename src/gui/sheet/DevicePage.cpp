@@ -25,6 +25,30 @@ void DevicePage::retire() {
     setEnabled(false);
 }
 
+void DevicePage::activateWithRecord(int kind, Activated activated,
+                                    std::function<void(const RecordRead&)> show) {
+    DeviceRegistry& registry = app().registry();
+    const int code = code_;
+    const int id = id_;
+    runActivationJob(
+        [&registry, code, id, kind] { return loadRecord(registry, code, id, kind); },
+        [this, activated = std::move(activated), show = std::move(show)](const RecordRead& read) {
+            if (!read.found) {
+                if (!read.registered) {
+                    app().forgetDevice(code_, id_);
+                }
+                activated(false);
+                return;
+            }
+            if (report(read.result)) {
+                activated(false);
+                return;
+            }
+            show(read);
+            activated(true);
+        });
+}
+
 bool DevicePage::report(int result) {
     return app().shell().reportDeviceFailure(result, code_, id_);
 }

@@ -18,6 +18,8 @@ namespace mvx::gui {
 
 class DeviceSheet;
 
+struct RecordRead;
+
 class DevicePage : public QWidget {
     Q_OBJECT
 
@@ -73,6 +75,12 @@ protected:
             }
         });
     }
+
+    // An activation that loads `kind` into the device's record: a device gone (the GUI's list
+    // forgets one no longer registered) or a failure the common reaction handled refuses the
+    // page; otherwise `show` gets the read and the page is accepted.
+    void activateWithRecord(int kind, Activated activated,
+                            std::function<void(const RecordRead&)> show);
 
     // The common reaction to a failed operation of this page's device; true when it reacted.
     bool report(int result);
