@@ -13,6 +13,9 @@
 // With RaiseBusy, busBusy counts the job from submission until its completion has run (or was
 // dropped), which keeps the Operation page's poll and the telemetry sampling off the bus.
 //
+// A work that throws delivers a failure value instead (see JobFailure.h): its completion runs as
+// for any failure.
+//
 // Tests settle by running the executor until idle and delivering the queued completions until
 // inFlight() is 0 (see tests/gui/support/GuiHarness).
 #pragma once
@@ -30,6 +33,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "gui/app/JobFailure.h"
 #include "protocol/BusExecutor.h"
 
 namespace mvx::gui {
@@ -121,7 +125,12 @@ void BusJobs::command(QObject* context, Work work, Done done, Busy busy) {
     using Result = std::decay_t<std::invoke_result_t<Work&>>;
     auto ticket = std::make_shared<Ticket>(*this, context, busy);
     executor_.submit([this, ticket, work = std::move(work), done = std::move(done)]() mutable {
-        auto result = std::make_shared<Result>(work());
+        std::shared_ptr<Result> result;
+        try {
+            result = std::make_shared<Result>(work());
+        } catch (...) {
+            result = std::make_shared<Result>(failedJob<Result>());
+        }
         // The ticket travels on with the completion, so it ends on the GUI thread.
         deliver([ticket = std::move(ticket), result, done] {
             if (ticket->contextAlive()) {
@@ -140,7 +149,11 @@ bool BusJobs::skippable(QObject* context, std::string key, Work work, Done done)
         [this, ticket, work = std::move(work), done = std::move(done)](bool skipped) mutable {
             auto result = std::make_shared<std::optional<Result>>();
             if (!skipped) {
-                result->emplace(work());
+                try {
+                    result->emplace(work());
+                } catch (...) {
+                    result->emplace(failedJob<Result>());
+                }
             }
             deliver([ticket = std::move(ticket), result, done] {
                 if (ticket->contextAlive()) {

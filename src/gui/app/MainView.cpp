@@ -3,6 +3,7 @@
 #include "gui/app/ManagerApp.h"
 #include "gui/app/Texts.h"
 #include "gui/sheet/DeviceSheet.h"
+#include "protocol/ResultCode.h"
 #include "ui_MainView.h"
 
 namespace mvx::gui {
@@ -26,6 +27,16 @@ DeviceTree& MainView::tree() {
     return *ui_->deviceTree;
 }
 
+namespace {
+
+// What a refresh found: the registry's list after its pings.
+struct Listed {
+    int result = Success;
+    std::vector<DeviceSummary> devices;
+};
+
+}  // namespace
+
 void MainView::refreshDeviceList(int code, int id, std::function<void()> shown) {
     emit aboutToRefresh();
     sheet_->expectRebuild();
@@ -33,13 +44,21 @@ void MainView::refreshDeviceList(int code, int id, std::function<void()> shown) 
     app_.jobs().command(
         this,
         [&registry] {
+            Listed listed;
             if (registry.bus().isOpen()) {
                 registry.refresh();  // its result is not examined
             }
-            return registry.snapshot();
+            listed.devices = registry.snapshot();
+            return listed;
         },
-        [this, code, id, shown = std::move(shown)](const std::vector<DeviceSummary>& devices) {
-            showDevices(devices, code, id, shown);
+        [this, code, id, shown = std::move(shown)](const Listed& listed) {
+            if (listed.result != Success) {
+                // The job threw: the list stays as it was, and the common report follows.
+                showDevices(app_.devices(), code, id, shown);
+                app_.shell().reportBusFailure(listed.result);
+                return;
+            }
+            showDevices(listed.devices, code, id, shown);
         });
 }
 

@@ -402,7 +402,13 @@ bool MainWindow::reportDeviceFailure(int result, int code, int id) {
             }
             app_.operations().message(this, texts::kDeviceAccessFailed);
             devicesInReport_.push_back(device);
-            view_->refreshDeviceList(-1, -1, [this, device] {
+            // A device other than the one shown (a write's result that came back after the
+            // user moved on): the user's selection stays.
+            const DeviceSheet& sheet = view_->sheet();
+            const bool shown = sheet.currentBaud() == code && sheet.currentId() == id;
+            const int wishedCode = shown ? -1 : sheet.currentBaud();
+            const int wishedId = shown ? -1 : sheet.currentId();
+            view_->refreshDeviceList(wishedCode, wishedId, [this, device] {
                 const auto it = std::find(devicesInReport_.begin(), devicesInReport_.end(), device);
                 if (it != devicesInReport_.end()) {
                     devicesInReport_.erase(it);

@@ -27,6 +27,8 @@ struct AdapterListing {
     int count = 0;  // -1 when the listing failed
     // One per adapter; nothing where its description is unreadable.
     std::vector<std::optional<std::string>> names;
+
+    static AdapterListing jobFailed() { return {-1, {}}; }
 };
 
 // Inside a job: the adapters of `bus`'s driver and their names.

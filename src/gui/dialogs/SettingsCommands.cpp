@@ -63,6 +63,13 @@ struct SettingsRead {
     DeviceSettings settings;
     // Load Settings: the differences from the file's settings.
     std::vector<SettingChange> changes;
+
+    static SettingsRead jobFailed() {
+        SettingsRead failed;
+        failed.registered = true;
+        failed.result = AdapterFailure;
+        return failed;
+    }
 };
 
 // Inside a job: the settings of the device at (code, id).
@@ -77,16 +84,17 @@ SettingsRead readSettingsOf(DeviceRegistry& registry, int code, int id,
     return read;
 }
 
-// A failed read: reported the common way, or said in its own message. False when the read
-// failed.
-bool readSucceeded(ManagerApp& app, const SettingsRead& read, QWidget* parent) {
+// A failed read: reported the common way against the device read (code, id), whichever the
+// sheet shows by now, or said in its own message. False when the read failed.
+bool readSucceeded(ManagerApp& app, const SettingsRead& read, int code, int id,
+                   QWidget* parent) {
     if (!read.registered) {
         return false;  // gone from the registry: nothing to read
     }
     if (read.result == Success) {
         return true;
     }
-    if (!app.shell().reportBusFailure(read.result)) {
+    if (!app.shell().reportDeviceFailure(read.result, code, id)) {
         app.operations().message(parent, kReadFailed.arg(resultWords(read.result)));
     }
     return false;
@@ -111,11 +119,25 @@ struct Restored {
     bool registered = false;
     RestoreResult result;
     std::vector<DeviceSummary> devices;
+    bool threw = false;  // the job ended without a word of what it wrote
+
+    static Restored jobFailed() {
+        Restored failed;
+        failed.registered = true;
+        failed.result.result = AdapterFailure;
+        failed.threw = true;
+        return failed;
+    }
 };
 
-// The end of Load Settings once the chosen changes are written.
-void restored(ManagerApp& app, DeviceSheet& sheet, QWidget* parent, const Restored& done) {
+// The end of Load Settings once the chosen changes are written to the device at (code, id).
+void restored(ManagerApp& app, DeviceSheet& sheet, QWidget* parent, int code, int id,
+              const Restored& done) {
     GuiOperations& ops = app.operations();
+    if (done.threw) {
+        app.shell().reportDeviceFailure(done.result.result, code, id);
+        return;
+    }
     app.setDevices(done.devices);
     if (!done.registered) {
         return;
@@ -125,7 +147,7 @@ void restored(ManagerApp& app, DeviceSheet& sheet, QWidget* parent, const Restor
         // What the movantrix holds now, before the common report closes the connection or
         // rebuilds the list.
         ops.message(parent, partialRestoreText(restored));
-        if (app.shell().reportBusFailure(restored.result)) {
+        if (app.shell().reportDeviceFailure(restored.result, code, id)) {
             return;
         }
     } else if (!restored.notTaken.empty()) {
@@ -163,8 +185,8 @@ void saveSettings(ManagerApp& app, DeviceSheet& sheet, QWidget* parent) {
     app.jobs().command(
         parent,
         [&registry, code, id, takenAt] { return readSettingsOf(registry, code, id, takenAt); },
-        [&app, parent, path, busy](const SettingsRead& read) {
-            if (!readSucceeded(app, read, parent)) {
+        [&app, parent, path, code, id, busy](const SettingsRead& read) {
+            if (!readSucceeded(app, read, code, id, parent)) {
                 return;
             }
             std::string error;
@@ -214,7 +236,7 @@ void loadSettings(ManagerApp& app, DeviceSheet& sheet, QWidget* parent) {
         },
         [&app, &sheet, &registry, parent, path, code, id, busy](const SettingsRead& read) {
             GuiOperations& ops = app.operations();
-            if (!readSucceeded(app, read, parent)) {
+            if (!readSucceeded(app, read, code, id, parent)) {
                 return;
             }
             if (read.changes.empty()) {
@@ -238,8 +260,8 @@ void loadSettings(ManagerApp& app, DeviceSheet& sheet, QWidget* parent) {
                     done.devices = registry.snapshot();
                     return done;
                 },
-                [&app, &sheet, parent, busy](const Restored& done) {
-                    restored(app, sheet, parent, done);
+                [&app, &sheet, parent, code, id, busy](const Restored& done) {
+                    restored(app, sheet, parent, code, id, done);
                 });
         });
 }

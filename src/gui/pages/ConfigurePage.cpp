@@ -216,7 +216,7 @@ void ConfigurePage::apply() {
     const int code = this->code();
     const int id = this->id();
     setEnabled(false);
-    runJob(
+    runWrite(
         [=, &registry] {
             Written written;
             DeviceEntry* entry = registry.find(code, id);
@@ -257,7 +257,7 @@ void ConfigurePage::apply() {
             }
             return written;
         },
-        [this](const Written& written) { showWritten(written); });
+        &ConfigurePage::showWritten);
 }
 
 void ConfigurePage::setDefaults() {
@@ -265,7 +265,7 @@ void ConfigurePage::setDefaults() {
     const int code = this->code();
     const int id = this->id();
     setEnabled(false);
-    runJob(
+    runWrite(
         [&registry, code, id] {
             Written written;
             DeviceEntry* entry = registry.find(code, id);
@@ -280,22 +280,27 @@ void ConfigurePage::setDefaults() {
             }
             return written;
         },
-        [this](const Written& written) { showWritten(written); });
+        &ConfigurePage::showWritten);
 }
 
-void ConfigurePage::showWritten(const Written& written) {
-    setEnabled(true);
+void ConfigurePage::showWritten(const WriteTarget& target, const Written& written) {
+    if (auto* page = target.page<ConfigurePage>()) {
+        page->setEnabled(true);
+    }
     if (written.gone) {
-        showFallback(written.registered);
+        target.fallBack(written.registered);
         return;
     }
     // After a reported failure the sheet is being rebuilt without this page. A device without
     // a record (Set Default wrote nothing) shows nothing new.
-    if (report(written.result) || !written.reread.found || report(written.reread.result)) {
+    if (target.report(written.result) || !written.reread.found ||
+        target.report(written.reread.result)) {
         return;
     }
-    image_ = written.reread.image;
-    showImage();
+    if (auto* page = target.page<ConfigurePage>()) {
+        page->image_ = written.reread.image;
+        page->showImage();
+    }
 }
 
 }  // namespace mvx::gui

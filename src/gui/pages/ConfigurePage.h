@@ -2,8 +2,9 @@
 // and the error conditions that light the alarm LED or shut the output down. Changes are
 // collected on the page and written together by Apply; Set Default writes the factory values
 // at once. The page reads the controls from the record at each activation and writes through
-// the record, each as one bus job; it keeps the image the last job handed back. While Apply or
-// Set Default is on the bus the page is disabled.
+// the record, each as one bus job (a page write: its failure is reported against the device it
+// wrote even when the user has moved on); it keeps the image the last job handed back. While
+// Apply or Set Default is on the bus the page is disabled.
 #pragma once
 
 #include <array>
@@ -55,8 +56,9 @@ private:
         int result = 100;
         RecordRead reread;
     };
-    // Their results on the page: a failure reported, or the re-read limits shown.
-    void showWritten(const Written& written);
+    // Their results: a failure reported against the device written, or the re-read limits
+    // shown while the page still shows that device.
+    static void showWritten(const WriteTarget& target, const Written& written);
     // Value labels from their sliders' current values.
     void updateLabels();
     // Whether Apply writes the setting of `slider`: not while it still shows the value its

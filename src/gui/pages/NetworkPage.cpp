@@ -48,6 +48,10 @@ NetworkPage::NetworkPage(DeviceSheet& sheet)
     for (int i = 0; i < kDelayCount; ++i) {
         ui_->delayCombo->addItem(QStringLiteral("%1 (%2usec)").arg(i).arg(2 * i));
     }
+    // Nothing is selected until the device's own settings are read: a page that never gets
+    // them (the adapter lost meanwhile) shows no setting rather than the first one.
+    ui_->levelCombo->setCurrentIndex(-1);
+    ui_->delayCombo->setCurrentIndex(-1);
 
     for (QComboBox* list : {ui_->idCombo, ui_->baudCombo, ui_->levelCombo, ui_->delayCombo}) {
         connect(list, &QComboBox::currentIndexChanged, this, &NetworkPage::onSelectionChanged);
@@ -103,6 +107,15 @@ struct EntryState {
     bool registered = false;
     int result = 0;
     DeviceSummary device;
+    bool threw = false;
+
+    static EntryState jobFailed() {
+        EntryState failed;
+        failed.registered = true;
+        failed.result = AdapterFailure;
+        failed.threw = true;
+        return failed;
+    }
 };
 
 // What the second job of Apply did: the level write's result, then (when it went through and
@@ -115,6 +128,15 @@ struct Applied {
     int code = -1;
     int id = -1;
     std::vector<DeviceSummary> devices;
+    bool threw = false;
+
+    static Applied jobFailed() {
+        Applied failed;
+        failed.registered = true;
+        failed.levelResult = AdapterFailure;
+        failed.threw = true;
+        return failed;
+    }
 };
 
 }  // namespace
@@ -189,7 +211,7 @@ void NetworkPage::apply() {
     const int code = this->code();
     const int id = this->id();
     setEnabled(false);
-    runJob(
+    runWrite(
         [&registry, code, id, delay] {
             EntryState state;
             DeviceEntry* entry = registry.find(code, id);
@@ -200,32 +222,39 @@ void NetworkPage::apply() {
             }
             return state;
         },
-        [this, level, newCode, newId](const EntryState& state) {
-            setEnabled(true);
+        [level, newCode, newId](const WriteTarget& target, const EntryState& state) {
+            if (auto* page = target.page<NetworkPage>()) {
+                page->setEnabled(true);
+            }
             if (!state.registered) {
-                showFallback(false);  // the device left the registry behind the page
+                target.fallBack(false);  // the device left the registry behind the page
                 return;
             }
-            app().updateDevice(state.device);
-            if (report(state.result)) {
-                return;  // the sheet is being rebuilt: only locals are used from here
+            if (!state.threw) {
+                target.app().updateDevice(state.device);
             }
-            applyLevelAndAddress(state.device, level, newCode, newId);
+            if (target.report(state.result)) {
+                return;  // the sheet is being rebuilt
+            }
+            applyLevelAndAddress(target, state.device, level, newCode, newId);
         });
 }
 
-void NetworkPage::applyLevelAndAddress(const DeviceSummary& device, int level, int newCode,
-                                       int newId) {
-    const int oldCode = code();
-    const int oldId = id();
+void NetworkPage::applyLevelAndAddress(const WriteTarget& target, const DeviceSummary& device,
+                                       int level, int newCode, int newId) {
+    const int oldCode = target.code();
+    const int oldId = target.id();
     bool refreshWanted = false;
     const bool levelChanges = level >= 0 && level != device.returnLevel;
+    ManagerApp& app = target.app();
     if (levelChanges) {
         if (level == 0) {
-            if (app().operations().message(this, kLevelZeroWarning, true) ==
+            if (app.operations().message(target.parentWidget(), kLevelZeroWarning, true) ==
                 GuiOperations::Answer::Cancel) {
-                const FlagScope selecting(selecting_);
-                ui_->levelCombo->setCurrentIndex(device.returnLevel);
+                if (auto* page = target.page<NetworkPage>()) {
+                    const FlagScope selecting(page->selecting_);
+                    page->ui_->levelCombo->setCurrentIndex(device.returnLevel);
+                }
                 return;  // the return delay stays written
             }
             refreshWanted = true;
@@ -238,60 +267,70 @@ void NetworkPage::applyLevelAndAddress(const DeviceSummary& device, int level, i
     if (!levelChanges && !addressChanges) {
         return;
     }
-    DeviceRegistry& registry = app().registry();
-    setEnabled(false);
-    runJob(
-        [&registry, oldCode, oldId, level, levelChanges, newCode, newId, addressChanges] {
-            Applied applied;
-            DeviceEntry* entry = registry.find(oldCode, oldId);
-            applied.registered = entry != nullptr;
-            if (entry == nullptr) {
-                return applied;
-            }
-            if (levelChanges) {
-                applied.levelResult = entry->setReturnLevel(level);
-            }
-            if (addressChanges && !reportable(applied.levelResult)) {
-                applied.addressChanged = true;
-                applied.addressResult = registry.changeAddress(oldCode, oldId, newCode, newId);
-            }
-            // Where the device answers now (a failed write may have moved it anyway).
-            applied.code = entry->baudCode();
-            applied.id = entry->id();
-            applied.devices = registry.snapshot();
+    DeviceRegistry& registry = app.registry();
+    auto work = [&registry, oldCode, oldId, level, levelChanges, newCode, newId,
+                 addressChanges] {
+        Applied applied;
+        DeviceEntry* entry = registry.find(oldCode, oldId);
+        applied.registered = entry != nullptr;
+        if (entry == nullptr) {
             return applied;
-        },
-        [this, oldCode, oldId, newCode, newId, refreshWanted](const Applied& applied) {
-            setEnabled(true);
-            if (!applied.registered) {
-                showFallback(false);
-                return;
+        }
+        if (levelChanges) {
+            applied.levelResult = entry->setReturnLevel(level);
+        }
+        if (addressChanges && !reportable(applied.levelResult)) {
+            applied.addressChanged = true;
+            applied.addressResult = registry.changeAddress(oldCode, oldId, newCode, newId);
+        }
+        // Where the device answers now (a failed write may have moved it anyway).
+        applied.code = entry->baudCode();
+        applied.id = entry->id();
+        applied.devices = registry.snapshot();
+        return applied;
+    };
+    auto done = [oldCode, oldId, newCode, newId, refreshWanted](const WriteTarget& target,
+                                                                const Applied& applied) {
+        if (auto* page = target.page<NetworkPage>()) {
+            page->setEnabled(true);
+        }
+        if (!applied.registered) {
+            target.fallBack(false);
+            return;
+        }
+        ManagerApp& app = target.app();
+        if (!applied.threw) {
+            app.setDevices(applied.devices);
+        }
+        if (target.report(applied.levelResult)) {
+            return;
+        }
+        if (!applied.addressChanged) {
+            if (refreshWanted) {
+                target.refreshList(oldCode, oldId);
             }
-            app().setDevices(applied.devices);
-            Shell& shell = app().shell();
-            if (report(applied.levelResult)) {
-                return;
-            }
-            if (!applied.addressChanged) {
-                if (refreshWanted) {
-                    shell.refreshDeviceList(oldCode, oldId);
-                }
-                return;
-            }
-            if (report(applied.addressResult)) {
-                return;
-            }
-            if (applied.addressResult == Busy) {
-                app().operations().message(this, kAddressTaken);
-                shell.refreshDeviceList(oldCode, oldId);
-            } else if (applied.addressResult == Success) {
-                shell.refreshDeviceList(newCode, newId);
-            } else {
-                // A failed write the report leaves alone: the entry stays where the device
-                // answers.
-                shell.refreshDeviceList(applied.code, applied.id);
-            }
-        });
+            return;
+        }
+        if (target.report(applied.addressResult)) {
+            return;
+        }
+        if (applied.addressResult == Busy) {
+            app.operations().message(target.parentWidget(), kAddressTaken);
+            target.refreshList(oldCode, oldId);
+        } else if (applied.addressResult == Success) {
+            target.refreshList(newCode, newId);
+        } else {
+            // A failed write the report leaves alone: the entry stays where the device
+            // answers.
+            target.refreshList(applied.code, applied.id);
+        }
+    };
+    // The page may have gone since the return delay was written: the level and the address
+    // are still the device's, and go on the bus all the same.
+    if (auto* page = target.page<NetworkPage>()) {
+        page->setEnabled(false);
+    }
+    target.run(std::move(work), std::move(done));
 }
 
 }  // namespace mvx::gui

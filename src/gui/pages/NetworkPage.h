@@ -1,7 +1,9 @@
 // "Network": a device's ID, baud rate, status return level and return delay time. The four
 // lists collect changes; "Apply" writes them, in two bus jobs around the question a return
 // level of 0 asks (the return delay first, then the level and the address). The page is
-// disabled while they are on the bus.
+// disabled while they are on the bus. They are page writes: when the user selects another
+// device meanwhile, the second still follows the first, failures are reported against the
+// device written, and the tree shows it at its new address.
 #pragma once
 
 #include <memory>
@@ -39,8 +41,9 @@ private:
     // Writes the return delay, the return level, then the address, in this order.
     void apply();
     // The rest of Apply once the return delay is through: the question for level 0, then the
-    // level and the address.
-    void applyLevelAndAddress(const DeviceSummary& device, int level, int newCode, int newId);
+    // level and the address. Runs for the device written even when the page has gone.
+    static void applyLevelAndAddress(const WriteTarget& target, const DeviceSummary& device,
+                                     int level, int newCode, int newId);
 
     std::unique_ptr<Ui::NetworkPage> ui_;
     std::vector<int> baudChoices_;

@@ -91,7 +91,9 @@ OperationPage::OperationPage(DeviceSheet& sheet)
             &OperationPage::selectProperty);
 }
 
-OperationPage::~OperationPage() = default;
+OperationPage::~OperationPage() {
+    stopPolling();
+}
 
 void OperationPage::activate(Activated activated) {
     if (sheet().rebuilding() != 0) {
@@ -130,9 +132,8 @@ void OperationPage::activate(Activated activated) {
         refreshErrors();
 
         pollFailures_ = 0;
-        if (timer_ != nullptr) {
-            timer_->stop();
-        }
+        stopPolling();
+        polling_ = std::make_shared<std::atomic<bool>>(true);
         timer_ = app().operations().startTimer(this, kTickMs, [this] { poll(); });
     });
 }
@@ -148,6 +149,8 @@ void OperationPage::stopPolling() {
     if (timer_ != nullptr) {
         timer_->stop();
     }
+    // A poll still waiting for the bus is withdrawn: it reads nothing when its turn comes.
+    *polling_ = false;
 }
 
 template <typename Operation, typename Done>
@@ -155,17 +158,22 @@ void OperationPage::writeRecord(Operation operation, Done done) {
     DeviceRegistry& registry = app().registry();
     const int code = this->code();
     const int id = this->id();
-    runJob([&registry, code, id, operation] { return onRecord(registry, code, id, operation); },
-           [this, done](const RecordRead& written) {
-               if (written.found) {
-                   image_ = written.image;
-               } else {
-                   stopPolling();
-                   showFallback(written.registered);
-               }
-               done(written);
-           },
-           BusJobs::RaiseBusy);
+    runWrite([&registry, code, id, operation] { return onRecord(registry, code, id, operation); },
+             [done](const WriteTarget& target, const RecordRead& written) {
+                 if (auto* page = target.page<OperationPage>()) {
+                     if (written.found) {
+                         page->image_ = written.image;
+                     } else {
+                         page->stopPolling();
+                     }
+                 }
+                 if (!written.found) {
+                     target.fallBack(written.registered);
+                 }
+                 // Reported against the device written, whichever the user looks at now.
+                 const bool failed = !written.found || target.report(written.result);
+                 done(target.page<OperationPage>(), failed);
+             });
 }
 
 void OperationPage::poll() {
@@ -183,7 +191,10 @@ void OperationPage::poll() {
     // bus is busy when its turn comes, it is skipped.
     app().jobs().skippable(
         this, kPollKey,
-        [&registry, code, id] {
+        [&registry, code, id, polling = polling_] {
+            if (!*polling) {
+                return RecordRead{};  // withdrawn; its result is dropped
+            }
             return onRecord(registry, code, id,
                             [](ServoRecord& record) { return record.load(LoadState); });
         },
@@ -228,12 +239,12 @@ void OperationPage::simpleCommand(bool torque, int value) {
         [torque, value](ServoRecord& record) {
             return torque ? record.setTorqueEnable(value) : record.setLed(value);
         },
-        [this, on, off](const RecordRead& written) {
-            on->setEnabled(true);
-            off->setEnabled(true);
-            // Nothing else on the page changes; the radio stays as clicked.
-            if (written.found) {
-                report(written.result);
+        [on, off](OperationPage* page, bool) {
+            // Nothing else on the page changes; the radio stays as clicked. The radios live as
+            // long as their page.
+            if (page != nullptr) {
+                on->setEnabled(true);
+                off->setEnabled(true);
             }
         });
 }
@@ -242,15 +253,18 @@ void OperationPage::center() {
     ui_->centerButton->setEnabled(false);
     writeRecord(
         [](ServoRecord& record) { return record.setGoalPosition((record.maxPosition() + 1) / 2); },
-        [this](const RecordRead& written) {
-            ui_->centerButton->setEnabled(!wheel_);
-            if (!written.found || report(written.result)) {
+        [](OperationPage* page, bool failed) {
+            if (page == nullptr) {
                 return;
             }
-            ui_->goalSlider->setValue(image_.goalPosition);
-            showGoal();
-            showTorque();
-            refreshErrors();
+            page->ui_->centerButton->setEnabled(!page->wheel_);
+            if (failed) {
+                return;
+            }
+            page->ui_->goalSlider->setValue(page->image_.goalPosition);
+            page->showGoal();
+            page->showTorque();
+            page->refreshErrors();
         });
 }
 
@@ -258,14 +272,17 @@ void OperationPage::stop() {
     ui_->stopButton->setEnabled(false);
     writeRecord(
         [](ServoRecord& record) { return withRetry([&] { return record.setMovingSpeed(0); }); },
-        [this](const RecordRead& written) {
-            ui_->stopButton->setEnabled(wheel_);
-            if (!written.found || report(written.result)) {
+        [](OperationPage* page, bool failed) {
+            if (page == nullptr) {
                 return;
             }
-            ui_->speedSlider->setValue(image_.movingSpeed);
-            ui_->speedLabel->setText(QString::asprintf("%d (0\uFF05)", 0));
-            showTorque();
+            page->ui_->stopButton->setEnabled(page->wheel_);
+            if (failed) {
+                return;
+            }
+            page->ui_->speedSlider->setValue(page->image_.movingSpeed);
+            page->ui_->speedLabel->setText(QString::asprintf("%d (0\uFF05)", 0));
+            page->showTorque();
         });
 }
 
@@ -290,8 +307,10 @@ void OperationPage::sliderAction(QAbstractSlider* slider, int action) {
 
 void OperationPage::writeSlider(SliderKind kind, int position, int property) {
     sliders_[kind].inFlight = true;
-    auto done = [this, kind, position, property](const RecordRead& written) {
-        sliderWritten(kind, position, property, written);
+    auto done = [kind, position, property](OperationPage* page, bool failed) {
+        if (page != nullptr) {
+            page->sliderWritten(kind, position, property, failed);
+        }
     };
     switch (kind) {
         case GoalKind:
@@ -333,14 +352,13 @@ void OperationPage::writeSlider(SliderKind kind, int position, int property) {
     }
 }
 
-void OperationPage::sliderWritten(SliderKind kind, int position, int property,
-                                  const RecordRead& written) {
+void OperationPage::sliderWritten(SliderKind kind, int position, int property, bool failed) {
     SliderWrites& writes = sliders_[kind];
     writes.inFlight = false;
     const std::optional<int> pending = writes.pending;
     const int pendingProperty = writes.pendingProperty;
     writes.pending.reset();
-    if (!written.found || report(written.result)) {
+    if (failed) {
         return;
     }
     if (pending && (*pending != position || pendingProperty != property)) {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -61,13 +62,16 @@ private:
     void sliderAction(QAbstractSlider* slider, int action);
     // Writes `position` of slider `kind` (for the property slider, to `property`).
     void writeSlider(SliderKind kind, int position, int property);
-    void sliderWritten(SliderKind kind, int position, int property, const RecordRead& written);
+    // A slider's write is through (`failed`: reported, or the device gone): the next position
+    // goes, or the page shows what the device took.
+    void sliderWritten(SliderKind kind, int position, int property, bool failed);
     // Shows the cached value of the selected property (no bus traffic).
     void selectProperty(int index);
 
-    // Runs `operation` on the record as a page write (busBusy raised); `done` gets the result
-    // after the page has taken the record's image (or shown its fallback when the device is
-    // gone).
+    // Runs `operation` on the record as a page write (busBusy raised). Its failure is reported
+    // against the device written, even when the page has gone meanwhile; then `done(page,
+    // failed)` runs with the page (null once it has gone or been retired), which has taken the
+    // record's image, and whether the write failed (reported, or the device gone).
     template <typename Operation, typename Done>
     void writeRecord(Operation operation, Done done);
     void stopPolling();
@@ -80,6 +84,8 @@ private:
 
     std::unique_ptr<Ui::OperationPage> ui_;
     std::unique_ptr<RepeatingTimer> timer_;
+    // Whether the page still polls, shared with the poll that waits for the bus.
+    std::shared_ptr<std::atomic<bool>> polling_ = std::make_shared<std::atomic<bool>>(false);
     ServoImage image_;  // as the last job handed it back
     int modelNumber_ = 0;
     int pollFailures_ = 0;

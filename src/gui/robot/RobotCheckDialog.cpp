@@ -208,6 +208,7 @@ void RobotCheckDialog::onAdopt() {
 
 void RobotCheckDialog::onDone(const Outcome& outcome) {
     timer_.reset();
+    surveyStopped_ = outcome.surveyed.stopped;
     GuiOperations& ops = app_.operations();
     const bool adapterLost = outcome.applyResult == AdapterFailure ||
                              outcome.adopted.result == AdapterFailure ||

@@ -41,6 +41,11 @@ public:
     // The background of its row.
     static QColor kindColour(CheckKind kind);
 
+    // Whether the last survey was stopped before it covered the profile's codes: the registry
+    // then holds only part of the bus. The devices the last complete one found.
+    bool surveyStopped() const { return surveyStopped_; }
+    const std::vector<FoundDevice>& found() const { return found_; }
+
 public slots:
     void reject() override;
 
@@ -66,6 +71,7 @@ private:
     std::unique_ptr<RepeatingTimer> timer_;
     bool working_ = false;
     bool closeWhenEnded_ = false;
+    bool surveyStopped_ = false;
 };
 
 }  // namespace mvx::gui

@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <chrono>
 
 #include "drivers/RegularFile.h"
@@ -30,6 +31,43 @@ std::string takenNow() {
     return utcTimestamp(std::chrono::duration_cast<std::chrono::seconds>(now).count());
 }
 
+// The addresses of the GUI's device list, followed by those of `more` it does not list.
+std::vector<DeviceAddress> addressesOf(const std::vector<DeviceSummary>& listed,
+                                       const std::vector<FoundDevice>& more = {}) {
+    std::vector<DeviceAddress> addresses;
+    for (const DeviceSummary& device : listed) {
+        addresses.push_back({device.baudCode, device.id});
+    }
+    for (const FoundDevice& device : more) {
+        if (std::find(addresses.begin(), addresses.end(), device.at) == addresses.end()) {
+            addresses.push_back(device.at);
+        }
+    }
+    return addresses;
+}
+
+// A stopped survey left the registry with part of the bus: the devices at `addresses` that
+// answer there are registered again (the others are left out), then the list is rebuilt from
+// them, as it was before the survey.
+void relist(ManagerApp& app, std::vector<DeviceAddress> addresses) {
+    DeviceRegistry& registry = app.registry();
+    app.jobs().command(
+        nullptr,
+        [&registry, addresses = std::move(addresses)] {
+            if (registry.clear() != Success) {
+                return 0;
+            }
+            for (const DeviceAddress& at : addresses) {
+                if (registry.appendPlaceholder()->probe(at.code, at.id) != Success) {
+                    registry.removeLast();
+                }
+            }
+            return 0;
+        },
+        [](int) {});
+    app.shell().refreshDeviceList(-1, -1);
+}
+
 }  // namespace
 
 void saveRobotProfile(ManagerApp& app, QWidget* parent) {
@@ -45,6 +83,7 @@ void saveRobotProfile(ManagerApp& app, QWidget* parent) {
         ops.message(parent, kSaveFailed.arg(QString::fromStdString(error)));
         return;
     }
+    const std::vector<DeviceSummary> before = app.devices();
     const std::vector<int> codes = quickCodes();
     RobotSearchDialog dialog(app, codes, parent);
     ops.runDialog(dialog);
@@ -53,17 +92,17 @@ void saveRobotProfile(ManagerApp& app, QWidget* parent) {
         app.shell().reportBusFailure(surveyed.result)) {
         return;
     }
+    if (dialog.searching() || surveyed.stopped) {
+        // Dismissed before the search's result was in (it is dropped), or stopped: part of the
+        // bus only, so no profile, and the list as it was.
+        relist(app, addressesOf(before));
+        return;
+    }
     // The search emptied the registry and filled it anew.
     app.shell().refreshDeviceList(-1, -1);
-    if (dialog.searching()) {
-        return;  // dismissed before the search's result was in: it is dropped
-    }
     if (surveyed.result != Success) {
         ops.message(parent, kSearchFailed.arg(QString::fromLatin1(resultText(surveyed.result))));
         return;
-    }
-    if (surveyed.stopped) {
-        return;  // part of the bus only: no profile
     }
     const RobotProfile profile = profileOf(surveyed.found, codes, takenNow());
     if (!writeFileAtomically(localPath(path), profileJsonText(profile), error)) {
@@ -84,12 +123,20 @@ void checkRobot(ManagerApp& app, QWidget* parent) {
         ops.message(parent, kLoadRefused.arg(QString::fromStdString(error)));
         return;
     }
+    const std::vector<DeviceSummary> before = app.devices();
     RobotCheckDialog dialog(app, std::move(profile), path, parent);
     ops.runDialog(dialog);
-    if (app.adapterOpen()) {
-        // The checks emptied the registry and filled it anew.
-        app.shell().refreshDeviceList(-1, -1);
+    if (!app.adapterOpen()) {
+        return;
     }
+    if (dialog.surveyStopped()) {
+        // The last check was stopped with part of the bus in the registry: the list as it was,
+        // with what the last complete check found.
+        relist(app, addressesOf(before, dialog.found()));
+        return;
+    }
+    // The checks emptied the registry and filled it anew.
+    app.shell().refreshDeviceList(-1, -1);
 }
 
 }  // namespace mvx::gui

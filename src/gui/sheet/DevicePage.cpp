@@ -19,6 +19,43 @@ ManagerApp& DevicePage::app() {
     return sheet_.app();
 }
 
+WriteTarget::WriteTarget(DevicePage& page)
+    : app_(&page.app()),
+      sheet_(&page.sheet()),
+      page_(&page),
+      code_(page.code()),
+      id_(page.id()) {}
+
+bool WriteTarget::report(int result) const {
+    return app_->shell().reportDeviceFailure(result, code_, id_);
+}
+
+void WriteTarget::fallBack(bool registered) const {
+    if (DevicePage* shown = page<DevicePage>()) {
+        shown->showFallback(registered);
+    } else if (!registered) {
+        app_->forgetDevice(code_, id_);
+    }
+}
+
+void WriteTarget::refreshList(int code, int id) const {
+    const bool userOnIt = page<DevicePage>() != nullptr ||
+                          (sheet_ != nullptr && sheet_->currentBaud() == code_ &&
+                           sheet_->currentId() == id_);
+    if (userOnIt || sheet_ == nullptr) {
+        app_->shell().refreshDeviceList(code, id);
+    } else {
+        app_->shell().refreshDeviceList(sheet_->currentBaud(), sheet_->currentId());
+    }
+}
+
+QWidget* WriteTarget::parentWidget() const {
+    if (DevicePage* shown = page<DevicePage>()) {
+        return shown;
+    }
+    return sheet_.data();
+}
+
 void DevicePage::retire() {
     deactivate();
     retired_ = true;

@@ -1,10 +1,17 @@
 // A page of the device property sheet. The sheet creates its pages anew for every device it
 // shows, activates one of them, and tells a page when it stops being the active one. A page
 // works on the device the sheet showed when it made the page, and reaches it only through bus
-// jobs (ManagerApp::jobs), whose results it shows when they come back; a page that the sheet
-// has retired (it is being replaced) or deactivated meanwhile drops them.
+// jobs (ManagerApp::jobs), whose results it shows when they come back.
+//
+// Reads (an activation's load) belong to the page: a page that the sheet has retired (it is
+// being replaced) or deactivated meanwhile drops them. Writes belong to the device they were
+// for: their results come back through a WriteTarget, which reports a failure against that
+// device, updates the device list and goes on with a write's next step even when the user has
+// selected another device meanwhile (or a refresh has replaced the page); only the page's own
+// controls are left alone then.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -13,15 +20,56 @@
 #include "device/DeviceEntry.h"
 #include "gui/app/BusJobs.h"
 #include "gui/app/ManagerApp.h"
+#include "protocol/ResultCode.h"
 
 namespace mvx::gui {
 
 class DeviceSheet;
+class DevicePage;
 
 struct RecordRead;
 
+// Where a page write's result goes: the device it was for (its address when the write was
+// submitted), and the page that asked while it still shows that device. A plain value, valid
+// on the GUI thread for as long as the sheet lives.
+class WriteTarget {
+public:
+    explicit WriteTarget(DevicePage& page);
+
+    ManagerApp& app() const { return *app_; }
+    int code() const { return code_; }
+    int id() const { return id_; }
+    // The page that asked, while it lives and has not been retired; null otherwise. Asked
+    // again after every report, which may retire it.
+    template <typename Page>
+    Page* page() const;
+    // The common reaction to a failed operation of the device; true when it reacted.
+    bool report(int result) const;
+    // The job found the device without its record, or not registered at all: the GUI's list
+    // forgets an unregistered one, and the page, while it still shows it, gives way to the
+    // sheet's fallback.
+    void fallBack(bool registered) const;
+    // Rebuilds the device list after the device has moved to (code, id): the tree selects it
+    // there while the user is still on it, and keeps the user's own selection otherwise.
+    void refreshList(int code, int id) const;
+    // A parent for a question about the write: the page, or the sheet once the page is gone.
+    QWidget* parentWidget() const;
+    // Runs `work` as a write to this device (busBusy raised from here to its result), bound
+    // to the sheet; `done(target, result)` runs with its result.
+    template <typename Work, typename Done>
+    void run(Work work, Done done) const;
+
+private:
+    ManagerApp* app_;
+    QPointer<DeviceSheet> sheet_;
+    QPointer<DevicePage> page_;
+    int code_;
+    int id_;
+};
+
 class DevicePage : public QWidget {
     Q_OBJECT
+    friend class WriteTarget;
 
 public:
     DevicePage(DeviceSheet& sheet, const QString& title);
@@ -64,6 +112,11 @@ protected:
             },
             busy);
     }
+    // Runs `work` as a page write (busBusy raised from here to its result): `done(target,
+    // result)` runs with the result whether or not the page is still there (see WriteTarget).
+    // The job is bound to the sheet, so its result is delivered as long as the window lives.
+    template <typename Work, typename Done>
+    void runWrite(Work work, Done done);
     // The same for an activation's load: `done` runs only if the page is still the active one
     // of that activation.
     template <typename Work, typename Done>
@@ -98,6 +151,27 @@ private:
     bool retired_ = false;
 };
 
+template <typename Page>
+Page* WriteTarget::page() const {
+    DevicePage* page = page_.data();
+    return page != nullptr && !page->retired() ? static_cast<Page*>(page) : nullptr;
+}
+
+template <typename Work, typename Done>
+void WriteTarget::run(Work work, Done done) const {
+    app_->jobs().command(
+        sheet_.data(), std::move(work),
+        [target = *this, done = std::move(done)](const auto& result) { done(target, result); },
+        BusJobs::RaiseBusy);
+}
+
+template <typename Work, typename Done>
+void DevicePage::runWrite(Work work, Done done) {
+    if (!retired_) {
+        WriteTarget(*this).run(std::move(work), std::move(done));
+    }
+}
+
 // A device's servo record image as a job found it: `found` false when the device was not
 // registered or had no record.
 struct RecordRead {
@@ -106,6 +180,15 @@ struct RecordRead {
     int result = 0;
     ServoImage image;
     int modelNumber = 0;
+
+    // A job that threw: the device is taken as there, its operation as failed with the adapter.
+    static RecordRead jobFailed() {
+        RecordRead failed;
+        failed.registered = true;
+        failed.found = true;
+        failed.result = AdapterFailure;
+        return failed;
+    }
 };
 
 // Inside a job: loads `kind` into the record of (code, id), once more when the first read timed

@@ -34,8 +34,9 @@ public:
     // showDevice, tab change or expectRebuild has ended this activation.
     void showDevice(int code, int id, std::function<void()> shown = {});
     // A refresh or a close is on its way and will show a device again: the activation under
-    // way ends here, and the pages are retired (disabled; their results are dropped, the
-    // Operation page's poll stops).
+    // way ends here, and the pages are retired (disabled; the results of their reads are
+    // dropped, the Operation page's poll stops; their writes' results still reach the device
+    // written, see DevicePage).
     void expectRebuild();
 
     int currentBaud() const { return currentBaud_; }

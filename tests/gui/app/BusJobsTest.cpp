@@ -2,14 +2,18 @@
 // the object it was bound to has gone), busBusy counts a page write from its submission to its
 // result, and the window answers while a job holds the bus: menus, tabs and tooltips work,
 // the control whose command is on the bus is disabled, and a second command waits its turn.
+#include <QAbstractButton>
 #include <QMenu>
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTest>
 
+#include <optional>
+#include <stdexcept>
 #include <thread>
 
 #include "protocol/Packet.h"
+#include "protocol/ResultCode.h"
 #include "support/ExecutorGate.h"
 #include "support/GuiHarness.h"
 
@@ -38,6 +42,32 @@ QStringList packets(const GuiHarness& h) {
         }
     }
     return out;
+}
+
+// Result types as jobs return them, for what a job that threw delivers.
+struct WithCode {
+    int result = 0;
+    int other = 7;
+};
+struct BuildsItsOwn {
+    int result = 0;
+    bool registered = false;
+    static BuildsItsOwn jobFailed() { return {AdapterFailure, true}; }
+};
+struct NoCode {
+    int count = 3;
+};
+
+// Runs a job of result type R whose work throws; what its completion got.
+template <typename R>
+std::optional<R> thrownJob(GuiHarness& h) {
+    QObject context;
+    std::optional<R> delivered;
+    h.app().jobs().command(
+        &context, []() -> R { throw std::runtime_error("unforeseen"); },
+        [&delivered](const R& result) { delivered = result; }, BusJobs::RaiseBusy);
+    h.settle();
+    return delivered;
 }
 
 }  // namespace
@@ -92,6 +122,56 @@ private slots:
         }
         QCOMPARE(h.app().jobs().inFlight(), 0);
         QCOMPARE(h.app().busBusy.load(), 0);
+    }
+
+    // A job whose work throws still delivers: a failure of its result type, busBusy lowered.
+    void aJobThatThrowsDeliversAFailure() {
+        GuiHarness h;
+        h.startUp();
+        QCOMPARE(thrownJob<int>(h).value_or(-1), 101);
+        const auto withCode = thrownJob<WithCode>(h);
+        QVERIFY(withCode && withCode->result == 101 && withCode->other == 7);
+        const auto own = thrownJob<BuildsItsOwn>(h);
+        QVERIFY(own && own->result == 101 && own->registered);
+        const auto noCode = thrownJob<NoCode>(h);
+        QVERIFY(noCode && noCode->count == 3);
+        QCOMPARE(h.app().busBusy.load(), 0);
+        QCOMPARE(h.app().jobs().inFlight(), 0);
+    }
+
+    // A page command whose job throws on the bus: its controls are not left off, the adapter
+    // message shows and the connection closes (what the job left on the bus is not known).
+    void aPageCommandThatThrowsIsReported_data() {
+        QTest::addColumn<QString>("tab");
+        QTest::addColumn<QString>("button");
+        QTest::newRow("torque") << "Operation" << "torqueOnRadio";
+        QTest::newRow("set default") << "Configure" << "defaultButton";
+        QTest::newRow("network apply") << "Network" << "applyButton";
+    }
+
+    void aPageCommandThatThrowsIsReported() {
+        QFETCH(QString, tab);
+        QFETCH(QString, button);
+        GuiHarness h;
+        h.startSearched();
+        h.clickTab(tab);
+        auto* clicked = control<QAbstractButton>(h, qPrintable(button));
+        clicked->setEnabled(true);
+        std::atomic<int> throws{1};
+        h.hooked.hook = [&throws](const std::string&) -> FtStatus {
+            if (throws.fetch_sub(1) > 0) {
+                throw std::runtime_error("unforeseen");
+            }
+            return FT_OK;
+        };
+        QTest::mouseClick(clicked, Qt::LeftButton);
+        h.settle();
+        QCOMPARE(h.ops().messages,
+                 QStringList("USB2Movantrix access failed! \n\nPlease check connection."));
+        QVERIFY(!h.busOpen());
+        QCOMPARE(h.tabTitles(), QStringList{"No Information"});
+        QCOMPARE(h.app().busBusy.load(), 0);
+        QCOMPARE(h.app().jobs().inFlight(), 0);
     }
 
     void windowAnswersWhileAJobHoldsTheBus() {

@@ -3,6 +3,7 @@
 // (with the confirmation accepted and declined, and when the rule does not hold), and the
 // refusal of files that are not profiles.
 #include <QAbstractButton>
+#include <QFile>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
@@ -14,9 +15,11 @@
 
 #include <atomic>
 #include <fstream>
+#include <optional>
 #include <set>
 
 #include "RobotGuiSupport.h"
+#include "support/ExecutorGate.h"
 #include "gui/robot/RobotCheckDialog.h"
 #include "robot/RobotProfile.h"
 
@@ -106,19 +109,74 @@ private slots:
         QVERIFY(!profile.devices[3].settings.has_value());
     }
 
-    // A FIFO in the file's place is refused before the bus is touched; it stays a FIFO.
+    // A FIFO or a device node in the file's place (the Save As dialog's "replace?" answered
+    // Yes) is refused before the bus is touched; it stays what it was.
+    void saveRefusesWhatIsNotARegularFile_data() {
+        QTest::addColumn<QString>("path");  // empty: a FIFO made for the test
+        QTest::newRow("fifo") << QString();
+        QTest::newRow("device node") << QStringLiteral("/dev/null");
+    }
+
     void saveRefusesWhatIsNotARegularFile() {
+        QFETCH(QString, path);
         auto h = startedOn(arm());
         QTemporaryDir dir;
-        const QString fifo = dir.filePath(QStringLiteral("fifo.json"));
-        QCOMPARE(::mkfifo(fifo.toStdString().c_str(), 0600), 0);
-        h->ops().saveAnswers.push_back(fifo);
+        if (path.isEmpty()) {
+            path = dir.filePath(QStringLiteral("fifo.json"));
+            QCOMPARE(::mkfifo(path.toStdString().c_str(), 0600), 0);
+        }
+        h->ops().saveAnswers.push_back(path);
         h->command(Command::SaveRobotProfile);
         QCOMPARE(h->ops().lastFilter, kProfileFilter);
-        QCOMPARE(h->ops().messages, QStringList("Can not save the robot profile!\n\n" + fifo +
+        QCOMPARE(h->ops().messages, QStringList("Can not save the robot profile!\n\n" + path +
                                                 ": not a regular file"));
         QVERIFY(!h->ops().dialogsRun.contains(QStringLiteral("Save Robot Profile")));
         QVERIFY(h->hostPackets().empty());
+    }
+
+    // A survey stopped before it covered the bus (Stop in Save Robot Profile, Close while
+    // Check Robot checks again) leaves the main window's device list as it was, and saves
+    // nothing.
+    void aStoppedSurveyLeavesTheListAsItWas_data() {
+        QTest::addColumn<bool>("checking");
+        QTest::newRow("save, stopped") << false;
+        QTest::newRow("check again, closed") << true;
+    }
+
+    void aStoppedSurveyLeavesTheListAsItWas() {
+        QFETCH(bool, checking);
+        ProfileFile file(arm());
+        GuiHarness h(busOf(arm()));
+        h.startSearched();
+        h.clickDevice(1, 3);
+        const QStringList before = h.treeTexts();
+        QCOMPARE(before.size(), 6);
+        const QString count = h.countText();
+        std::optional<ExecutorGate> gate;
+        if (checking) {
+            check(h, file.path, [&h, &gate](QDialog& dialog) {
+                gate.emplace(h.app().executor());
+                GuiHarness::clickOnly(dialog, "checkAgainButton");
+                GuiHarness::clickOnly(dialog, "closeButton");
+                gate.reset();
+                h.settle();
+            });
+        } else {
+            const QString path = file.dir.filePath(QStringLiteral("stopped.json"));
+            h.ops().saveAnswers.push_back(path);
+            h.dialogs().push_back(GuiHarness::handler([&h, &gate](QDialog& dialog) {
+                GuiHarness::clickOnly(dialog, "stopButton");
+                gate.reset();
+                h.settle();
+            }));
+            gate.emplace(h.app().executor());
+            h.command(Command::SaveRobotProfile);
+            QVERIFY(!QFile::exists(path));
+        }
+        QCOMPARE(h.ops().messages, QStringList());
+        QCOMPARE(h.treeTexts(), before);
+        QCOMPARE(h.countText(), count);
+        QCOMPARE(h.tabTitles(), (QStringList{"Operation", "Configure", "Network"}));
     }
 
     // One bus with a device of every row kind: one row each, with its words, its picture and

@@ -154,12 +154,16 @@ QTreeWidgetItem* deviceItem(const DeviceTree& tree, int code, int id) {
 }
 
 void GuiHarness::clickDevice(int code, int id) {
+    clickDeviceOnly(code, id);
+    settle();
+}
+
+void GuiHarness::clickDeviceOnly(int code, int id) {
     QTreeWidgetItem* item = deviceItem(tree(), code, id);
     QVERIFY2(item != nullptr, "device item not in the tree");
     tree().scrollToItem(item);
     const QRect rect = tree().visualItemRect(item);
     QTest::mouseClick(tree().viewport(), Qt::LeftButton, {}, rect.center());
-    settle();
 }
 
 void GuiHarness::clickOnly(QDialog& dialog, const char* buttonName) {

@@ -89,6 +89,9 @@ public:
     QString countText() const;
     // Selects the device item (code, id) with a left click, as the user does.
     void clickDevice(int code, int id);
+    // The click alone: what it puts on the bus and the results on their way stay where they
+    // are (for a selection change while a job is in flight).
+    void clickDeviceOnly(int code, int id);
     // Start-up with a quick search of the bus, ended with OK.
     void startSearched();
     // Clicks the sheet's tab with this title; the title of the active tab.
