@@ -3,6 +3,7 @@
 // result, and the window answers while a job holds the bus: menus, tabs and tooltips work,
 // the control whose command is on the bus is disabled, and a second command waits its turn.
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QMenu>
 #include <QRadioButton>
 #include <QTabBar>
@@ -155,8 +156,10 @@ private slots:
         GuiHarness h;
         h.startSearched();
         h.clickTab(tab);
+        if (tab == "Network") {
+            control<QComboBox>(h, "idCombo")->setCurrentIndex(40);
+        }
         auto* clicked = control<QAbstractButton>(h, qPrintable(button));
-        clicked->setEnabled(true);
         std::atomic<int> throws{1};
         h.hooked.hook = [&throws](const std::string&) -> FtStatus {
             if (throws.fetch_sub(1) > 0) {
