@@ -19,7 +19,9 @@ namespace mvx::gui {
 
 template <typename R>
 R failedJob() {
-    if constexpr (requires { { R::jobFailed() } -> std::same_as<R>; }) {
+    if constexpr (requires {
+                      { R::jobFailed() } -> std::same_as<R>;
+                  }) {
         return R::jobFailed();
     } else if constexpr (std::is_same_v<R, int>) {
         return AdapterFailure;

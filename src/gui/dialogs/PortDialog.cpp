@@ -14,6 +14,9 @@ struct Opened {
     bool open = false;
     std::vector<std::string> limitations;
     AdapterListing listing;  // the adapters again, after a failed open
+
+    // A job that threw: the open failed, and the list could not be taken again.
+    static Opened jobFailed() { return {false, {}, AdapterListing::jobFailed()}; }
 };
 
 }  // namespace

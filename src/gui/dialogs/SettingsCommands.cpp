@@ -86,8 +86,7 @@ SettingsRead readSettingsOf(DeviceRegistry& registry, int code, int id,
 
 // A failed read: reported the common way against the device read (code, id), whichever the
 // sheet shows by now, or said in its own message. False when the read failed.
-bool readSucceeded(ManagerApp& app, const SettingsRead& read, int code, int id,
-                   QWidget* parent) {
+bool readSucceeded(ManagerApp& app, const SettingsRead& read, int code, int id, QWidget* parent) {
     if (!read.registered) {
         return false;  // gone from the registry: nothing to read
     }

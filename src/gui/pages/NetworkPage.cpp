@@ -268,8 +268,7 @@ void NetworkPage::applyLevelAndAddress(const WriteTarget& target, const DeviceSu
         return;
     }
     DeviceRegistry& registry = app.registry();
-    auto work = [&registry, oldCode, oldId, level, levelChanges, newCode, newId,
-                 addressChanges] {
+    auto work = [&registry, oldCode, oldId, level, levelChanges, newCode, newId, addressChanges] {
         Applied applied;
         DeviceEntry* entry = registry.find(oldCode, oldId);
         applied.registered = entry != nullptr;

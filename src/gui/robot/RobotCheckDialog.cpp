@@ -62,6 +62,13 @@ struct RobotCheckDialog::Outcome {
     AdoptResult adopted;
     bool checked = false;  // the check after the action ran
     Surveyed surveyed;
+
+    // A job that threw: taken as the adapter lost, which ends the dialog with the common report.
+    static Outcome jobFailed() {
+        Outcome failed;
+        failed.surveyed.result = AdapterFailure;
+        return failed;
+    }
 };
 
 RobotCheckDialog::RobotCheckDialog(ManagerApp& app, RobotProfile profile, const QString& fileName,

@@ -20,11 +20,7 @@ ManagerApp& DevicePage::app() {
 }
 
 WriteTarget::WriteTarget(DevicePage& page)
-    : app_(&page.app()),
-      sheet_(&page.sheet()),
-      page_(&page),
-      code_(page.code()),
-      id_(page.id()) {}
+    : app_(&page.app()), sheet_(&page.sheet()), page_(&page), code_(page.code()), id_(page.id()) {}
 
 bool WriteTarget::report(int result) const {
     return app_->shell().reportDeviceFailure(result, code_, id_);
@@ -39,9 +35,9 @@ void WriteTarget::fallBack(bool registered) const {
 }
 
 void WriteTarget::refreshList(int code, int id) const {
-    const bool userOnIt = page<DevicePage>() != nullptr ||
-                          (sheet_ != nullptr && sheet_->currentBaud() == code_ &&
-                           sheet_->currentId() == id_);
+    const bool userOnIt =
+        page<DevicePage>() != nullptr ||
+        (sheet_ != nullptr && sheet_->currentBaud() == code_ && sheet_->currentId() == id_);
     if (userOnIt || sheet_ == nullptr) {
         app_->shell().refreshDeviceList(code, id);
     } else {

@@ -196,7 +196,8 @@ namespace {
 // The summary as a job built it.
 struct SummaryBuilt {
     QString text;
-    bool ready = false;  // a valid file and at least one device to update
+    bool ready = false;    // a valid file and at least one device to update
+    int result = Success;  // AdapterFailure when the job threw
 };
 
 // The download's end: its result, the results text and the devices with their new versions.
@@ -228,6 +229,10 @@ void FirmwareWizard::showSummary(bool load) {
         },
         [this](const SummaryBuilt& built) {
             summary_->oldVersionOnly->setEnabled(true);
+            if (built.result != Success) {
+                // The common report closes the connection; the wizard can be left.
+                app_.shell().reportBusFailure(built.result);
+            }
             if (currentStep() != Summary) {
                 return;
             }

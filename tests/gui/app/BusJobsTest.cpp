@@ -145,9 +145,12 @@ private slots:
     void aPageCommandThatThrowsIsReported_data() {
         QTest::addColumn<QString>("tab");
         QTest::addColumn<QString>("button");
-        QTest::newRow("torque") << "Operation" << "torqueOnRadio";
-        QTest::newRow("set default") << "Configure" << "defaultButton";
-        QTest::newRow("network apply") << "Network" << "applyButton";
+        QTest::newRow("torque") << "Operation"
+                                << "torqueOnRadio";
+        QTest::newRow("set default") << "Configure"
+                                     << "defaultButton";
+        QTest::newRow("network apply") << "Network"
+                                       << "applyButton";
     }
 
     void aPageCommandThatThrowsIsReported() {

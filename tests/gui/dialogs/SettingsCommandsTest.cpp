@@ -21,6 +21,7 @@
 
 #include "device/SettingsFile.h"
 #include "protocol/Packet.h"
+#include "support/ExecutorGate.h"
 #include "support/GuiHarness.h"
 
 namespace mvx::gui::test {
@@ -115,6 +116,31 @@ private slots:
         h.command(Command::LoadSettings);
         QVERIFY(h.ops().lastFilter.isEmpty());  // no file dialog was asked
         h.app().busBusy = 0;
+    }
+
+    // The user moves on while Save or Load Settings reads the device, which has gone silent:
+    // the failure is reported against the device read, and the user's selection stays.
+    void aFailureIsReportedAgainstTheDeviceRead_data() {
+        QTest::addColumn<bool>("loading");
+        QTest::newRow("save") << false;
+        QTest::newRow("load") << true;
+    }
+
+    void aFailureIsReportedAgainstTheDeviceRead() {
+        QFETCH(bool, loading);
+        Saved s;
+        s.h.bus().find(1, 1)->setFaults(GuiHarness::silent());
+        (loading ? s.h.ops().fileAnswers : s.h.ops().saveAnswers).push_back(s.file);
+        {
+            ExecutorGate gate(s.h.app().executor());
+            s.h.window().action(loading ? Command::LoadSettings : Command::SaveSettings)->trigger();
+            s.h.clickDeviceOnly(1, 3);
+        }
+        s.h.settle();
+        QCOMPARE(s.h.ops().messages, QStringList{kDeviceFailed});
+        QVERIFY(deviceItem(s.h.tree(), 1, 1) == nullptr);  // the silent one, dropped
+        QCOMPARE(s.h.tree().rememberedId(), 3);
+        QCOMPARE(s.h.sheet().currentId(), 3);
     }
 
     void saveWritesTheSelectedDevicesSettings() {

@@ -295,6 +295,27 @@ private slots:
             << 34 << 7 << false << QList<int>{5, 3} << QList<int>{40, 40, 7};
     }
 
+    // The adapter is lost as the Network page of another device loads: while the message is up
+    // the page shows no setting (not "0 (No return)"), and then "No Information".
+    void aPageWithoutItsReadShowsNoSetting() {
+        GuiHarness h;
+        h.startSearched();
+        h.clickTab("Network");
+        QStringList shown;
+        h.ops().whileMessageShown = [&h, &shown] {
+            if (auto* level = h.sheet().currentWidget()->findChild<QComboBox*>("levelCombo")) {
+                shown << level->currentText();
+            }
+        };
+        h.hooked.hook = [](const std::string&) { return FT_IO_ERROR; };
+        h.clickDevice(1, 3);
+        h.hooked.hook = nullptr;
+        QCOMPARE(h.ops().messages,
+                 QStringList("USB2Movantrix access failed! \n\nPlease check connection."));
+        QCOMPARE(shown, QStringList{QString()});
+        QCOMPARE(h.tabTitles(), QStringList{"No Information"});
+    }
+
     void failedWriteIsReported() {
         QFETCH(int, code);
         QFETCH(int, id);

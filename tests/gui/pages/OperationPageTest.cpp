@@ -447,6 +447,27 @@ private slots:
         QCOMPARE(h.app().busBusy.load(), 0);
     }
 
+    // Until the first read of a newly selected device is in, its page shows neutral values,
+    // not the form's placeholders; and a poll of the page it replaced that still waits for the
+    // bus is withdrawn: it reads nothing.
+    void aNewPageShowsNeutralValuesAndTheOldPollIsWithdrawn() {
+        GuiHarness h;
+        h.startSearched();
+        h.bus().clearTraffic();
+        {
+            ExecutorGate gate(h.app().executor());
+            QCOMPARE(h.ops().tickTimers(), 1);  // the poll of (1, 1) waits
+            h.clickDeviceOnly(1, 3);
+            for (const char* label : {"goalLabel", "speedLabel", "valueLabel"}) {
+                QCOMPARE(text(h, label), QStringLiteral("---"));
+            }
+        }
+        h.settle();
+        QCOMPARE(statusReads(h), 0);
+        QCOMPARE(h.sheet().currentId(), 3);
+        QVERIFY(text(h, "goalLabel") != QStringLiteral("---"));
+    }
+
     void vanishedDeviceStopsThePageQuietly_data() {
         QTest::addColumn<QString>("action");
         QTest::newRow("poll tick") << "tick";

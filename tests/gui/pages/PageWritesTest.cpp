@@ -85,8 +85,8 @@ class PageWritesTest : public QObject {
 private slots:
     void selectionChangeWhileAWriteIsInFlight_data() {
         QTest::addColumn<QString>("tab");
-        QTest::addColumn<QString>("command");  // "<what> <control>" or a Configure/Network one
-        QTest::addColumn<int>("id");           // the device written, at code 1
+        QTest::addColumn<QString>("command");    // "<what> <control>" or a Configure/Network one
+        QTest::addColumn<int>("id");             // the device written, at code 1
         QTest::addColumn<QList<int>>("writes");  // when it answers; the first when it is silent
         QTest::addColumn<bool>("ranFirst");      // the job ran before the selection changed
         QTest::addColumn<bool>("silent");        // the device stops answering first

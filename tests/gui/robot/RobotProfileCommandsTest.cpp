@@ -3,8 +3,8 @@
 // (with the confirmation accepted and declined, and when the rule does not hold), and the
 // refusal of files that are not profiles.
 #include <QAbstractButton>
-#include <QFile>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
@@ -19,9 +19,9 @@
 #include <set>
 
 #include "RobotGuiSupport.h"
-#include "support/ExecutorGate.h"
 #include "gui/robot/RobotCheckDialog.h"
 #include "robot/RobotProfile.h"
+#include "support/ExecutorGate.h"
 
 namespace mvx::gui::test {
 

@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <memory>
+#include <stdexcept>
+
 #include <sys/stat.h>
 
 #include "firmware/FirmwareDownload.h"
@@ -399,6 +403,34 @@ private slots:
         QVERIFY(!h.busOpen());
         QCOMPARE(h.registry().deviceCount(), 0);
         QCOMPARE(h.registry().updates.count, 2);
+    }
+
+    // The download's job throws on the bus: the adapter message shows, the connection closes
+    // and the wizard goes on to its end, where Finish closes it.
+    void aDownloadThatThrowsLetsTheWizardClose() {
+        GuiHarness h(busWithTwoModel28());
+        h.startSearched();
+        bool finished = false;
+        h.dialogs().push_back(GuiHarness::handler([&](QDialog& d) {
+            goTo(h, d, FirmwareWizard::Summary);
+            auto throws = std::make_shared<std::atomic<int>>(1);
+            h.hooked.hook = [throws](const std::string&) -> FtStatus {
+                if (throws->fetch_sub(1) > 0) {
+                    throw std::runtime_error("unforeseen");
+                }
+                return FT_OK;
+            };
+            runToResults(h, d);
+            h.hooked.hook = nullptr;
+            QCOMPARE(buttons(d), QStringLiteral("Finish"));
+            GuiHarness::click(d, "finishButton");
+            finished = true;
+        }));
+        h.command(Command::FirmwareUpdate);
+        QVERIFY(finished);
+        QCOMPARE(h.ops().messages, QStringList{texts::kAdapterAccessFailed});
+        QVERIFY(!h.busOpen());
+        QCOMPARE(h.app().busBusy.load(), 0);
     }
 
     // The adapter freezes (its port takes no more bytes) once the first device is in its
