@@ -7,6 +7,7 @@
 //   static R jobFailed()      the type builds it itself (it has more than one field to set);
 //   int                       the result code itself: AdapterFailure;
 //   an int member `result`    a value-initialised R with `result` set to AdapterFailure;
+//   a bool `adapterLost`      a value-initialised R with it set (a flow's report);
 //   anything else             a value-initialised R.
 #pragma once
 
@@ -28,6 +29,12 @@ R failedJob() {
     } else if constexpr (requires(R r) { requires std::is_same_v<decltype(r.result), int>; }) {
         R failed{};
         failed.result = AdapterFailure;
+        return failed;
+    } else if constexpr (requires(R r) {
+                             requires std::is_same_v<decltype(r.adapterLost), bool>;
+                         }) {
+        R failed{};
+        failed.adapterLost = true;
         return failed;
     } else {
         return R{};

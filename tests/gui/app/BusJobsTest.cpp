@@ -55,6 +55,10 @@ struct BuildsItsOwn {
     bool registered = false;
     static BuildsItsOwn jobFailed() { return {AdapterFailure, true}; }
 };
+struct FlowReport {
+    bool adapterLost = false;
+    int given = 2;
+};
 struct NoCode {
     int count = 3;
 };
@@ -134,6 +138,8 @@ private slots:
         QVERIFY(withCode && withCode->result == 101 && withCode->other == 7);
         const auto own = thrownJob<BuildsItsOwn>(h);
         QVERIFY(own && own->result == 101 && own->registered);
+        const auto report = thrownJob<FlowReport>(h);
+        QVERIFY(report && report->adapterLost && report->given == 2);
         const auto noCode = thrownJob<NoCode>(h);
         QVERIFY(noCode && noCode->count == 3);
         QCOMPARE(h.app().busBusy.load(), 0);
