@@ -134,8 +134,8 @@ int BusSweep::broadcast(int code, CodeLook& look) {
         return Success;
     }
     look.heard = true;
-    const std::int64_t quietUs =
-        FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code) + timing.latencyAllowanceUs();
+    const std::int64_t quietUs = FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code) +
+                                 timing.latencyAllowanceUs();
     if (listener.untilQuiet(quietUs, onAnswer) == AdapterFailure) {
         return AdapterFailure;
     }
