@@ -124,19 +124,20 @@ int BusSweep::broadcast(int code, CodeLook& look) {
             ++counts[reply.id];
         }
     };
-    // The protocol bounds the answers to a broadcast only by the 500 ms the devices get: a code
-    // is silent only once the host has listened that long, and nothing goes out before the
-    // answers heard have run out.
-    if (listener.until(sentUs + kBroadcastAnswersUs, onAnswer) == AdapterFailure) {
+    // Silent once an answer's first byte would have reached the host and no answer can still
+    // be on the wire.
+    const std::int64_t silentUs =
+        sentUs + std::max(FastSearchTiming::firstByteWindowUs(kPingBytes, code) +
+                              timing.latencyAllowanceUs(),
+                          FastSearchTiming::replyWindowUs(kPingBytes, kPingReplyBytes, code));
+    if (listener.until(silentUs, onAnswer, true) == AdapterFailure) {
         return AdapterFailure;
     }
     if (!listener.heard()) {
         return Success;
     }
     look.heard = true;
-    const std::int64_t quietUs = FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code) +
-                                 timing.latencyAllowanceUs();
-    if (listener.untilQuiet(quietUs, onAnswer) == AdapterFailure) {
+    if (listener.until(sentUs + kBroadcastAnswersUs, onAnswer) == AdapterFailure) {
         return AdapterFailure;
     }
     link->purgeReceive();

@@ -46,9 +46,10 @@ public:
     // answers out by ID).
     static constexpr std::int64_t kBroadcastAnswersUs = 500000;
 
-    // A broadcast ping at `code`, its answers heard for kBroadcastAnswersUs (the only bound
-    // there is) and then until they have run out: silence is sure. 100, 101 when the adapter
-    // failed, or 102 when the ping could not be written.
+    // A broadcast ping at `code`. Silence is known once no answer can have reached the host
+    // (as in the fast search); when anything was heard, the answers are collected for
+    // kBroadcastAnswersUs. 100, 101 when the adapter failed, or 102 when the ping could not be
+    // written.
     int broadcast(int code, CodeLook& look);
     // Pings IDs 0-253 at `code` one reply window apart and credits each clean reply to its ID;
     // broken bytes are put down to the IDs pinged just before them, which are then pinged
