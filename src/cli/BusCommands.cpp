@@ -35,9 +35,6 @@ int searchBus(Session& session, CommandContext& context) {
     if (result == Success) {
         bar.finish();
     }
-    if (engine.lateAnswersSeen()) {
-        printWarning(context.err, kLateAnswersText);
-    }
     return result;
 }
 
