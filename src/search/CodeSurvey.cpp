@@ -17,7 +17,11 @@ constexpr int kPingReplyBytes = 6;  // the status packet answering it
 
 }  // namespace
 
-CodeSurvey::CodeSurvey(AdapterLink& link) : link_(link), timing_(link.receiveLatencyUs()) {}
+CodeSurvey::CodeSurvey(AdapterLink& link)
+    : link_(link), own_(link.receiveLatencyUs()), timing_(own_) {}
+
+CodeSurvey::CodeSurvey(AdapterLink& link, FastSearchTiming& timing)
+    : link_(link), own_(-1), timing_(timing) {}
 
 int CodeSurvey::tune(int code) {
     return link_.setBaudCode(static_cast<std::uint8_t>(code), FastSearchTiming::settleUs(code)) ==

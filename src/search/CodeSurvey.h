@@ -56,6 +56,8 @@ public:
 
     // The timing starts from the adapter's receive latency as the link knows it.
     explicit CodeSurvey(AdapterLink& link);
+    // With a timing that outlives the survey (one per run of looks over several links).
+    CodeSurvey(AdapterLink& link, FastSearchTiming& timing);
 
     FastSearchTiming& timing() { return timing_; }
 
@@ -76,7 +78,8 @@ public:
 
 private:
     AdapterLink& link_;
-    FastSearchTiming timing_;
+    FastSearchTiming own_;
+    FastSearchTiming& timing_;
 };
 
 }  // namespace mvx
