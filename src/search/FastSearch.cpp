@@ -98,7 +98,10 @@ int SearchEngine::fastSearch(int mode, const FastSearchOptions& options) {
     };
     Progress progress(registry_.searchProgress, static_cast<double>(codes.size()) * kIdsPerCode);
     CodeSurvey survey(*link);
-    const CodeSurvey::Stopped stopped = [this] { return registry_.searching == 0; };
+    const std::atomic<bool>* const stop = options.stop;
+    const CodeSurvey::Stopped stopped = [this, stop] {
+        return registry_.searching == 0 || (stop != nullptr && stop->load());
+    };
     SearchObserver* const observer = options.observer;
 
     const std::vector<int> order = visitOrder(codes, mode);

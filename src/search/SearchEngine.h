@@ -4,6 +4,7 @@
 // the registry's searching flag is cleared.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -34,6 +35,9 @@ struct FastSearchOptions {
     // passed as silent without being made sure (unsureCodes()).
     bool quickLook = false;
     SearchObserver* observer = nullptr;  // may be null
+    // Looked at beside the registry's searching flag: set, it stops the search as Stop does
+    // (a program's Ctrl+C). May be null.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 enum SearchMode : int {
