@@ -97,6 +97,21 @@ int CodeSurvey::broadcast(int code, bool quickLook, const Stopped& stopped,
     return Success;
 }
 
+int CodeSurvey::quietLine(int code, int replyBytes, const Stopped& stopped) {
+    ReplyListener listener(link_);
+    listener.clear();
+    const std::int64_t quietUs = FastSearchTiming::replyWindowUs(0, replyBytes + 1, code) +
+                                 timing_.latencyAllowanceUs();
+    const int quiet = listener.untilQuiet(
+        quietUs, link_.clock().nowUs() + quietUs + kQuietBoundUs,
+        [](const ScannedReply&, std::int64_t) {}, [&stopped] { return stopped && stopped(); });
+    if (quiet != AdapterFailure) {
+        link_.purgeReceive();
+        link_.purgePending().store(0);
+    }
+    return quiet;
+}
+
 int CodeSurvey::walk(int code, const Stopped& stopped,
                      const std::function<void(int id)>& beforePing, WalkHeard& out) {
     out = WalkHeard{};

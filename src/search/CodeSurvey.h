@@ -75,6 +75,11 @@ public:
     // be written is noted in `out.sendFailure` and the walk goes on. 100 or 101.
     int walk(int code, const Stopped& stopped, const std::function<void(int id)>& beforePing,
              WalkHeard& out);
+    // Listens until the line at `code` has been quiet for a whole read reply of
+    // `replyBytes` (bounded by kQuietBoundUs), then drops what came: after an exchange that
+    // went wrong, the rest of an answer may still be on the wire. 100 when the line went quiet,
+    // 103 at the bound or on a stop, 101.
+    int quietLine(int code, int replyBytes, const Stopped& stopped);
 
 private:
     AdapterLink& link_;

@@ -30,6 +30,11 @@ namespace mvx {
 namespace {
 
 constexpr int kIdsPerCode = CodeSurvey::kIds;
+// The longest status packet a probe's reads can bring: header, ID, length, error, the
+// parameters and the checksum.
+constexpr int kLongestReplyBytes = 6 + static_cast<int>(kMaxParameters);
+// Tries at reading a device that answered its ping, the line heard out before each again.
+constexpr int kProbeAttempts = 3;
 
 // The progress in steps (254 a code visited), published as a percentage.
 class Progress {
@@ -157,16 +162,33 @@ int SearchEngine::fastSearch(int mode, const FastSearchOptions& options) {
         // probe in progress, as in the standard search.
         link->setReceiveAllowanceMs(
             static_cast<std::uint32_t>((survey.timing().latencyAllowanceUs() + 999) / 1000));
+        bool probeFailed = false;
         for (int id = 0; id < kIdsPerCode; ++id) {
             if (walk.counts[static_cast<std::size_t>(id)] == 0) {
                 continue;
             }
             registry_.searchId = id;
-            const int probed = probeAnswered(placeholder, code, id);
+            // A probe that went wrong may have left the rest of an answer on the wire: the line
+            // is heard out before anything else is sent, and the device probed again. One that
+            // answered its ping but cannot be read leaves the code unsure.
+            int probed = placeholder->probe(code, id);
+            for (int attempt = 1; probed != Success && probed != AdapterFailure; ++attempt) {
+                const int quiet = survey.quietLine(code, kLongestReplyBytes, stopped);
+                if (quiet == AdapterFailure) {
+                    return end(AdapterFailure);
+                }
+                if (quiet != Success || attempt == kProbeAttempts || stopped()) {
+                    probeFailed = true;
+                    break;
+                }
+                probed = placeholder->probe(code, id);
+            }
             if (probed == AdapterFailure) {
                 return end(AdapterFailure);
             }
             if (probed == Success) {
+                // The placeholder is now a found device; probe on with a new one.
+                placeholder = registry_.appendPlaceholder();
                 placeInListOrder(registry_, codes, code, id);
                 if (observer != nullptr) {
                     if (const DeviceEntry* entry = registry_.find(code, id)) {
@@ -178,7 +200,7 @@ int SearchEngine::fastSearch(int mode, const FastSearchOptions& options) {
                 return end(Success);
             }
         }
-        if (broadcast.sure && walk.complete && walk.sendFailure == Success) {
+        if (broadcast.sure && walk.complete && walk.sendFailure == Success && !probeFailed) {
             markSure(code);
         }
         progress.add(1.0);

@@ -126,6 +126,46 @@ TEST_F(SureSearchTest, SpacedBusesAreFoundAndSure) {
     }
 }
 
+// A device whose reads go wrong after it answered its ping: the line is heard out before the
+// next packet (the rest of a broken answer may still be coming), the device is read again, and
+// one that cannot be read leaves its code unsure instead of missing from a sure list.
+TEST_F(SureSearchTest, AProbeThatGoesWrongIsRetriedOnAQuietLine) {
+    struct Case {
+        const char* name;
+        SimFaults faults;  // of ID 2 at code 1
+        bool listed;       // ID 2 in the list
+        bool sure;
+    };
+    const auto faults = [](int corruptReads, int noiseBytes, int answerReads) {
+        SimFaults f;
+        f.corruptReads = corruptReads;
+        f.noiseBytes = noiseBytes;
+        f.answerReads = answerReads;
+        return f;
+    };
+    const Case cases[] = {
+        {"first read reply corrupt", faults(1, 0, -1), true, true},
+        {"two read replies corrupt", faults(2, 0, -1), true, true},
+        {"noise before every reply", faults(0, 3, -1), false, false},
+        {"every read reply corrupt", faults(100, 0, -1), false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BusDescription description;
+        description.devices = {simSpec(1, 1, 28), simSpec(1, 2, 12), simSpec(1, 3, 28)};
+        description.broadcastSpacingUs = 300;
+        startBus(description);
+        sim->find(1, 2)->setFaults(c.faults);
+        ASSERT_EQ(run(QuickSearch, false), Success);
+        const Addresses expected =
+            c.listed ? Addresses{{1, 1}, {1, 2}, {1, 3}} : Addresses{{1, 1}, {1, 3}};
+        EXPECT_EQ(listed(), expected);
+        EXPECT_EQ(sure, c.sure);
+        EXPECT_EQ(unsure, c.sure ? std::vector<int>{} : std::vector<int>{1});
+        EXPECT_EQ(talkOverViolations(sim->traffic()), std::vector<std::string>{});
+    }
+}
+
 // A full search visits the common codes first: the devices usually there are reported long
 // before the search ends, and the list keeps the standard search's order of the codes.
 TEST_F(SureSearchTest, FullSearchReportsTheCommonCodesFirst) {

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QShortcut>
+#include <QStatusBar>
 #include <algorithm>
 
 #include "gui/app/AboutDialog.h"
@@ -299,8 +300,30 @@ void MainWindow::searchBus() {
     BusBusyScope busy(app_);
     SearchDialog dialog(app_, this);
     if (app_.operations().runDialog(dialog) == QDialog::Accepted) {
+        showSearchNotSure(dialog.unsureCodes());
         view_->refreshDeviceList(-1, -1);
     }
+}
+
+void MainWindow::showSearchNotSure(const std::vector<int>& codes) {
+    // The window keeps its size for the device view; the bar is added below it while it shows.
+    if (codes.empty()) {
+        if (notSureBar_ != nullptr) {
+            notSureBar_->hide();
+            setFixedSize(kWidth, kHeight);
+        }
+        return;
+    }
+    if (notSureBar_ == nullptr) {
+        notSureBar_ = new QStatusBar(this);
+        notSureBar_->setObjectName(QStringLiteral("statusBar"));
+        notSureBar_->setSizeGripEnabled(false);
+        setStatusBar(notSureBar_);
+    }
+    notSureBar_->showMessage(texts::searchNotSure(codes));
+    notSureBar_->setToolTip(notSureBar_->currentMessage());
+    notSureBar_->show();
+    setFixedSize(kWidth, kHeight + notSureBar_->sizeHint().height());
 }
 
 void MainWindow::firmwareUpdate() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QStatusBar>
 #include <memory>
 #include <set>
 #include <string>
@@ -66,6 +67,9 @@ private:
     void noticeAdapterLimitations(const std::vector<std::string>& limitations);
     void closeConnection();
     void searchBus();
+    // Shows under the device view which codes the last search did not make sure of, or hides
+    // that line when there are none.
+    void showSearchNotSure(const std::vector<int>& codes);
     void firmwareUpdate();
     void showAbout();
     // The selected device's telemetry window.
@@ -92,6 +96,7 @@ private:
     // failures met meanwhile are part of it.
     bool adapterFailureInReport_ = false;
     std::unique_ptr<TelemetryWindows> telemetry_;
+    QStatusBar* notSureBar_ = nullptr;  // made at the first unsure search
     RobotSetupWindow* setup_ = nullptr;  // a child window
 };
 

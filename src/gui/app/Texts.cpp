@@ -10,6 +10,21 @@ QString foundCountPadded(int count) {
     return QStringLiteral("%1 Movantrix(s) Found").arg(count, 3);
 }
 
+QString makingSure(int ordinal, int total) {
+    return QStringLiteral("Making sure\u2026 code %1 of %2").arg(ordinal).arg(total);
+}
+
+QString searchNotSure(const std::vector<int>& codes) {
+    QStringList shown;
+    for (const int code : codes) {
+        shown << QString::number(code);
+    }
+    return QStringLiteral(
+               "Not sure: the search ended before it made sure of code(s) %1; a device there may "
+               "be missing")
+        .arg(shown.join(QStringLiteral(", ")));
+}
+
 QString telemetryTitle(int id, int code) {
     return QStringLiteral("Movantrix Telemetry - ID %1, Baud %2").arg(id).arg(code);
 }

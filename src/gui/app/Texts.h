@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 namespace mvx::gui::texts {
 
@@ -37,6 +38,11 @@ inline const QString kUnknownDeviceName = QStringLiteral("Unknown device name");
 // "%d Movantrix(s) Found" in the main view; the search dialog pads the number to three places.
 QString foundCount(int count);
 QString foundCountPadded(int count);
+// The fast search listening out the time devices get to answer at the `ordinal`th of `total`
+// baud rates it visits.
+QString makingSure(int ordinal, int total);
+// A search that ended (OK, Stop) before it made sure of these baud-rate codes.
+QString searchNotSure(const std::vector<int>& codes);
 
 inline const QString kGroupFormat = QStringLiteral("Baudrate %1");
 inline const QString kDeviceFormat = QStringLiteral("ID %1");

@@ -1,5 +1,8 @@
 #include "gui/dialogs/SearchDialog.h"
 
+#include <atomic>
+#include <utility>
+
 #include "gui/app/ManagerApp.h"
 #include "gui/app/Texts.h"
 #include "gui/app/ToolTipWidth.h"
@@ -13,15 +16,33 @@ namespace {
 
 constexpr int kTickMs = 300;
 
-// A search's end: its result, whether it left codes unsure (a stop), and the devices it left in
-// the registry.
+// A search's end: its result, the codes it left unsure (a stop), and the devices it left in the
+// registry.
 struct Searched {
     int result = 0;
-    bool unsure = false;
+    std::vector<int> unsureCodes;
     std::vector<DeviceSummary> devices;
 };
 
 }  // namespace
+
+// The fast search's making-sure step, handed from the bus thread to the dialog's tick as one
+// word (ordinal and total together): 0 while the search is not making sure of a code.
+class SureProgress : public SearchObserver {
+public:
+    void deviceFound(const DeviceSummary&) override {}
+    void makingSure(int, int ordinal, int total) override {
+        step_.store((ordinal << 16) | (total & 0xFFFF));
+    }
+    // The ordinal and total of the code being made sure of, or {0, 0}.
+    std::pair<int, int> step() const {
+        const int step = step_.load();
+        return {step >> 16, step & 0xFFFF};
+    }
+
+private:
+    std::atomic<int> step_{0};
+};
 
 SearchDialog::SearchDialog(ManagerApp& app, QWidget* parent)
     : QDialog(parent), app_(app), ui_(std::make_unique<Ui::SearchDialog>()) {
@@ -59,6 +80,8 @@ void SearchDialog::onSearch() {
     ui_->deviceTree->rebuildTree(found_, -1, -1);
     ui_->countLabel->setText(texts::foundCount(0));
     ui_->unsureLabel->hide();
+    ui_->sureLabel->hide();
+    unsureCodes_.clear();
     setIdleControls(false);
     lastShownCount_ = 0;
 
@@ -66,19 +89,24 @@ void SearchDialog::onSearch() {
     const bool fast = ui_->fastOption->isChecked();
     DeviceRegistry& registry = app_.registry();
     searching_ = true;
+    sureProgress_ = std::make_shared<SureProgress>();
+    // A fast search may be ended with OK: it keeps what was found, marked unsure.
+    ui_->okButton->setEnabled(fast);
     app_.jobs().command(
         this,
-        [&registry, mode, fast] {
+        [&registry, mode, fast, progress = sureProgress_] {
             SearchEngine engine(registry);
             Searched searched;
-            searched.result = fast ? engine.fastSearch(mode) : engine.search(mode);
-            searched.unsure = !engine.lastSearchSure();
+            FastSearchOptions options;
+            options.observer = progress.get();
+            searched.result = fast ? engine.fastSearch(mode, options) : engine.search(mode);
+            searched.unsureCodes = engine.unsureCodes();
             searched.devices = registry.snapshot();
             return searched;
         },
         [this](const Searched& searched) {
             found_ = searched.devices;
-            onSearchEnded(searched.result, searched.unsure);
+            onSearchEnded(searched.result, searched.unsureCodes);
         });
     timer_ = app_.operations().startTimer(this, kTickMs, [this] { onTick(); });
     searched_ = true;
@@ -88,6 +116,13 @@ void SearchDialog::onTick() {
     DeviceRegistry& registry = app_.registry();
     const int progress = registry.searchProgress.load();
     ui_->progressBar->setValue(progress);
+    if (searching_ && sureProgress_) {
+        const auto [ordinal, total] = sureProgress_->step();
+        ui_->sureLabel->setVisible(ordinal > 0);
+        if (ordinal > 0) {
+            ui_->sureLabel->setText(texts::makingSure(ordinal, total));
+        }
+    }
     if (progress == 100 && timer_) {
         timer_->stop();
     }
@@ -109,8 +144,9 @@ void SearchDialog::onStop() {
     ui_->stopButton->setEnabled(false);
 }
 
-void SearchDialog::onSearchEnded(int result, bool unsure) {
+void SearchDialog::onSearchEnded(int result, const std::vector<int>& unsureCodes) {
     searching_ = false;
+    ui_->sureLabel->hide();
     if (result == AdapterFailure) {
         if (timer_) {
             timer_->stop();
@@ -120,7 +156,8 @@ void SearchDialog::onSearchEnded(int result, bool unsure) {
         app_.shell().runCommand(Command::Close);
         return;
     }
-    ui_->unsureLabel->setVisible(unsure);
+    unsureCodes_ = unsureCodes;
+    ui_->unsureLabel->setVisible(!unsureCodes_.empty());
     setIdleControls(true);
     if (closeWhenEnded_) {
         reject();
@@ -128,6 +165,12 @@ void SearchDialog::onSearchEnded(int result, bool unsure) {
 }
 
 void SearchDialog::onOk() {
+    if (searching_) {
+        // Keeps what the search found so far: it stops, and the dialog ends with OK once its
+        // result is in.
+        reject();
+        return;
+    }
     if (searched_) {
         accept();
     } else {

@@ -21,6 +21,7 @@ namespace mvx::gui {
 
 class ManagerApp;
 class RepeatingTimer;
+class SureProgress;
 
 class SearchDialog : public QDialog {
     Q_OBJECT
@@ -31,6 +32,8 @@ public:
 
     // A search has been started and its result is not in yet.
     bool searching() const { return searching_; }
+    // The baud-rate codes the last search did not make sure of (it was stopped), once it ended.
+    const std::vector<int>& unsureCodes() const { return unsureCodes_; }
 
 public slots:
     void reject() override;
@@ -42,12 +45,15 @@ private:
     void onTick();
     // The search's result is in: reports an adapter failure (the dialog ends, the connection
     // closes), or re-enables the controls, or ends the dialog when it was closed meanwhile.
-    void onSearchEnded(int result, bool unsure);
+    void onSearchEnded(int result, const std::vector<int>& unsureCodes);
     void setIdleControls(bool idle);
 
     ManagerApp& app_;
     std::unique_ptr<Ui::SearchDialog> ui_;
     std::unique_ptr<RepeatingTimer> timer_;
+    // What the running fast search is making sure of, written on the bus thread.
+    std::shared_ptr<SureProgress> sureProgress_;
+    std::vector<int> unsureCodes_;
     bool searching_ = false;
     std::vector<DeviceSummary> found_;  // by the last search, once it has ended
     bool closeWhenEnded_ = false;

@@ -4,6 +4,8 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QProgressBar>
+#include <QRegularExpression>
+#include <QStatusBar>
 #include <QTest>
 #include <thread>
 
@@ -198,6 +200,58 @@ private slots:
         QCOMPARE(h.countText(), QStringLiteral("5 Movantrix(s) Found"));
         QCOMPARE(h.treeTexts(),
                  (QStringList{"Baudrate 1", "  ID 1", "  ID 2", "  ID 3", "  ID 4", "  ID 9"}));
+    }
+
+    // While the fast search listens out a silent code, the dialog says which of its codes it is
+    // making sure of; OK then keeps what was found, and the main window says, under the device
+    // view, which codes were not made sure of, until a search ends sure.
+    void okWhileMakingSureKeepsWhatWasFoundMarkedUnsure() {
+        GuiHarness h;
+        int rateChanges = 0;
+        SearchGate gate(h.hooked, "setBaudRate", [&] { return ++rateChanges == 4; });
+        QString making;
+        h.dialogs().push_back(GuiHarness::handler([&](QDialog& dialog) {
+            dialog.findChild<QAbstractButton*>(QStringLiteral("fastOption"))->setChecked(true);
+            GuiHarness::clickOnly(dialog, "searchButton");
+            auto* ok = dialog.findChild<QAbstractButton*>(QStringLiteral("okButton"));
+            QVERIFY(ok->isEnabled());  // a fast search may be ended with OK
+            QVERIFY(gate.waitUntilHeld());
+            h.ops().tickTimers();
+            auto* sure = dialog.findChild<QLabel*>(QStringLiteral("sureLabel"));
+            QVERIFY(sure->isVisible());
+            making = sure->text();
+            GuiHarness::clickOnly(dialog, "okButton");
+            QVERIFY(dialog.isVisible());  // until the search's result is in
+            gate.release();
+            QVERIFY(waitFor([&] { return !dialog.isVisible(); }));
+            QVERIFY(!static_cast<SearchDialog&>(dialog).unsureCodes().empty());
+        }));
+        h.startUp();
+        QVERIFY2(QRegularExpression(QStringLiteral("^Making sure\u2026 code (\\d+) of (\\d+)$"))
+                     .match(making)
+                     .hasMatch(),
+                 qPrintable(making));
+        auto* bar = h.window().findChild<QStatusBar*>(QStringLiteral("statusBar"));
+        QVERIFY(bar != nullptr && bar->isVisible());
+        QVERIFY2(bar->currentMessage().startsWith(
+                     QStringLiteral("Not sure: the search ended before it made sure of code(s) ")),
+                 qPrintable(bar->currentMessage()));
+        QVERIFY(bar->currentMessage().endsWith(QStringLiteral("; a device there may be missing")));
+        QCOMPARE(h.window().height(), 454 + bar->sizeHint().height());
+        QCOMPARE(h.window().centralWidget()->height(), 454);
+
+        // A search that ends sure takes the line away again.
+        h.dialogs().push_back(GuiHarness::handler([&](QDialog& dialog) {
+            dialog.findChild<QAbstractButton*>(QStringLiteral("fastOption"))->setChecked(true);
+            QVERIFY(h.runSearch(dialog));
+            QVERIFY(static_cast<SearchDialog&>(dialog).unsureCodes().empty());
+            QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("sureLabel"))->isHidden());
+            GuiHarness::click(dialog, "okButton");
+        }));
+        h.command(Command::Search);
+        QVERIFY(bar->isHidden());
+        QCOMPARE(h.window().height(), 454);
+        QCOMPARE(h.countText(), QStringLiteral("8 Movantrix(s) Found"));
     }
 
     void fullSearchWalksEveryCode() {
