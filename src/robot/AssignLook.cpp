@@ -81,6 +81,21 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
         std::erase(ignored_, gone);
     }
     if (fresh.size() > 1) {
+        // Only addresses that answer when asked alone are named: a late answer of another
+        // code's look may have been heard here.
+        std::vector<DeviceAddress> sure;
+        for (const DeviceAddress& at : fresh) {
+            bool answered = false;
+            if (const int result = sweep_.anyoneAt(at, answered); result != Success) {
+                return result;
+            }
+            if (answered) {
+                sure.push_back(at);
+            }
+        }
+        fresh = sure;
+    }
+    if (fresh.size() > 1) {
         std::string list;
         for (const DeviceAddress& a : fresh) {
             list += (list.empty() ? "" : " and ") + addressWords(a);
@@ -103,10 +118,24 @@ AssignFlow::Run::Hunt AssignFlow::Run::hunt(int k, DeviceEntry*& entry) {
             }
         }
     };
+    std::string codes;
+    for (const int code : plan_.codes) {
+        codes += (codes.empty() ? "" : ", ") + std::to_string(code);
+    }
+    const std::int64_t sinceUs = clock().nowUs();
+    std::int64_t tellUs = sinceUs + plan_.stillLookingUs;
     for (;;) {
-        ledsOff(false);
         if (stopped()) {
             return Hunt::Stopped;
+        }
+        if (plan_.stillLookingUs > 0 && clock().nowUs() >= tellUs) {
+            const std::int64_t waitedS = (clock().nowUs() - sinceUs) / 1000000;
+            emit(AssignEventKind::StillLooking, k,
+                 "still looking at code" + std::string(plan_.codes.size() == 1 ? " " : "s ") +
+                     codes + " (waited " + std::to_string(waitedS) + " s)");
+            while (tellUs <= clock().nowUs()) {
+                tellUs += plan_.stillLookingUs;
+            }
         }
         std::vector<DeviceAddress> fresh;
         std::string trouble;
@@ -122,6 +151,7 @@ AssignFlow::Run::Hunt AssignFlow::Run::hunt(int k, DeviceEntry*& entry) {
             continue;
         }
         const DeviceAddress candidate = fresh.front();
+        ledsOff(true, false);  // the last one's LED goes dark once the next one is here
         const int result = sweep_.probe(candidate, entry);
         if (result == AdapterFailure) {
             fail("the adapter failed (101)", true);

@@ -35,10 +35,12 @@ void AssignFlow::Run::unpark() {
         }
         const DeviceAddress target{row.code, row.id};
         MoveOutcome moved;
+        movedFrom_ = row.parkedAt;
+        moving_ = true;
         const int result = move_.run(*entry, target, moved);
         row.at = moved.at;
-        movedFrom_ = row.parkedAt;
         steps_ = moved.steps;
+        moving_ = result != Success && !moved.steps.empty();
         if (result == Success && moved.targetTaken) {
             setState(k, AssignState::Failed,
                      addressWords(target) + " is " + moved.holder + "; it stays at " +
@@ -53,7 +55,9 @@ void AssignFlow::Run::unpark() {
         }
         if (result != Success) {
             row.at = target;
-            failed(k, result == AdapterFailure ? AdapterFailure : Timeout, "the move");
+            failed(k, result == AdapterFailure || result == CorruptReply ? result : Timeout,
+                   "the move");
+            moving_ = false;
             return;
         }
         setState(k, AssignState::Moved);

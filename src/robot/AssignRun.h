@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,7 +39,16 @@ public:
           plan_(plan),
           stop_(stop),
           sweep_(registry),
-          move_(registry, sweep_) {}
+          move_(registry, sweep_) {
+        wanted_ = plan.settings;
+        if (wanted_ && plan.network && plan.returnDelay >= 0) {
+            for (SettingValue& v : wanted_->values) {
+                if (v.reg != nullptr && v.reg->setting == Setting::ReturnDelay) {
+                    v.value = plan.returnDelay;
+                }
+            }
+        }
+    }
 
     AssignReport go();
 
@@ -82,13 +92,18 @@ private:
     // The parked actuators to their addresses, now that no more new ones come.
     void unpark();
     void lightLed(DeviceEntry& entry);
-    // Switches off the LEDs whose time is over (all of them with `all`, after their time
-    // unless the run was stopped).
-    void ledsOff(bool all);
+    // Switches off the LEDs whose time is over (all of them with `all`; with `wait` after
+    // their time unless the run was stopped).
+    void ledsOff(bool all, bool wait = true);
+
+    // What each actuator must end with: the file's settings, the return delay of the plan in
+    // place of the file's when both are given.
+    const DeviceSettings& wanted() const { return *wanted_; }
 
     DeviceRegistry& registry_;
     AssignObserver& observer_;
     const AssignPlan& plan_;
+    std::optional<DeviceSettings> wanted_;
     const std::atomic<bool>& stop_;
     BusSweep sweep_;
     SafeMove move_;
@@ -96,12 +111,15 @@ private:
     bool ended_ = false;                   // a failure forbids going on
     std::vector<DeviceAddress> arrivals_;  // where new actuators were found
     std::vector<DeviceAddress> ignored_;   // new devices not taken (while they answer)
-    std::vector<DeviceAddress> shared_;    // addresses two devices answered at, at the start
+    // Addresses that answered the first search without being read (two devices answered
+    // there, a probe failed): taken all the same.
+    std::vector<DeviceAddress> shared_;
     std::vector<std::pair<int, DeviceEntry*>> parked_;
     // The actuator in hand: where its last move began and every address it may answer at
     // since.
     DeviceAddress movedFrom_;
     std::vector<DeviceAddress> steps_;
+    bool moving_ = false;  // a move is under way: the actuator may be at any of steps_
     std::vector<Led> leds_;
 };
 

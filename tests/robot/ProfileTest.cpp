@@ -22,7 +22,7 @@ protected:
     // Surveys the bus as it is: the devices found.
     std::vector<FoundDevice> survey(const std::vector<int>& codes = kQuick) {
         std::vector<FoundDevice> found;
-        EXPECT_EQ(surveyBus(*registry, codes, nullptr, {}, found), 100);
+        EXPECT_EQ(surveyBus(*registry, codes, {}, nullptr, {}, found), 100);
         return found;
     }
     // The profile of a bus with these devices.

@@ -107,7 +107,8 @@ private slots:
         QFETCH(bool, settingsFile);
         std::vector<SimDeviceSpec> devices;
         for (int k = 0; k < 3; ++k) {
-            devices.push_back(newcomer(34, 1, 3.0 * (k + 1), alone && k < 2 ? 3.0 * (k + 2) : -1));
+            devices.push_back(
+                newcomer(34, 1, runS(3.0 * (k + 1)), runS(alone && k < 2 ? 3.0 * (k + 2) : -1)));
         }
         auto h = startedOn(devices);
         RobotSetupWindow& w = openWindow(*h);
@@ -166,7 +167,7 @@ private slots:
     }
     void stopAndCloseEndTheRunBetweenSteps() {
         QFETCH(QString, how);
-        auto h = startedOn({newcomer(34, 1, 3.0)});
+        auto h = startedOn({newcomer(34, 1, runS(3.0))});
         RobotSetupWindow& w = openWindow(*h);
         start(*h, w, QStringLiteral("1-3"));
         QVERIFY(waitForPrompt(w, QStringLiteral("Connect the next actuator (ID 2, 2 of 3)...")));
@@ -213,7 +214,7 @@ private slots:
     // The adapter lost during a run: the run ends, the loss is reported once as by every other
     // command, and the connection is closed.
     void aLostAdapterEndsTheRunAndClosesTheConnection() {
-        auto h = startedOn({newcomer(34, 1, 3.0)});
+        auto h = startedOn({newcomer(34, 1, runS(3.0))});
         std::atomic<bool> unplugged{false};
         h->hooked.hook = [&unplugged](const std::string&) {
             return unplugged ? FT_IO_ERROR : FT_OK;
@@ -236,8 +237,8 @@ private slots:
     // Two new actuators at once: the trouble is shown and nothing is moved until one of them
     // is unplugged; the device that was there before is never touched.
     void twoNewActuatorsAtOnceMoveNothing() {
-        auto h =
-            startedOn({simSpec(1, 5, 12, 24), newcomer(34, 1, 3.0), newcomer(34, 2, 3.0, 10.0)});
+        auto h = startedOn({simSpec(1, 5, 12, 24), newcomer(34, 1, runS(3.0)),
+                            newcomer(34, 2, runS(3.0), runS(10.0))});
         RobotSetupWindow& w = openWindow(*h);
         start(*h, w, QStringLiteral("2"));
         h->settle();
@@ -273,7 +274,7 @@ private slots:
         QFETCH(QString, ids);
         QFETCH(QString, file);
         QFETCH(QString, message);
-        auto h = startedOn({newcomer(34, 1, 3.0)});
+        auto h = startedOn({newcomer(34, 1, runS(3.0))});
         RobotSetupWindow& w = openWindow(*h);
         h->bus().clearTraffic();
         QTemporaryDir dir;
