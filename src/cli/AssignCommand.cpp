@@ -77,7 +77,9 @@ public:
                 }
                 break;
             case AssignEventKind::Present:
-                err << event.text << '\n';
+                if (!event.text.empty()) {  // empty: nothing on the bus before
+                    err << event.text << '\n';
+                }
                 break;
             case AssignEventKind::Refused:
                 printError(err, "assign: " + event.text);

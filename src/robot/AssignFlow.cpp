@@ -73,9 +73,25 @@ AssignReport AssignFlow::Run::go() {
     }
     if (survey()) {
         const int n = static_cast<int>(report_.rows.size());
+        findLeftParked();
+        // As many IDs left as actuators waiting since an earlier run: they are those IDs'.
+        std::vector<int> open;
+        for (int k = 0; k < n; ++k) {
+            if (!report_.rows[static_cast<std::size_t>(k)].already) {
+                open.push_back(k);
+            }
+        }
+        if (!open.empty() && open.size() <= leftParked_.size()) {
+            for (const int k : open) {
+                if (!ended_ && !takeLeftParked(k)) {
+                    break;
+                }
+            }
+        }
         int k = 0;
         while (k < n && !ended_) {
-            if (report_.rows[static_cast<std::size_t>(k)].already) {
+            if (report_.rows[static_cast<std::size_t>(k)].already ||
+                report_.rows[static_cast<std::size_t>(k)].state != AssignState::Waiting) {
                 ++k;
                 continue;
             }
@@ -137,8 +153,7 @@ bool AssignFlow::Run::survey() {
                    addressWords(at) + (holder != nullptr ? "" : " (answers, not read)");
     }
     emit(AssignEventKind::Present, -1,
-         present.empty() ? std::string("No device on the bus yet")
-                         : "On the bus already (never touched): " + present);
+         present.empty() ? std::string() : "On the bus already (never touched): " + present);
     // A target held already is skipped: an earlier run may have given it.
     for (int k = 0; k < static_cast<int>(report_.rows.size()); ++k) {
         AssignRow& row = report_.rows[static_cast<std::size_t>(k)];

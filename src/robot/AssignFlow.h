@@ -66,7 +66,8 @@ struct AssignRow {
 
 enum class AssignEventKind {
     Searching,     // the first search is running (text: what it does)
-    Present,       // what the first search found there, never touched (text: the list)
+    Present,       // what the first search found there, never touched (text: the list; empty
+                   // when nothing answered)
     Refused,       // the run does not start (text: why); nothing was written
     Waiting,       // the actuator for rows[index] is awaited (after a trouble too)
     StillLooking,  // every 10 s of waiting (text: "still looking at codes 1, 34 (waited 10 s)")

@@ -21,10 +21,11 @@ void AssignFlow::Run::failed(int k, int result, const std::string& what) {
     }
     if (result == CorruptReply && !steps_.empty()) {
         // Broken answers where it went: a second device took the move's writes with it.
-        const std::string why = what + ": answers at " + addressWords(row.at) +
-                                " come back broken: two devices may now share that address (a "
-                                "second actuator connected during the move took the same "
-                                "writes); unplug the newest one and set it apart";
+        const std::string why = what +
+                                ": answers come back broken: two devices may now share "
+                                "one address (a second actuator connected during the move took "
+                                "the same writes); they may be at " +
+                                mayBeAtWords(movedFrom_, steps_);
         fail("ID " + std::to_string(row.id) + " " + why, false);
         setState(k, AssignState::Failed, why);
         return;
@@ -55,8 +56,8 @@ void AssignFlow::Run::place(int& k, DeviceEntry& entry) {
     }
     while (k < n) {
         AssignRow& row = report_.rows[static_cast<std::size_t>(k)];
-        if (row.already) {
-            ++k;
+        if (row.already || row.state != AssignState::Waiting) {
+            ++k;  // there before the run, or taken by an actuator an earlier run left waiting
             continue;
         }
         row.foundAt = found;
@@ -68,10 +69,18 @@ void AssignFlow::Run::place(int& k, DeviceEntry& entry) {
         // New actuators come to the target: it stays free until the last one.
         bool later = false;  // another ID still to give after this one
         for (int j = k + 1; j < n && !later; ++j) {
-            later = !report_.rows[static_cast<std::size_t>(j)].already;
+            const AssignRow& next = report_.rows[static_cast<std::size_t>(j)];
+            later = !next.already && next.state == AssignState::Waiting;
         }
         const bool park = later && contains(arrivals_, target);
         DeviceAddress to = target;
+        if (park && takeLeftParked(k)) {
+            ++k;  // one left waiting by an earlier run is this row's; the newcomer takes the next
+            if (ended_) {
+                return;
+            }
+            continue;
+        }
         if (park) {
             int id = -1;
             if (const int looked = parkingId(entry, id); looked == AdapterFailure) {
@@ -110,7 +119,6 @@ void AssignFlow::Run::place(int& k, DeviceEntry& entry) {
             ++k;
             continue;  // the same actuator, the next ID
         }
-        moving_ = moving_ && !moved.steps.empty();
         if (result == Busy) {
             leave(k, found, "no way to " + addressWords(to) + " through free addresses");
             ++k;
@@ -123,7 +131,7 @@ void AssignFlow::Run::place(int& k, DeviceEntry& entry) {
             return;
         }
         if (result != Success) {
-            row.at = to;
+            row.at = moved.steps.empty() ? found : to;
             failed(k, result == AdapterFailure || result == CorruptReply ? result : Timeout,
                    "the move");
             moving_ = false;

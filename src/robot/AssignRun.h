@@ -91,6 +91,12 @@ private:
     void leave(int k, const DeviceAddress& at, const std::string& why);
     // The parked actuators to their addresses, now that no more new ones come.
     void unpark();
+    // Notes the actuators an earlier run left waiting at a free ID of the target code (on the
+    // bus before, at the highest IDs that are no target, as parkingId picks them).
+    void findLeftParked();
+    // Row `k`'s actuator is one an earlier run left waiting: it waits on for the row (checked
+    // where it is, moved last). False when none is left or it does not check.
+    bool takeLeftParked(int k);
     void lightLed(DeviceEntry& entry);
     // Switches off the LEDs whose time is over (all of them with `all`; with `wait` after
     // their time unless the run was stopped).
@@ -115,6 +121,7 @@ private:
     // there, a probe failed): taken all the same.
     std::vector<DeviceAddress> shared_;
     std::vector<std::pair<int, DeviceEntry*>> parked_;
+    std::vector<DeviceEntry*> leftParked_;  // waiting since an earlier run
     // The actuator in hand: where its last move began and every address it may answer at
     // since.
     DeviceAddress movedFrom_;

@@ -269,7 +269,8 @@ AdoptResult adoptJoint(DeviceRegistry& registry, const RobotProfile& profile,
         out.result = readDeviceSettings(*entry, {}, now);
         if (out.result != Success) {
             out.reason = "reading its settings at " + addressWords(joint.at) + ": " +
-                         resultWords(out.result);
+                         resultWords(out.result) + "; it may be at " +
+                         mayBeAtWords(newcomerAt, moved.steps);
             return out;
         }
         const std::vector<SettingChange> changes =

@@ -8,7 +8,7 @@
 
 namespace mvx::test {
 
-void RobotTest::startRobotBus(std::vector<SimDeviceSpec> devices) {
+void RobotTest::startRobotBus(std::vector<SimDeviceSpec> devices, std::int64_t spacingUs) {
     events.clear();
     eventUs.clear();
     onEvent = nullptr;
@@ -17,7 +17,10 @@ void RobotTest::startRobotBus(std::vector<SimDeviceSpec> devices) {
     writesTo_ = {};
     sharingExpected = false;
     sharedSeen_ = 0;
-    start(std::move(devices));
+    BusDescription description;
+    description.devices = std::move(devices);
+    description.broadcastSpacingUs = spacingUs;
+    startBus(description);
     driver.hook = [this](const std::string& call) {
         if (call == "write") {
             watchSharing();

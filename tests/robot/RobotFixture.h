@@ -19,7 +19,8 @@ class RobotTest : public SimRegistryTest, public AssignObserver {
 protected:
     // Builds the bus and opens the registry; watches every write from then on. A new case: the
     // events, the event hook, the stop flag and the watch start afresh.
-    void startRobotBus(std::vector<SimDeviceSpec> devices);
+    // `spacingUs`: how much later per unit of its ID a device answers a broadcast ping.
+    void startRobotBus(std::vector<SimDeviceSpec> devices, std::int64_t spacingUs = 0);
 
     // Runs the assign flow with this plan (codes: the quick search's unless given).
     AssignReport assign(AssignPlan plan);

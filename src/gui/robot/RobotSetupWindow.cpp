@@ -239,6 +239,10 @@ void RobotSetupWindow::onEvent(const AssignEvent& event) {
             }
             break;
         case AssignEventKind::Present:
+            if (!text.isEmpty()) {
+                notice(text);
+            }
+            break;
         case AssignEventKind::Refused:
         case AssignEventKind::Trouble:
         case AssignEventKind::Ignored:
