@@ -9,6 +9,23 @@
 
 namespace mvx {
 
+void AssignFlow::Run::stillLooking() {
+    if (waitRow_ < 0 || plan_.stillLookingUs <= 0 || clock().nowUs() < tellUs_) {
+        return;
+    }
+    std::string codes;
+    for (const int code : plan_.codes) {
+        codes += (codes.empty() ? "" : ", ") + std::to_string(code);
+    }
+    const std::int64_t waitedS = (clock().nowUs() - waitSinceUs_) / 1000000;
+    emit(AssignEventKind::StillLooking, waitRow_,
+         "still looking at code" + std::string(plan_.codes.size() == 1 ? " " : "s ") + codes +
+             " (waited " + std::to_string(waitedS) + " s)");
+    while (tellUs_ <= clock().nowUs()) {
+        tellUs_ += plan_.stillLookingUs;
+    }
+}
+
 int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& trouble) {
     fresh.clear();
     trouble.clear();
@@ -20,6 +37,7 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
         if (stopped()) {
             return Success;
         }
+        stillLooking();
         std::vector<int> known = registry_.idsAt(code);
         for (const DeviceAddress& a : shared_) {
             if (a.code == code) {
@@ -118,25 +136,14 @@ AssignFlow::Run::Hunt AssignFlow::Run::hunt(int k, DeviceEntry*& entry) {
             }
         }
     };
-    std::string codes;
-    for (const int code : plan_.codes) {
-        codes += (codes.empty() ? "" : ", ") + std::to_string(code);
-    }
-    const std::int64_t sinceUs = clock().nowUs();
-    std::int64_t tellUs = sinceUs + plan_.stillLookingUs;
+    waitRow_ = k;
+    waitSinceUs_ = clock().nowUs();
+    tellUs_ = waitSinceUs_ + plan_.stillLookingUs;
     for (;;) {
         if (stopped()) {
             return Hunt::Stopped;
         }
-        if (plan_.stillLookingUs > 0 && clock().nowUs() >= tellUs) {
-            const std::int64_t waitedS = (clock().nowUs() - sinceUs) / 1000000;
-            emit(AssignEventKind::StillLooking, k,
-                 "still looking at code" + std::string(plan_.codes.size() == 1 ? " " : "s ") +
-                     codes + " (waited " + std::to_string(waitedS) + " s)");
-            while (tellUs <= clock().nowUs()) {
-                tellUs += plan_.stillLookingUs;
-            }
-        }
+        waitRow_ = k;
         std::vector<DeviceAddress> fresh;
         std::string trouble;
         if (const int result = lookAround(fresh, trouble); result != Success) {
@@ -165,6 +172,7 @@ AssignFlow::Run::Hunt AssignFlow::Run::hunt(int k, DeviceEntry*& entry) {
             continue;  // gone again
         }
         report({});
+        waitRow_ = -1;  // found: no more "still looking" for this row
         std::string unfit;
         if (entry->modelClass() != Actuator || entry->servoRecord() == nullptr) {
             unfit = deviceWords(*entry) + " (" + classText(entry->modelClass()) +

@@ -69,6 +69,8 @@ private:
     bool survey();
     // Looks at the bus again and again until exactly one new actuator answers for row `k`.
     Hunt hunt(int k, DeviceEntry*& entry);
+    // Every stillLookingUs of waiting for row waitRow_, a StillLooking event.
+    void stillLooking();
     // One look at every code: the new addresses, and what forbids taking any (in words).
     int lookAround(std::vector<DeviceAddress>& fresh, std::string& trouble);
     // Gives the actuator found for row `k` its address, settings and check; `k` moves on past
@@ -128,6 +130,9 @@ private:
     std::vector<DeviceAddress> steps_;
     bool moving_ = false;  // a move is under way: the actuator may be at any of steps_
     std::vector<Led> leds_;
+    int waitRow_ = -1;  // the row being waited for
+    std::int64_t waitSinceUs_ = 0;
+    std::int64_t tellUs_ = 0;  // the next StillLooking
 };
 
 }  // namespace mvx

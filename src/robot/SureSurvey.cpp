@@ -1,29 +1,14 @@
 #include "robot/SureSurvey.h"
 
 #include <algorithm>
-#include <array>
 
 #include "device/DeviceEntry.h"
 #include "device/DeviceRegistry.h"
-#include "protocol/Packet.h"
 #include "protocol/ResultCode.h"
-#include "protocol/Transaction.h"
-#include "search/FastSearchTiming.h"
-#include "search/ReplyListener.h"
 
 namespace mvx {
 
 namespace {
-
-constexpr int kIds = 254;           // IDs 0-253
-constexpr int kPingReplyBytes = 6;  // the status packet answering a ping
-
-void addId(std::vector<int>& ids, int id) {
-    const auto at = std::lower_bound(ids.begin(), ids.end(), id);
-    if (at == ids.end() || *at != id) {
-        ids.insert(at, id);
-    }
-}
 
 void addAddress(std::vector<DeviceAddress>& list, const DeviceAddress& address) {
     if (std::find(list.begin(), list.end(), address) == list.end()) {
@@ -52,52 +37,6 @@ int probeInto(BusSweep& sweep, DeviceRegistry& registry, const DeviceAddress& ad
 
 }  // namespace
 
-int sureBroadcast(BusSweep& sweep, DeviceRegistry& registry, int code, CodeLook& look) {
-    look = CodeLook{};
-    look.code = code;
-    const std::shared_ptr<AdapterLink> link = registry.bus().link();
-    if (!link || sweep.tune(code) != Success) {
-        return AdapterFailure;
-    }
-    link->purgeReceive();
-    const FastSearchTiming timing(link->receiveLatencyUs());
-    const int sent = sendWhenFree(*link, InstructionPacket::make(kBroadcastId, Ping));
-    if (sent != Success) {
-        return sent;
-    }
-    const std::int64_t sentUs = link->clock().nowUs();
-    ReplyListener listener(*link);
-    std::array<int, kIds> counts{};
-    const auto onAnswer = [&counts](const ScannedReply& reply, std::int64_t) {
-        if (reply.id < kIds && reply.parameterCount == 0) {
-            ++counts[reply.id];
-        }
-    };
-    // The devices get the whole time to answer; an answer begun at its end still comes in.
-    if (listener.until(sentUs + BusSweep::kBroadcastAnswersUs, onAnswer) == AdapterFailure) {
-        return AdapterFailure;
-    }
-    if (listener.heard()) {
-        const std::int64_t quietUs = FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code) +
-                                     timing.latencyAllowanceUs();
-        if (listener.untilQuiet(quietUs, onAnswer) == AdapterFailure) {
-            return AdapterFailure;
-        }
-    }
-    link->purgeReceive();
-    look.heard = listener.heard();
-    for (int id = 0; id < kIds; ++id) {
-        const int count = counts[static_cast<std::size_t>(id)];
-        if (count == 1) {
-            addId(look.answered, id);
-        } else if (count > 1) {
-            addId(look.repeated, id);
-        }
-    }
-    look.noise = !listener.brokenAtUs().empty();
-    return Success;
-}
-
 int sureSearch(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>& codes,
                const std::vector<DeviceAddress>& expected, const std::atomic<bool>* stop,
                const SweepProgress& progress, BusSurvey& survey) {
@@ -110,7 +49,7 @@ int sureSearch(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>
             progress(code, i * 90 / std::max(total, 1));
         }
         CodeLook look;
-        int result = sureBroadcast(sweep, registry, code, look);
+        int result = sweep.broadcast(code, look);  // sure: heard for its whole wait
         if (result == Success && look.heard) {
             // The walk adds to what the broadcast heard: a reply lost in either is no silence.
             result = sweep.walk(code, stop, look);

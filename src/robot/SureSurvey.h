@@ -1,10 +1,10 @@
 // The robot flows' survey of what is on the bus, sure of its silence: at each code a broadcast
 // ping whose answers are heard for the whole time devices get to answer it (they may space
-// their answers out by ID) and then until the line is quiet, a walk of every ID where anything
-// answered, every answering ID probed; then each address the caller expects a device at is
-// pinged directly. Every address that answered anything (a clean answer whose probe failed, a
-// broken answer, two devices at once) is noted as taken, so that a flow never takes a device
-// that was there before for a new one.
+// their answers out by ID; BusSweep::broadcast) and then until the line is quiet, a walk of
+// every ID where anything answered, every answering ID probed; then each address the caller
+// expects a device at is pinged directly. Every address that answered anything (a clean answer
+// whose probe failed, a broken answer, two devices at once) is noted as taken, so that a flow never
+// takes a device that was there before for a new one.
 #pragma once
 
 #include <atomic>
@@ -25,12 +25,8 @@ struct BusSurvey {
     std::vector<DeviceAddress> unread;
 };
 
-// A broadcast ping at `code`, its answers heard for BusSweep::kBroadcastAnswersUs after it
-// went out and then until nothing has come for a reply's time. 100, 101 or 102.
-int sureBroadcast(BusSweep& sweep, DeviceRegistry& registry, int code, CodeLook& look);
-
-// The sure look at every code of `codes` (sureBroadcast, then a walk where anything was heard:
-// an ID counts when either heard it), the answering IDs probed into the registry (appended),
+// The sure look at every code of `codes` (BusSweep::broadcast, then a walk where anything was
+// heard: an ID counts when either heard it), the answering IDs probed into the registry,
 // then each of `expected` that is not in the registry pinged and probed. `progress` gets the
 // code and a percentage. 100 (also when stopped: `survey` then holds what was seen by then),
 // 101 or 102.

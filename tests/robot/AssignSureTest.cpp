@@ -82,7 +82,7 @@ TEST_F(AssignSureTest, TheReturnDelayIsCheckedAgainstWhatWasWritten) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        startRobotBus({newcomer(34, 1, runS(3.0)), newcomer(34, 1, runS(6.0))}, kSpacingUs);
+        startRobotBus({newcomer(34, 1, runS(3.0)), newcomer(34, 1, runS(9.0))}, kSpacingUs);
         int ledWhileLooking = -1;
         onEvent = [&](const AssignEvent& e) {
             if (e.kind == AssignEventKind::StillLooking && e.index == 1) {
