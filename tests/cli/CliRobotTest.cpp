@@ -70,7 +70,7 @@ TEST_F(CliAssignTest, CtrlCEndsItBetweenActuatorsWithASummary) {
     bool raised = false;
     hooked.hook = [&](const std::string& call) {
         // Ctrl+C while the second actuator is being looked for or worked on.
-        if (call == "write" && !raised && clock.nowUs() > 14000000) {
+        if (call == "write" && !raised && clock.nowUs() > 18000000) {
             raised = true;
             std::raise(SIGINT);
         }
@@ -90,7 +90,7 @@ TEST_F(CliAssignTest, CtrlCEndsItBetweenActuatorsWithASummary) {
 
 TEST_F(CliAssignTest, ALostAdapterEndsTheRunWithTheAdapterMessage) {
     hooked.hook = [&](const std::string&) {
-        return clock.nowUs() > 14000000 ? FT_IO_ERROR : FT_OK;  // unplugged at 14 s
+        return clock.nowUs() > 18000000 ? FT_IO_ERROR : FT_OK;  // unplugged at 18 s
     };
     EXPECT_EQ(run({"--port", "sim", "assign", "--ids", "1-12", "--baud", "1"}), 1);
     hooked.hook = nullptr;
