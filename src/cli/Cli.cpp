@@ -123,7 +123,8 @@ int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
         ->capture_default_str();
     app.add_flag("--sim-virtual-time", o.virtualTime,
                  "Run the simulated bus on virtual time (instant) instead of real time");
-    app.add_flag("--json", o.json, "JSON output (scan, info, watch, profile check)");
+    app.add_flag("--json", o.json,
+                 "JSON output (scan, info, watch, assign, profile check and apply)");
 
     auto addAddress = [&o](CLI::App* command) {
         command->add_option("--id", o.id, "Device ID (0-253)")

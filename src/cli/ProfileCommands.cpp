@@ -26,16 +26,17 @@ std::string deviceText(int model, int version) {
     return std::string(displayName(model)) + " v" + std::to_string(version);
 }
 
-// Opens the port and surveys `codes` with a progress bar: kExitOk with `found` filled, or the
-// exit status of the failure (said).
+// Opens the port and surveys `codes` surely (each of `expected` pinged directly too) with a
+// progress bar: kExitOk with `found` filled, or the exit status of the failure (said).
 int survey(CommandContext& context, const std::vector<int>& codes,
-           std::unique_ptr<Session>& session, std::vector<FoundDevice>& found) {
+           const std::vector<DeviceAddress>& expected, std::unique_ptr<Session>& session,
+           std::vector<FoundDevice>& found) {
     if (const int status = openSession(context, session); status != kExitOk) {
         return status;
     }
     ProgressBar bar(context.err, context.env.stderrIsTerminal(), "Searching");
     const int result = surveyBus(
-        session->registry(), codes, nullptr,
+        session->registry(), codes, expected, nullptr,
         [&bar](int code, int percent) { bar.update(percent, "code " + std::to_string(code)); },
         found);
     if (result != Success) {
@@ -48,10 +49,17 @@ int survey(CommandContext& context, const std::vector<int>& codes,
 
 int saveProfile(CommandContext& context) {
     const RobotOptions& r = context.options.robot;
+    std::string error;  // the output was checked before the port was opened
     std::unique_ptr<Session> session;
     std::vector<FoundDevice> found;
-    if (const int status = survey(context, r.codes, session, found); status != kExitOk) {
+    if (const int status = survey(context, r.codes, {}, session, found); status != kExitOk) {
         return status;
+    }
+    if (found.empty()) {
+        printError(context.err,
+                   "profile save: no device answers on the codes searched; nothing "
+                   "saved");
+        return kExitFailed;
     }
     const RobotProfile profile = profileOf(found, r.codes, takenNow());
     const std::string text = profileJsonText(profile);
@@ -59,7 +67,6 @@ int saveProfile(CommandContext& context) {
         context.out << text;
         return kExitOk;
     }
-    std::string error;
     if (!writeFileAtomically(r.output, text, error)) {
         printError(context.err, error);
         return kExitFailed;
@@ -133,6 +140,37 @@ int applyProfileCommand(CommandContext& context, Session& session,
     const int result =
         applyProfile(session.registry(), r.profile, found, r.network, r.dryRun, nullptr, rows);
     bool clean = result == Success;
+    if (context.options.json) {
+        using Json = nlohmann::ordered_json;
+        Json report = Json::object();
+        report["dry_run"] = r.dryRun;
+        report["network"] = r.network;
+        report["rows"] = Json::array();
+        for (const ApplyRow& row : rows) {
+            Json changes = Json::array();
+            for (const SettingChange& c : row.changes) {
+                if (!c.skipped) {
+                    changes.push_back({{"name", c.reg->name},
+                                       {"bus", settingValueText(*c.reg, c.now)},
+                                       {"profile", settingValueText(*c.reg, c.wanted)}});
+                }
+            }
+            clean = clean && row.problem.empty();
+            Json json = Json::object();
+            json["at"] = addressJson(row.at);
+            json["model"] = row.modelNumber;
+            json["name"] = displayName(row.modelNumber);
+            json["changes"] = changes;
+            json["applied"] = row.applied;
+            json["written"] = row.written;
+            json["problem"] = row.problem.empty() ? Json() : Json(row.problem);
+            report["rows"].push_back(json);
+        }
+        report["adapter_lost"] = result == AdapterFailure;
+        report["ok"] = clean;
+        context.out << report.dump(2) << '\n';
+        return clean ? kExitOk : kExitFailed;
+    }
     for (const ApplyRow& row : rows) {
         const std::string prefix = addressWords(row.at) + ": ";
         for (const SettingChange& c : row.changes) {
@@ -190,7 +228,8 @@ int profileCommand(CommandContext& context) {
     // check, apply and adopt start from what is on the profile's codes.
     std::unique_ptr<Session> session;
     std::vector<FoundDevice> found;
-    if (const int status = survey(context, r.profile.codes, session, found); status != kExitOk) {
+    if (const int status = survey(context, r.profile.codes, r.profile.addresses(), session, found);
+        status != kExitOk) {
         return status;
     }
     if (r.action == "check") {

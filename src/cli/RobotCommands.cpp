@@ -1,6 +1,10 @@
 #include "cli/RobotCommands.h"
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstring>
 
 #include "cli/DecimalOption.h"
 #include "cli/Messages.h"
@@ -23,6 +27,20 @@ void addCodeOptions(CLI::App* command, RobotOptions& r) {
         },
         "Baud-rate codes to search, e.g. 1,34 or 1-4 (default: the nine common ones)");
     command->add_flag("--full", r.full, "Search all 255 baud-rate codes");
+}
+
+// Whether a new file can be made beside `path` (the profile is written to a temporary file
+// there first): false with the reason when its directory is missing or not writable.
+bool directoryWritable(const std::string& path, std::string& error) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string dir =
+        slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+    if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+        error = path + ": " + std::strerror(errno) + " (its directory " + dir +
+                " cannot take a new file)";
+        return false;
+    }
+    return true;
 }
 
 bool parseCodes(RobotOptions& r, std::ostream& err) {
@@ -54,7 +72,9 @@ bool parseCodes(RobotOptions& r, std::ostream& err) {
 void addRobotCommands(CLI::App& app, CliOptions& o) {
     RobotOptions& r = o.robot;
     CLI::App* assign = app.add_subcommand(
-        "assign", "Give new actuators their IDs one after the other, as they are connected");
+        "assign",
+        "Give new actuators their IDs one after the other, as they are connected (--json: one "
+        "JSON line per ID and a summary line)");
     assign->add_option("--ids", r.idList, "IDs to give, in order, e.g. 1-12 or 1,2,5-8")
         ->required();
     assign
@@ -84,7 +104,9 @@ void addRobotCommands(CLI::App& app, CliOptions& o) {
         profile->add_subcommand("check", "Compare the bus with a profile, one row per device");
     check->add_option("FILE", o.file, "Robot profile (.json)")->required();
     CLI::App* apply = profile->add_subcommand(
-        "apply", "Write the profile's settings to the devices at their addresses");
+        "apply",
+        "Write the profile's settings to the devices at their addresses (--json: the rows as "
+        "JSON)");
     apply->add_option("FILE", o.file, "Robot profile (.json)")->required();
     apply->add_flag("--dry-run", r.dryRun, "Print the differences, write nothing");
     apply->add_flag("--network", r.network, "Also restore return delay and level");
@@ -129,6 +151,10 @@ bool validateRobotCommand(const std::string& command, CliOptions& o, std::ostrea
         // A FIFO, a device or a directory in the file's place is refused before the bus is
         // touched.
         if (!r.output.empty() && !checkWriteTarget(r.output, error)) {
+            printError(err, error);
+            return false;
+        }
+        if (!r.output.empty() && !directoryWritable(r.output, error)) {
             printError(err, error);
             return false;
         }

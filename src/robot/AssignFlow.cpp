@@ -8,6 +8,7 @@
 #include "protocol/ResultCode.h"
 #include "robot/AssignRun.h"
 #include "robot/RestoreWords.h"
+#include "robot/SureSurvey.h"
 
 namespace mvx {
 
@@ -72,8 +73,28 @@ AssignReport AssignFlow::Run::go() {
     }
     if (survey()) {
         const int n = static_cast<int>(report_.rows.size());
+        findLeftParked();
+        // As many IDs left as actuators waiting since an earlier run: they are those IDs'.
+        std::vector<int> open;
+        for (int k = 0; k < n; ++k) {
+            if (!report_.rows[static_cast<std::size_t>(k)].already) {
+                open.push_back(k);
+            }
+        }
+        if (!open.empty() && open.size() <= leftParked_.size()) {
+            for (const int k : open) {
+                if (!ended_ && !takeLeftParked(k)) {
+                    break;
+                }
+            }
+        }
         int k = 0;
         while (k < n && !ended_) {
+            if (report_.rows[static_cast<std::size_t>(k)].already ||
+                report_.rows[static_cast<std::size_t>(k)].state != AssignState::Waiting) {
+                ++k;
+                continue;
+            }
             if (stopped()) {
                 report_.stopped = true;
                 break;
@@ -90,7 +111,9 @@ AssignReport AssignFlow::Run::go() {
             }
             place(k, *entry);
         }
-        if (!ended_) {
+        // A stop leaves the waiting actuators where they wait: new ones may still come to
+        // their addresses.
+        if (!ended_ && !report_.stopped) {
             unpark();
         }
     }
@@ -105,8 +128,10 @@ bool AssignFlow::Run::survey() {
         codes.push_back(plan_.targetCode);
     }
     emit(AssignEventKind::Searching, -1, "Looking for the devices on the bus already");
-    std::vector<CodeLook> looks;
-    if (const int result = sweep_.search(codes, &stop_, {}, looks); result != Success) {
+    // Sure of its silence: a device there before must never pass for a new one.
+    BusSurvey survey;
+    if (const int result = sureSearch(sweep_, registry_, codes, {}, &stop_, {}, survey);
+        result != Success) {
         fail("the search failed: " + resultWords(result), result == AdapterFailure);
         return false;
     }
@@ -114,34 +139,35 @@ bool AssignFlow::Run::survey() {
         report_.stopped = true;
         return false;
     }
-    for (const DeviceSummary& d : registry_.snapshot()) {
-        report_.preExisting.push_back({d.baudCode, d.id});
+    report_.preExisting = survey.taken;
+    std::sort(report_.preExisting.begin(), report_.preExisting.end());
+    for (const DeviceAddress& at : survey.unread) {
+        shared_.push_back(at);  // answered, but not read: taken all the same
+        move_.avoid(at);
     }
-    for (const CodeLook& look : looks) {
-        for (const std::vector<int>* ids : {&look.garbled, &look.repeated}) {
-            for (const int id : *ids) {
-                shared_.push_back({look.code, id});
-                move_.avoid({look.code, id});
-            }
-        }
+    std::string present;
+    for (const DeviceAddress& at : report_.preExisting) {
+        const DeviceEntry* holder = registry_.find(at.code, at.id);
+        present += std::string(present.empty() ? "" : ", ") +
+                   (holder != nullptr ? deviceWords(*holder) + " at " : std::string()) +
+                   addressWords(at) + (holder != nullptr ? "" : " (answers, not read)");
     }
-    // A target held already refuses the run: it would be skipped anyway.
-    std::string held;
-    for (const AssignRow& row : report_.rows) {
+    emit(AssignEventKind::Present, -1,
+         present.empty() ? std::string() : "On the bus already (never touched): " + present);
+    // A target held already is skipped: an earlier run may have given it.
+    for (int k = 0; k < static_cast<int>(report_.rows.size()); ++k) {
+        AssignRow& row = report_.rows[static_cast<std::size_t>(k)];
         const DeviceAddress target{row.code, row.id};
-        const DeviceEntry* holder = registry_.find(target.code, target.id);
-        if (holder != nullptr || contains(shared_, target)) {
-            held += std::string(held.empty() ? "" : "; ") + addressWords(target) + " is held by " +
-                    (holder != nullptr ? deviceWords(*holder) : std::string("two devices"));
+        if (!contains(report_.preExisting, target)) {
+            continue;
         }
-    }
-    if (!held.empty()) {
-        report_.refused = true;
-        report_.failure = held +
-                          " (on the bus before; leave those IDs out, or move the device "
-                          "away first)";
-        emit(AssignEventKind::Refused, -1, report_.failure);
-        return false;
+        const DeviceEntry* holder = registry_.find(target.code, target.id);
+        row.already = true;
+        setState(k, AssignState::Skipped,
+                 "already there: " + addressWords(target) + " holds " +
+                     (holder != nullptr ? deviceWords(*holder)
+                                        : std::string("a device that answers but cannot be read")) +
+                     " since before the run");
     }
     return true;
 }

@@ -32,7 +32,9 @@ struct AssignPlan {
     std::optional<DeviceSettings> settings;  // restored onto each actuator
     bool network = false;                    // the file's return delay and level too
     int returnDelay = -1;  // 0-255: written to each actuator (after the settings); -1: not
-    std::int64_t ledOnUs = 2000000;  // how long each actuator's LED is lit once it is checked
+    std::int64_t ledOnUs = 2000000;  // how long each actuator's LED is lit at least once it is
+                                     // checked (it stays lit until the next one is found)
+    std::int64_t stillLookingUs = 10000000;  // how often a StillLooking event comes
 };
 
 enum class AssignState {
@@ -41,7 +43,8 @@ enum class AssignState {
     Moved,     // it is at its address (or parked, see AssignRow::parkedAt)
     Restored,  // the settings file's settings are on it
     Checked,   // read back at its address: done
-    Skipped,   // the address was held by another device: the ID was not given
+    Skipped,   // the address was held by another device: the ID was not given (`already`:
+               // it was held before the run, e.g. by an actuator of an earlier run)
     Failed,    // something went wrong (reason)
 };
 
@@ -57,17 +60,21 @@ struct AssignRow {
     int firmwareVersion = 0;
     bool settingsRestored = false;
     int settingsWritten = 0;
-    std::string reason;  // Skipped, Failed: why, in words
+    bool already = false;  // Skipped: a device was at the target before the run ("already there")
+    std::string reason;    // Skipped, Failed: why, in words
 };
 
 enum class AssignEventKind {
-    Searching,  // the first search is running (text: what it does)
-    Refused,    // the run does not start (text: why); nothing was written
-    Waiting,    // the actuator for rows[index] is awaited (after a trouble too)
-    Trouble,    // new devices that cannot be taken now (text); nothing was moved
-    Ignored,    // a new device that is not taken (not an actuator, another model; text)
-    Row,        // rows[index] changed (row: its new state)
-    Finished,   // the run ended (text: the summary)
+    Searching,     // the first search is running (text: what it does)
+    Present,       // what the first search found there, never touched (text: the list; empty
+                   // when nothing answered)
+    Refused,       // the run does not start (text: why); nothing was written
+    Waiting,       // the actuator for rows[index] is awaited (after a trouble too)
+    StillLooking,  // every 10 s of waiting (text: "still looking at codes 1, 34 (waited 10 s)")
+    Trouble,       // new devices that cannot be taken now (text); nothing was moved
+    Ignored,       // a new device that is not taken (not an actuator, another model; text)
+    Row,           // rows[index] changed (row: its new state)
+    Finished,      // the run ended (text: the summary)
 };
 
 struct AssignEvent {
@@ -89,10 +96,10 @@ struct AssignReport {
     bool stopped = false;                    // ended by the stop flag before every ID was given
     bool adapterLost = false;                // the adapter failed (101)
     std::string failure;                     // what ended the run early, in words
-    std::vector<DeviceAddress> preExisting;  // the devices the first search found
+    std::vector<DeviceAddress> preExisting;  // every address that answered the first search
 
-    int given() const;  // rows Checked
-    // 0 when every ID was given, 1 otherwise.
+    int given() const;  // rows Checked at their address
+    // 0 when every ID was given or already there, 1 otherwise.
     int exitStatus() const;
     std::string summary() const;
 };

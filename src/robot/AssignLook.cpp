@@ -9,6 +9,23 @@
 
 namespace mvx {
 
+void AssignFlow::Run::stillLooking() {
+    if (waitRow_ < 0 || plan_.stillLookingUs <= 0 || clock().nowUs() < tellUs_) {
+        return;
+    }
+    std::string codes;
+    for (const int code : plan_.codes) {
+        codes += (codes.empty() ? "" : ", ") + std::to_string(code);
+    }
+    const std::int64_t waitedS = (clock().nowUs() - waitSinceUs_) / 1000000;
+    emit(AssignEventKind::StillLooking, waitRow_,
+         "still looking at code" + std::string(plan_.codes.size() == 1 ? " " : "s ") + codes +
+             " (waited " + std::to_string(waitedS) + " s)");
+    while (tellUs_ <= clock().nowUs()) {
+        tellUs_ += plan_.stillLookingUs;
+    }
+}
+
 int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& trouble) {
     fresh.clear();
     trouble.clear();
@@ -20,6 +37,7 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
         if (stopped()) {
             return Success;
         }
+        stillLooking();
         std::vector<int> known = registry_.idsAt(code);
         for (const DeviceAddress& a : shared_) {
             if (a.code == code) {
@@ -81,6 +99,21 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
         std::erase(ignored_, gone);
     }
     if (fresh.size() > 1) {
+        // Only addresses that answer when asked alone are named: a late answer of another
+        // code's look may have been heard here.
+        std::vector<DeviceAddress> sure;
+        for (const DeviceAddress& at : fresh) {
+            bool answered = false;
+            if (const int result = sweep_.anyoneAt(at, answered); result != Success) {
+                return result;
+            }
+            if (answered) {
+                sure.push_back(at);
+            }
+        }
+        fresh = sure;
+    }
+    if (fresh.size() > 1) {
         std::string list;
         for (const DeviceAddress& a : fresh) {
             list += (list.empty() ? "" : " and ") + addressWords(a);
@@ -103,11 +136,14 @@ AssignFlow::Run::Hunt AssignFlow::Run::hunt(int k, DeviceEntry*& entry) {
             }
         }
     };
+    waitRow_ = k;
+    waitSinceUs_ = clock().nowUs();
+    tellUs_ = waitSinceUs_ + plan_.stillLookingUs;
     for (;;) {
-        ledsOff(false);
         if (stopped()) {
             return Hunt::Stopped;
         }
+        waitRow_ = k;
         std::vector<DeviceAddress> fresh;
         std::string trouble;
         if (const int result = lookAround(fresh, trouble); result != Success) {
@@ -122,6 +158,7 @@ AssignFlow::Run::Hunt AssignFlow::Run::hunt(int k, DeviceEntry*& entry) {
             continue;
         }
         const DeviceAddress candidate = fresh.front();
+        ledsOff(true, false);  // the last one's LED goes dark once the next one is here
         const int result = sweep_.probe(candidate, entry);
         if (result == AdapterFailure) {
             fail("the adapter failed (101)", true);
@@ -135,6 +172,7 @@ AssignFlow::Run::Hunt AssignFlow::Run::hunt(int k, DeviceEntry*& entry) {
             continue;  // gone again
         }
         report({});
+        waitRow_ = -1;  // found: no more "still looking" for this row
         std::string unfit;
         if (entry->modelClass() != Actuator || entry->servoRecord() == nullptr) {
             unfit = deviceWords(*entry) + " (" + classText(entry->modelClass()) +

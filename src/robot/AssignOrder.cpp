@@ -27,6 +27,52 @@ int AssignFlow::Run::parkingId(DeviceEntry& entry, int& parking) {
     return Success;
 }
 
+void AssignFlow::Run::findLeftParked() {
+    for (int id = 253; id >= 0; --id) {
+        if (contains(plan_.ids, id)) {
+            continue;
+        }
+        DeviceEntry* entry = registry_.find(plan_.targetCode, id);
+        if (entry == nullptr || entry->modelClass() != Actuator ||
+            entry->servoRecord() == nullptr ||
+            (plan_.settings && entry->modelNumber() != plan_.settings->modelNumber)) {
+            return;  // the first ID that is no parked actuator ends them
+        }
+        leftParked_.push_back(entry);
+    }
+}
+
+bool AssignFlow::Run::takeLeftParked(int k) {
+    while (!leftParked_.empty()) {
+        DeviceEntry* entry = leftParked_.front();
+        leftParked_.erase(leftParked_.begin());
+        AssignRow& row = report_.rows[static_cast<std::size_t>(k)];
+        const DeviceAddress at = addressOf(*entry);
+        row.foundAt = at;
+        row.at = at;
+        row.parkedAt = at;
+        row.modelNumber = entry->modelNumber();
+        row.firmwareVersion = entry->firmwareVersion();
+        std::string why;
+        const int checked = check(*entry, row, why);
+        if (checked == AdapterFailure) {
+            failed(k, checked, "the check where it waits");
+            return true;
+        }
+        if (checked != Success || !why.empty()) {
+            AssignRow fresh;
+            fresh.id = row.id;
+            fresh.code = row.code;
+            row = fresh;
+            continue;  // not one of ours after all
+        }
+        parked_.emplace_back(k, entry);
+        setState(k, AssignState::Checked);
+        return true;
+    }
+    return false;
+}
+
 void AssignFlow::Run::unpark() {
     for (const auto& [k, entry] : parked_) {
         AssignRow& row = report_.rows[static_cast<std::size_t>(k)];
@@ -35,10 +81,12 @@ void AssignFlow::Run::unpark() {
         }
         const DeviceAddress target{row.code, row.id};
         MoveOutcome moved;
+        movedFrom_ = row.parkedAt;
+        moving_ = true;
         const int result = move_.run(*entry, target, moved);
         row.at = moved.at;
-        movedFrom_ = row.parkedAt;
         steps_ = moved.steps;
+        moving_ = result != Success && !moved.steps.empty();
         if (result == Success && moved.targetTaken) {
             setState(k, AssignState::Failed,
                      addressWords(target) + " is " + moved.holder + "; it stays at " +
@@ -53,7 +101,9 @@ void AssignFlow::Run::unpark() {
         }
         if (result != Success) {
             row.at = target;
-            failed(k, result == AdapterFailure ? AdapterFailure : Timeout, "the move");
+            failed(k, result == AdapterFailure || result == CorruptReply ? result : Timeout,
+                   "the move");
+            moving_ = false;
             return;
         }
         setState(k, AssignState::Moved);

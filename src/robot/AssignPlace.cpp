@@ -10,15 +10,31 @@ namespace mvx {
 
 void AssignFlow::Run::failed(int k, int result, const std::string& what) {
     AssignRow& row = report_.rows[static_cast<std::size_t>(k)];
+    // Never go on blind: say every place it may answer at.
+    const std::string where = moving_ ? "it may be at " + mayBeAtWords(movedFrom_, steps_)
+                                      : "it is at " + addressWords(row.at);
     if (result == AdapterFailure) {
-        fail("the adapter failed (101)", true);
-        setState(k, AssignState::Failed, what + ": the adapter failed (101)");
+        const std::string why = what + ": the adapter failed (101); " + where;
+        fail("ID " + std::to_string(row.id) + " " + why, true);
+        setState(k, AssignState::Failed, why);
+        return;
+    }
+    if (result == CorruptReply && !steps_.empty()) {
+        // Broken answers where it went: a second device took the move's writes with it.
+        const std::string why = what +
+                                ": answers come back broken: two devices may now share "
+                                "one address (a second actuator connected during the move took "
+                                "the same writes); they may be at " +
+                                mayBeAtWords(movedFrom_, steps_);
+        fail("ID " + std::to_string(row.id) + " " + why, false);
+        setState(k, AssignState::Failed, why);
         return;
     }
     if (result == Timeout) {
-        // Never go on blind: say every place it may answer at.
-        const std::string why = what + ": no answer at " + addressWords(row.at) +
-                                "; it may be at " + mayBeAtWords(movedFrom_, steps_);
+        const std::string why =
+            what + ": no answer at " + addressWords(row.at) + "; " +
+            (moving_ || !steps_.empty() ? "it may be at " + mayBeAtWords(movedFrom_, steps_)
+                                        : where);
         fail("ID " + std::to_string(row.id) + " " + why, false);
         setState(k, AssignState::Failed, why);
         return;
@@ -40,6 +56,10 @@ void AssignFlow::Run::place(int& k, DeviceEntry& entry) {
     }
     while (k < n) {
         AssignRow& row = report_.rows[static_cast<std::size_t>(k)];
+        if (row.already || row.state != AssignState::Waiting) {
+            ++k;  // there before the run, or taken by an actuator an earlier run left waiting
+            continue;
+        }
         row.foundAt = found;
         row.at = found;
         row.modelNumber = entry.modelNumber();
@@ -47,8 +67,20 @@ void AssignFlow::Run::place(int& k, DeviceEntry& entry) {
         setState(k, AssignState::Found);
         const DeviceAddress target{row.code, row.id};
         // New actuators come to the target: it stays free until the last one.
-        const bool park = k + 1 < n && contains(arrivals_, target);
+        bool later = false;  // another ID still to give after this one
+        for (int j = k + 1; j < n && !later; ++j) {
+            const AssignRow& next = report_.rows[static_cast<std::size_t>(j)];
+            later = !next.already && next.state == AssignState::Waiting;
+        }
+        const bool park = later && contains(arrivals_, target);
         DeviceAddress to = target;
+        if (park && takeLeftParked(k)) {
+            ++k;  // one left waiting by an earlier run is this row's; the newcomer takes the next
+            if (ended_) {
+                return;
+            }
+            continue;
+        }
         if (park) {
             int id = -1;
             if (const int looked = parkingId(entry, id); looked == AdapterFailure) {
@@ -61,20 +93,27 @@ void AssignFlow::Run::place(int& k, DeviceEntry& entry) {
                 return;
             }
             if (id < 0) {
-                leave(k, found,
-                      "no free ID at code " + std::to_string(row.code) +
-                          " to wait at while new actuators come to " + addressWords(target));
+                // Every new actuator comes to this address: none could ever be placed.
+                const std::string why = "no free ID at code " + std::to_string(row.code) +
+                                        " to wait at while new actuators come to " +
+                                        addressWords(target);
+                leave(k, found, why);
+                fail(why + "; the run cannot go on (leave an ID at code " +
+                         std::to_string(row.code) + " out of the IDs to give)",
+                     false);
                 ++k;
                 return;
             }
             to = {row.code, id};
         }
         MoveOutcome moved;
+        movedFrom_ = found;
+        moving_ = true;
         const int result = move_.run(entry, to, moved);
         row.at = moved.at;
-        movedFrom_ = found;
         steps_ = moved.steps;
         if (result == Success && moved.targetTaken) {
+            moving_ = false;
             row.foundAt = {};
             setState(k, AssignState::Skipped, addressWords(target) + " is " + moved.holder);
             ++k;
@@ -92,11 +131,14 @@ void AssignFlow::Run::place(int& k, DeviceEntry& entry) {
             return;
         }
         if (result != Success) {
-            row.at = to;
-            failed(k, result == AdapterFailure ? AdapterFailure : Timeout, "the move");
+            row.at = moved.steps.empty() ? found : to;
+            failed(k, result == AdapterFailure || result == CorruptReply ? result : Timeout,
+                   "the move");
+            moving_ = false;
             ++k;
             return;
         }
+        moving_ = false;
         if (park) {
             row.parkedAt = to;
             parked_.emplace_back(k, &entry);
@@ -121,8 +163,8 @@ bool AssignFlow::Run::finish(int k, DeviceEntry& entry) {
             failed(k, result, "reading its settings");
             return false;
         }
-        const std::vector<SettingChange> changes = settingsDifferences(
-            now, *plan_.settings, plan_.network, entry.servoRecord()->maxPosition());
+        const std::vector<SettingChange> changes =
+            settingsDifferences(now, wanted(), plan_.network, entry.servoRecord()->maxPosition());
         const RestoreResult restored = restoreSettings(registry_, entry, changes);
         if (restored.result == AdapterFailure || restored.result == Timeout) {
             failed(k, restored.result,
@@ -178,7 +220,7 @@ int AssignFlow::Run::check(DeviceEntry& entry, const AssignRow& row, std::string
     } else if (entry.modelNumber() != row.modelNumber) {
         why = "it now reads as " + modelWords(entry.modelNumber());
     } else if (plan_.settings) {
-        for (const SettingChange& c : settingsDifferences(now, *plan_.settings, plan_.network,
+        for (const SettingChange& c : settingsDifferences(now, wanted(), plan_.network,
                                                           entry.servoRecord()->maxPosition())) {
             if (!c.skipped) {
                 why = std::string(c.reg->name) + " is " + settingValueText(*c.reg, c.now) +
@@ -206,8 +248,8 @@ void AssignFlow::Run::lightLed(DeviceEntry& entry) {
     }
 }
 
-void AssignFlow::Run::ledsOff(bool all) {
-    const bool wait = all && !stopped() && !ended_;
+void AssignFlow::Run::ledsOff(bool all, bool wait) {
+    wait = wait && all && !stopped() && !ended_;
     for (auto it = leds_.begin(); it != leds_.end();) {
         if (!all && clock().nowUs() < it->offUs) {
             ++it;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,7 +39,16 @@ public:
           plan_(plan),
           stop_(stop),
           sweep_(registry),
-          move_(registry, sweep_) {}
+          move_(registry, sweep_) {
+        wanted_ = plan.settings;
+        if (wanted_ && plan.network && plan.returnDelay >= 0) {
+            for (SettingValue& v : wanted_->values) {
+                if (v.reg != nullptr && v.reg->setting == Setting::ReturnDelay) {
+                    v.value = plan.returnDelay;
+                }
+            }
+        }
+    }
 
     AssignReport go();
 
@@ -59,6 +69,8 @@ private:
     bool survey();
     // Looks at the bus again and again until exactly one new actuator answers for row `k`.
     Hunt hunt(int k, DeviceEntry*& entry);
+    // Every stillLookingUs of waiting for row waitRow_, a StillLooking event.
+    void stillLooking();
     // One look at every code: the new addresses, and what forbids taking any (in words).
     int lookAround(std::vector<DeviceAddress>& fresh, std::string& trouble);
     // Gives the actuator found for row `k` its address, settings and check; `k` moves on past
@@ -81,14 +93,25 @@ private:
     void leave(int k, const DeviceAddress& at, const std::string& why);
     // The parked actuators to their addresses, now that no more new ones come.
     void unpark();
+    // Notes the actuators an earlier run left waiting at a free ID of the target code (on the
+    // bus before, at the highest IDs that are no target, as parkingId picks them).
+    void findLeftParked();
+    // Row `k`'s actuator is one an earlier run left waiting: it waits on for the row (checked
+    // where it is, moved last). False when none is left or it does not check.
+    bool takeLeftParked(int k);
     void lightLed(DeviceEntry& entry);
-    // Switches off the LEDs whose time is over (all of them with `all`, after their time
-    // unless the run was stopped).
-    void ledsOff(bool all);
+    // Switches off the LEDs whose time is over (all of them with `all`; with `wait` after
+    // their time unless the run was stopped).
+    void ledsOff(bool all, bool wait = true);
+
+    // What each actuator must end with: the file's settings, the return delay of the plan in
+    // place of the file's when both are given.
+    const DeviceSettings& wanted() const { return *wanted_; }
 
     DeviceRegistry& registry_;
     AssignObserver& observer_;
     const AssignPlan& plan_;
+    std::optional<DeviceSettings> wanted_;
     const std::atomic<bool>& stop_;
     BusSweep sweep_;
     SafeMove move_;
@@ -96,13 +119,20 @@ private:
     bool ended_ = false;                   // a failure forbids going on
     std::vector<DeviceAddress> arrivals_;  // where new actuators were found
     std::vector<DeviceAddress> ignored_;   // new devices not taken (while they answer)
-    std::vector<DeviceAddress> shared_;    // addresses two devices answered at, at the start
+    // Addresses that answered the first search without being read (two devices answered
+    // there, a probe failed): taken all the same.
+    std::vector<DeviceAddress> shared_;
     std::vector<std::pair<int, DeviceEntry*>> parked_;
+    std::vector<DeviceEntry*> leftParked_;  // waiting since an earlier run
     // The actuator in hand: where its last move began and every address it may answer at
     // since.
     DeviceAddress movedFrom_;
     std::vector<DeviceAddress> steps_;
+    bool moving_ = false;  // a move is under way: the actuator may be at any of steps_
     std::vector<Led> leds_;
+    int waitRow_ = -1;  // the row being waited for
+    std::int64_t waitSinceUs_ = 0;
+    std::int64_t tellUs_ = 0;  // the next StillLooking
 };
 
 }  // namespace mvx

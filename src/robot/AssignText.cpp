@@ -76,7 +76,10 @@ int AssignReport::given() const {
 }
 
 int AssignReport::exitStatus() const {
-    return !refused && given() == static_cast<int>(rows.size()) ? 0 : 1;
+    const auto done = std::count_if(rows.begin(), rows.end(), [](const AssignRow& row) {
+        return mvx::given(row) || row.already;
+    });
+    return !refused && done == static_cast<long>(rows.size()) ? 0 : 1;
 }
 
 std::string AssignReport::summary() const {
@@ -84,12 +87,20 @@ std::string AssignReport::summary() const {
         return "Nothing done: " + failure;
     }
     std::vector<int> done;
+    std::vector<int> already;
     std::vector<int> skipped;
     std::vector<int> failed;
     std::vector<int> open;
+    std::string waiting;  // where the actuators that wait for their address are
     for (const AssignRow& row : rows) {
+        if (row.parkedAt.valid() && row.at == row.parkedAt) {
+            waiting += (waiting.empty() ? "" : ", ") + std::string("ID ") + std::to_string(row.id) +
+                       " waits at " + addressWords(row.parkedAt);
+        }
         if (mvx::given(row)) {
             done.push_back(row.id);
+        } else if (row.already) {
+            already.push_back(row.id);
         } else if (row.state == AssignState::Skipped) {
             skipped.push_back(row.id);
         } else if (row.state == AssignState::Failed) {
@@ -103,6 +114,9 @@ std::string AssignReport::summary() const {
     if (!done.empty()) {
         text += " (" + numberListText(done) + ")";
     }
+    if (!already.empty()) {
+        text += "; already there: " + numberListText(already);
+    }
     if (!skipped.empty()) {
         text += "; skipped: " + numberListText(skipped);
     }
@@ -114,6 +128,9 @@ std::string AssignReport::summary() const {
     }
     if (stopped) {
         text += "; stopped";
+    }
+    if (!waiting.empty()) {
+        text += "; " + waiting + " (a rerun with the same IDs goes on from there)";
     }
     if (!failure.empty()) {
         text += "; " + failure;

@@ -7,6 +7,7 @@
 #include "protocol/ResultCode.h"
 #include "robot/RestoreWords.h"
 #include "robot/SafeMove.h"
+#include "robot/SureSurvey.h"
 
 namespace mvx {
 
@@ -53,8 +54,8 @@ int readFound(BusSweep& sweep, DeviceEntry& entry, FoundDevice& f) {
 }  // namespace
 
 int surveyBus(DeviceRegistry& registry, const std::vector<int>& codes,
-              const std::atomic<bool>* stop, const SweepProgress& progress,
-              std::vector<FoundDevice>& found) {
+              const std::vector<DeviceAddress>& expected, const std::atomic<bool>* stop,
+              const SweepProgress& progress, std::vector<FoundDevice>& found) {
     found.clear();
     if (!registry.bus().link()) {
         return AdapterFailure;
@@ -63,8 +64,8 @@ int surveyBus(DeviceRegistry& registry, const std::vector<int>& codes,
         return Busy;
     }
     BusSweep sweep(registry);
-    std::vector<CodeLook> looks;
-    const int result = sweep.search(codes, stop, progress, looks);
+    BusSurvey survey;
+    const int result = sureSearch(sweep, registry, codes, expected, stop, progress, survey);
     if (result != Success) {
         return result;
     }
@@ -268,7 +269,8 @@ AdoptResult adoptJoint(DeviceRegistry& registry, const RobotProfile& profile,
         out.result = readDeviceSettings(*entry, {}, now);
         if (out.result != Success) {
             out.reason = "reading its settings at " + addressWords(joint.at) + ": " +
-                         resultWords(out.result);
+                         resultWords(out.result) + "; it may be at " +
+                         mayBeAtWords(newcomerAt, moved.steps);
             return out;
         }
         const std::vector<SettingChange> changes =
@@ -283,8 +285,23 @@ AdoptResult adoptJoint(DeviceRegistry& registry, const RobotProfile& profile,
     }
     FoundDevice after;
     out.result = readFound(sweep, *entry, after);
+    if (out.result == Success && entry->servoRecord() != nullptr && !after.settingsRead) {
+        out.result = after.settingsResult;
+    }
     if (out.result != Success) {
-        out.reason = "the check at " + addressWords(joint.at) + ": " + resultWords(out.result);
+        // A write acknowledged but not taken leaves it elsewhere: every place it may answer at.
+        out.reason = "the check at " + addressWords(joint.at) + ": " + resultWords(out.result) +
+                     "; it may be at " + mayBeAtWords(newcomerAt, moved.steps);
+        return out;
+    }
+    // Read back at its new place: its ID and baud-rate registers must say so.
+    if (after.settingsRead && (after.settings.registers[3] != joint.at.id ||
+                               after.settings.registers[4] != joint.at.code)) {
+        out.result = Timeout;  // as a read-back that did not match
+        out.reason = "the check at " + addressWords(joint.at) + ": it holds ID " +
+                     std::to_string(after.settings.registers[3]) + " and code " +
+                     std::to_string(after.settings.registers[4]) + "; it may be at " +
+                     mayBeAtWords(newcomerAt, moved.steps);
         return out;
     }
     RobotProfile one;

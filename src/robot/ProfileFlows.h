@@ -17,12 +17,14 @@ namespace mvx {
 
 class DeviceRegistry;
 
-// Empties the registry, searches `codes` (BusSweep::search) and reads every actuator's
-// settings: the devices in the order found. 100 (also when stopped: what was found by then),
-// 101 when the adapter failed, 105 while a search runs.
+// Empties the registry, searches `codes` surely (sureSearch: every broadcast heard for the
+// whole time devices get to answer it), pings each of `expected` (e.g. a profile's addresses)
+// directly, and reads every actuator's settings: the devices in the order found. 100 (also
+// when stopped: what was found by then), 101 when the adapter failed, 102 when a ping could
+// not be written, 105 while a search runs.
 int surveyBus(DeviceRegistry& registry, const std::vector<int>& codes,
-              const std::atomic<bool>* stop, const SweepProgress& progress,
-              std::vector<FoundDevice>& found);
+              const std::vector<DeviceAddress>& expected, const std::atomic<bool>* stop,
+              const SweepProgress& progress, std::vector<FoundDevice>& found);
 
 // The profile of the devices found.
 RobotProfile profileOf(const std::vector<FoundDevice>& found, const std::vector<int>& codes,

@@ -186,6 +186,14 @@ private:
 
 }  // namespace
 
+std::vector<DeviceAddress> RobotProfile::addresses() const {
+    std::vector<DeviceAddress> out;
+    for (const ProfileDevice& d : devices) {
+        out.push_back(d.at);
+    }
+    return out;
+}
+
 const ProfileDevice* RobotProfile::find(const DeviceAddress& at) const {
     for (const ProfileDevice& d : devices) {
         if (d.at == at) {

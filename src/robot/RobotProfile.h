@@ -33,6 +33,8 @@ struct RobotProfile {
 
     // The device expected at `at`, or null.
     const ProfileDevice* find(const DeviceAddress& at) const;
+    // The devices' addresses, in the profile's order.
+    std::vector<DeviceAddress> addresses() const;
 };
 
 // The file's text (JSON, two-space indent, ending in a line feed).

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "CliFixture.h"
 #include "protocol/Packet.h"
@@ -69,7 +70,7 @@ TEST_F(CliAssignTest, CtrlCEndsItBetweenActuatorsWithASummary) {
     bool raised = false;
     hooked.hook = [&](const std::string& call) {
         // Ctrl+C while the second actuator is being looked for or worked on.
-        if (call == "write" && !raised && clock.nowUs() > 6500000) {
+        if (call == "write" && !raised && clock.nowUs() > 18000000) {
             raised = true;
             std::raise(SIGINT);
         }
@@ -89,13 +90,43 @@ TEST_F(CliAssignTest, CtrlCEndsItBetweenActuatorsWithASummary) {
 
 TEST_F(CliAssignTest, ALostAdapterEndsTheRunWithTheAdapterMessage) {
     hooked.hook = [&](const std::string&) {
-        return clock.nowUs() > 7000000 ? FT_IO_ERROR : FT_OK;  // unplugged at 7 s
+        return clock.nowUs() > 18000000 ? FT_IO_ERROR : FT_OK;  // unplugged at 18 s
     };
     EXPECT_EQ(run({"--port", "sim", "assign", "--ids", "1-12", "--baud", "1"}), 1);
     hooked.hook = nullptr;
     EXPECT_TRUE(contains(out(), "ID 1: MQ-35 v30 found at code 34 ID 1 -> code 1 ID 1, checked\n"));
     EXPECT_TRUE(contains(err(), "USB2Movantrix access failed! Please check connection.")) << err();
     EXPECT_TRUE(contains(out(), "; not done: ")) << out();
+}
+
+TEST_F(CliAssignTest, JsonGivesALinePerIdAndASummaryLine) {
+    ASSERT_EQ(
+        run({"--port", "sim", "--json", "assign", "--ids", "4,5", "--baud", "1", "--codes", "34"}),
+        0)
+        << err();
+    std::vector<nlohmann::json> lines;
+    std::istringstream text(out());
+    for (std::string line; std::getline(text, line);) {
+        lines.push_back(nlohmann::json::parse(line));
+    }
+    ASSERT_EQ(lines.size(), 3u) << out();
+    for (int k = 0; k < 2; ++k) {
+        const nlohmann::json& row = lines[static_cast<std::size_t>(k)];
+        EXPECT_EQ(row["id"], 4 + k);
+        EXPECT_EQ(row["state"], "checked");
+        EXPECT_EQ(row["found_at"], (nlohmann::json{{"code", 34}, {"id", 1}}));
+        EXPECT_EQ(row["at"], (nlohmann::json{{"code", 1}, {"id", 4 + k}}));
+        EXPECT_EQ(row["parked_at"], nullptr);
+        EXPECT_EQ(row["name"], "MQ-35");
+        EXPECT_EQ(row["line"], "ID " + std::to_string(4 + k) +
+                                   ": MQ-35 v30 found at code 34 ID 1 -> code 1 ID " +
+                                   std::to_string(4 + k) + ", checked");
+    }
+    EXPECT_EQ(lines[2]["summary"], "2 of 2 IDs given (4, 5)");
+    EXPECT_EQ(lines[2]["given"], 2);
+    EXPECT_EQ(lines[2]["exit_status"], 0);
+    EXPECT_EQ(lines[2]["present"], nlohmann::json::array());
+    EXPECT_EQ(err(), "");
 }
 
 TEST_F(CliAssignTest, BadArgumentsAreRefusedBeforeThePortIsOpened) {
@@ -171,6 +202,14 @@ TEST_F(CliProfileTest, SaveCheckApplyAndAdopt) {
     EXPECT_TRUE(contains(out(), "code 1 ID 1: max-torque 500 -> 1023\n")) << out();
     EXPECT_EQ(hostPackets(Write), 0);
     EXPECT_EQ(device(1, 1).reg16(14), 500);
+    EXPECT_EQ(run({"--port", "sim", "--json", "profile", "apply", file, "--dry-run"}), 0) << err();
+    const auto dry = nlohmann::json::parse(out());
+    EXPECT_EQ(dry["dry_run"], true);
+    EXPECT_EQ(dry["ok"], true);
+    EXPECT_EQ(dry["rows"][0]["at"], (nlohmann::json{{"code", 1}, {"id", 1}}));
+    EXPECT_EQ(dry["rows"][0]["changes"][0],
+              (nlohmann::json{{"name", "max-torque"}, {"bus", "500"}, {"profile", "1023"}}));
+    EXPECT_EQ(device(1, 1).reg16(14), 500);
     EXPECT_EQ(run({"--port", "sim", "profile", "apply", file}), 0) << err();
     EXPECT_TRUE(contains(out(), "code 1 ID 1: restored 1 setting\n")) << out();
     EXPECT_EQ(device(1, 1).reg16(14), 1023);
@@ -193,6 +232,21 @@ TEST_F(CliProfileTest, SaveCheckApplyAndAdopt) {
     EXPECT_EQ(run({"--port", "sim", "profile", "check", file}), 0) << out();
 }
 
+class CliEmptyBusTest : public CliTest {
+protected:
+    CliEmptyBusTest() : CliTest(BusDescription{}) {}
+};
+
+TEST_F(CliEmptyBusTest, SavingAnEmptyBusFailsWithAMessageAndWritesNothing) {
+    char pattern[] = "/tmp/mvx-profile-XXXXXX";
+    const fs::path dir = ::mkdtemp(pattern);
+    const std::string file = (dir / "robot.json").string();
+    EXPECT_EQ(run({"--port", "sim", "profile", "save", "-o", file}), 1);
+    EXPECT_TRUE(contains(err(), "no device answers on the codes searched; nothing saved")) << err();
+    EXPECT_FALSE(fs::exists(file));
+    fs::remove_all(dir);
+}
+
 TEST_F(CliProfileTest, BadArgumentsAndFilesAreRefusedBeforeThePortIsOpened) {
     std::ofstream(dir / "bad.json") << "{\"format\": \"movantrix-robot-profile\", \"version\": 1}";
     const std::string bad = (dir / "bad.json").string();
@@ -205,6 +259,7 @@ TEST_F(CliProfileTest, BadArgumentsAndFilesAreRefusedBeforeThePortIsOpened) {
         {{"profile", "save", "--codes", "1,1"}, "--codes: baud-rate code 1 is given twice"},
         {{"profile", "save", "--codes", ""}, "--codes: \"\" is not a list of baud-rate codes"},
         {{"profile", "save", "-o", "/dev/null"}, "/dev/null: not a regular file"},
+        {{"profile", "save", "-o", "/nonexistent/robot.json"}, "cannot take a new file"},
         {{"profile", "check", "/nonexistent.json"}, "/nonexistent.json: no such file"},
         {{"profile", "apply", bad}, "bad.json: taken: missing"},
         {{"profile", "adopt", dir.string()}, ": not a regular file"},

@@ -22,7 +22,7 @@ protected:
     // Surveys the bus as it is: the devices found.
     std::vector<FoundDevice> survey(const std::vector<int>& codes = kQuick) {
         std::vector<FoundDevice> found;
-        EXPECT_EQ(surveyBus(*registry, codes, nullptr, {}, found), 100);
+        EXPECT_EQ(surveyBus(*registry, codes, {}, nullptr, {}, found), 100);
         return found;
     }
     // The profile of a bus with these devices.
@@ -230,6 +230,37 @@ TEST_F(ProfileTest, ApplyWritesOnlyWhatDiffersAndADryRunNothing) {
 
 // A replacement joint: one device of the profile missing, one newcomer of its model. It takes
 // the missing one's address and settings. Anything else is refused with nothing written.
+// The sample bus with its devices spacing their broadcast answers out by ID (300 us per unit):
+// every device is saved, and a check of the profile finds every one, also when it searches
+// fewer codes than the devices sit at (each expected address is pinged directly).
+TEST_F(ProfileTest, TheSpacedSampleBusIsSavedAndCheckedWhole) {
+    BusDescription description;
+    std::string error;
+    ASSERT_TRUE(
+        SimulatedBus::loadDescription(MVX_SOURCE_DIR "/samples/sim-bus.json", description, error))
+        << error;
+    description.broadcastSpacingUs = 300;
+    startBus(description);
+    const RobotProfile profile = profileOf(survey(), kQuick, "2026-12-09T02:48:10Z");
+    ASSERT_EQ(profile.devices.size(), 8u);
+    struct Case {
+        const char* name;
+        std::vector<int> codes;
+    };
+    const Case cases[] = {{"the profile's codes", kQuick}, {"code 1 only", {1}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<FoundDevice> found;
+        ASSERT_EQ(surveyBus(*registry, c.codes, profile.addresses(), nullptr, {}, found), 100);
+        const std::vector<CheckRow> rows = compareWithProfile(profile, found);
+        ASSERT_EQ(rows.size(), 8u);
+        for (const CheckRow& row : rows) {
+            EXPECT_EQ(row.kind, CheckKind::Ok)
+                << addressWords(row.expectedAt) << ": " << checkRowDetail(row);
+        }
+    }
+}
+
 TEST_F(ProfileTest, AdoptGivesANewcomerTheMissingJointsPlace) {
     const RobotProfile profile = profileOfBus(arm());
     {
@@ -271,6 +302,29 @@ TEST_F(ProfileTest, AdoptGivesANewcomerTheMissingJointsPlace) {
         EXPECT_EQ(result.reason,
                   "the move: no reply (timeout) (103); it may be at code 34 ID 1 (where it was), "
                   "code 34 ID 2 or code 1 ID 2");
+        EXPECT_NE(sim->find(34, 2), nullptr) << "where it is";
+    }
+    {
+        SCOPED_TRACE("a baud write acknowledged but not taken");
+        start({simSpec(1, 1, 28), simSpec(34, 1, 28), simSpec(1, 3, 28), simSpec(34, 100, 13, 20)});
+        const std::vector<FoundDevice> found = survey();
+        // Once at its new ID, the newcomer answers as ever but takes no write.
+        driver.hook = [this](const std::string&) {
+            if (SimulatedDevice* d = sim->find(34, 2); d != nullptr) {
+                SimFaults deaf;
+                deaf.ignoreWrites = true;
+                d->setFaults(deaf);
+            }
+            return FT_OK;
+        };
+        const AdoptResult result = adoptJoint(*registry, profile, found);
+        driver.hook = nullptr;
+        EXPECT_FALSE(result.refused);
+        EXPECT_NE(result.result, 100);
+        EXPECT_NE(result.reason.find("it may be at code 34 ID 1 (where it was), code 34 ID 2 or "
+                                     "code 1 ID 2"),
+                  std::string::npos)
+            << result.reason;
         EXPECT_NE(sim->find(34, 2), nullptr) << "where it is";
     }
     struct Case {

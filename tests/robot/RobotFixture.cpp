@@ -8,14 +8,19 @@
 
 namespace mvx::test {
 
-void RobotTest::startRobotBus(std::vector<SimDeviceSpec> devices) {
+void RobotTest::startRobotBus(std::vector<SimDeviceSpec> devices, std::int64_t spacingUs) {
     events.clear();
     eventUs.clear();
     onEvent = nullptr;
     stop = false;
+    giveUpUs = 900000000;
+    writesTo_ = {};
     sharingExpected = false;
     sharedSeen_ = 0;
-    start(std::move(devices));
+    BusDescription description;
+    description.devices = std::move(devices);
+    description.broadcastSpacingUs = spacingUs;
+    startBus(description);
     driver.hook = [this](const std::string& call) {
         if (call == "write") {
             watchSharing();
@@ -35,6 +40,7 @@ void RobotTest::watchSharing() {
 }
 
 AssignReport RobotTest::assign(AssignPlan plan) {
+    writesTo_ = {};
     if (plan.codes.empty()) {
         plan.codes = {1, 34, 3, 4, 7, 9, 16, 103, 207};
     }
@@ -43,8 +49,12 @@ AssignReport RobotTest::assign(AssignPlan plan) {
 }
 
 void RobotTest::onAssignEvent(const AssignEvent& event) {
+    tallyWrites();
     events.push_back(event);
     eventUs.push_back(clock.nowUs());
+    if (clock.nowUs() > giveUpUs) {
+        stop = true;
+    }
     if (onEvent) {
         onEvent(event);
     }
@@ -60,14 +70,18 @@ std::vector<AssignEvent> RobotTest::eventsOf(AssignEventKind kind) const {
     return out;
 }
 
-int RobotTest::registerWrites(int address) const {
-    int count = 0;
+void RobotTest::tallyWrites() {
     for (const SimTraffic& t : packets(Write)) {
-        if (t.bytes.size() > 5 && t.bytes[5] == address) {
-            ++count;
+        if (t.bytes.size() > 5) {
+            ++writesTo_[t.bytes[5]];
         }
     }
-    return count;
+    sim->clearTraffic();
+}
+
+int RobotTest::registerWrites(int address) {
+    tallyWrites();
+    return writesTo_[static_cast<std::size_t>(address)];
 }
 
 }  // namespace mvx::test

@@ -109,7 +109,7 @@ TEST(BusDescriptionTest, TwelveNewActuatorsSampleLoads) {
     for (std::size_t k = 0; k < 12; ++k) {
         EXPECT_EQ(d.devices[k].code, 34);
         EXPECT_EQ(d.devices[k].id, 1);
-        EXPECT_EQ(d.devices[k].appearAtUs, 3000000 * static_cast<std::int64_t>(k + 1));
+        EXPECT_EQ(d.devices[k].appearAtUs, 8000000 + 12000000 * static_cast<std::int64_t>(k));
         EXPECT_EQ(d.devices[k].disappearAtUs, -1);
     }
 }

@@ -180,7 +180,7 @@ void RobotCheckDialog::start(Action action) {
             }
             if (result != AdapterFailure) {
                 o.checked = true;
-                o.surveyed = surveyOnBus(registry, profile.codes, progress);
+                o.surveyed = surveyOnBus(registry, profile.codes, profile.addresses(), progress);
             }
             return o;
         },
@@ -221,7 +221,12 @@ void RobotCheckDialog::onDone(const Outcome& outcome) {
                              outcome.adopted.result == AdapterFailure ||
                              outcome.surveyed.result == AdapterFailure;
     if (adapterLost) {
-        // The dialog ends; the common report closes the connection.
+        // The dialog ends; the common report closes the connection. A newcomer lost in its
+        // move is named first with every place it may answer at.
+        if (outcome.action == Action::Adopt && !outcome.adopted.reason.empty()) {
+            const AdoptResult& a = outcome.adopted;
+            ops.message(this, kAdoptFailed.arg(words(a.from), words(a.to), text(a.reason)));
+        }
         working_ = false;
         QDialog::reject();
         app_.shell().reportBusFailure(AdapterFailure);

@@ -19,7 +19,9 @@ RobotSearchDialog::RobotSearchDialog(ManagerApp& app, const std::vector<int>& co
     DeviceRegistry& registry = app.registry();
     app.jobs().command(
         this,
-        [&registry, codes, progress = progress_] { return surveyOnBus(registry, codes, progress); },
+        [&registry, codes, progress = progress_] {
+            return surveyOnBus(registry, codes, {}, progress);
+        },
         [this](const Surveyed& surveyed) {
             searching_ = false;
             surveyed_ = surveyed;

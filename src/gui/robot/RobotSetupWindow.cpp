@@ -24,6 +24,7 @@ const QString kPrompt = QStringLiteral("Connect the next actuator (ID %1, %2 of 
 const QString kStopping = QStringLiteral("Stopping after the step in hand...");
 const QString kStopped = QStringLiteral("Stopped.");
 const QString kDone = QStringLiteral("Done.");
+const QString kNotDone = QStringLiteral("not done");
 
 enum Column { IdColumn, StateColumn, DetailsColumn };
 
@@ -195,12 +196,16 @@ void RobotSetupWindow::stopRun() {
     ui_->promptLabel->setText(kStopping);
 }
 
-void RobotSetupWindow::showRow(int index, const AssignRow& row) {
+void RobotSetupWindow::showRow(int index, const AssignRow& row, bool ended) {
     if (index < 0 || index >= ui_->rowsTable->rowCount()) {
         return;
     }
+    // Once the run is over nothing waits any more: a row it did not come to is not done.
+    const bool open = ended && row.state != AssignState::Checked &&
+                      row.state != AssignState::Skipped && row.state != AssignState::Failed;
     const QString texts[] = {QString::number(row.id),
-                             QString::fromLatin1(assignStateWord(row.state)), details(row)};
+                             open ? kNotDone : QString::fromLatin1(assignStateWord(row.state)),
+                             details(row)};
     for (int column = IdColumn; column <= DetailsColumn; ++column) {
         auto* item = new QTableWidgetItem(texts[column]);
         item->setToolTip(texts[column]);
@@ -226,6 +231,18 @@ void RobotSetupWindow::onEvent(const AssignEvent& event) {
                     kPrompt.arg(event.row.id).arg(event.index + 1).arg(total_));
             }
             break;
+        case AssignEventKind::StillLooking:
+            if (!stop_ || !*stop_) {
+                ui_->promptLabel->setText(
+                    kPrompt.arg(event.row.id).arg(event.index + 1).arg(total_) +
+                    QStringLiteral(" ") + text);
+            }
+            break;
+        case AssignEventKind::Present:
+            if (!text.isEmpty()) {
+                notice(text);
+            }
+            break;
         case AssignEventKind::Refused:
         case AssignEventKind::Trouble:
         case AssignEventKind::Ignored:
@@ -243,13 +260,17 @@ void RobotSetupWindow::onEvent(const AssignEvent& event) {
 void RobotSetupWindow::onEnded(const AssignReport& report) {
     running_ = false;
     for (std::size_t k = 0; k < report.rows.size(); ++k) {
-        showRow(static_cast<int>(k), report.rows[k]);
+        showRow(static_cast<int>(k), report.rows[k], true);
     }
     ui_->summaryLabel->setText(QString::fromStdString(report.summary()));
     ui_->promptLabel->setText(report.stopped ? kStopped : kDone);
     setIdleControls(true);
     emit runEnded(report.adapterLost);
     if (report.adapterLost) {
+        // Where the actuator in hand may be now stays in the window's notices.
+        if (!report.failure.empty()) {
+            notice(QString::fromStdString(report.failure));
+        }
         app_.shell().reportBusFailure(AdapterFailure);
     }
     if (closeWhenEnded_) {

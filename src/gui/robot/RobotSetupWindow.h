@@ -55,7 +55,7 @@ private:
     void onBrowse();
     void onEvent(const AssignEvent& event);
     void onEnded(const AssignReport& report);
-    void showRow(int index, const AssignRow& row);
+    void showRow(int index, const AssignRow& row, bool ended = false);
     void setIdleControls(bool idle);
     void notice(const QString& text);
 

@@ -23,8 +23,11 @@ struct Surveyed {
     std::vector<FoundDevice> found;
 };
 
-// Inside a job: empties the registry, searches `codes` and reads the actuators' settings.
+// Inside a job: empties the registry, searches `codes` surely, pings each of `expected` (a
+// profile's addresses) directly and reads the actuators' settings (robot/ProfileFlows
+// surveyBus, as the command line does).
 Surveyed surveyOnBus(DeviceRegistry& registry, const std::vector<int>& codes,
+                     const std::vector<DeviceAddress>& expected,
                      const std::shared_ptr<SurveyProgress>& progress);
 
 // The nine common codes, as the quick search has them.

@@ -107,7 +107,8 @@ private slots:
         QFETCH(bool, settingsFile);
         std::vector<SimDeviceSpec> devices;
         for (int k = 0; k < 3; ++k) {
-            devices.push_back(newcomer(34, 1, 3.0 * (k + 1), alone && k < 2 ? 3.0 * (k + 2) : -1));
+            devices.push_back(newcomer(34, 1, mvx::test::runS(3.0 * (k + 1)),
+                                       mvx::test::runS(alone && k < 2 ? 3.0 * (k + 2) : -1)));
         }
         auto h = startedOn(devices);
         RobotSetupWindow& w = openWindow(*h);
@@ -166,7 +167,7 @@ private slots:
     }
     void stopAndCloseEndTheRunBetweenSteps() {
         QFETCH(QString, how);
-        auto h = startedOn({newcomer(34, 1, 3.0)});
+        auto h = startedOn({newcomer(34, 1, mvx::test::runS(3.0))});
         RobotSetupWindow& w = openWindow(*h);
         start(*h, w, QStringLiteral("1-3"));
         QVERIFY(waitForPrompt(w, QStringLiteral("Connect the next actuator (ID 2, 2 of 3)...")));
@@ -196,7 +197,7 @@ private slots:
         QCOMPARE(w.isVisible(), how == QStringLiteral("stop"));
         QCOMPARE(rows(w), QStringList({"1: checked: MQ-35 v30 found at code 34 ID 1 -> code 1 "
                                        "ID 1, checked",
-                                       "2: waiting", "3: waiting"}));
+                                       "2: not done", "3: not done"}));
         QCOMPARE(text(w, "summaryLabel"),
                  QStringLiteral("1 of 3 IDs given (1); not done: 2, 3; stopped"));
         QCOMPARE(int(h->bus().device(0).id()), 1);
@@ -213,7 +214,7 @@ private slots:
     // The adapter lost during a run: the run ends, the loss is reported once as by every other
     // command, and the connection is closed.
     void aLostAdapterEndsTheRunAndClosesTheConnection() {
-        auto h = startedOn({newcomer(34, 1, 3.0)});
+        auto h = startedOn({newcomer(34, 1, mvx::test::runS(3.0))});
         std::atomic<bool> unplugged{false};
         h->hooked.hook = [&unplugged](const std::string&) {
             return unplugged ? FT_IO_ERROR : FT_OK;
@@ -230,18 +231,22 @@ private slots:
         QVERIFY(offered(*h, Command::Open));
         QVERIFY(!offered(*h, Command::SetUpActuators));
         QVERIFY(h->window().view().isEnabled());
-        QCOMPARE(rows(w).value(1), QStringLiteral("2: waiting"));
+        QCOMPARE(rows(w).value(1), QStringLiteral("2: not done"));
+        // Where things were left is named in the window.
+        QVERIFY(!notices(w).isEmpty());
     }
 
     // Two new actuators at once: the trouble is shown and nothing is moved until one of them
     // is unplugged; the device that was there before is never touched.
     void twoNewActuatorsAtOnceMoveNothing() {
-        auto h =
-            startedOn({simSpec(1, 5, 12, 24), newcomer(34, 1, 3.0), newcomer(34, 2, 3.0, 10.0)});
+        auto h = startedOn({simSpec(1, 5, 12, 24), newcomer(34, 1, mvx::test::runS(3.0)),
+                            newcomer(34, 2, mvx::test::runS(3.0), mvx::test::runS(10.0))});
         RobotSetupWindow& w = openWindow(*h);
         start(*h, w, QStringLiteral("2"));
         h->settle();
         QCOMPARE(notices(w).value(0),
+                 QStringLiteral("On the bus already (never touched): LT-50+ v24 at code 1 ID 5"));
+        QCOMPARE(notices(w).value(1),
                  QStringLiteral("Connect one new actuator at a time: new devices at code 34 ID 1 "
                                 "and code 34 ID 2; nothing moved"));
         QCOMPARE(rows(w), QStringList({"2: checked: MQ-35 v30 found at code 34 ID 1 -> code 1 ID "
@@ -273,7 +278,7 @@ private slots:
         QFETCH(QString, ids);
         QFETCH(QString, file);
         QFETCH(QString, message);
-        auto h = startedOn({newcomer(34, 1, 3.0)});
+        auto h = startedOn({newcomer(34, 1, mvx::test::runS(3.0))});
         RobotSetupWindow& w = openWindow(*h);
         h->bus().clearTraffic();
         QTemporaryDir dir;

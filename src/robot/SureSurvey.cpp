@@ -1,0 +1,103 @@
+#include "robot/SureSurvey.h"
+
+#include <algorithm>
+
+#include "device/DeviceEntry.h"
+#include "device/DeviceRegistry.h"
+#include "protocol/ResultCode.h"
+
+namespace mvx {
+
+namespace {
+
+void addAddress(std::vector<DeviceAddress>& list, const DeviceAddress& address) {
+    if (std::find(list.begin(), list.end(), address) == list.end()) {
+        list.push_back(address);
+    }
+}
+
+// Probes `address` unless the registry holds it: a failure other than the adapter's notes it
+// as unread.
+int probeInto(BusSweep& sweep, DeviceRegistry& registry, const DeviceAddress& address,
+              BusSurvey& survey) {
+    addAddress(survey.taken, address);
+    if (registry.find(address.code, address.id) != nullptr) {
+        return Success;
+    }
+    DeviceEntry* entry = nullptr;
+    const int result = sweep.probe(address, entry);
+    if (result == AdapterFailure) {
+        return result;
+    }
+    if (result != Success) {
+        addAddress(survey.unread, address);
+    }
+    return Success;
+}
+
+}  // namespace
+
+int sureSearch(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>& codes,
+               const std::vector<DeviceAddress>& expected, const std::atomic<bool>* stop,
+               const SweepProgress& progress, BusSurvey& survey) {
+    survey = BusSurvey{};
+    const auto stopped = [stop] { return stop != nullptr && stop->load(); };
+    const int total = static_cast<int>(codes.size());
+    for (int i = 0; i < total && !stopped(); ++i) {
+        const int code = codes[static_cast<std::size_t>(i)];
+        if (progress) {
+            progress(code, i * 90 / std::max(total, 1));
+        }
+        CodeLook look;
+        int result = sweep.broadcast(code, look);  // sure: heard for its whole wait
+        if (result == Success && look.heard) {
+            // The walk adds to what the broadcast heard: a reply lost in either is no silence.
+            result = sweep.walk(code, stop, look);
+            std::erase_if(look.answered, [&look](int id) {
+                return std::binary_search(look.garbled.begin(), look.garbled.end(), id) ||
+                       std::binary_search(look.repeated.begin(), look.repeated.end(), id);
+            });
+        }
+        if (result != Success) {
+            return result;
+        }
+        for (const std::vector<int>* ids : {&look.garbled, &look.repeated}) {
+            for (const int id : *ids) {
+                addAddress(survey.taken, {code, id});
+                addAddress(survey.unread, {code, id});
+            }
+        }
+        survey.looks.push_back(look);
+    }
+    for (const CodeLook& look : survey.looks) {
+        for (const int id : look.answered) {
+            if (stopped()) {
+                return Success;
+            }
+            if (probeInto(sweep, registry, {look.code, id}, survey) == AdapterFailure) {
+                return AdapterFailure;
+            }
+        }
+    }
+    for (const DeviceAddress& at : expected) {
+        if (stopped()) {
+            return Success;
+        }
+        if (std::find(survey.taken.begin(), survey.taken.end(), at) != survey.taken.end()) {
+            continue;
+        }
+        bool answered = false;
+        if (const int result = sweep.anyoneAt(at, answered); result != Success) {
+            return result;
+        }
+        if (answered && probeInto(sweep, registry, at, survey) == AdapterFailure) {
+            return AdapterFailure;
+        }
+    }
+    if (progress && !stopped()) {
+        progress(codes.empty() ? -1 : codes.back(), 100);
+    }
+    return Success;
+}
+
+}  // namespace mvx
