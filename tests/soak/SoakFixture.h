@@ -72,13 +72,18 @@ protected:
     std::unique_ptr<SoakRig> rig_;
     std::vector<SimDeviceSpec> specs_;  // the bus's devices, in the bus's order
     std::vector<int> codeOrder_;        // the order of codes the registry's list follows
+    std::int64_t spacingUs_ = 0;        // the bus's broadcast spacing
+    int scenario_ = 0;                  // buses built
     int operations_ = 0;
     std::map<std::string, std::pair<int, int>> tally_;  // name -> runs, successes
     // Whether the chaos touched any device in this operation or the one before.
     bool anyTouched();
+    // Where each device of the bus is set to answer, in the bus's order.
+    std::vector<DeviceAddress> places();
+    // Devices moved since `before` that were on the bus from the start (not newcomers).
+    std::vector<std::string> settledMoved(const std::vector<DeviceAddress>& before);
 
 private:
-    std::vector<DeviceAddress> places();
     std::vector<std::string> unnamedMoves(const std::vector<DeviceAddress>& before,
                                           const FlowClaims& claims);
     std::vector<std::string> missedBySureSearch(const FlowClaims& claims,
@@ -90,6 +95,11 @@ private:
     // IDs of devices the chaos touched in the operation before (late replies of theirs may
     // still come).
     std::set<int> touchedBefore_;
+    // Whether the chaos delayed a reply in this operation or the one before: the simulated
+    // bus sends replies one after the other, so every answer after a delayed one waits behind
+    // it, late for its request, and comes over what the host sends meanwhile.
+    bool delayedNow_ = false;
+    bool delayedBefore_ = false;
 };
 
 }  // namespace mvx::test
