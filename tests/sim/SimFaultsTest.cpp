@@ -36,6 +36,14 @@ TEST_F(SimFaultsTest, DelayedReplyArrivesAfterTheTimeout) {
     EXPECT_EQ(receive(6, 0), statusBytes(1, 0)) << "the late reply is still queued";
 }
 
+TEST_F(SimFaultsTest, DelayedReplyHoldsUpNoOtherDevicesAnswer) {
+    dev(1, 1).setFaults({.extraDelayUs = 50000});
+    EXPECT_TRUE(ping(1).empty());
+    EXPECT_EQ(ping(2), statusBytes(2, 0)) << "answered in its time, not after the late reply";
+    clock.sleepMs(40);
+    EXPECT_EQ(receive(6, 0), statusBytes(1, 0));
+}
+
 TEST_F(SimFaultsTest, DeviceGoesSilentAfterNPackets) {
     dev(1, 1).setFaults({.silentAfterPackets = 2});
     EXPECT_EQ(ping(1), statusBytes(1, 0));

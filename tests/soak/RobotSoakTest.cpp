@@ -82,6 +82,7 @@ void RobotSoakTest::fastSearchOp(bool full) {
     runFlow(full ? "fast full search" : "fast quick search", true, [&](FlowClaims& claims) {
         SearchEngine engine(*registry);
         codeOrder_ = full ? std::vector<int>{} : quickCodes();
+        ordered_ = true;
         const int result = engine.fastSearch(full ? FullSearch : QuickSearch);
         for (const std::string& f : rig_->unaskedTraffic({}, false)) {
             ADD_FAILURE() << "a search wrote: " << f;
@@ -210,8 +211,7 @@ void RobotSoakTest::assignScenario() {
     plan.returnDelay = chance(0.3) ? pick(0, 254) : -1;
     plan.ledOnUs = chance(0.5) ? 2 * kS : 0;
     buildBus(devices, randomSpacing());
-    codeOrder_ = plan.codes;
-    codeOrder_.push_back(plan.targetCode);
+    ordered_ = false;  // the newcomers follow the devices found first
 
     std::atomic<bool> stop{false};
     const std::int64_t deadline = clock.nowUs() + static_cast<std::int64_t>(last + 40) * kS;
@@ -229,6 +229,13 @@ void RobotSoakTest::assignScenario() {
             ADD_FAILURE() << "the assign moved a device that was there before it: " << f;
         }
         claims.adapterLost = report.adapterLost;
+        claims.story = "  " + report.summary() + "\n";
+        for (const AssignRow& row : report.rows) {
+            claims.story += "  " + assignLine(row) + "\n";
+        }
+        for (const DeviceAddress& a : report.preExisting) {
+            claims.story += "  on the bus before: " + addressWords(a) + "\n";
+        }
         for (const AssignRow& row : report.rows) {
             if (!row.foundAt.valid()) {
                 continue;
@@ -281,6 +288,7 @@ void RobotSoakTest::profileScenario() {
     buildBus(devices, randomSpacing());
     const std::vector<int> codes = quickCodes();
     codeOrder_ = codes;
+    ordered_ = true;
 
     // The profile is taken before any fault: every device must be in it.
     RobotProfile profile;
@@ -329,6 +337,11 @@ void RobotSoakTest::profileScenario() {
             ADD_FAILURE() << "the adopt moved a device of the profile: " << f;
         }
         claims.adapterLost = adopted.result == AdapterFailure;
+        claims.story = "  variant " + std::to_string(variant) + ": " +
+                       (adopted.refused ? "refused: "
+                                        : "from " + addressWords(adopted.from) + " to " +
+                                              addressWords(adopted.to) + ": ") +
+                       adopted.reason + "\n";
         if (!adopted.refused && adopted.from.valid()) {
             NamedMove move{adopted.from, {adopted.to}};
             for (const DeviceAddress& a : addressesNamedIn(adopted.reason)) {

@@ -186,6 +186,16 @@ void FlowSoakTest::runFlow(const std::string& name, bool chaotic,
     for (const std::string& f : unnamedMoves(before, claims)) {
         ADD_FAILURE() << "moved unnamed: " << f;
     }
+    // A connected device that never went quiet is seen: no flow moves another one onto its
+    // address.
+    const std::vector<DeviceAddress> after = places();
+    for (std::size_t i = 0; i < after.size() && !anyTouched(); ++i) {
+        for (std::size_t k = i + 1; k < after.size(); ++k) {
+            EXPECT_FALSE(after[i] == after[k] && before[i] != before[k] &&
+                         sim->device(i).present() && sim->device(k).present())
+                << "devices " << i << " and " << k << " now share " << where(after[i]);
+        }
+    }
     if (quietStart && !delayedNow_) {
         for (const std::string& f : missedBySureSearch(claims, presentBefore, startUs)) {
             ADD_FAILURE() << "missed by a sure search: " << f;
@@ -198,8 +208,11 @@ void FlowSoakTest::runFlow(const std::string& name, bool chaotic,
                               ? " (and " + std::to_string(overs.size() - 3) + " more)"
                               : std::string());
     }
-    for (const std::string& f : rig_->registryFaults(codeOrder_)) {
+    for (const std::string& f : rig_->registryFaults(codeOrder_, ordered_)) {
         ADD_FAILURE() << "registry: " << f;
+    }
+    if (HasFailure() && !failedBefore && !claims.story.empty()) {
+        std::cout << "[soak] the flow reported:\n" << claims.story;
     }
     if (HasFailure() && !failedBefore && std::getenv("MVX_SOAK_TRAFFIC") != nullptr) {
         std::cout << "[soak] result " << result << "; the operation's traffic:\n";

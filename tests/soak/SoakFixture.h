@@ -1,7 +1,7 @@
 // The flow soak's fixture: a bus of random devices, some coming and going on a schedule, on the
 // spaced-answer model, with seeded faults, and the checks every flow operation gets:
 // - nothing moved (ID or baud rate changed) that the flow did not name as moved or as where a
-//   device may be;
+//   device may be, nor onto the address of another device (unless faults silenced one);
 // - a fast search that calls itself sure found every device that was there and answering
 //   throughout (faults aside);
 // - the host never sent while an answer was due (talk-over);
@@ -42,6 +42,7 @@ struct FlowClaims {
     std::vector<int> searchedCodes;
     bool sure = false;
     std::vector<int> unsureCodes;
+    std::string story;  // what the flow reported, printed when a check fails
 };
 
 class FlowSoakTest : public SimRegistryTest {
@@ -72,6 +73,7 @@ protected:
     std::unique_ptr<SoakRig> rig_;
     std::vector<SimDeviceSpec> specs_;  // the bus's devices, in the bus's order
     std::vector<int> codeOrder_;        // the order of codes the registry's list follows
+    bool ordered_ = true;               // whether it follows it (else only no duplicates)
     std::int64_t spacingUs_ = 0;        // the bus's broadcast spacing
     int scenario_ = 0;                  // buses built
     int operations_ = 0;

@@ -164,7 +164,8 @@ std::vector<std::string> SoakRig::unaskedTraffic(const AllowedWrites& allowed, b
     return faults;
 }
 
-std::vector<std::string> SoakRig::registryFaults(const std::vector<int>& codeOrder) {
+std::vector<std::string> SoakRig::registryFaults(const std::vector<int>& codeOrder, bool ordered) {
+    std::set<std::pair<int, int>> seen;
     const auto rank = [&codeOrder](int code) {
         const auto it = std::find(codeOrder.begin(), codeOrder.end(), code);
         return codeOrder.empty() ? code : static_cast<int>(it - codeOrder.begin()) * 256 + code;
@@ -188,8 +189,10 @@ std::vector<std::string> SoakRig::registryFaults(const std::vector<int>& codeOrd
             faults.push_back(at + " is a placeholder");
         }
         const int code = rank(e->baudCode());
-        if (code < lastCode || (code == lastCode && e->id() <= lastId)) {
+        if (ordered && (code < lastCode || (code == lastCode && e->id() <= lastId))) {
             faults.push_back(at + " out of order or duplicate");
+        } else if (!seen.insert({e->baudCode(), e->id()}).second) {
+            faults.push_back(at + " duplicate");
         }
         lastCode = code;
         lastId = e->id();
