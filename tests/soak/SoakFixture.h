@@ -97,11 +97,6 @@ private:
     // IDs of devices the chaos touched in the operation before (late replies of theirs may
     // still come).
     std::set<int> touchedBefore_;
-    // Whether the chaos delayed a reply in this operation or the one before: the simulated
-    // bus sends replies one after the other, so every answer after a delayed one waits behind
-    // it, late for its request, and comes over what the host sends meanwhile.
-    bool delayedNow_ = false;
-    bool delayedBefore_ = false;
 };
 
 }  // namespace mvx::test
