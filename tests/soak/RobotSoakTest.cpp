@@ -97,9 +97,15 @@ void RobotSoakTest::fastSearchOp(bool full) {
         } else {
             claims.searchedCodes = quickCodes();
         }
+        claims.story = "  found:";
+        for (const DeviceSummary& d : registry->snapshot()) {
+            claims.story += " " + addressWords({d.baudCode, d.id}) + ";";
+        }
+        claims.story += "\n";
         if (const std::optional<bool> sure = searchSure(engine)) {
             claims.sure = *sure;
             claims.unsureCodes = searchUnsureCodes(engine);
+            claims.story += std::string("  sure: ") + (claims.sure ? "yes" : "no") + "\n";
         } else {
             // An engine that does not say: a search through no fault at all stands for itself.
             claims.sure = !anyTouched();
