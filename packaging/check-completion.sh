@@ -28,7 +28,7 @@ expect() {
 expect "ports scan ping info read write set reset-defaults flash watch backup restore assign profile" movantrix-cli ""
 expect "--port --sim-virtual-time --json --help --version" movantrix-cli --
 expect "scan" movantrix-cli --port sim sc
-expect "--full --fast --help" movantrix-cli --port sim scan --
+expect "--full --fast --quick-look --help" movantrix-cli --port sim scan --
 expect "goal-position" movantrix-cli set --id 1 --baud 1 goal
 expect "on off" movantrix-cli --port 0 set --id 1 --baud 1 led ""
 expect "overload,overload overload,overheating" movantrix-cli set --id 1 --baud 1 alarm-led overload,ov

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "cli/DecimalOption.h"
 #include "drivers/Clock.h"
 #include "drivers/RegularFile.h"
 #include "sim/BusDescription.h"
@@ -35,16 +36,33 @@ int main(int argc, char** argv) {
     app.add_option("--latency-ms", latencyMs,
                    "the adapter's receive latency: replies reach the host this long after their "
                    "last bit (0-255; default: the bus description's, else 1)")
-        ->check(CLI::Range(0, 255));
+        ->transform(mvx::cli::decimalIn(0, 255));
     int spacingUs = -1;
     app.add_option("--broadcast-spacing-us", spacingUs,
                    "devices answer a broadcast ping this many microseconds per unit of their ID "
                    "late (0-1000; 300: ID 253 answers 75.9 ms late; default: the bus "
                    "description's, else 0)")
-        ->check(CLI::Range(0, static_cast<int>(mvx::SimulatedBus::kMaxBroadcastSpacingUs)));
+        ->transform(
+            mvx::cli::decimalIn(0, static_cast<int>(mvx::SimulatedBus::kMaxBroadcastSpacingUs)));
     app.set_version_flag("--version", std::string("movantrix-bus-sim ") + MVX_VERSION,
                          "Show the version and exit");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // --help and --version end well; a bad option is bad input (2), as with the CLI.
+        const int status = app.exit(e);
+        return status == 0 ? 0 : 2;
+    }
+
+    // A target the record could never replace (a directory, a FIFO, a device) is refused
+    // before serving, not found out at the end of a session.
+    if (!trafficFile.empty()) {
+        std::string error;
+        if (!mvx::checkWriteTarget(trafficFile, error)) {
+            std::cerr << "movantrix-bus-sim: --traffic: " << error << "; nothing served\n";
+            return 2;
+        }
+    }
 
     mvx::BusDescription description = mvx::SimulatedBus::defaultBus();
     if (!busFile.empty()) {

@@ -1,14 +1,19 @@
 // ports, scan and flash: the commands that work on the whole bus.
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "cli/Commands.h"
+#include "cli/Interrupts.h"
 #include "cli/Messages.h"
 #include "cli/ProgressBar.h"
+#include "cli/ScanRows.h"
 #include "cli/Session.h"
 #include "device/ModelCatalogue.h"
 #include "firmware/FirmwareDownload.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/UpdateResultText.h"
+#include "protocol/BaudRate.h"
 #include "protocol/ResultCode.h"
 #include "search/SearchEngine.h"
 
@@ -17,26 +22,37 @@ namespace mvx::cli {
 namespace {
 
 // Searches the bus with a progress bar: the search on a worker thread, the bar redrawn
-// from here. A fast search that saw late answers to the broadcast says so at its end.
-int searchBus(Session& session, CommandContext& context) {
+// from here. `rows` (may be null) prints each device as it is found and names what the search
+// does on the bar; `interrupt` (may be null) stops the search when set.
+int searchBus(Session& session, CommandContext& context, SearchEngine& engine, ScanRows* rows,
+              const std::atomic<bool>* interrupt) {
     DeviceRegistry& registry = session.registry();
     ProgressBar bar(context.err, context.env.stderrIsTerminal(), "Searching");
     const int mode = context.options.full ? FullSearch : QuickSearch;
     const bool fast = context.options.fast;
-    SearchEngine engine(registry);
+    const FastSearchOptions options{
+        .quickLook = context.options.quickLook, .observer = rows, .stop = interrupt};
     const int result = runWithProgress(
-        [&engine, mode, fast] { return fast ? engine.fastSearch(mode) : engine.search(mode); },
-        [&registry, &bar] {
+        [&engine, mode, fast, &options] {
+            return fast ? engine.fastSearch(mode, options) : engine.search(mode);
+        },
+        [&registry, &bar, rows, interrupt] {
+            if (interrupt != nullptr && interrupt->load() && registry.searching.load() != 0) {
+                registry.stopSearch();
+            }
             int code = 0;
             int id = 0;
             const int percent = registry.progress(code, id);
-            bar.update(percent, "code " + std::to_string(code) + " ID " + std::to_string(id));
-        });
+            if (rows != nullptr) {
+                std::lock_guard lock(rows->mutex());
+                bar.update(percent, rows->detail(code, id));
+            } else {
+                bar.update(percent, "code " + std::to_string(code) + " ID " + std::to_string(id));
+            }
+        },
+        rows != nullptr ? 100 : 300);
     if (result == Success) {
         bar.finish();
-    }
-    if (engine.lateAnswersSeen()) {
-        printWarning(context.err, kLateAnswersText);
     }
     return result;
 }
@@ -80,20 +96,39 @@ int scanCommand(CommandContext& context) {
     if (const int status = openSession(context, session); status != kExitOk) {
         return status;
     }
-    const int result = searchBus(*session, context);
+    const CliOptions& options = context.options;
+    // Ctrl+C ends the search with what it found so far, said to be unsure.
+    const InterruptScope interrupts;
+    SearchEngine engine(session->registry());
+    ScanRows rows(context.out, context.err, context.env.stderrIsTerminal());
+    const bool streamed = options.fast && !options.json;
+    const int result =
+        searchBus(*session, context, engine, streamed ? &rows : nullptr, &interruptFlag());
     if (result != Success) {
         printError(context.err, "search failed: " + resultWords(result));
         return kExitFailed;
     }
+    const bool interrupted = interruptFlag().load();
     const auto devices = session->registry().snapshot();
-    if (context.options.json) {
-        context.out << scanJson(devices).dump(2) << '\n';
-    } else if (devices.empty()) {
-        context.err << "No device found.\n";
+    const int codesSearched = options.full ? 255 : static_cast<int>(kQuickSearchCodes.size());
+    if (options.json) {
+        nlohmann::json document = scanJson(devices);
+        document["sure"] = engine.lastSearchSure();
+        document["unsureCodes"] = engine.unsureCodes();
+        context.out << document.dump(2) << '\n';
     } else {
-        printDeviceTable(devices, context.out);
+        if (devices.empty()) {
+            context.err << "No device found.\n";
+        } else if (!streamed) {
+            printDeviceTable(devices, context.out);
+        }
+        if (streamed || !engine.lastSearchSure()) {
+            context.out << sureLine(engine.lastSearchSure(), engine.unsureCodes(), codesSearched,
+                                    options.quickLook, interrupted)
+                        << '\n';
+        }
     }
-    return kExitOk;
+    return interrupted ? kExitFailed : kExitOk;
 }
 
 int flashCommand(CommandContext& context) {
@@ -103,7 +138,8 @@ int flashCommand(CommandContext& context) {
         return status;
     }
     // The update list is built from the devices found, so the bus is searched first.
-    int result = searchBus(*session, context);
+    SearchEngine engine(session->registry());
+    int result = searchBus(*session, context, engine, nullptr, nullptr);
     if (result != Success) {
         printError(context.err, "search failed: " + resultWords(result));
         return kExitFailed;

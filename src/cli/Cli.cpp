@@ -2,13 +2,12 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <cstring>
 #include <map>
 
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
+#include "cli/DecimalOption.h"
 #include "cli/Messages.h"
 #include "cli/NamedRegister.h"
 #include "cli/RobotCommands.h"
@@ -32,25 +31,6 @@ std::string registerNamesHelp() {
     return text;
 }
 
-// Numbers on the command line are decimal, as `set` reads them: the parser alone would take
-// "010" for octal 8 and "0x10" for hex. A number keeps its sign and loses its leading zeros
-// before the parser converts it; anything else is refused as not a number.
-CLI::Validator decimal() {
-    return CLI::Validator(
-        [](std::string& text) -> std::string {
-            const std::size_t start = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
-            if (start == text.size() ||
-                !std::all_of(text.begin() + static_cast<std::ptrdiff_t>(start), text.end(),
-                             [](unsigned char c) { return std::isdigit(c) != 0; })) {
-                return "\"" + text + "\" is not a number";
-            }
-            const std::size_t first = text.find_first_not_of('0', start);
-            text = text.substr(0, start) + (first == std::string::npos ? "0" : text.substr(first));
-            return {};
-        },
-        "", "DECIMAL");
-}
-
 // Checks what the parser could not: ranges that depend on other arguments, register names
 // and values, the firmware file. False with the reason printed.
 bool validate(const std::string& command, CliOptions& o, std::ostream& err) {
@@ -67,19 +47,21 @@ bool validate(const std::string& command, CliOptions& o, std::ostream& err) {
         return false;
     }
     if (command == "write") {
-        // The value is decimal already (the parser's check); any number of digits is told
-        // as out of range, never passed on wrapped around.
+        // Its range depends on --word; any number of digits is told as out of range, never
+        // passed on wrapped around.
         const int max = o.word ? 65535 : 255;
-        long long value = -1;
-        const char* end = o.valueText.data() + o.valueText.size();
-        const auto parsed = std::from_chars(
-            o.valueText.data() + (o.valueText.rfind('+', 0) == 0 ? 1 : 0), end, value);
-        if (parsed.ec != std::errc() || parsed.ptr != end || value < 0 || value > max) {
+        int value = 0;
+        const DecimalRead read = readDecimal(o.valueText, 0, max, value);
+        if (read == DecimalRead::NotANumber) {
+            printError(err, "VALUE: \"" + o.valueText + "\" is not a number");
+            return false;
+        }
+        if (read == DecimalRead::OutOfRange) {
             printError(err, "write: value " + o.valueText + " is out of range (0-" +
                                 std::to_string(max) + (o.word ? " for a word)" : " for a byte)"));
             return false;
         }
-        o.value = static_cast<int>(value);
+        o.value = value;
         if (o.word && o.address > 254) {
             printError(err, "write: a word at register 255 runs past the control table");
             return false;
@@ -146,20 +128,23 @@ int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     auto addAddress = [&o](CLI::App* command) {
         command->add_option("--id", o.id, "Device ID (0-253)")
             ->required()
-            ->transform(decimal())
-            ->check(CLI::Range(0, 253));
+            ->transform(decimalIn(0, 253));
         command->add_option("--baud", o.baud, "Baud-rate code the device answers at (0-255)")
             ->required()
-            ->transform(decimal())
-            ->check(CLI::Range(0, 255));
+            ->transform(decimalIn(0, 255));
     };
 
     app.add_subcommand("ports", "List the adapters (index and description)");
     CLI::App* scan = app.add_subcommand("scan", "Search the bus and list the devices found");
     scan->add_flag("--full", o.full, "Search all 255 baud-rate codes, not only the common nine");
-    scan->add_flag("--fast", o.fast,
-                   "Shorter waits, timed from the adapter and the answers: the same devices in a "
-                   "fraction of the time");
+    CLI::Option* scanFast =
+        scan->add_flag("--fast", o.fast,
+                       "Shorter waits, timed from the adapter and the answers: the same devices "
+                       "in a fraction of the time; each device is listed as it is found");
+    scan->add_flag("--quick-look", o.quickLook,
+                   "With --fast: leave a code where nothing answered at once without waiting "
+                   "for late answers; faster, not sure (the codes left are named)")
+        ->needs(scanFast);
     CLI::App* ping = app.add_subcommand("ping", "Ping one device");
     addAddress(ping);
     CLI::App* info = app.add_subcommand("info", "Show a device's identity and control table");
@@ -168,21 +153,16 @@ int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     addAddress(read);
     read->add_option("ADDR", o.address, "First register (0-255)")
         ->required()
-        ->transform(decimal())
-        ->check(CLI::Range(0, 255));
+        ->transform(decimalIn(0, 255));
     read->add_option("LEN", o.length, "Number of bytes (1-150)")
         ->required()
-        ->transform(decimal())
-        ->check(CLI::Range(1, static_cast<int>(kMaxParameters)));
+        ->transform(decimalIn(1, static_cast<int>(kMaxParameters)));
     CLI::App* write = app.add_subcommand("write", "Write a raw control-table byte or word");
     addAddress(write);
     write->add_option("ADDR", o.address, "Register (0-255)")
         ->required()
-        ->transform(decimal())
-        ->check(CLI::Range(0, 255));
-    write->add_option("VALUE", o.valueText, "Value (0-255, or 0-65535 with --word)")
-        ->required()
-        ->transform(decimal());
+        ->transform(decimalIn(0, 255));
+    write->add_option("VALUE", o.valueText, "Value (0-255, or 0-65535 with --word)")->required();
     write->add_flag("--word", o.word, "Write a 16-bit little-endian word");
     CLI::App* set = app.add_subcommand("set", "Set a register by name");
     addAddress(set);

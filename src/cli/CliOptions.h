@@ -30,7 +30,8 @@ struct CliOptions {
     int registerValue = 0;
     // scan / flash.
     bool full = false;
-    bool fast = false;  // the fast search instead of the standard one
+    bool fast = false;       // the fast search instead of the standard one
+    bool quickLook = false;  // scan --fast: the short waits only, codes left unsure
     std::string file;
     // flash: the firmware file as loaded and checked before the bus is touched; this is what
     // goes on the wire, the file is not read again.

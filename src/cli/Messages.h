@@ -23,11 +23,6 @@ inline constexpr const char* kLimitationHint =
 inline constexpr const char* kOutputFailedText =
     "cannot write to standard output; the output is incomplete";
 
-// After a fast search that saw answers to the broadcast come late.
-inline constexpr const char* kLateAnswersText =
-    "answers to the broadcast came late: the fast search waited for the answers as the standard "
-    "search does from then on; on a bus whose devices all answer late, search without --fast";
-
 // Exit statuses.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;    // the bus or a device failed, or nothing to do

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/DecimalOption.h"
 #include "cli/Messages.h"
 #include "drivers/RegularFile.h"
 #include "protocol/BaudRate.h"
@@ -13,15 +14,20 @@ namespace {
 
 // Where new devices are looked for (assign) or the robot is searched (profile save).
 void addCodeOptions(CLI::App* command, RobotOptions& r) {
-    command->add_option("--codes", r.codesText,
-                        "Baud-rate codes to search, e.g. 1,34 or 1-4 (default: the nine common "
-                        "ones)");
+    // Given empty, it is refused rather than taken for the default.
+    command->add_option_function<std::string>(
+        "--codes",
+        [&r](const std::string& text) {
+            r.codesText = text;
+            r.codesGiven = true;
+        },
+        "Baud-rate codes to search, e.g. 1,34 or 1-4 (default: the nine common ones)");
     command->add_flag("--full", r.full, "Search all 255 baud-rate codes");
 }
 
 bool parseCodes(RobotOptions& r, std::ostream& err) {
     r.codes.clear();
-    if (r.full && !r.codesText.empty()) {
+    if (r.full && r.codesGiven) {
         printError(err, "--codes and --full exclude each other");
         return false;
     }
@@ -31,7 +37,7 @@ bool parseCodes(RobotOptions& r, std::ostream& err) {
         }
         return true;
     }
-    if (r.codesText.empty()) {
+    if (!r.codesGiven) {
         r.codes.assign(kQuickSearchCodes.begin(), kQuickSearchCodes.end());
         return true;
     }
@@ -51,7 +57,11 @@ void addRobotCommands(CLI::App& app, CliOptions& o) {
         "assign", "Give new actuators their IDs one after the other, as they are connected");
     assign->add_option("--ids", r.idList, "IDs to give, in order, e.g. 1-12 or 1,2,5-8")
         ->required();
-    assign->add_option("--baud", r.baudText, "Baud-rate code every actuator ends at")->required();
+    assign
+        ->add_option("--baud", r.targetCode,
+                     "Baud-rate code every actuator ends at (1-255: no search visits code 0)")
+        ->required()
+        ->transform(decimalIn(0, 255));
     assign->add_option("--settings", r.settingsFile,
                        "Settings file (from backup) to restore onto each actuator");
     assign->add_flag("--network", r.network, "With --settings: also its return delay and level");
@@ -59,7 +69,7 @@ void addRobotCommands(CLI::App& app, CliOptions& o) {
     assign
         ->add_option("--return-delay", r.returnDelay,
                      "Return delay (0-255, units of 2 us) written to each actuator")
-        ->check(CLI::Range(0, 255));
+        ->transform(decimalIn(0, 255));
 
     CLI::App* profile =
         app.add_subcommand("profile",
@@ -98,13 +108,13 @@ bool validateRobotCommand(const std::string& command, CliOptions& o, std::ostrea
             printError(err, "--ids: " + error);
             return false;
         }
-        std::vector<int> code;
-        if (!parseNumberList(r.baudText, 0, 255, "baud-rate code", code, error) ||
-            code.size() != 1) {
-            printError(err, "--baud: \"" + r.baudText + "\" is not a baud-rate code (0-255)");
+        if (r.targetCode == 0) {
+            // Code 0 is in no search: the actuators could not be found again.
+            printError(err,
+                       "--baud: no search visits code 0, the actuators would not be found "
+                       "again (1-255)");
             return false;
         }
-        r.targetCode = code.front();
         if (r.network && r.settingsFile.empty()) {
             printError(err, "--network goes with --settings");
             return false;

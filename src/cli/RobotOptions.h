@@ -13,7 +13,6 @@ struct RobotOptions {
     std::string action;  // profile: save, check, apply, adopt
     // assign.
     std::string idList;  // --ids "1-12"
-    std::string baudText;
     std::vector<int> ids;
     int targetCode = -1;
     std::string settingsFile;  // --settings
@@ -21,6 +20,7 @@ struct RobotOptions {
     int returnDelay = -1;
     // assign and profile save: where to look.
     std::string codesText;  // --codes "1,34"
+    bool codesGiven = false;
     bool full = false;
     std::vector<int> codes;
     // profile.

@@ -10,8 +10,7 @@ namespace mvx::cli {
 
 struct SettingsOptions {
     std::string output;  // backup -o: empty for stdout
-    std::string idList;  // --id: "1,2,5" (backup: one)
-    std::string baudText;
+    std::string idList;  // --id: "1,2,5" or "1-3" (backup: one)
     std::vector<int> ids;
     bool dryRun = false;
     bool network = false;

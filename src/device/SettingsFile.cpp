@@ -67,16 +67,6 @@ bool integerIn(const Json& value, long long low, long long high, int& out) {
     return true;
 }
 
-// A value of the file as written, shortened for a message.
-std::string shown(const Json& value) {
-    constexpr std::size_t kShown = 40;
-    std::string text = value.dump();
-    if (text.size() > kShown) {
-        text = text.substr(0, kShown) + "...";
-    }
-    return text;
-}
-
 std::string rangeText(const NamedRegister& reg, int high) {
     if (reg.kind == ValueKind::Volts) {
         return voltsText(reg.min) + "-" + voltsText(high) + " V";
@@ -100,12 +90,12 @@ bool parseSetting(const NamedRegister& reg, const Json& value, int modelNumber, 
             }
             const double tenths = std::round(volts * 10.0);
             if (std::fabs(volts * 10.0 - tenths) > 1e-6) {
-                return refuse(key, shown(value) + " has more than one decimal");
+                return refuse(key, shownJson(value) + " has more than one decimal");
             }
             raw = static_cast<int>(tenths);
             if (raw < reg.min || raw > high) {
-                return refuse(key, shown(value) + " V is out of range (" + rangeText(reg, high) +
-                                       ") for " + displayName(modelNumber));
+                return refuse(key, shownJson(value) + " V is out of range (" +
+                                       rangeText(reg, high) + ") for " + displayName(modelNumber));
             }
             return true;
         }
@@ -122,7 +112,7 @@ bool parseSetting(const NamedRegister& reg, const Json& value, int modelNumber, 
                     }
                 }
                 if (bit < 0) {
-                    return refuse(key, "unknown alarm flag " + shown(name) +
+                    return refuse(key, "unknown alarm flag " + shownJson(name) +
                                            " (flags: " + flagText(127) + ")");
                 }
                 raw |= 1 << bit;
@@ -137,8 +127,8 @@ bool parseSetting(const NamedRegister& reg, const Json& value, int modelNumber, 
         return refuse(key, "not a whole number");
     }
     if (!integerIn(value, reg.min, high, raw)) {
-        return refuse(key, shown(value) + " is out of range (" + rangeText(reg, high) + ") for " +
-                               displayName(modelNumber));
+        return refuse(key, shownJson(value) + " is out of range (" + rangeText(reg, high) +
+                               ") for " + displayName(modelNumber));
     }
     return true;
 }
@@ -286,7 +276,7 @@ bool parseSettings(const std::string& text, DeviceSettings& s, const Refusal& re
     }
     s.modelName = displayName(s.modelNumber);
     if (file["model_name"] != s.modelName) {
-        return refuse("model_name", shown(file["model_name"]) + " is not the name of model " +
+        return refuse("model_name", shownJson(file["model_name"]) + " is not the name of model " +
                                         std::to_string(s.modelNumber) + " (" + s.modelName + ")");
     }
     if (!integerIn(file["firmware_version"], 0, 255, s.firmwareVersion)) {
@@ -301,7 +291,8 @@ bool parseSettings(const std::string& text, DeviceSettings& s, const Refusal& re
     static const std::regex kTimestamp(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z)");
     if (!file["taken"].is_string() ||
         !std::regex_match(file["taken"].get<std::string>(), kTimestamp)) {
-        return refuse("taken", "not a UTC time (\"2026-12-09T02:48:10Z\")");
+        return refuse("taken",
+                      shownJson(file["taken"]) + " is not a UTC time (YYYY-MM-DDThh:mm:ssZ)");
     }
     s.takenAt = file["taken"].get<std::string>();
 

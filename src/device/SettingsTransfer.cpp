@@ -77,7 +77,61 @@ void orderPair(std::vector<SettingChange>& list, Setting lower, Setting upper) {
     }
 }
 
+const NamedRegister& registerOf(Setting setting) {
+    const auto& regs = settingsRegisters();
+    return **std::find_if(regs.begin(), regs.end(),
+                          [setting](const NamedRegister* r) { return r->setting == setting; });
+}
+
+// "cw-angle-limit 800 (from the file)", "ccw-angle-limit 500 (the device's; the file's 4095
+// is skipped: above ...)", "ccw-angle-limit 500 (the device's)".
+std::string pairSideText(const NamedRegister& reg, int after, const SettingChange* change) {
+    std::string text = std::string(reg.name) + " " + settingValueText(reg, after);
+    if (change != nullptr && !change->skipped) {
+        return text + " (from the file)";
+    }
+    if (change != nullptr) {
+        return text + " (the device's; the file's " + settingValueText(reg, change->wanted) +
+               " is skipped: " + change->skipReason + ")";
+    }
+    return text + " (the device's)";
+}
+
+// The refusal for one pair, or empty.
+std::string crossedPair(const DeviceEntry& entry, const ServoRecord& record,
+                        const std::vector<SettingChange>& changes, Setting lower, Setting upper) {
+    const int low = indexOf(changes, lower);
+    const int high = indexOf(changes, upper);
+    const SettingChange* lowChange = low >= 0 ? &changes[low] : nullptr;
+    const SettingChange* highChange = high >= 0 ? &changes[high] : nullptr;
+    const bool lowWritten = lowChange != nullptr && !lowChange->skipped;
+    const bool highWritten = highChange != nullptr && !highChange->skipped;
+    if (!lowWritten && !highWritten) {
+        return {};
+    }
+    const int lowAfter = lowWritten ? lowChange->wanted : heldValue(entry, record, lower);
+    const int highAfter = highWritten ? highChange->wanted : heldValue(entry, record, upper);
+    if (lowAfter <= highAfter) {
+        return {};
+    }
+    return pairSideText(registerOf(lower), lowAfter, lowChange) + " would be above " +
+           pairSideText(registerOf(upper), highAfter, highChange);
+}
+
 }  // namespace
+
+std::string crossedLimits(const DeviceEntry& entry, const std::vector<SettingChange>& changes) {
+    const ServoRecord* record = entry.servoRecord();
+    if (record == nullptr) {
+        return {};  // the setters refuse without a record
+    }
+    std::string why =
+        crossedPair(entry, *record, changes, Setting::CwAngleLimit, Setting::CcwAngleLimit);
+    if (why.empty()) {
+        why = crossedPair(entry, *record, changes, Setting::MinVoltage, Setting::MaxVoltage);
+    }
+    return why;
+}
 
 int readDeviceSettings(DeviceEntry& entry, const std::string& takenAt, DeviceSettings& s) {
     if (entry.servoRecord() == nullptr) {
@@ -161,6 +215,12 @@ std::string settingNames(const std::vector<SettingChange>& changes) {
 RestoreResult restoreSettings(DeviceRegistry& registry, DeviceEntry& entry,
                               const std::vector<SettingChange>& changes) {
     RestoreResult outcome;
+    outcome.refusal = crossedLimits(entry, changes);
+    if (outcome.refused()) {
+        outcome.result = Busy;
+        outcome.notWritten = writeOrder(changes);
+        return outcome;
+    }
     const std::vector<SettingChange> order = writeOrder(changes);
     for (auto it = order.begin(); it != order.end(); ++it) {
         std::string refusal;

@@ -30,7 +30,10 @@ struct SettingChange {
 // and `notWritten`; a front end tells the user all three, so that after a failure halfway
 // they know what the device holds now.
 struct RestoreResult {
-    int result = Success;                     // the first failed write's (or read-back's) code
+    int result = Success;  // the first failed write's (or read-back's) code
+    // Refused before anything was written (result Busy): a pair of limits the restore would
+    // leave crossed, and why ("cw-angle-limit 800 (from the file) would be above ...").
+    std::string refusal;
     const NamedRegister* failedAt = nullptr;  // the setting whose write failed (null: none)
     // Written and answered by the device, in the order written.
     std::vector<SettingChange> written;
@@ -41,8 +44,12 @@ struct RestoreResult {
 
     // A write failed: the device holds `written` and may or may not hold `failedAt`'s value.
     bool writeFailed() const { return failedAt != nullptr; }
+    // Nothing was written: the restore would have crossed a pair of limits.
+    bool refused() const { return !refusal.empty(); }
     // Everything was written, but reading it back failed: nothing written is checked.
-    bool readBackFailed() const { return result != Success && failedAt == nullptr; }
+    bool readBackFailed() const {
+        return result != Success && failedAt == nullptr && refusal.empty();
+    }
 };
 
 // The settings' names in order, comma-separated: "max-torque, punch"; "none" for no settings.
@@ -66,8 +73,16 @@ std::vector<SettingChange> settingsDifferences(const DeviceSettings& now,
 // goes first, so the device never holds CW above CCW or low above high on the way.
 std::vector<SettingChange> writeOrder(const std::vector<SettingChange>& changes);
 
+// Why restoring `changes` would leave the device with CW above CCW or the low voltage limit
+// above the high one, or empty when it would not. Each pair the restore writes is checked
+// against what the device holds afterwards: the value written, or for a setting not written
+// (skipped, not chosen, or the same as the file's) the device's own, as the entry's servo
+// record last read it. A pair the restore does not touch is not judged.
+std::string crossedLimits(const DeviceEntry& entry, const std::vector<SettingChange>& changes);
+
 // Writes the changes in writeOrder through the setters, stopping at the first failure, then
-// reads the device back and lists the written settings that did not take.
+// reads the device back and lists the written settings that did not take. Changes that would
+// cross a pair of limits (crossedLimits) are refused with nothing written.
 RestoreResult restoreSettings(DeviceRegistry& registry, DeviceEntry& entry,
                               const std::vector<SettingChange>& changes);
 

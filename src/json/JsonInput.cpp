@@ -146,4 +146,13 @@ bool parseJsonInput(const std::string& text, Json& root, JsonRefusal& refusal) {
     return false;
 }
 
+std::string shownJson(const nlohmann::ordered_json& value) {
+    constexpr std::size_t kShown = 40;
+    std::string text = value.dump();
+    if (text.size() > kShown) {
+        text = text.substr(0, kShown) + "...";
+    }
+    return text;
+}
+
 }  // namespace mvx

@@ -32,6 +32,9 @@ struct JsonRefusal {
     std::string reason() const;
 };
 
+// A value of a file as written, for a message: its JSON text, cut after 40 characters.
+std::string shownJson(const nlohmann::ordered_json& value);
+
 // Parses `text` into `root`; false with `refusal` set (and `root` unspecified).
 bool parseJsonInput(const std::string& text, nlohmann::ordered_json& root, JsonRefusal& refusal);
 

@@ -8,6 +8,7 @@
 #include "protocol/Packet.h"
 #include "protocol/ResultCode.h"
 #include "protocol/Transaction.h"
+#include "search/CodeSurvey.h"
 #include "search/ReplyListener.h"
 
 namespace mvx {
@@ -106,43 +107,16 @@ int BusSweep::broadcast(int code, CodeLook& look) {
     if (!link) {
         return AdapterFailure;
     }
-    FastSearchTiming& timing = *timing_;
-    const int sent = sendWhenFree(*link, InstructionPacket::make(kBroadcastId, Ping));
-    if (sent != Success) {
-        return sent;
+    CodeSurvey survey(*link, *timing_);
+    BroadcastHeard heard;
+    if (const int result = survey.broadcast(code, false, nullptr, nullptr, heard);
+        result != Success) {
+        return result;
     }
-    const std::int64_t sentUs = link->clock().nowUs();
-    ReplyListener listener(*link);
-    std::array<int, kIds> counts{};
-    bool timed = false;
-    const auto onAnswer = [&](const ScannedReply& reply, std::int64_t arrivedUs) {
-        if (!timed) {  // only the first answer is a sample: the later ones may have waited
-            timed = true;
-            timing.observe(sentUs, arrivedUs, kPingBytes, kPingReplyBytes, code);
-        }
-        if (reply.id < kIds && reply.parameterCount == 0) {
-            ++counts[reply.id];
-        }
-    };
-    // Silent once an answer's first byte would have reached the host and no answer can still
-    // be on the wire.
-    const std::int64_t silentUs =
-        sentUs + std::max(FastSearchTiming::firstByteWindowUs(kPingBytes, code) +
-                              timing.latencyAllowanceUs(),
-                          FastSearchTiming::replyWindowUs(kPingBytes, kPingReplyBytes, code));
-    if (listener.until(silentUs, onAnswer, true) == AdapterFailure) {
-        return AdapterFailure;
-    }
-    if (!listener.heard()) {
-        return Success;
-    }
-    look.heard = true;
-    if (listener.until(sentUs + kBroadcastAnswersUs, onAnswer) == AdapterFailure) {
-        return AdapterFailure;
-    }
-    link->purgeReceive();
-    countInto(counts, look);
-    look.noise = !listener.brokenAtUs().empty();
+    look.heard = heard.heard;
+    look.sure = heard.sure;
+    countInto(heard.counts, look);
+    look.noise = heard.broken;
     return Success;
 }
 
@@ -153,53 +127,29 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
         return AdapterFailure;
     }
     FastSearchTiming& timing = *timing_;
-    link->purgePending().store(0);  // a purge before a ping would drop the replies on their way
-    ReplyListener listener(*link);
-    std::array<std::int64_t, kIds> sentUs;
-    sentUs.fill(-1);
-    std::array<int, kIds> counts{};
-    const auto credit = [&](const ScannedReply& reply, std::int64_t arrivedUs) {
-        if (reply.id >= kIds || sentUs[reply.id] < 0 || reply.parameterCount != 0) {
-            return;  // not an answer to one of this walk's pings
-        }
-        if (++counts[reply.id] == 1) {
-            timing.observe(sentUs[reply.id], arrivedUs, kPingBytes, kPingReplyBytes, code);
-        }
-    };
-    const std::int64_t windowUs =
-        FastSearchTiming::replyWindowUs(kPingBytes, kPingReplyBytes, code);
-    std::int64_t nextUs = link->clock().nowUs();
-    for (int id = 0; id < kIds; ++id) {
-        if (stop != nullptr && stop->load()) {
-            look.complete = false;
-            break;
-        }
-        if (listener.until(nextUs, credit) == AdapterFailure) {
-            return AdapterFailure;
-        }
-        const int sent =
-            sendWhenFree(*link, InstructionPacket::make(static_cast<std::uint8_t>(id), Ping));
-        if (sent != Success) {
-            return sent;  // an ID not pinged would pass for one where nobody answers
-        }
-        const std::int64_t nowUs = link->clock().nowUs();
-        sentUs[static_cast<std::size_t>(id)] = nowUs;
-        nextUs = nowUs + windowUs;
-    }
-    if (listener.until(nextUs + timing.latencyAllowanceUs(), credit) == AdapterFailure) {
+    CodeSurvey survey(*link, timing);
+    WalkHeard heard;
+    const auto stopped = [stop] { return stop != nullptr && stop->load(); };
+    if (survey.walk(code, stopped, nullptr, heard) == AdapterFailure) {
         return AdapterFailure;
     }
-    link->purgeReceive();
+    if (heard.sendFailure != Success) {
+        return heard.sendFailure;  // an ID not pinged would pass for one where nobody answers
+    }
+    look.complete = heard.complete;
     look.walked = look.complete;
+    std::array<int, kIds> counts = heard.counts;
 
     // A broken reply reached the host at most a reply window and the allowance after its
     // ping, and was found broken once the bytes after it came: the IDs pinged in that span
     // are asked again, one at a time, with the timed ping.
+    const std::int64_t windowUs =
+        FastSearchTiming::replyWindowUs(kPingBytes, kPingReplyBytes, code);
     const std::int64_t reachUs = 2 * windowUs + timing.latencyAllowanceUs() + 1000;
     std::vector<int> suspects;
-    for (const std::int64_t brokenUs : listener.brokenAtUs()) {
+    for (const std::int64_t brokenUs : heard.brokenAtUs) {
         for (int id = 0; id < kIds; ++id) {
-            const std::int64_t at = sentUs[static_cast<std::size_t>(id)];
+            const std::int64_t at = heard.sentUs[static_cast<std::size_t>(id)];
             if (at >= 0 && at <= brokenUs && at >= brokenUs - reachUs &&
                 counts[static_cast<std::size_t>(id)] == 0) {
                 addId(suspects, id);
@@ -222,7 +172,7 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
     }
     link->purgeReceive();
     countInto(counts, look);
-    look.noise = look.noise || (!listener.brokenAtUs().empty() && !explained);
+    look.noise = look.noise || (!heard.brokenAtUs.empty() && !explained);
     if (!look.garbled.empty()) {
         look.noise = false;  // the broadcast's broken answers were these
     }

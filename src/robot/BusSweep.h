@@ -1,9 +1,9 @@
 // Looks at the bus code by code for the robot flows: who answers a broadcast ping, who answers
 // a walk over IDs 0-253, and whose answers come back broken because two devices share one
-// address. The waits are timed from the wire and the adapter as in the fast search
-// (FastSearchTiming); unlike the search, nothing is probed unless asked, and a broken reply is
-// reported rather than passed over, since the flows must never move a device that shares its
-// address with another.
+// address. The broadcast and the walk are the fast search's own (CodeSurvey): sure, with waits
+// timed from the wire and the adapter; unlike the search, nothing is probed unless asked, and a
+// broken reply is reported rather than passed over, since the flows must never move a device
+// that shares its address with another.
 #pragma once
 
 #include <atomic>
@@ -14,6 +14,7 @@
 
 #include "protocol/BusConnection.h"
 #include "robot/DeviceAddress.h"
+#include "search/CodeSurvey.h"
 #include "search/FastSearchTiming.h"
 
 namespace mvx {
@@ -26,6 +27,7 @@ class DeviceRegistry;
 struct CodeLook {
     int code = -1;
     bool heard = false;         // any byte at all came back
+    bool sure = false;          // the broadcast was heard as long as answers could come
     bool walked = false;        // every ID was pinged
     bool complete = true;       // false when a stop cut the look short
     std::vector<int> answered;  // IDs that answered cleanly, ascending, each once
@@ -42,14 +44,13 @@ public:
     explicit BusSweep(DeviceRegistry& registry);
     ~BusSweep();
 
-    // The standard search's wait for the answers to a broadcast ping (devices may space their
-    // answers out by ID).
-    static constexpr std::int64_t kBroadcastAnswersUs = 500000;
+    // The time the devices get to answer a broadcast ping (they may space their answers out
+    // by ID).
+    static constexpr std::int64_t kBroadcastAnswersUs = CodeSurvey::kBroadcastAnswersUs;
 
-    // A broadcast ping at `code`. Silence is known once no answer can have reached the host
-    // (as in the fast search); when anything was heard, the answers are collected for
-    // kBroadcastAnswersUs. 100, 101 when the adapter failed, or 102 when the ping could not be
-    // written.
+    // A broadcast ping at `code`, heard for kBroadcastAnswersUs (the only bound there is) and,
+    // when anything came, until the line is quiet (CodeSurvey::broadcast): silence is sure.
+    // 100, 101 when the adapter failed, or 102 when the ping could not be written.
     int broadcast(int code, CodeLook& look);
     // Pings IDs 0-253 at `code` one reply window apart and credits each clean reply to its ID;
     // broken bytes are put down to the IDs pinged just before them, which are then pinged

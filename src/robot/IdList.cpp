@@ -6,19 +6,18 @@
 
 namespace mvx {
 
-namespace {
-
-// A decimal number of at most 9 digits (leading zeros are not octal here).
-bool decimal(const std::string& text, int& value) {
-    if (text.empty() || text.size() > 9 ||
+bool parseDecimal(const std::string& text, int& value) {
+    if (text.empty() ||
         !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); })) {
         return false;
     }
-    value = std::stoi(text);
+    const std::size_t first = std::min(text.find_first_not_of('0'), text.size() - 1);
+    if (text.size() - first > 9) {
+        return false;
+    }
+    value = std::stoi(text.substr(first));
     return true;
 }
-
-}  // namespace
 
 bool parseNumberList(const std::string& text, int low, int high, const char* what,
                      std::vector<int>& out, std::string& error) {
@@ -38,8 +37,9 @@ bool parseNumberList(const std::string& text, int low, int high, const char* wha
         int first = 0;
         int last = 0;
         const bool range = dash != std::string::npos;
-        if (!(range ? decimal(item.substr(0, dash), first) && decimal(item.substr(dash + 1), last)
-                    : decimal(item, first))) {
+        if (!(range ? parseDecimal(item.substr(0, dash), first) &&
+                          parseDecimal(item.substr(dash + 1), last)
+                    : parseDecimal(item, first))) {
             error = "\"" + item + "\" is not " + article + what + bounds;
             return false;
         }

@@ -13,6 +13,9 @@ std::string modelWords(int modelNumber) {
 }
 
 std::string restoreFailureWords(const RestoreResult& restored) {
+    if (restored.refused()) {
+        return "refused, nothing written: " + restored.refusal;
+    }
     const std::string result = resultWords(restored.result);
     if (restored.readBackFailed()) {
         return "reading it back: " + result +

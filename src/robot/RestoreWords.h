@@ -14,7 +14,9 @@ std::string resultWords(int result);
 std::string modelWords(int modelNumber);
 
 // "writing max-torque: no reply (timeout) (103); written: cw-angle-limit; not written: punch",
-// or "reading it back: ...; written, not checked: ..." when the writes went through.
+// or "reading it back: ...; written, not checked: ..." when the writes went through, or
+// "refused, nothing written: cw-angle-limit 800 (from the file) would be above ..." for a
+// restore that would have crossed a pair of limits.
 std::string restoreFailureWords(const RestoreResult& restored);
 // A setting the device did not take: "max-torque did not take: wrote 800, the device holds
 // 1023".

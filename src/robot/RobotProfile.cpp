@@ -80,7 +80,8 @@ public:
         static const std::regex kTimestamp(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z)");
         if (!file["taken"].is_string() ||
             !std::regex_match(file["taken"].get<std::string>(), kTimestamp)) {
-            return refuse("taken", "not a UTC time (\"2026-12-09T02:48:10Z\")");
+            return refuse("taken",
+                          shownJson(file["taken"]) + " is not a UTC time (YYYY-MM-DDThh:mm:ssZ)");
         }
         profile.takenAt = file["taken"].get<std::string>();
         const Json& codes = file["codes"];

@@ -66,8 +66,8 @@ void FastSearchTiming::observe(std::int64_t sentUs, std::int64_t arrivedUs, int 
     const std::int64_t sample = std::max<std::int64_t>(
         0, arrivedUs - sentUs - leastWireUs(requestBytes, code) - leastWireUs(replyBytes, code));
     // The sample holds the device's return delay besides the latency.
-    lastLate_ = sample > latencyAllowanceUs() + kMaxReturnDelayUs;
-    if (knownLatencyUs_ >= 0 && lastLate_) {
+    const bool late = sample > latencyAllowanceUs() + kMaxReturnDelayUs;
+    if (knownLatencyUs_ >= 0 && late) {
         raised_ = true;
     }
     slowestUs_ = std::max(slowestUs_, sample);

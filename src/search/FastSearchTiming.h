@@ -48,9 +48,6 @@ public:
     // at the host at `arrivedUs`.
     void observe(std::int64_t sentUs, std::int64_t arrivedUs, int requestBytes, int replyBytes,
                  int code);
-    // Whether the last observed reply came later than the allowance (and the longest return
-    // delay) in force before it.
-    bool lastWasLate() const { return lastLate_; }
 
 private:
     std::int64_t baseUs() const;
@@ -60,7 +57,6 @@ private:
     std::int64_t slowestUs_ = -1;  // the largest sample, -1 before the first
     int samples_ = 0;
     bool raised_ = false;  // a known latency was exceeded
-    bool lastLate_ = false;
 };
 
 }  // namespace mvx

@@ -1,4 +1,4 @@
-// What the fast search hears: reads whatever reaches the host into a ReplyScanner, hands out
+// What the code survey hears: reads whatever reaches the host into a ReplyScanner, hands out
 // each status packet with the time it was complete at the host, and tells when bytes last came
 // and when bytes turned out broken (two answers over each other, noise).
 #pragma once
@@ -47,14 +47,26 @@ public:
         }
     }
 
-    // Reads until nothing has arrived for `quietUs`. 100 or 101.
-    template <typename OnReply>
-    int untilQuiet(std::int64_t quietUs, OnReply&& onReply) {
+    // Reads until nothing has arrived for `quietUs`: 100 then. A line that never goes quiet
+    // ends it at `boundUs`, and a stop (`stopped` true, looked at after every read) sooner: 103
+    // then. 101 when the adapter failed.
+    template <typename OnReply, typename Stopped>
+    int untilQuiet(std::int64_t quietUs, std::int64_t boundUs, OnReply&& onReply,
+                   const Stopped& stopped) {
+        Clock& clock = link_.clock();
         for (;;) {
             const std::int64_t last = lastArrivalUs_;
-            const int result = until(last + quietUs, onReply);
-            if (result != Success || lastArrivalUs_ == last) {
-                return result;
+            const std::int64_t quietAtUs = last + quietUs;
+            if (quietAtUs <= clock.nowUs()) {
+                return Success;
+            }
+            if (clock.nowUs() >= boundUs || stopped()) {
+                return Timeout;
+            }
+            // In steps of at most the quiet time, so a stop is seen on a busy line.
+            if (until(std::min({quietAtUs, boundUs, clock.nowUs() + quietUs}), onReply) ==
+                AdapterFailure) {
+                return AdapterFailure;
             }
         }
     }

@@ -1,5 +1,6 @@
 #include "search/SearchEngine.h"
 
+#include <algorithm>
 #include <span>
 
 #include "device/DeviceRegistry.h"
@@ -20,7 +21,7 @@ constexpr std::array<std::uint8_t, 255> kFullSearchCodes = fullSearchCodes();
 
 int SearchEngine::beginSearch(int mode, std::shared_ptr<AdapterLink>& link,
                               DeviceEntry*& placeholder, std::span<const std::uint8_t>& codes) {
-    lateAnswers_ = false;
+    unsure_.clear();
     link = registry_.bus().link();
     if (!link) {
         return AdapterFailure;
@@ -33,6 +34,9 @@ int SearchEngine::beginSearch(int mode, std::shared_ptr<AdapterLink>& link,
     }
     codes = mode == FullSearch ? std::span<const std::uint8_t>(kFullSearchCodes)
                                : std::span<const std::uint8_t>(kQuickSearchCodes);
+    // Each code is unsure until its visit has made sure of it.
+    unsure_.assign(codes.begin(), codes.end());
+    std::sort(unsure_.begin(), unsure_.end());
     return Success;
 }
 
@@ -96,6 +100,7 @@ int SearchEngine::search(int mode) {
         }
 
         if (answers == 0) {
+            markSure(code);
             steps += kIdsPerCode;
             publish();
             if (registry_.searching == 0) {
@@ -122,8 +127,13 @@ int SearchEngine::search(int mode) {
                 return finish();
             }
         }
+        markSure(code);
     }
     return finish();
+}
+
+void SearchEngine::markSure(int code) {
+    std::erase(unsure_, code);
 }
 
 int SearchEngine::probeAnswered(DeviceEntry*& placeholder, int code, int id) {

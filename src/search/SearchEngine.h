@@ -4,15 +4,41 @@
 // the registry's searching flag is cleared.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 namespace mvx {
 
 class AdapterLink;
 class DeviceEntry;
 class DeviceRegistry;
+struct DeviceSummary;
+
+// Told of a search's course, on the search's thread.
+class SearchObserver {
+public:
+    virtual ~SearchObserver() = default;
+    // A device was found and its record read; it stands in the list where the standard search
+    // would list it.
+    virtual void deviceFound(const DeviceSummary& device) = 0;
+    // Nothing answered the broadcast at `code` within the short wait, and the search listens on
+    // for the rest of the 500 ms to be sure: the `ordinal`th (from 1) of the `total` codes the
+    // search visits.
+    virtual void makingSure(int code, int ordinal, int total) = 0;
+};
+
+struct FastSearchOptions {
+    // The short waits only: a code where nothing answered within the first byte's time is
+    // passed as silent without being made sure (unsureCodes()).
+    bool quickLook = false;
+    SearchObserver* observer = nullptr;  // may be null
+    // Looked at beside the registry's searching flag: set, it stops the search as Stop does
+    // (a program's Ctrl+C). May be null.
+    const std::atomic<bool>* stop = nullptr;
+};
 
 enum SearchMode : int {
     QuickSearch = 1,
@@ -27,14 +53,17 @@ public:
     // baud change or the broadcast send as it is. Mode 2 walks every code from 1 to 255; any other
     // mode the nine common codes.
     int search(int mode);
-    // The same search with waits timed from the wire and the adapter instead of fixed pauses:
-    // the same devices in the same order with the same records, the same results, stop and
-    // progress, in a fraction of the time (FastSearch.cpp tells how).
-    int fastSearch(int mode);
-    // Whether the last fast search saw devices answer the broadcast later than its short wait
-    // (FastSearch.cpp): from then on it waited for the answers as the standard search does, and
-    // it searched the codes passed before again that way.
-    bool lateAnswersSeen() const { return lateAnswers_; }
+    // The same search with waits timed from the wire and the adapter instead of fixed pauses
+    // (CodeSurvey): the same devices in the same order with the same records, the same results,
+    // stop and progress, in a fraction of the time. Sure unless `options.quickLook` says
+    // otherwise; a full search visits the common codes first (FastSearch.cpp tells how).
+    int fastSearch(int mode, const FastSearchOptions& options = {});
+    // Whether the last search made sure of every code it was to visit: each heard for the
+    // whole time answers to its broadcast could come. False after a stop, an early end or a
+    // quick look that passed codes as silent.
+    bool lastSearchSure() const { return unsure_.empty(); }
+    // The codes the last search did not make sure of, ascending.
+    const std::vector<int>& unsureCodes() const { return unsure_; }
 
 private:
     // The start both searches share: the bus's link, the worker slot claimed with the list
@@ -55,11 +84,13 @@ private:
     // has become that device and `placeholder` is the new one appended after it. The probe's
     // result.
     int probeAnswered(DeviceEntry*& placeholder, int code, int id);
+    // The visit of `code` made sure of it.
+    void markSure(int code);
     // Tunes the bus to `code` and pings `id` with the timed read, as an entry's ping does.
     int pingAt(int code, int id);
 
     DeviceRegistry& registry_;
-    bool lateAnswers_ = false;
+    std::vector<int> unsure_;
 };
 
 }  // namespace mvx

@@ -95,6 +95,7 @@ void SimulatedBus::setHostRate(std::uint32_t rateBps) {
     const std::int64_t now = clock_.nowUs();
     settleLocked(now);
     if (rateBps != hostRate_) {
+        noteHostLeftLocked(now);
         // Bytes still on the wire now reach a receiver at the wrong rate: they are lost.
         // Bytes already received (only waiting for the USB transfer) stay.
         std::erase_if(inbound_, [this, now](const InByte& b) {
@@ -113,6 +114,9 @@ void SimulatedBus::hostWrite(const std::uint8_t* bytes, std::size_t count, std::
     std::lock_guard lock(mutex_);
     const std::int64_t now = clock_.nowUs();
     settleLocked(now);
+    if (rateBps != hostRate_) {
+        noteHostLeftLocked(now);
+    }
     hostRate_ = rateBps;
     if (count == 0 || rateBps == 0) {
         return;
@@ -561,8 +565,24 @@ void SimulatedBus::sendReplyLocked(SimulatedDevice& device, int deviceId, std::i
     entry.rateBps = rate;
     entry.deviceId = deviceId;
     entry.heardByHost = heard;
+    entry.requestEndUs = device.packetEndUs_;
+    entry.broadcastAnswer = device.packetBroadcast_;
     entry.bytes = std::move(bytes);
     recordLocked(std::move(entry));
+}
+
+void SimulatedBus::noteHostLeftLocked(std::int64_t nowUs) {
+    // Answers are recorded when they are scheduled, the latest last; those over long before
+    // now cannot be on the wire any more.
+    for (auto it = traffic_.rbegin(); it != traffic_.rend(); ++it) {
+        if (it->endUs + kBroadcastAnswersUs < nowUs) {
+            break;
+        }
+        if (it->direction == SimTraffic::BusToHost && it->hostLeftUs < 0 && it->endUs > nowUs &&
+            it->heardByHost) {
+            it->hostLeftUs = nowUs;
+        }
+    }
 }
 
 void SimulatedBus::recordLocked(SimTraffic entry) {

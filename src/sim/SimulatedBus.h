@@ -139,6 +139,8 @@ public:
     static constexpr std::int64_t kLoaderIdleUs = 30000000;
     static constexpr std::int64_t kPacketGapUs = 10000;
     static constexpr std::size_t kTrafficLimit = 100000;
+    // The longest a device may take to answer a broadcast ping.
+    static constexpr std::int64_t kBroadcastAnswersUs = 500000;
 
 private:
     friend class SimulatedDevice;
@@ -158,6 +160,8 @@ private:
                          std::vector<std::uint8_t> bytes, std::uint8_t code);
     void sortDevicesLocked();
     void recordLocked(SimTraffic entry);
+    // Marks the answers still on the wire (or yet to come) at the host's rate as left behind.
+    void noteHostLeftLocked(std::int64_t nowUs);
     SimFaults effectiveFaultsLocked(const SimulatedDevice& device) const;
     // Whether a device other than `device`, at its address, answers `instruction` too.
     bool othersAnswerLocked(const SimulatedDevice& device, std::int64_t timeUs,

@@ -444,6 +444,8 @@ void SimulatedDevice::handlePacket(std::int64_t timeUs, const std::vector<std::u
         return;
     }
     ++packetsHeard_;
+    packetEndUs_ = timeUs;
+    packetBroadcast_ = broadcast;
     if (bus_.chaos_ != nullptr) {
         bus_.chaos_->beforePacket(*this, packetsHeard_, faults_);  // this packet's faults
     }

@@ -148,6 +148,9 @@ private:
     std::int64_t disappearAtUs_ = -1;
     // Set while a packet that another device at this address answers too is handled.
     bool collides_ = false;
+    // The packet being answered: when it ended on the wire and whether it was a broadcast.
+    std::int64_t packetEndUs_ = -1;
+    bool packetBroadcast_ = false;
     int packetsHeard_ = 0;
     int readsAnswered_ = 0;
     int imagesRejected_ = 0;

@@ -43,6 +43,39 @@ TEST_F(CliArgumentsTest, RawRegisterRanges) {
                   "runs past the control table");
 }
 
+// Every whole-number option, whichever command has it, is decimal and refused in the same
+// words: no octal, hex, exponent or fraction.
+TEST_F(CliArgumentsTest, EveryNumberOptionIsDecimalAndRefusedInTheSameWords) {
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"ping", "--id", "0x10", "--baud", "1"}, "--id: \"0x10\" is not a number"},
+        {{"ping", "--id", "300", "--baud", "1"}, "--id: 300 is out of range (0-253)"},
+        {{"ping", "--id", "1", "--baud", "1.5"}, "--baud: \"1.5\" is not a number"},
+        {{"read", "--id", "1", "--baud", "1", "0", "1e2"}, "LEN: \"1e2\" is not a number"},
+        {{"read", "--id", "1", "--baud", "1", "9999999999", "1"},
+         "ADDR: 9999999999 is out of range (0-255)"},
+        {{"write", "--id", "1", "--baud", "1", "30", "1.5"}, "VALUE: \"1.5\" is not a number"},
+        {{"backup", "--id", "1", "--baud", "0x1"}, "--baud: \"0x1\" is not a number"},
+        {{"restore", "x.json", "--id", "1", "--baud", "256"},
+         "--baud: 256 is out of range (0-255)"},
+        {{"restore", "x.json", "--id", "1,0x2", "--baud", "1"},
+         "--id: \"0x2\" is not an ID (0-253)"},
+        {{"assign", "--ids", "1", "--baud", "1", "--return-delay", "1e2"},
+         "--return-delay: \"1e2\" is not a number"},
+        {{"assign", "--ids", "1", "--baud", "1", "--return-delay", "1.5"},
+         "--return-delay: \"1.5\" is not a number"},
+        {{"assign", "--ids", "1", "--baud", "1", "--return-delay", "256"},
+         "--return-delay: 256 is out of range (0-255)"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--port", "sim"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        expectRefused(args, c.message);
+    }
+}
+
 TEST_F(CliArgumentsTest, NamedRegisterNamesAndValues) {
     expectRefused({"--port", "sim", "set", "--id", "1", "--baud", "1", "goal", "10"},
                   "unknown register name \"goal\"");

@@ -49,13 +49,20 @@ TEST_F(CliAssignTest, TwelveNewActuatorsGetTheirIdsWithAPromptOnATerminal) {
 }
 
 TEST_F(CliAssignTest, WithoutATerminalItJustWatches) {
-    ASSERT_EQ(run({"--port", "sim", "assign", "--ids", "5,7", "--baud", "3", "--codes", "34"}), 0)
+    // "010" is ten, as in every number option: not octal eight.
+    ASSERT_EQ(run({"--port", "sim", "assign", "--ids", "5,7", "--baud", "3", "--codes", "034",
+                   "--return-delay", "010"}),
+              0)
         << err();
     EXPECT_EQ(err(), "");
     EXPECT_EQ(out(),
               "ID 5: MQ-35 v30 found at code 34 ID 1 -> code 3 ID 5, checked\n"
               "ID 7: MQ-35 v30 found at code 34 ID 1 -> code 3 ID 7, checked\n"
               "2 of 2 IDs given (5, 7)\n");
+    for (int id : {5, 7}) {
+        ASSERT_NE(bus.find(3, static_cast<std::uint8_t>(id)), nullptr) << id;
+        EXPECT_EQ(bus.find(3, static_cast<std::uint8_t>(id))->reg(5), 10) << id;
+    }
 }
 
 TEST_F(CliAssignTest, CtrlCEndsItBetweenActuatorsWithASummary) {
@@ -101,7 +108,15 @@ TEST_F(CliAssignTest, BadArgumentsAreRefusedBeforeThePortIsOpened) {
         {{"--ids", "3-1", "--baud", "1"}, "--ids: \"3-1\" runs backwards"},
         {{"--ids", "1,2,1", "--baud", "1"}, "--ids: ID 1 is given twice"},
         {{"--ids", "1,x", "--baud", "1"}, "--ids: \"x\" is not an ID (0-253)"},
-        {{"--ids", "1", "--baud", "256"}, "--baud: \"256\" is not a baud-rate code (0-255)"},
+        {{"--ids", "1", "--baud", "256"}, "--baud: 256 is out of range (0-255)"},
+        {{"--ids", "1", "--baud", "0"}, "--baud: no search visits code 0"},
+        {{"--ids", "1", "--baud", "1-1"}, "--baud: \"1-1\" is not a number"},
+        {{"--ids", "1", "--baud", "1", "--codes", ""},
+         "--codes: \"\" is not a list of baud-rate codes (0-255)"},
+        {{"--ids", "1", "--baud", "1", "--codes", "", "--full"},
+         "--codes and --full exclude each other"},
+        {{"--ids", "1", "--baud", "1", "--return-delay", "0x10"},
+         "--return-delay: \"0x10\" is not a number"},
         {{"--ids", "1", "--baud", "1", "--codes", "34,34"},
          "--codes: baud-rate code 34 is given twice"},
         {{"--ids", "1", "--baud", "1", "--codes", "34", "--full"},
@@ -109,7 +124,8 @@ TEST_F(CliAssignTest, BadArgumentsAreRefusedBeforeThePortIsOpened) {
         {{"--ids", "1", "--baud", "1", "--network"}, "--network goes with --settings"},
         {{"--ids", "1", "--baud", "1", "--settings", "/nonexistent/arm.json"},
          "/nonexistent/arm.json: no such file"},
-        {{"--ids", "1", "--baud", "1", "--return-delay", "256"}, "--return-delay"},
+        {{"--ids", "1", "--baud", "1", "--return-delay", "256"},
+         "--return-delay: 256 is out of range (0-255)"},
         {{"--baud", "1"}, "--ids is required"},
     };
     for (const auto& c : cases) {
@@ -187,6 +203,7 @@ TEST_F(CliProfileTest, BadArgumentsAndFilesAreRefusedBeforeThePortIsOpened) {
         {{"profile"}, "A subcommand is required"},
         {{"profile", "check"}, "FILE is required"},
         {{"profile", "save", "--codes", "1,1"}, "--codes: baud-rate code 1 is given twice"},
+        {{"profile", "save", "--codes", ""}, "--codes: \"\" is not a list of baud-rate codes"},
         {{"profile", "save", "-o", "/dev/null"}, "/dev/null: not a regular file"},
         {{"profile", "check", "/nonexistent.json"}, "/nonexistent.json: no such file"},
         {{"profile", "apply", bad}, "bad.json: taken: missing"},

@@ -172,6 +172,35 @@ TEST_F(CliSettingsTest, SeveralTargetsAnotherModelRefusedUnlessForced) {
     EXPECT_EQ(value(1, 14), 500);
 }
 
+// Another model's CCW limit does not fit and is skipped; its CW limit would then be above the
+// CCW limit the device keeps: the restore is refused whole, a dry run too, and nothing is
+// written.
+TEST_F(CliSettingsTest, AForcedRestoreThatWouldCrossTheAngleLimitsIsRefused) {
+    device(1, 4).setReg16(6, 800);
+    const std::string wide = backup(4, "wide.json");
+    device(1, 1).setReg16(8, 500);
+    device(1, 1).setReg16(14, 600);
+    for (const bool dryRun : {false, true}) {
+        SCOPED_TRACE(dryRun);
+        std::vector<std::string> args = {"--port", "sim",  "restore", wide,     "--baud",
+                                         "1",      "--id", "1",       "--force"};
+        if (dryRun) {
+            args.push_back("--dry-run");
+        }
+        EXPECT_EQ(run(args), 1);
+        EXPECT_TRUE(contains(err(),
+                             "movantrix-cli: ID 1 at code 1 (1000000 bps): restore refused: "
+                             "cw-angle-limit 800 (from the file) would be above ccw-angle-limit "
+                             "500 (the device's; the file's 4095 is skipped: above the max "
+                             "position of MQ-35 (1023)); nothing written\n"))
+            << err();
+        EXPECT_TRUE(writesTo(1).empty());
+        EXPECT_EQ(value(1, 6), 600);
+        EXPECT_EQ(value(1, 8), 500);
+        EXPECT_EQ(value(1, 14), 600);
+    }
+}
+
 TEST_F(CliSettingsTest, ASettingTheDeviceRefusesIsReported) {
     const std::string file = backup(1);
     device(1, 1).setReg16(14, 800);

@@ -8,6 +8,7 @@
 #include "device/DeviceEntry.h"
 #include "protocol/Packet.h"
 #include "protocol/ResultCode.h"
+#include "robot/RestoreWords.h"
 #include "support/SimRegistry.h"
 
 namespace mvx::test {
@@ -67,6 +68,69 @@ TEST_F(SettingsTransferTest, AFailureSplitsTheChangesIntoWrittenFailedAndNotWrit
         EXPECT_EQ(dev(1, 1).reg16(14), written >= 1 ? 1023 : 800);
         EXPECT_EQ(dev(1, 1).reg16(48), written >= 2 ? 32 : 100);
         EXPECT_EQ(dev(1, 1).reg(5), written >= 3 ? 250 : 100);
+    }
+}
+
+// A restore that would leave CW above CCW, or the low voltage limit above the high one, once
+// written (a limit of the pair skipped or not chosen, or both written crossed) is refused with
+// the pair and the values the device would hold, and nothing reaches the wire. The device holds
+// CW 100, CCW 600, 6.0-14.0 V.
+TEST_F(SettingsTransferTest, ARestoreThatWouldCrossAPairOfLimitsIsRefusedBeforeAnyWrite) {
+    SettingChange skippedCcw = change("ccw-angle-limit", 600, 4095);
+    skippedCcw.skipped = true;
+    skippedCcw.skipReason = "above the max position of MQ-35 (1023)";
+    const struct {
+        const char* name;
+        std::vector<SettingChange> changes;
+        const char* refusal;  // "" when written
+    } cases[] = {
+        {"CCW skipped",
+         {change("cw-angle-limit", 100, 800), skippedCcw},
+         "cw-angle-limit 800 (from the file) would be above ccw-angle-limit 600 (the device's; "
+         "the file's 4095 is skipped: above the max position of MQ-35 (1023))"},
+        {"CCW not chosen",
+         {change("cw-angle-limit", 100, 800), change("punch", 32, 40)},
+         "cw-angle-limit 800 (from the file) would be above ccw-angle-limit 600 (the device's)"},
+        {"CCW below the CW held",
+         {change("ccw-angle-limit", 600, 50)},
+         "cw-angle-limit 100 (the device's) would be above ccw-angle-limit 50 (from the file)"},
+        {"both written crossed",
+         {change("cw-angle-limit", 100, 900), change("ccw-angle-limit", 600, 700)},
+         "cw-angle-limit 900 (from the file) would be above ccw-angle-limit 700 (from the file)"},
+        {"low voltage above the high held",
+         {change("min-voltage", 60, 150)},
+         "min-voltage 15.0 (from the file) would be above max-voltage 14.0 (the device's)"},
+        {"both limits moved up",
+         {change("cw-angle-limit", 100, 800), change("ccw-angle-limit", 600, 900)},
+         ""},
+        {"only the skipped one", {change("max-torque", 1023, 800), skippedCcw}, ""},
+        {"equal limits", {change("cw-angle-limit", 100, 600)}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        start({simSpec(1, 1, 28, 30, 2, {{6, 100}, {8, 600}, {12, 60}, {13, 140}})});
+        DeviceEntry& entry = registerDevice(1, 1);
+        DeviceSettings now;
+        ASSERT_EQ(readDeviceSettings(entry, {}, now), Success);
+        EXPECT_EQ(crossedLimits(entry, c.changes), c.refusal);
+        const RestoreResult r = restoreSettings(*registry, entry, c.changes);
+        EXPECT_EQ(r.refusal, c.refusal);
+        if (*c.refusal == '\0') {
+            EXPECT_EQ(r.result, Success);
+            EXPECT_FALSE(packets(Write).empty());
+            continue;
+        }
+        EXPECT_EQ(r.result, Busy);
+        EXPECT_TRUE(r.refused());
+        EXPECT_FALSE(r.writeFailed());
+        EXPECT_FALSE(r.readBackFailed());
+        EXPECT_TRUE(r.written.empty());
+        EXPECT_EQ(r.notWritten.size(), writeOrder(c.changes).size());
+        EXPECT_EQ(restoreFailureWords(r), std::string("refused, nothing written: ") + c.refusal);
+        EXPECT_TRUE(packets(Write).empty());
+        EXPECT_EQ(dev(1, 1).reg16(6), 100);
+        EXPECT_EQ(dev(1, 1).reg16(8), 600);
+        EXPECT_EQ(dev(1, 1).reg(12), 60);
     }
 }
 

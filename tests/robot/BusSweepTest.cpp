@@ -1,5 +1,6 @@
-// The robot flows' looks at the bus: a ping that could not be written is a failed look, never
-// a look at which nobody answered.
+// The robot flows' looks at the bus: a broadcast is heard as long as answers can come, also
+// from devices that space their answers out, without talking over any; a ping that could not be
+// written is a failed look, never a look at which nobody answered.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -7,11 +8,45 @@
 #include "RobotFixture.h"
 #include "protocol/ResultCode.h"
 #include "robot/BusSweep.h"
+#include "support/TalkOver.h"
 
 namespace mvx::test {
 namespace {
 
 class BusSweepTest : public RobotTest {};
+
+// The broadcast at each code of a bus whose devices answer a broadcast 0.3 ms a unit of their
+// ID late (ID 200 60 ms after its return delay), then the search of those codes: every device
+// heard and found, each look sure, nothing sent within 500 ms of a broadcast or over an answer.
+TEST_F(BusSweepTest, BroadcastIsSureOnASpacedBus) {
+    struct Case {
+        int code;
+        std::vector<int> answered;
+    };
+    const Case cases[] = {{1, {1}}, {3, {200}}, {4, {}}, {34, {10, 11, 12}}};
+    BusDescription description;
+    description.devices = {simSpec(1, 1, 28), simSpec(3, 200, 12), simSpec(34, 10, 28),
+                           simSpec(34, 11, 12), simSpec(34, 12, 28)};
+    description.broadcastSpacingUs = 300;
+    startBus(description);
+    BusSweep sweep(*registry);
+    std::vector<int> codes;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        CodeLook look;
+        ASSERT_EQ(sweep.broadcast(c.code, look), Success);
+        EXPECT_EQ(look.heard, !c.answered.empty());
+        EXPECT_TRUE(look.sure);
+        EXPECT_EQ(look.answered, c.answered);
+        codes.push_back(c.code);
+    }
+    std::vector<CodeLook> looks;
+    ASSERT_EQ(sweep.search(codes, nullptr, nullptr, looks), Success);
+    EXPECT_EQ(registry->deviceCount(), 5);
+    const std::vector<SimTraffic> traffic = sim->traffic();
+    EXPECT_EQ(talkOverViolations(traffic), std::vector<std::string>{});
+    EXPECT_EQ(broadcastWaitViolations(traffic), std::vector<std::string>{});
+}
 
 TEST_F(BusSweepTest, APingThatCannotBeWrittenFailsTheLook) {
     struct Case {

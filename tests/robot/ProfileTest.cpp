@@ -83,6 +83,7 @@ TEST_F(ProfileTest, TheReaderRefusesWhatItDoesNotFullyUnderstand) {
         {"unknown key", "\"codes\"", "\"colour\": 1, \"codes\"", "arm.json: colour: unknown key"},
         {"a key twice", "\"codes\"", "\"taken\": \"2026-12-09T02:48:10Z\", \"codes\"",
          "arm.json: taken: duplicate key"},
+        {"a bad time", "\"taken\": \"", "\"taken\": \"x", "arm.json: taken: \"x20"},
         {"no codes", "\"codes\": [", "\"codes\": [", "arm.json: codes: not a list"},
         {"a code twice", "\"codes\": [\n    1,", "\"codes\": [\n    1, 1,",
          "arm.json: codes: code 1 is given twice"},

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -218,6 +220,41 @@ TEST(BusSimProgram, SpacesTheBroadcastAnswersOutByIdOnRequest) {
     ASSERT_GE(broadcast, 0) << record;
     ASSERT_GE(nine, 0) << record;
     EXPECT_EQ(nine - broadcast, 60 + 500 + 9 * 300) << record;
+}
+
+// Options refused before anything is served: status 2, the reason on standard error and no
+// slave path on standard output (nobody is told to wait for a bus).
+TEST(BusSimProgram, RefusesABadTrafficTargetOrNumberBeforeServing) {
+    const fs::path dir = fs::temp_directory_path() / ("mvx-bussim-no-" + std::to_string(getpid()));
+    fs::create_directories(dir / "adir");
+    const std::string fifo = (dir / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string options;
+        std::string message;
+    } cases[] = {
+        {"--traffic " + (dir / "adir").string(),
+         "movantrix-bus-sim: --traffic: " + (dir / "adir").string() + ": not a regular file"},
+        {"--traffic " + fifo, "movantrix-bus-sim: --traffic: " + fifo + ": not a regular file"},
+        {"--latency-ms 0x10", "--latency-ms: \"0x10\" is not a number"},
+        {"--broadcast-spacing-us 1e2", "--broadcast-spacing-us: \"1e2\" is not a number"},
+        {"--latency-ms 256", "--latency-ms: 256 is out of range (0-255)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        const std::string out = (dir / "out.txt").string();
+        const std::string err = (dir / "err.txt").string();
+        const int status = std::system(
+            (std::string(MVX_BUS_SIM) + " " + c.options + " >" + out + " 2>" + err + " </dev/null")
+                .c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 2);
+        std::stringstream said;
+        said << std::ifstream(err).rdbuf();
+        EXPECT_NE(said.str().find(c.message), std::string::npos) << said.str();
+        EXPECT_EQ(fs::file_size(out), 0u);
+    }
+    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -13,11 +13,11 @@ namespace {
 
 constexpr int kTickMs = 300;
 
-// A search's end: its result, whether the fast search saw late broadcast answers, and the
-// devices it left in the registry.
+// A search's end: its result, whether it left codes unsure (a stop), and the devices it left in
+// the registry.
 struct Searched {
     int result = 0;
-    bool lateAnswers = false;
+    bool unsure = false;
     std::vector<DeviceSummary> devices;
 };
 
@@ -58,7 +58,7 @@ void SearchDialog::onSearch() {
     found_.clear();
     ui_->deviceTree->rebuildTree(found_, -1, -1);
     ui_->countLabel->setText(texts::foundCount(0));
-    ui_->lateLabel->hide();
+    ui_->unsureLabel->hide();
     setIdleControls(false);
     lastShownCount_ = 0;
 
@@ -72,13 +72,13 @@ void SearchDialog::onSearch() {
             SearchEngine engine(registry);
             Searched searched;
             searched.result = fast ? engine.fastSearch(mode) : engine.search(mode);
-            searched.lateAnswers = engine.lateAnswersSeen();
+            searched.unsure = !engine.lastSearchSure();
             searched.devices = registry.snapshot();
             return searched;
         },
         [this](const Searched& searched) {
             found_ = searched.devices;
-            onSearchEnded(searched.result, searched.lateAnswers);
+            onSearchEnded(searched.result, searched.unsure);
         });
     timer_ = app_.operations().startTimer(this, kTickMs, [this] { onTick(); });
     searched_ = true;
@@ -109,7 +109,7 @@ void SearchDialog::onStop() {
     ui_->stopButton->setEnabled(false);
 }
 
-void SearchDialog::onSearchEnded(int result, bool lateAnswers) {
+void SearchDialog::onSearchEnded(int result, bool unsure) {
     searching_ = false;
     if (result == AdapterFailure) {
         if (timer_) {
@@ -120,7 +120,7 @@ void SearchDialog::onSearchEnded(int result, bool lateAnswers) {
         app_.shell().runCommand(Command::Close);
         return;
     }
-    ui_->lateLabel->setVisible(lateAnswers);
+    ui_->unsureLabel->setVisible(unsure);
     setIdleControls(true);
     if (closeWhenEnded_) {
         reject();

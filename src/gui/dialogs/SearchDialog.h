@@ -3,8 +3,8 @@
 // of devices found and the devices themselves, refreshed on a 300 ms timer from the registry's
 // progress and its locked snapshot. It ends with OK once a search was started, also by Escape or
 // its close box, and as cancelled before. Closing it during a search stops the search, and the
-// dialog ends when the search's result is in. After a fast search that saw devices answer the
-// broadcast late, a line says so.
+// dialog ends when the search's result is in. After a search that was stopped before it had
+// listened at every code for as long as devices may take to answer, a line says so.
 #pragma once
 
 #include <QDialog>
@@ -42,7 +42,7 @@ private:
     void onTick();
     // The search's result is in: reports an adapter failure (the dialog ends, the connection
     // closes), or re-enables the controls, or ends the dialog when it was closed meanwhile.
-    void onSearchEnded(int result, bool lateAnswers);
+    void onSearchEnded(int result, bool unsure);
     void setIdleControls(bool idle);
 
     ManagerApp& app_;

@@ -33,6 +33,9 @@ const QString kWriteFailed = QStringLiteral(
 const QString kReadBackFailed = QStringLiteral(
     "The settings were written, but reading them back failed (%1).\n\n"
     "Written, not checked: %2");
+const QString kRestoreRefused = QStringLiteral(
+    "The settings were not loaded: %1.\n\n"
+    "The movantrix would hold crossed limits. Nothing was written.");
 const QString kNotTaken = QStringLiteral("These settings did not take:\n\n%1");
 
 const DeviceSummary* selectedActuator(const ManagerApp& app, const DeviceSheet& sheet) {
@@ -142,6 +145,10 @@ void restored(ManagerApp& app, DeviceSheet& sheet, QWidget* parent, int code, in
         return;
     }
     const RestoreResult& restored = done.result;
+    if (restored.refused()) {
+        ops.message(parent, kRestoreRefused.arg(QString::fromStdString(restored.refusal)));
+        return;
+    }
     if (restored.result != Success) {
         // What the movantrix holds now, before the common report closes the connection or
         // rebuilds the list.
