@@ -33,12 +33,14 @@ void SimChaos::beforeOperation(SimulatedBus& bus) {
     {
         std::lock_guard lock(mutex_);
         tampered_.clear();
+        touched_.clear();
         for (auto it = silent_.begin(); it != silent_.end();) {
             if (--it->second < 0) {
                 revive.push_back(it->first);
                 it = silent_.erase(it);
             } else {
                 tampered_.insert(it->first);
+                touched_.insert(it->first);
                 ++it;
             }
         }
@@ -83,11 +85,17 @@ bool SimChaos::tampered(const SimulatedDevice* device) const {
     return tampered_.count(device) != 0;
 }
 
+bool SimChaos::touched(const SimulatedDevice* device) const {
+    std::lock_guard lock(mutex_);
+    return touched_.count(device) != 0;
+}
+
 void SimChaos::calm(SimulatedBus& bus) {
     {
         std::lock_guard lock(mutex_);
         silent_.clear();
         tampered_.clear();
+        touched_.clear();
         failAtCall_ = 0;
     }
     for (std::size_t i = 0; i < bus.deviceCount(); ++i) {
@@ -112,6 +120,7 @@ void SimChaos::beforePacket(const SimulatedDevice& device, int packetsHeard, Sim
         faults.silentAfterPackets = packetsHeard;
         silent_[&device] = std::uniform_int_distribution<int>(0, kMaxSilentOperations)(rng_);
         tampered_.insert(&device);
+        touched_.insert(&device);
         return;
     }
     if (chance(rates_.dropReply)) {
@@ -142,6 +151,12 @@ void SimChaos::beforePacket(const SimulatedDevice& device, int packetsHeard, Sim
     if (chance(rates_.errorBits)) {
         ++counts_.errorBits;
         faults.errorBits = kChaosErrorBits;
+    }
+    const SimFaults none;
+    if (faults.dropReply || faults.truncateReply || faults.corruptChecksum ||
+        faults.noiseBytes != none.noiseBytes || faults.extraDelayUs != none.extraDelayUs ||
+        faults.ignoreWrites || faults.errorBits != none.errorBits) {
+        touched_.insert(&device);
     }
 }
 

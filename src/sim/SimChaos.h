@@ -72,6 +72,9 @@ public:
     // Devices that ignored a write or were deaf at some point since beforeOperation: what the
     // host believes it wrote there may not have arrived.
     bool tampered(const SimulatedDevice* device) const;
+    // Devices given any fault (or deaf) at some point since beforeOperation: what the host
+    // heard from them, or did not hear, may be the fault's doing.
+    bool touched(const SimulatedDevice* device) const;
     // Makes every device reliable again and disarms the adapter (end of a run).
     void calm(SimulatedBus& bus);
 
@@ -94,6 +97,7 @@ private:
     SimChaosCounts counts_;
     std::map<const SimulatedDevice*, int> silent_;  // device -> operations left deaf
     std::set<const SimulatedDevice*> tampered_;
+    std::set<const SimulatedDevice*> touched_;
     int failAtCall_ = 0;  // 0: no adapter fault armed
     bool unplugKind_ = false;
     int callsSinceArmed_ = 0;

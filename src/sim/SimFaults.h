@@ -11,7 +11,8 @@ struct SimFaults {
     bool corruptChecksum = false;   // the checksum byte of each reply is inverted
     bool truncateReply = false;     // only the first half of each reply goes out
     int noiseBytes = 0;             // this many garbage bytes (0x55) precede each reply
-    std::int64_t extraDelayUs = 0;  // extra wait before each reply (e.g. past the read timeout)
+    std::int64_t extraDelayUs = 0;  // extra wait before each reply (e.g. past the read timeout);
+                                    // later replies of other devices do not wait for it
     int silentAfterPackets = -1;    // after this many packets heard the device goes deaf and
                                     // mute (-1: never); counted per device
     int answerReads = -1;           // reads answered before the device stops answering reads

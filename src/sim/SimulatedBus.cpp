@@ -540,9 +540,13 @@ void SimulatedBus::sendReplyLocked(SimulatedDevice& device, int deviceId, std::i
         bytes.insert(bytes.begin(), static_cast<std::size_t>(f.noiseBytes), kNoiseByte);
     }
     const std::uint32_t rate = rateOf(code);
-    const std::int64_t start = std::max(readyUs + f.extraDelayUs, replyWireFreeUs_);
+    // A reply the faults delay holds up no other: the answers after it go out in their time
+    // (and one that meets it on the wire mixes with it).
+    const std::int64_t start = std::max(readyUs, replyWireFreeUs_) + f.extraDelayUs;
     const std::int64_t end = start + wireUs(bytes.size(), rate);
-    replyWireFreeUs_ = end + wireUs(1, rate);  // one idle byte time between replies
+    if (f.extraDelayUs == 0) {
+        replyWireFreeUs_ = end + wireUs(1, rate);  // one idle byte time between replies
+    }
 
     const bool heard = rateMatches(hostRate_, code);
     if (heard) {

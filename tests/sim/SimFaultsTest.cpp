@@ -36,6 +36,14 @@ TEST_F(SimFaultsTest, DelayedReplyArrivesAfterTheTimeout) {
     EXPECT_EQ(receive(6, 0), statusBytes(1, 0)) << "the late reply is still queued";
 }
 
+TEST_F(SimFaultsTest, DelayedReplyHoldsUpNoOtherDevicesAnswer) {
+    dev(1, 1).setFaults({.extraDelayUs = 50000});
+    EXPECT_TRUE(ping(1).empty());
+    EXPECT_EQ(ping(2), statusBytes(2, 0)) << "answered in its time, not after the late reply";
+    clock.sleepMs(40);
+    EXPECT_EQ(receive(6, 0), statusBytes(1, 0));
+}
+
 TEST_F(SimFaultsTest, DeviceGoesSilentAfterNPackets) {
     dev(1, 1).setFaults({.silentAfterPackets = 2});
     EXPECT_EQ(ping(1), statusBytes(1, 0));
@@ -132,6 +140,54 @@ TEST_F(SimFaultsTest, ChaosPicksReplyFaultsAndUnplugsTheOpenAdapter) {
     bus->setAdapterPlugged(true);
     EXPECT_EQ(handle->getQueueStatus(&queued), FT_OK);
     bus->setChaos(nullptr);
+}
+
+// Rates with one fault certain and every other one off.
+SimChaosRates only(double SimChaosRates::*fault) {
+    SimChaosRates rates{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    if (fault != nullptr) {
+        rates.*fault = 1.0;
+    }
+    return rates;
+}
+
+TEST_F(SimFaultsTest, ChaosTellsWhichDevicesItTouched) {
+    struct Case {
+        const char* name;
+        double SimChaosRates::*fault;
+        bool touches;
+    };
+    const Case cases[] = {
+        {"no fault", nullptr, false},
+        {"dropped", &SimChaosRates::dropReply, true},
+        {"truncated", &SimChaosRates::truncateReply, true},
+        {"corrupt", &SimChaosRates::corruptChecksum, true},
+        {"noise", &SimChaosRates::noise, true},
+        {"delayed", &SimChaosRates::delayReply, true},
+        {"write ignored", &SimChaosRates::ignoreWrite, true},
+        {"error bits", &SimChaosRates::errorBits, true},
+        {"silenced", &SimChaosRates::goSilent, true},
+    };
+    SimulatedDevice& pinged = dev(1, 1);
+    SimulatedDevice* other = &bus->device(0) == &pinged ? &bus->device(1) : &bus->device(0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimChaos chaos(7, only(c.fault));
+        bus->setChaos(&chaos);
+        chaos.beforeOperation(*bus);
+        ping(1);
+        clock.advanceUs(300000);  // a delayed reply too is over
+        EXPECT_EQ(chaos.touched(&pinged), c.touches);
+        EXPECT_FALSE(chaos.touched(other)) << "a device that handled no packet";
+        if (c.fault != &SimChaosRates::goSilent) {
+            chaos.beforeOperation(*bus);
+            EXPECT_FALSE(chaos.touched(&pinged)) << "the next operation starts afresh";
+        }
+        bus->setChaos(nullptr);
+        chaos.calm(*bus);
+        EXPECT_FALSE(chaos.touched(&pinged));
+        bus->purgeHostInput();
+    }
 }
 
 TEST_F(SimFaultsTest, DriverListsOneAdapterAndOpensItOnce) {

@@ -1,5 +1,7 @@
 #include "soak/SoakRig.h"
 
+#include <algorithm>
+
 #include "device/ModelCatalogue.h"
 #include "protocol/Packet.h"
 
@@ -162,7 +164,12 @@ std::vector<std::string> SoakRig::unaskedTraffic(const AllowedWrites& allowed, b
     return faults;
 }
 
-std::vector<std::string> SoakRig::registryFaults() {
+std::vector<std::string> SoakRig::registryFaults(const std::vector<int>& codeOrder, bool ordered) {
+    std::set<std::pair<int, int>> seen;
+    const auto rank = [&codeOrder](int code) {
+        const auto it = std::find(codeOrder.begin(), codeOrder.end(), code);
+        return codeOrder.empty() ? code : static_cast<int>(it - codeOrder.begin()) * 256 + code;
+    };
     std::vector<std::string> faults;
     if (registry_.searchWorkerActive() || registry_.searching != 0) {
         faults.push_back("search state left behind");
@@ -181,10 +188,13 @@ std::vector<std::string> SoakRig::registryFaults() {
             e->returnLevel() < 0) {
             faults.push_back(at + " is a placeholder");
         }
-        if (e->baudCode() < lastCode || (e->baudCode() == lastCode && e->id() <= lastId)) {
+        const int code = rank(e->baudCode());
+        if (ordered && (code < lastCode || (code == lastCode && e->id() <= lastId))) {
             faults.push_back(at + " out of order or duplicate");
+        } else if (!seen.insert({e->baudCode(), e->id()}).second) {
+            faults.push_back(at + " duplicate");
         }
-        lastCode = e->baudCode();
+        lastCode = code;
         lastId = e->id();
         const bool wantsRecord = e->modelClass() == Actuator && e->returnLevel() > 0;
         if ((e->servoRecord() != nullptr) != wantsRecord) {

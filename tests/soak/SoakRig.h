@@ -56,7 +56,10 @@ public:
     // instruction 7 or raw bytes unless `firmware`.
     std::vector<std::string> unaskedTraffic(const AllowedWrites& allowed, bool firmware);
     // Order, duplicates, placeholders and records of the registry; empty when all is well.
-    std::vector<std::string> registryFaults();
+    // The codes come in the order of `codeOrder` (a search's), by number when it is empty;
+    // without `ordered` only duplicates count (a flow appends the devices it finds later).
+    std::vector<std::string> registryFaults(const std::vector<int>& codeOrder = {},
+                                            bool ordered = true);
 
 private:
     SimulatedBus& bus_;
