@@ -12,12 +12,13 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: movantrix-manager-sim [BUSFILE]\n"
+    "Usage: movantrix-manager-sim [--bus-log FILE] [BUSFILE]\n"
     "The desktop program over a simulated bus of virtual devices, in real time.\n"
     "\n"
-    "  BUSFILE    a bus description (JSON) instead of the built-in bus\n"
-    "  --help     show this help and exit\n"
-    "  --version  show the version and exit\n";
+    "  BUSFILE         a bus description (JSON) instead of the built-in bus\n"
+    "  --bus-log FILE  write the bus log (every packet both ways, decoded) to FILE\n"
+    "  --help          show this help and exit\n"
+    "  --version       show the version and exit\n";
 
 }  // namespace
 
@@ -26,6 +27,12 @@ int main(int argc, char** argv) {
     if (const int status = mvx::gui::answerCommandLine(line, "movantrix-manager-sim", kUsage);
         status >= 0) {
         return status;
+    }
+    // The log file is refused before anything starts; the log runs from start-up on.
+    mvx::SystemClock clock;
+    mvx::gui::BusLogFile busLog;
+    if (!mvx::gui::openBusLog(line, "movantrix-manager-sim", clock, busLog)) {
+        return 2;
     }
     mvx::BusDescription description = mvx::SimulatedBus::defaultBus();
     std::string error;
@@ -39,11 +46,10 @@ int main(int argc, char** argv) {
             "movantrix-manager-sim", "for a headless search run: movantrix-cli --port sim scan");
     }
 
-    mvx::SystemClock clock;
     mvx::SimulatedBus bus(description, clock);
     mvx::SimDriver driver(bus);
     QApplication application(argc, argv);
     // Ties the windows to the installed desktop entry (its name and icon, on Wayland too).
     QGuiApplication::setDesktopFileName(QStringLiteral("io.movantrix.Manager.Sim"));
-    return mvx::gui::runManager(driver, clock);
+    return mvx::gui::runManager(driver, clock, busLog.log.get());
 }

@@ -9,6 +9,7 @@
 #include "cli/ProgressBar.h"
 #include "cli/ScanRows.h"
 #include "cli/Session.h"
+#include "cli/Trace.h"
 #include "device/ModelCatalogue.h"
 #include "firmware/FirmwareDownload.h"
 #include "firmware/FirmwareImage.h"
@@ -63,6 +64,9 @@ int openSession(CommandContext& context, std::unique_ptr<Session>& session) {
     session = makeSession(context.options.port, context.env, context.err);
     if (!session) {
         return kExitBadInput;
+    }
+    if (context.trace != nullptr) {
+        session->registry().bus().setTap(context.trace->tapFor(session->port().clock()));
     }
     return session->open(context.err) ? kExitOk : kExitFailed;
 }

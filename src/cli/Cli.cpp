@@ -12,6 +12,7 @@
 #include "cli/NamedRegister.h"
 #include "cli/RobotCommands.h"
 #include "cli/SettingsCommands.h"
+#include "cli/Trace.h"
 #include "drivers/RegularFile.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/UpdateList.h"
@@ -123,8 +124,11 @@ int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
         ->capture_default_str();
     app.add_flag("--sim-virtual-time", o.virtualTime,
                  "Run the simulated bus on virtual time (instant) instead of real time");
-    app.add_flag("--json", o.json,
-                 "JSON output (scan, info, watch, assign, profile check and apply)");
+    app.add_flag("--json", o.json, "JSON output (scan, info, regs, watch, assign, profile check and apply)");
+    app.add_option("--trace", o.trace,
+                   "Write the bus log of the run (every packet both ways, decoded, and the link's "
+                   "events) to FILE, '-' for stderr")
+        ->type_name("FILE");
 
     auto addAddress = [&o](CLI::App* command) {
         command->add_option("--id", o.id, "Device ID (0-253)")
@@ -150,6 +154,11 @@ int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     addAddress(ping);
     CLI::App* info = app.add_subcommand("info", "Show a device's identity and control table");
     addAddress(info);
+    CLI::App* regs = app.add_subcommand(
+        "regs",
+        "Show a device's whole control table: address, name, size, access, raw value and "
+        "value in its unit");
+    addAddress(regs);
     CLI::App* read = app.add_subcommand("read", "Read raw control-table bytes");
     addAddress(read);
     read->add_option("ADDR", o.address, "First register (0-255)")
@@ -207,20 +216,30 @@ int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!validate(command, o, err)) {
         return kExitBadInput;
     }
-    CommandContext context{o, out, err, env};
+    Trace trace;
+    if (!o.trace.empty() && !trace.start(o.trace, err)) {
+        return kExitBadInput;
+    }
+    CommandContext context{o, out, err, env, &trace};
     static const std::map<std::string, int (*)(CommandContext&)> kCommands = {
         {"ports", portsCommand}, {"scan", scanCommand},   {"ping", pingCommand},
         {"info", infoCommand},   {"read", readCommand},   {"write", writeCommand},
         {"set", setCommand},     {"flash", flashCommand}, {"reset-defaults", resetDefaultsCommand},
-        {"watch", watchCommand},
+        {"watch", watchCommand}, {"regs", regsCommand},
     };
+    int status = kExitOk;
     if (isSettingsCommand(command)) {
-        return runSettingsCommand(command, context);
+        status = runSettingsCommand(command, context);
+    } else if (isRobotCommand(command)) {
+        status = runRobotCommand(command, context);
+    } else {
+        status = kCommands.at(command)(context);
     }
-    if (isRobotCommand(command)) {
-        return runRobotCommand(command, context);
+    // A trace that could not be written whole fails a run that went well otherwise.
+    if (!trace.finish(err) && status == kExitOk) {
+        status = kExitFailed;
     }
-    return kCommands.at(command)(context);
+    return status;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ struct CliOptions {
     PortSpec port;
     bool virtualTime = false;
     bool json = false;
+    std::string trace;  // --trace FILE ("-": stderr); empty: none
 
     // Device commands.
     int id = -1;

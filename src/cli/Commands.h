@@ -15,11 +15,14 @@ class App;
 
 namespace mvx::cli {
 
+class Trace;
+
 struct CommandContext {
     const CliOptions& options;
     std::ostream& out;
     std::ostream& err;
     Environment& env;
+    Trace* trace = nullptr;  // --trace: every session opened gets its tap
 };
 
 // Makes the session of the --port and opens its adapter: kExitOk with `session` set, or the
@@ -38,6 +41,8 @@ int readCommand(CommandContext& context);
 int writeCommand(CommandContext& context);
 int setCommand(CommandContext& context);
 int resetDefaultsCommand(CommandContext& context);
+// regs: the device's whole control table by the register table of its model.
+int regsCommand(CommandContext& context);
 
 // watch: its subcommand and options (the address added by `addAddress`), and the command.
 void addWatchCommand(CLI::App& app, CliOptions& o,

@@ -1,5 +1,6 @@
 #include "link/AdapterLink.h"
 
+#include "link/TappedDevice.h"
 #include "protocol/ResultCode.h"
 
 #include <utility>
@@ -25,8 +26,8 @@ constexpr std::uint8_t kBitMaskOff = 0x80;
 
 }  // namespace
 
-AdapterLink::AdapterLink(FtHandle handle, Clock& clock)
-    : handle_(std::move(handle)), clock_(clock) {}
+AdapterLink::AdapterLink(FtHandle handle, Clock& clock, LinkTap* tap)
+    : handle_(std::move(handle)), clock_(clock), tap_(tap) {}
 
 AdapterLink::~AdapterLink() {
     if (handle_) {
@@ -35,12 +36,16 @@ AdapterLink::~AdapterLink() {
 }
 
 std::unique_ptr<AdapterLink> AdapterLink::open(FtDriver& driver, Clock& clock, std::uint32_t index,
-                                               std::uint8_t initialCode) {
-    std::unique_ptr<AdapterLink> link(new AdapterLink(nullptr, clock));
+                                               std::uint8_t initialCode, LinkTap* tap) {
+    std::unique_ptr<AdapterLink> link(new AdapterLink(nullptr, clock, tap));
 
     FtHandle handle;
     if (driver.open(index, &handle) != FT_OK || !handle) {
         return nullptr;  // nothing was opened
+    }
+    if (tap != nullptr) {
+        // The bytes are told from the adapter's own calls: a link without a tap pays nothing.
+        handle = makeTappedDevice(std::move(handle), *tap, link->currentCode_);
     }
     link->handle_ = std::move(handle);
     FtDevice& dev = *link->handle_;
@@ -95,8 +100,18 @@ int AdapterLink::setBaudCode(std::uint8_t code, std::int64_t settleUs) {
     const float byteTime = (1000.0f / rate) * 12.0f;
     byteTimeMs_.store(byteTime, std::memory_order_release);
     currentCode_.store(code, std::memory_order_release);
-    clock_.sleepUs(settleUs);
+    if (tap_ != nullptr) {
+        tap_->linkEvent({LinkEvent::Kind::RateChange, code, 0, false});
+    }
+    settle(settleUs);
     return Success;
+}
+
+void AdapterLink::settle(std::int64_t waitUs) {
+    if (tap_ != nullptr) {
+        tap_->linkEvent({LinkEvent::Kind::SettleWait, currentBaudCode(), waitUs, false});
+    }
+    clock_.sleepUs(waitUs);
 }
 
 int AdapterLink::currentBaudCode() const {
@@ -108,15 +123,18 @@ float AdapterLink::byteTimeMs() const {
 }
 
 int AdapterLink::purgeReceive() {
-    return handle_->purge(FT_PURGE_RX) == FT_OK ? Success : AdapterFailure;
+    const int result = handle_->purge(FT_PURGE_RX) == FT_OK ? Success : AdapterFailure;
+    tell({LinkEvent::Kind::Purge, currentBaudCode(), 0, false});
+    return result;
 }
 
 int AdapterLink::setBitMode(bool on) {
     if (handle_->setBitMode(on ? kBitMaskOn : kBitMaskOff, FT_BITMODE_CBUS_BITBANG) != FT_OK) {
         return AdapterFailure;
     }
+    tell({LinkEvent::Kind::BitMode, currentBaudCode(), 0, on});
     if (on) {
-        clock_.sleepMs(kSettleMs);
+        settle(kSettleMs * 1000);
         purgeReceive();  // discard whatever the switch left in the receive buffer
     }
     return Success;

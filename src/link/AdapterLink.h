@@ -11,15 +11,18 @@
 
 #include "drivers/Clock.h"
 #include "drivers/FtDriver.h"
+#include "link/LinkTap.h"
 
 namespace mvx {
 
 class AdapterLink {
 public:
     // Opens adapter `index` of the driver's list, configures it and sets `initialCode`.
-    // Returns nothing on failure, with the adapter closed again.
+    // Returns nothing on failure, with the adapter closed again. `tap`, when given, hears the
+    // link's traffic and events from the opening sequence on, for the link's life (it must
+    // outlive the link).
     static std::unique_ptr<AdapterLink> open(FtDriver& driver, Clock& clock, std::uint32_t index,
-                                             std::uint8_t initialCode);
+                                             std::uint8_t initialCode, LinkTap* tap = nullptr);
     // Closes the driver handle.
     ~AdapterLink();
 
@@ -79,15 +82,31 @@ public:
 
     Clock& clock() { return clock_; }
 
+    // The packet layer's word on a reply it was receiving: `result` 103 or 104 (for the tap).
+    void noteReplyFailed(int result) {
+        if (tap_ != nullptr) {
+            tap_->replyFailed(result, currentBaudCode());
+        }
+    }
+    LinkTap* tap() const { return tap_; }
+
     // Settings of the opening sequence that did not take effect on this adapter (see
     // FtDevice::limitations); the link works without them.
     std::vector<std::string> limitations() const { return handle_->limitations(); }
 
 private:
-    AdapterLink(FtHandle handle, Clock& clock);
+    AdapterLink(FtHandle handle, Clock& clock, LinkTap* tap);
+
+    void tell(const LinkEvent& event) {
+        if (tap_ != nullptr) {
+            tap_->linkEvent(event);
+        }
+    }
+    void settle(std::int64_t waitUs);
 
     FtHandle handle_;
     Clock& clock_;
+    LinkTap* const tap_;
     std::atomic<int> currentCode_{-1};
     std::atomic<float> byteTimeMs_{0.0f};
     std::atomic<int> busy_{0};

@@ -21,10 +21,20 @@ BusConnection::~BusConnection() {
 
 bool BusConnection::open(std::uint32_t index) {
     close();  // one adapter at a time
-    std::shared_ptr<AdapterLink> link = AdapterLink::open(driver_, clock_, index, kOpenCode);
+    LinkTap* tap = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        tap = tap_;
+    }
+    std::shared_ptr<AdapterLink> link = AdapterLink::open(driver_, clock_, index, kOpenCode, tap);
     std::lock_guard<std::mutex> lock(mutex_);
     link_ = std::move(link);
     return link_ != nullptr;
+}
+
+void BusConnection::setTap(LinkTap* tap) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tap_ = tap;
 }
 
 void BusConnection::close() {

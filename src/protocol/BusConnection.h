@@ -26,6 +26,9 @@ public:
 
     // Opens adapter `index` at code 1 and makes it the current link.
     bool open(std::uint32_t index);
+    // The tap every link opened from now on gets (AdapterLink::open); null for none. The tap
+    // must outlive the links; a link already open keeps what it had.
+    void setTap(LinkTap* tap);
     // Closes the current link; harmless when none is open.
     void close();
     bool isOpen() const;
@@ -53,6 +56,7 @@ private:
     Clock& clock_;
     mutable std::mutex mutex_;
     std::shared_ptr<AdapterLink> link_;
+    LinkTap* tap_ = nullptr;
 };
 
 // Record rule (servo record setters): 100 is success; 103 is success when the device's

@@ -52,6 +52,12 @@ void markPurgePending(AdapterLink& link) {
     link.purgePending().store(1, std::memory_order_relaxed);
 }
 
+// A failed receive, told to the link's tap (the bus log).
+int failed(AdapterLink& link, int result) {
+    link.noteReplyFailed(result);
+    return result;
+}
+
 std::uint8_t expectedReplyCount(const InstructionPacket& packet) {
     return packet.instruction == Read && packet.parameterCount >= 2 ? packet.parameters[1] : 0;
 }
@@ -86,11 +92,11 @@ int receivePacket(AdapterLink& link, StatusPacket& status, bool timed) {
     }
     if (result != Success) {
         markPurgePending(link);
-        return received == 0 ? Timeout : CorruptReply;
+        return failed(link, received == 0 ? Timeout : CorruptReply);
     }
     if (header[0] != 0xFF || header[1] != 0xFF) {
         markPurgePending(link);
-        return CorruptReply;
+        return failed(link, CorruptReply);
     }
 
     // Body: error byte, data, checksum. LEN is one byte, so the body always fits here even
@@ -104,12 +110,12 @@ int receivePacket(AdapterLink& link, StatusPacket& status, bool timed) {
         }
         if (result != Success) {
             markPurgePending(link);
-            return CorruptReply;
+            return failed(link, CorruptReply);
         }
     }
     if (len < kMinStatusLen || len > kMaxStatusLen) {
         markPurgePending(link);  // whatever else of it is still on the way goes too
-        return CorruptReply;
+        return failed(link, CorruptReply);
     }
 
     unsigned sum = header[2] + header[3];
@@ -118,7 +124,7 @@ int receivePacket(AdapterLink& link, StatusPacket& status, bool timed) {
     }
     const auto checksum = static_cast<std::uint8_t>(~sum);
     if (checksum != body[len - 1]) {
-        return CorruptReply;
+        return failed(link, CorruptReply);
     }
 
     status.id = header[2];

@@ -18,6 +18,16 @@ CommandLine parseCommandLine(int argc, char** argv) {
             line.help = true;
         } else if (arg == "--version") {
             line.version = true;
+        } else if (arg == "--bus-log" || arg.rfind("--bus-log=", 0) == 0) {
+            if (arg == "--bus-log" && i + 1 >= argc) {
+                line.error = "--bus-log needs a file";
+            } else {
+                line.busLog = arg == "--bus-log" ? std::string(argv[++i])
+                                                 : std::string(arg.substr(sizeof "--bus-log=" - 1));
+                if (line.busLog.empty()) {
+                    line.error = "--bus-log needs a file";
+                }
+            }
         } else if (arg == "--" && i + 1 < argc && line.argument.empty()) {
             line.argument = argv[++i];
         } else if (arg.size() > 1 && arg.front() == '-') {
@@ -63,10 +73,28 @@ bool displayAvailable() {
     return false;
 }
 
-int runManager(FtDriver& driver, Clock& clock) {
+bool openBusLog(const CommandLine& line, const char* program, Clock& clock, BusLogFile& busLog) {
+    if (line.busLog.empty()) {
+        return true;
+    }
+    std::string error;
+    busLog.file = AppendFile::create(line.busLog, error);
+    if (!busLog.file) {
+        std::cerr << program << ": --bus-log: " << error << "\n";
+        return false;
+    }
+    busLog.log = std::make_unique<BusLog>(clock);
+    AppendFile* file = busLog.file.get();
+    busLog.log->setLineSink([file](const std::string& text) { file->append(text); });
+    return true;
+}
+
+int runManager(FtDriver& driver, Clock& clock, LinkTap* tap) {
     QApplication::setWindowIcon(applicationIcon());
     QtGuiOperations operations;
     ManagerApp app(driver, clock, operations);
+    // Before any job: the executor opens the adapter only on the start-up's command.
+    app.registry().bus().setTap(tap);
     MainWindow window(app);
     window.startUp();
     window.show();

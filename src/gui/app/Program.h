@@ -2,8 +2,11 @@
 // the application over a driver and a clock.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "buslog/BusLog.h"
+#include "drivers/AppendFile.h"
 #include "drivers/Clock.h"
 #include "drivers/FtDriver.h"
 
@@ -13,11 +16,22 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     std::string argument;  // the one optional operand; empty when not given
+    std::string busLog;    // --bus-log FILE; empty when not given
     std::string error;     // set when the command line is not understood
 };
 
-// [--help | -h | --version | OPERAND]: at most one operand, no other options.
+// [--help | -h | --version | --bus-log FILE | OPERAND]: at most one operand, no other options.
 CommandLine parseCommandLine(int argc, char** argv);
+
+// The bus log of --bus-log: the log and the file its lines go to, from start-up on.
+struct BusLogFile {
+    std::unique_ptr<AppendFile> file;
+    std::unique_ptr<BusLog> log;
+};
+// Opens the file of `line.busLog` and builds the log over `clock` (nothing without
+// --bus-log). False with "PROGRAM: --bus-log: PATH: reason" on stderr when the file cannot be
+// written (the program then ends with status 2).
+bool openBusLog(const CommandLine& line, const char* program, Clock& clock, BusLogFile& busLog);
 
 // What both programs do before anything else: a refused command line (status 2, with the
 // usage on stderr), --help and --version (status 0). Returns the exit status, or -1 to go on.
@@ -31,7 +45,8 @@ int reportNoDisplay(const char* program, const char* headless);
 bool displayAvailable();
 
 // Builds the application over `driver` and `clock`, runs the start-up (port dialog, search
-// dialog), shows the main window and runs the event loop. A QApplication must exist.
-int runManager(FtDriver& driver, Clock& clock);
+// dialog), shows the main window and runs the event loop. A QApplication must exist. `tap`,
+// when given, hears every adapter opened (the bus log); it outlives the application.
+int runManager(FtDriver& driver, Clock& clock, LinkTap* tap = nullptr);
 
 }  // namespace mvx::gui

@@ -47,11 +47,11 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("output");  // the start of stdout (status 0) or stderr
         QTest::newRow("help") << kManager << QStringList{"--help"} << 0
-                              << "Usage: movantrix-manager [PORT]\n";
+                              << "Usage: movantrix-manager [--bus-log FILE] [PORT]\n";
         QTest::newRow("version") << kManager << QStringList{"--version"} << 0
                                  << "movantrix-manager 0.";
         QTest::newRow("sim help") << kManagerSim << QStringList{"-h"} << 0
-                                  << "Usage: movantrix-manager-sim [BUSFILE]\n";
+                                  << "Usage: movantrix-manager-sim [--bus-log FILE] [BUSFILE]\n";
         QTest::newRow("unknown option") << kManager << QStringList{"--full"} << 2
                                         << "movantrix-manager: unknown option: --full\n";
         QTest::newRow("two ports") << kManager << QStringList{"/dev/null", "/dev/zero"} << 2
@@ -65,6 +65,18 @@ private slots:
                 << kManager << QStringList{path} << 2
                 << QStringLiteral("movantrix-manager: %1 is not a serial device\n").arg(path);
         }
+        // A bus log that cannot be written is refused before anything starts, by both.
+        QTest::newRow("bus log without file") << kManager << QStringList{"--bus-log"} << 2
+                                              << "movantrix-manager: --bus-log needs a file\n";
+        QTest::newRow("bus log on a directory")
+            << kManagerSim << QStringList{"--bus-log", "/etc"} << 2
+            << "movantrix-manager-sim: --bus-log: /etc: not a regular file\n";
+        QTest::newRow("bus log in no folder")
+            << kManager << QStringList{"--bus-log=/nonexistent/log.txt"} << 2
+            << "movantrix-manager: --bus-log: /nonexistent/log.txt: No such file or directory\n";
+        QTest::newRow("bus log on a device")
+            << kManagerSim << QStringList{"--bus-log", "/dev/null"} << 2
+            << "movantrix-manager-sim: --bus-log: /dev/null: not a regular file\n";
         QTest::newRow("bad bus file") << kManagerSim << QStringList{"/nonexistent.json"} << 2
                                       << "movantrix-manager-sim: cannot open bus description";
     }
