@@ -225,6 +225,7 @@ void RobotSetupWindow::onEvent(const AssignEvent& event) {
             }
             break;
         case AssignEventKind::Waiting:
+            ui_->summaryLabel->clear();
             showRow(event.index, event.row);
             if (!stop_ || !*stop_) {
                 ui_->promptLabel->setText(
@@ -232,10 +233,9 @@ void RobotSetupWindow::onEvent(const AssignEvent& event) {
             }
             break;
         case AssignEventKind::StillLooking:
+            // Below the table until the run's summary takes its place; the prompt stays.
             if (!stop_ || !*stop_) {
-                ui_->promptLabel->setText(
-                    kPrompt.arg(event.row.id).arg(event.index + 1).arg(total_) +
-                    QStringLiteral(" ") + text);
+                ui_->summaryLabel->setText(text);
             }
             break;
         case AssignEventKind::Present:
