@@ -124,7 +124,8 @@ int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
         ->capture_default_str();
     app.add_flag("--sim-virtual-time", o.virtualTime,
                  "Run the simulated bus on virtual time (instant) instead of real time");
-    app.add_flag("--json", o.json, "JSON output (scan, info, regs, watch, assign, profile check and apply)");
+    app.add_flag("--json", o.json,
+                 "JSON output (scan, info, regs, watch, assign, profile check and apply)");
     app.add_option("--trace", o.trace,
                    "Write the bus log of the run (every packet both ways, decoded, and the link's "
                    "events) to FILE, '-' for stderr")

@@ -100,8 +100,8 @@ int CodeSurvey::broadcast(int code, bool quickLook, const Stopped& stopped,
 int CodeSurvey::quietLine(int code, int replyBytes, const Stopped& stopped) {
     ReplyListener listener(link_);
     listener.clear();
-    const std::int64_t quietUs = FastSearchTiming::replyWindowUs(0, replyBytes + 1, code) +
-                                 timing_.latencyAllowanceUs();
+    const std::int64_t quietUs =
+        FastSearchTiming::replyWindowUs(0, replyBytes + 1, code) + timing_.latencyAllowanceUs();
     const int quiet = listener.untilQuiet(
         quietUs, link_.clock().nowUs() + quietUs + kQuietBoundUs,
         [](const ScannedReply&, std::int64_t) {}, [&stopped] { return stopped && stopped(); });

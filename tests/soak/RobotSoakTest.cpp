@@ -300,7 +300,7 @@ void RobotSoakTest::profileScenario() {
     RobotProfile profile;
     runFlow("profile survey", false, [&](FlowClaims&) {
         std::vector<FoundDevice> found;
-        const int result = surveyBus(*registry, codes, nullptr, {}, found);
+        const int result = surveyBus(*registry, codes, {}, nullptr, {}, found);
         EXPECT_EQ(result, Success);
         std::size_t present = 0;
         for (std::size_t i = 0; i < sim->deviceCount(); ++i) {
@@ -319,7 +319,7 @@ void RobotSoakTest::profileScenario() {
 
     runFlow("profile check", true, [&](FlowClaims&) {
         std::vector<FoundDevice> found;
-        const int result = surveyBus(*registry, codes, nullptr, {}, found);
+        const int result = surveyBus(*registry, codes, profile.addresses(), nullptr, {}, found);
         for (const std::string& f : rig_->unaskedTraffic({}, false)) {
             ADD_FAILURE() << "a check wrote: " << f;
         }
@@ -332,7 +332,7 @@ void RobotSoakTest::profileScenario() {
 
     runFlow("profile adopt", true, [&](FlowClaims& claims) {
         std::vector<FoundDevice> found;
-        int result = surveyBus(*registry, codes, nullptr, {}, found);
+        int result = surveyBus(*registry, codes, profile.addresses(), nullptr, {}, found);
         if (result != Success) {
             claims.adapterLost = result == AdapterFailure;
             return result;

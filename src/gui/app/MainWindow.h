@@ -96,7 +96,7 @@ private:
     // failures met meanwhile are part of it.
     bool adapterFailureInReport_ = false;
     std::unique_ptr<TelemetryWindows> telemetry_;
-    QStatusBar* notSureBar_ = nullptr;  // made at the first unsure search
+    QStatusBar* notSureBar_ = nullptr;   // made at the first unsure search
     RobotSetupWindow* setup_ = nullptr;  // a child window
 };
 
