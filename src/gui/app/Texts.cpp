@@ -37,6 +37,14 @@ QString telemetryDeviceGone(int id) {
     return QStringLiteral("ID %1 is no longer on the device list: sampling stopped").arg(id);
 }
 
+QString busLogSaveFailed(const QString& reason) {
+    return QStringLiteral("Can not write the file!\n\n%1").arg(reason);
+}
+
+QString busLogCount(int shown, std::size_t kept) {
+    return QStringLiteral("%1 of %2 packets shown").arg(shown).arg(kept);
+}
+
 QString telemetrySaveFailed(const QString& reason) {
     return QStringLiteral(
                "Can not write the file!\n\n%1\n\nThe samples stay in this window for another try.")
