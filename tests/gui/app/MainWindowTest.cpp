@@ -131,7 +131,8 @@ private slots:
         // The first device of the first group is shown.
         QCOMPARE(h.sheet().currentBaud(), 1);
         QCOMPARE(h.sheet().currentId(), 1);
-        QCOMPARE(h.tabTitles(), (QStringList{"Operation", "Configure", "Network", "Control Table"}));
+        QCOMPARE(h.tabTitles(),
+                 (QStringList{"Operation", "Configure", "Network", "Control Table"}));
         QCOMPARE(menuStates(h), (QList<bool>{false, true, true, true}));
         QCOMPARE(h.app().busBusy.load(), 0);
     }
