@@ -42,7 +42,7 @@ QString busLogSaveFailed(const QString& reason) {
 }
 
 QString busLogCount(int shown, std::size_t kept) {
-    return QStringLiteral("%1 of %2 packets shown").arg(shown).arg(kept);
+    return QStringLiteral("%1 of %2 lines shown").arg(shown).arg(kept);
 }
 
 QString controlTableUnknownModel(int modelNumber) {

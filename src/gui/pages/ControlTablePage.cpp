@@ -92,10 +92,10 @@ ControlTablePage::ControlTablePage(DeviceSheet& sheet)
     table->horizontalHeader()->setStretchLastSection(true);
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
     table->setColumnWidth(AddressColumn, digit * 5);
-    table->setColumnWidth(NameColumn, digit * 22);
-    table->setColumnWidth(SizeColumn, digit * 6);
-    table->setColumnWidth(AccessColumn, digit * 10);
-    table->setColumnWidth(RawColumn, digit * 7);
+    table->setColumnWidth(NameColumn, digit * 18);
+    table->setColumnWidth(SizeColumn, digit * 5);
+    table->setColumnWidth(AccessColumn, digit * 9);
+    table->setColumnWidth(RawColumn, digit * 6);
     ui_->noteLabel->hide();
     table->setEditTriggers(QAbstractItemView::DoubleClicked);
     connect(table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {

@@ -113,7 +113,7 @@ private slots:
         QVERIFY(decodings.contains(QStringLiteral("no reply [103 timeout]")));
         QVERIFY(column(window, BusLogModel::DirectionColumn).contains(QStringLiteral("#")));
         QCOMPARE(control<QLabel>(window, "countLabel")->text(),
-                 QStringLiteral("%1 of %1 packets shown").arg(window->model().rowCount()));
+                 QStringLiteral("%1 of %1 lines shown").arg(window->model().rowCount()));
         // Times climb, and the table follows the tail.
         const QStringList times = column(window, BusLogModel::TimeColumn);
         for (qsizetype i = 1; i < times.size(); ++i) {
@@ -198,7 +198,7 @@ private slots:
         QTest::mouseClick(control<QPushButton>(window, "clearButton"), Qt::LeftButton);
         QCOMPARE(window->model().rowCount(), 0);
         QCOMPARE(control<QLabel>(window, "countLabel")->text(),
-                 QStringLiteral("0 of 0 packets shown"));
+                 QStringLiteral("0 of 0 lines shown"));
         h.bus().clearTraffic();
         h.clickDevice(1, 1);
         h.ops().tickTimersOf(window);
