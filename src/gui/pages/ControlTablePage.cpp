@@ -7,6 +7,8 @@
 #include <QTableWidgetItem>
 #include <QTimer>
 
+#include <cmath>
+
 #include "device/ModelCatalogue.h"
 #include "device/NamedRegister.h"
 #include "drivers/RegularFile.h"
@@ -59,6 +61,45 @@ ControlTableRead readTable(DeviceRegistry& registry, int code, int id) {
                                 read.table.data() + first);
     }
     return read;
+}
+
+// The raw value of an edit: "N raw" is the register's raw number, "D°" a position in degrees,
+// anything else the value as `set` takes it (volts, on/off, flag names, numbers). False with
+// `error` set when it is not one or out of the register's range.
+bool parseEdit(const NamedRegister& reg, const RegisterItem& item, int modelNumber,
+               const QString& entered, int& value, std::string& error) {
+    QString text = entered.trimmed();
+    const QString raw = QStringLiteral("raw");
+    const QString degreesSign = QStringLiteral("\u00B0");
+    if (text.endsWith(raw, Qt::CaseInsensitive)) {
+        text.chop(raw.size());
+        bool ok = false;
+        value = text.trimmed().toInt(&ok);
+        if (!ok) {
+            error = std::string(reg.name) + ": \"" + entered.trimmed().toStdString() +
+                    "\" is not a whole number";
+            return false;
+        }
+        if (value < reg.min || value > reg.max) {
+            error = std::string(reg.name) + ": " + std::to_string(value) + " is out of range (" +
+                    std::to_string(reg.min) + "-" + std::to_string(reg.max) + ")";
+            return false;
+        }
+        return true;
+    }
+    if (item.unit == RegisterUnit::Position && text.endsWith(degreesSign)) {
+        text.chop(degreesSign.size());
+        bool ok = false;
+        const double degrees = text.trimmed().toDouble(&ok);
+        if (!ok) {
+            error = std::string(reg.name) + ": \"" + entered.trimmed().toStdString() +
+                    "\" is not a number of degrees";
+            return false;
+        }
+        const long steps = std::lround(degrees * (maxPositionOf(modelNumber) + 1) / 300.0);
+        return parseRegisterValue(reg, std::to_string(steps), value, error);
+    }
+    return parseRegisterValue(reg, text.toStdString(), value, error);
 }
 
 // A write of the table's editor and the table read back at the device's address after it.
@@ -158,7 +199,7 @@ void ControlTablePage::edited(int row, const QString& text) {
     }
     int value = 0;
     std::string error;
-    if (!parseRegisterValue(*reg, text.trimmed().toStdString(), value, error)) {
+    if (!parseEdit(*reg, shown.item, modelNumber_, text, value, error)) {
         restore();
         app().operations().message(this, texts::controlTableRefused(QString::fromStdString(error)));
         return;

@@ -4,11 +4,11 @@
 // All, as a job; the live refresh reads the registers that change by themselves at the
 // chosen rate (changed values are highlighted for a moment). A double-click on the value of a
 // register `set` can write opens it for editing: the value as `set` takes it (volts, on/off,
-// flag names, else the raw number) goes to the device through the same setter and checks, as
-// a page write, and the table is read back; a refused value says why and the row shows the
-// device's value. An ID or baud change moves the device in the tree. Copy puts it on the clipboard
-// as text, Save writes it as CSV. A device whose model is not in the catalogue, or that answers no
-// reads, shows why there is nothing to list.
+// flag names, else the raw number), "N raw" for the raw number, or a position as "D°", goes to the
+// device through the same setter and checks, as a page write, and the table is read back; a refused
+// value says why and the row shows the device's value. An ID or baud change moves the device in the
+// tree. Copy puts it on the clipboard as text, Save writes it as CSV. A device whose model is not
+// in the catalogue, or that answers no reads, shows why there is nothing to list.
 #pragma once
 
 #include <array>

@@ -77,8 +77,8 @@ int rowOf(GuiHarness& h, const char* name) {
 }
 
 // Edits the value of register `name` as the user does (the editor the double-click opens,
-// then Enter) and settles.
-void edit(GuiHarness& h, const char* name, const QString& text) {
+// then Enter); the write stays on its way.
+void editOnly(GuiHarness& h, const char* name, const QString& text) {
     QTableWidget* t = table(h);
     QTableWidgetItem* item = t->item(rowOf(h, name), ControlTablePage::ValueColumn);
     QVERIFY(item->flags() & Qt::ItemIsEditable);
@@ -88,6 +88,11 @@ void edit(GuiHarness& h, const char* name, const QString& text) {
     editor->selectAll();
     QTest::keyClicks(editor, text);
     QTest::keyClick(editor, Qt::Key_Return);
+}
+
+// The same, settled.
+void edit(GuiHarness& h, const char* name, const QString& text) {
+    editOnly(h, name, text);
     h.settle();
 }
 
@@ -216,6 +221,15 @@ private slots:
                                        << "700" << QStringList{"30=188 2"} << "700" << QString();
         QTest::newRow("voltage in volts") << "max-voltage"
                                           << "14.5" << QStringList{"13=145"} << "14.5" << QString();
+        QTest::newRow("voltage raw") << "max-voltage"
+                                     << "150 raw" << QStringList{"13=150"} << "15.0" << QString();
+        QTest::newRow("goal in degrees")
+            << "goal-position"
+            << "90\u00B0" << QStringList{"30=51 1"} << "307" << QString();
+        QTest::newRow("raw out of range")
+            << "max-voltage"
+            << "300 raw" << QStringList{} << "(unchanged)"
+            << "The value was not written!\n\nmax-voltage: 300 is out of range (50-250)";
         QTest::newRow("goal above the model's max position")
             << "goal-position"
             << "2000" << QStringList{} << "600"
@@ -263,6 +277,23 @@ private slots:
         QVERIFY(
             !(table(h)->item(rowOf(h, "present-position"), ControlTablePage::ValueColumn)->flags() &
               Qt::ItemIsEditable));
+    }
+
+    void editWithAnotherDeviceSelectedMeanwhile() {
+        GuiHarness h(tableBus());
+        h.startSearched();
+        h.clickDevice(1, 1);
+        h.clickTab(kTab);
+        h.bus().clearTraffic();
+        editOnly(h, "goal-position", QStringLiteral("700"));
+        h.clickDeviceOnly(1, 100);
+        h.settle();
+        QCOMPARE(writesOnWire(h), QStringList{"30=188 2"});
+        QVERIFY(h.ops().messages.isEmpty());
+        QCOMPARE(h.sheet().currentId(), 100);
+        h.clickDevice(1, 1);
+        h.clickTab(kTab);
+        QVERIFY(cell(h, "goal-position", ControlTablePage::ValueColumn).startsWith("700"));
     }
 
     void idChangeMovesTheDevice() {
