@@ -34,6 +34,8 @@
 #                           1-12: some actuators checked, the next one awaited
 #   27-check-robot          Check Robot against the profile of a six-joint arm, on a bus with a
 #                           device of every row kind
+#   28-control-table        the Control Table page of the MQ-35 at ID 1
+#   29-bus-log              the Bus Log window (Advance > Bus Log...) after the pages' reads
 # The simulated bus is samples/sim-bus.json (the built-in bus with ID 21 in wheel mode); the
 # last picture adds the sensor to it.
 # Usage: scripts/screenshots.sh [SCALE]   (QT_SCALE_FACTOR, default 1)
@@ -141,7 +143,7 @@ echo "saved $out/08-device-tooltip.png"
 
 # The pages: devices by their row in the tree, tabs by their place in the sheet's tab bar.
 row() { click "$main" 66 "$1"; sleep 0.5; }  # y of the row: ID 1 74, ID 3 110, ID 100 200, ID 21 236
-tab() { click "$main" "$1" 38; sleep 0.5; }  # x of the tab: Operation 208, Configure 291, Network 370
+tab() { click "$main" "$1" 38; sleep 0.5; }  # x of the tab: Operation 208, Configure 291, Network 370, Control Table 455
 row 74
 tab 208
 shot 09-operation-joint "$main"
@@ -161,6 +163,14 @@ tab 291
 shot 15-configure-wheel "$main"
 tab 370
 shot 16-network-wheel "$main"
+row 74
+tab 455
+shot 28-control-table "$main"
+key "$main" alt+a Up Return  # Advance (its first item active), Bus Log... (the last)
+buslog=$(window "Bus Log")
+xdotool windowmove "$buslog" $((660 * scale)) 0
+shot 29-bus-log "$buslog"
+xdotool windowminimize "$buslog" 2>/dev/null || true
 
 # Save Settings of the MQ-35 at ID 1, the file changed as a second robot's unit would differ,
 # and Load Settings of it: the differences dialog, cancelled.
@@ -274,7 +284,7 @@ app=$!
 search=$(window "Movantrix Search")
 key "$search" Escape
 main=$(window "Movantrix Manager for Linux")
-key "$main" alt+a Up Up Up Return  # Advance (its first item active), Set Up Actuators...
+key "$main" alt+a Up Up Up Up Return  # Advance (its first item active), Set Up Actuators...
 setup=$(window "Set Up Actuators")
 xdotool windowfocus --sync "$setup" 2>/dev/null || true
 xdotool type --delay 10 "1-12"
@@ -310,7 +320,7 @@ app=$!
 search=$(window "Movantrix Search")
 key "$search" Escape
 main=$(window "Movantrix Manager for Linux")
-key "$main" alt+a Up Return  # Advance, Check Robot (the last)...
+key "$main" alt+a Up Up Return  # Advance, Check Robot (above Bus Log)...
 open=$(window "Open")
 xdotool windowfocus --sync "$open" 2>/dev/null || true
 xdotool type --delay 10 "$robot/profile.json"

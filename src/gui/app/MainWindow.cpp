@@ -8,6 +8,7 @@
 #include "gui/app/AboutDialog.h"
 #include "gui/app/MainView.h"
 #include "gui/app/Texts.h"
+#include "gui/buslog/BusLogWindow.h"
 #include "gui/dialogs/PortDialog.h"
 #include "gui/dialogs/SearchDialog.h"
 #include "gui/dialogs/SettingsCommands.h"
@@ -47,6 +48,7 @@ const Binding kBindings[] = {
     {Command::SetUpActuators, QKeySequence()},
     {Command::SaveRobotProfile, QKeySequence()},
     {Command::CheckRobot, QKeySequence()},
+    {Command::BusLog, QKeySequence()},
 };
 
 }  // namespace
@@ -120,6 +122,8 @@ QAction* MainWindow::action(Command command) const {
             return ui_->actionSaveRobotProfile;
         case Command::CheckRobot:
             return ui_->actionCheckRobot;
+        case Command::BusLog:
+            return ui_->actionBusLog;
     }
     return nullptr;
 }
@@ -139,6 +143,7 @@ bool MainWindow::commandEnabled(Command command) const {
             return app_.adapterOpen() && busFree;
         case Command::Exit:
         case Command::About:
+        case Command::BusLog:
             return true;
         case Command::Telemetry:
             return app_.adapterOpen() && busFree && telemetryPossible();
@@ -196,6 +201,9 @@ void MainWindow::runCommand(Command command) {
             break;
         case Command::SetUpActuators:
             openSetupWindow();
+            break;
+        case Command::BusLog:
+            openBusLog();
             break;
         case Command::SaveRobotProfile:
             saveRobotProfile(app_, this);
@@ -351,6 +359,15 @@ void MainWindow::openTelemetry() {
     telemetry_->open(sheet.currentBaud(), sheet.currentId());
 }
 
+void MainWindow::openBusLog() {
+    if (busLog_ == nullptr) {
+        busLog_ = new BusLogWindow(app_, this);
+    }
+    busLog_->show();
+    busLog_->raise();
+    busLog_->activateWindow();
+}
+
 void MainWindow::openSetupWindow() {
     if (setup_ == nullptr) {
         setup_ = new RobotSetupWindow(app_, this);
@@ -390,6 +407,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         setup_->hide();
     }
     telemetry_->closeAll();
+    if (busLog_ != nullptr) {
+        busLog_->hide();
+    }
     QMainWindow::closeEvent(event);
 }
 

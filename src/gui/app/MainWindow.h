@@ -23,6 +23,7 @@ class QAction;
 
 namespace mvx::gui {
 
+class BusLogWindow;
 class MainView;
 class RobotSetupWindow;
 class TelemetryWindows;
@@ -50,6 +51,8 @@ public:
     TelemetryWindows& telemetry() { return *telemetry_; }
     // The "Set Up Actuators" window, or null before it was first opened.
     RobotSetupWindow* setupWindow() const { return setup_; }
+    // The Bus Log window, or null before it was first opened.
+    BusLogWindow* busLogWindow() const { return busLog_; }
 
 protected:
     // Exit, the close box and the system menu: the telemetry windows close first.
@@ -76,6 +79,8 @@ private:
     void openTelemetry();
     // An actuator answering reads is selected.
     bool telemetryPossible() const;
+    // Shows the Bus Log window, making it the first time.
+    void openBusLog();
     // Shows the "Set Up Actuators" window, making it the first time.
     void openSetupWindow();
     // A setup run holds the bus: the other bus commands and the device view are off.
@@ -98,6 +103,7 @@ private:
     std::unique_ptr<TelemetryWindows> telemetry_;
     QStatusBar* notSureBar_ = nullptr;   // made at the first unsure search
     RobotSetupWindow* setup_ = nullptr;  // a child window
+    BusLogWindow* busLog_ = nullptr;     // a child window
 };
 
 }  // namespace mvx::gui

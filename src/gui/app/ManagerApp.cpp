@@ -10,12 +10,17 @@ bool reportable(int result) {
     return result == AdapterFailure || result == Timeout || result == CorruptReply;
 }
 
-ManagerApp::ManagerApp(FtDriver& driver, Clock& clock, GuiOperations& operations)
+ManagerApp::ManagerApp(FtDriver& driver, Clock& clock, GuiOperations& operations, BusLog* busLog)
     : clock_(clock),
       operations_(operations),
+      ownBusLog_(busLog == nullptr ? std::make_unique<BusLog>(clock) : nullptr),
+      busLog_(busLog == nullptr ? ownBusLog_.get() : busLog),
       registry_(driver, clock),
       executor_(clock, [this] { return busBusy.load() > 0; }),
-      jobs_(std::make_unique<BusJobs>(executor_, busBusy)) {}
+      jobs_(std::make_unique<BusJobs>(executor_, busBusy)) {
+    // Before any job: the executor opens the adapter only on the start-up's command.
+    registry_.bus().setTap(busLog_);
+}
 
 ManagerApp::~ManagerApp() {
     registry_.stopSearch();

@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "buslog/BusLog.h"
 #include "device/DeviceRegistry.h"
 #include "drivers/Clock.h"
 #include "drivers/FtDriver.h"
@@ -36,6 +37,7 @@ enum class Command {
     SetUpActuators,
     SaveRobotProfile,
     CheckRobot,
+    BusLog,
 };
 
 // What the main window offers the dialogs, the sheet and the pages.
@@ -61,7 +63,10 @@ bool reportable(int result);
 
 class ManagerApp {
 public:
-    ManagerApp(FtDriver& driver, Clock& clock, GuiOperations& operations);
+    // `busLog`: the log to attach to the bus connection (--bus-log's, with its file), which must
+    // outlive the application; without one the application keeps its own (no file). Either
+    // way the connection has a log from the start, so the Bus Log window shows the history.
+    ManagerApp(FtDriver& driver, Clock& clock, GuiOperations& operations, BusLog* busLog = nullptr);
     // Stops a search under way, ends the executor (its job under way ends by its own timeouts,
     // what waits is dropped) and closes the adapter on its thread.
     ~ManagerApp();
@@ -75,6 +80,8 @@ public:
     BusJobs& jobs() { return *jobs_; }
 
     GuiOperations& operations() { return operations_; }
+    // The bus connection's log; its store may be read from any thread.
+    const BusLog& busLog() const { return *busLog_; }
     Clock& clock() { return clock_; }
 
     Shell& shell() { return *shell_; }
@@ -105,6 +112,9 @@ public:
 private:
     Clock& clock_;
     GuiOperations& operations_;
+    // Before the registry: every link the connection opens keeps a pointer to the log.
+    std::unique_ptr<BusLog> ownBusLog_;
+    BusLog* busLog_;
     DeviceRegistry registry_;
     BusExecutor executor_;
     std::unique_ptr<BusJobs> jobs_;

@@ -89,12 +89,10 @@ bool openBusLog(const CommandLine& line, const char* program, Clock& clock, BusL
     return true;
 }
 
-int runManager(FtDriver& driver, Clock& clock, LinkTap* tap) {
+int runManager(FtDriver& driver, Clock& clock, BusLog* busLog) {
     QApplication::setWindowIcon(applicationIcon());
     QtGuiOperations operations;
-    ManagerApp app(driver, clock, operations);
-    // Before any job: the executor opens the adapter only on the start-up's command.
-    app.registry().bus().setTap(tap);
+    ManagerApp app(driver, clock, operations, busLog);
     MainWindow window(app);
     window.startUp();
     window.show();

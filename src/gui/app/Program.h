@@ -45,8 +45,9 @@ int reportNoDisplay(const char* program, const char* headless);
 bool displayAvailable();
 
 // Builds the application over `driver` and `clock`, runs the start-up (port dialog, search
-// dialog), shows the main window and runs the event loop. A QApplication must exist. `tap`,
-// when given, hears every adapter opened (the bus log); it outlives the application.
-int runManager(FtDriver& driver, Clock& clock, LinkTap* tap = nullptr);
+// dialog), shows the main window and runs the event loop. A QApplication must exist. `busLog`,
+// when given (--bus-log), is the bus connection's log, shown by the Bus Log window too; it
+// outlives the application. Without one the application keeps a log of its own.
+int runManager(FtDriver& driver, Clock& clock, BusLog* busLog = nullptr);
 
 }  // namespace mvx::gui

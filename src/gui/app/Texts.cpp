@@ -37,6 +37,30 @@ QString telemetryDeviceGone(int id) {
     return QStringLiteral("ID %1 is no longer on the device list: sampling stopped").arg(id);
 }
 
+QString busLogSaveFailed(const QString& reason) {
+    return QStringLiteral("Can not write the file!\n\n%1").arg(reason);
+}
+
+QString busLogCount(int shown, std::size_t kept) {
+    return QStringLiteral("%1 of %2 lines shown").arg(shown).arg(kept);
+}
+
+QString controlTableUnknownModel(int modelNumber) {
+    return QStringLiteral(
+               "Model %1 is not in the catalogue: the registers of this device are not known.")
+        .arg(modelNumber);
+}
+
+QString controlTableNoReads(int id) {
+    return QStringLiteral(
+               "ID %1 answers no reads (status return level 0): its registers can not be read.")
+        .arg(id);
+}
+
+QString controlTableRefused(const QString& reason) {
+    return QStringLiteral("The value was not written!\n\n%1").arg(reason);
+}
+
 QString telemetrySaveFailed(const QString& reason) {
     return QStringLiteral(
                "Can not write the file!\n\n%1\n\nThe samples stay in this window for another try.")

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstddef>
 #include <vector>
 
 namespace mvx::gui::texts {
@@ -27,6 +28,14 @@ inline const QString kTelemetryConnectionClosed =
     QStringLiteral("Connection closed: sampling stopped");
 // `reason`: "PATH: what went wrong".
 QString telemetrySaveFailed(const QString& reason);
+// The Bus Log window: a file that could not be written; the rows shown and those kept.
+QString busLogSaveFailed(const QString& reason);
+QString busLogCount(int shown, std::size_t kept);
+// The Control Table page of a device it can not list.
+QString controlTableUnknownModel(int modelNumber);
+QString controlTableNoReads(int id);
+// A value the Control Table page did not write; `reason` says why.
+QString controlTableRefused(const QString& reason);
 inline const QString kTelemetryPause = QStringLiteral("Pause");
 inline const QString kTelemetryResume = QStringLiteral("Resume");
 // The status line under the plots: the achieved rate, the reads and the gaps so far.

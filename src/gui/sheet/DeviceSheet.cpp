@@ -2,6 +2,7 @@
 
 #include "gui/app/ManagerApp.h"
 #include "gui/pages/ConfigurePage.h"
+#include "gui/pages/ControlTablePage.h"
 #include "gui/pages/NetworkPage.h"
 #include "gui/pages/OperationPage.h"
 #include "gui/sheet/NoSelectionPage.h"
@@ -97,11 +98,13 @@ void DeviceSheet::setPages(PageSet set) {
             break;
         case PageSet::NetworkOnly:
             addPage(new NetworkPage(*this));
+            addPage(new ControlTablePage(*this));
             break;
         case PageSet::Actuator:
             addPage(new OperationPage(*this));
             addPage(new ConfigurePage(*this));
             addPage(new NetworkPage(*this));
+            addPage(new ControlTablePage(*this));
             break;
     }
     rebuilding_ = 0;

@@ -83,14 +83,27 @@ private slots:
                 menus << QStringLiteral("  ") + (item->isSeparator() ? "-" : item->text());
             }
         }
-        QCOMPARE(menus,
-                 (QStringList{"Connection (&C)", "  Open          Ctrl+O", "  Close         Ctrl+C",
-                              "  -", "  Search       Ctrl+S", "  -", "  Exit           Ctrl+X",
-                              "Advance (&A)", "  Firmware Update   Ctrl+U",
-                              "  Telemetry              Ctrl+T", "  -", "  Save Settings...",
-                              "  Load Settings...", "  -", "  Set Up Actuators...",
-                              "  Save Robot Profile...", "  Check Robot...", "Help (&H)",
-                              "  About MovantrixManager (&A)"}));
+        QCOMPARE(menus, (QStringList{"Connection (&C)",
+                                     "  Open          Ctrl+O",
+                                     "  Close         Ctrl+C",
+                                     "  -",
+                                     "  Search       Ctrl+S",
+                                     "  -",
+                                     "  Exit           Ctrl+X",
+                                     "Advance (&A)",
+                                     "  Firmware Update   Ctrl+U",
+                                     "  Telemetry              Ctrl+T",
+                                     "  -",
+                                     "  Save Settings...",
+                                     "  Load Settings...",
+                                     "  -",
+                                     "  Set Up Actuators...",
+                                     "  Save Robot Profile...",
+                                     "  Check Robot...",
+                                     "  -",
+                                     "  Bus Log...",
+                                     "Help (&H)",
+                                     "  About MovantrixManager (&A)"}));
     }
 
     void startUpWithoutAdapter() {
@@ -118,7 +131,8 @@ private slots:
         // The first device of the first group is shown.
         QCOMPARE(h.sheet().currentBaud(), 1);
         QCOMPARE(h.sheet().currentId(), 1);
-        QCOMPARE(h.tabTitles(), (QStringList{"Operation", "Configure", "Network"}));
+        QCOMPARE(h.tabTitles(),
+                 (QStringList{"Operation", "Configure", "Network", "Control Table"}));
         QCOMPARE(menuStates(h), (QList<bool>{false, true, true, true}));
         QCOMPARE(h.app().busBusy.load(), 0);
     }

@@ -106,7 +106,8 @@ private slots:
         // The dialog's 300 ms timer, then the status poll of the Operation page now shown.
         QCOMPARE(h.ops().timerPeriods(), (std::vector<int>{300, 250}));
         QCOMPARE(h.countText(), QStringLiteral("8 Movantrix(s) Found"));
-        QCOMPARE(h.tabTitles(), (QStringList{"Operation", "Configure", "Network"}));
+        QCOMPARE(h.tabTitles(),
+                 (QStringList{"Operation", "Configure", "Network", "Control Table"}));
     }
 
     // "Fast" starts unchecked with its tooltip; checked, Search runs the fast search: the same

@@ -19,7 +19,7 @@ const QString kLevelZeroWarning = QStringLiteral(
     "information.\n\nContinue?");
 const QString kAddressTaken = QStringLiteral(
     "Existing ID in the same baudrate found.\n\nPlease, choose another ID or baudrate.");
-const QStringList kActuatorTabs = {"Operation", "Configure", "Network"};
+const QStringList kActuatorTabs = {"Operation", "Configure", "Network", "Control Table"};
 
 struct Controls {
     QWidget* page = nullptr;
@@ -220,7 +220,7 @@ private slots:
         // The delay written before the question stays written.
         QCOMPARE(writtenRegisters(h), confirmed ? (QList<int>{5, 16}) : QList<int>{5});
         if (confirmed) {
-            QCOMPARE(h.tabTitles(), QStringList{"Network"});
+            QCOMPARE(h.tabTitles(), (QStringList{"Network", "Control Table"}));
             QCOMPARE(h.sheet().currentId(), 2);
             QCOMPARE(h.registry().find(1, 2)->returnLevel(), 0);
         } else {

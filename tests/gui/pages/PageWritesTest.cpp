@@ -22,7 +22,7 @@ namespace {
 const QString kDeviceFailed = QStringLiteral(
     "Movantrix access failed! \n\nPlease check USB2Movantrix, movantrix(s), and power "
     "connection. ");
-const QStringList kActuatorTabs = {"Operation", "Configure", "Network"};
+const QStringList kActuatorTabs = {"Operation", "Configure", "Network", "Control Table"};
 
 // The built-in bus with (1, 1) away from its centre and a turning wheel-mode actuator at
 // (1, 6), whose page offers Stop: what Center and Stop write is news to them.

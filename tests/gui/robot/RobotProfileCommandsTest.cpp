@@ -176,7 +176,8 @@ private slots:
         QCOMPARE(h.ops().messages, QStringList());
         QCOMPARE(h.treeTexts(), before);
         QCOMPARE(h.countText(), count);
-        QCOMPARE(h.tabTitles(), (QStringList{"Operation", "Configure", "Network"}));
+        QCOMPARE(h.tabTitles(),
+                 (QStringList{"Operation", "Configure", "Network", "Control Table"}));
     }
 
     // One bus with a device of every row kind: one row each, with its words, its picture and

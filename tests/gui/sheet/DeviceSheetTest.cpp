@@ -10,7 +10,7 @@ namespace mvx::gui::test {
 
 namespace {
 
-const QStringList kActuatorTabs = {"Operation", "Configure", "Network"};
+const QStringList kActuatorTabs = {"Operation", "Configure", "Network", "Control Table"};
 const QString kDeviceFailed = QStringLiteral(
     "Movantrix access failed! \n\nPlease check USB2Movantrix, movantrix(s), and power "
     "connection. ");
@@ -53,8 +53,8 @@ private slots:
         QTest::addColumn<QStringList>("tabs");
         QTest::newRow("actuator, level 2") << 1 << 1 << kActuatorTabs;
         QTest::newRow("actuator, level 1") << 34 << 7 << kActuatorTabs;
-        QTest::newRow("actuator, level 0") << 1 << 9 << QStringList{"Network"};
-        QTest::newRow("sensor") << 34 << 100 << QStringList{"Network"};
+        QTest::newRow("actuator, level 0") << 1 << 9 << (QStringList{"Network", "Control Table"});
+        QTest::newRow("sensor") << 34 << 100 << (QStringList{"Network", "Control Table"});
         QTest::newRow("nothing") << -1 << -1 << QStringList{"No Information"};
         QTest::newRow("not registered") << 5 << 5 << QStringList{"No Information"};
     }
@@ -92,7 +92,7 @@ private slots:
         QCOMPARE(h.activeTab(), QStringLiteral("Configure"));
         // A sensor has only the Network page.
         h.clickDevice(34, 100);
-        QCOMPARE(h.tabTitles(), QStringList{"Network"});
+        QCOMPARE(h.tabTitles(), (QStringList{"Network", "Control Table"}));
         QCOMPARE(h.activeTab(), QStringLiteral("Network"));
         // Back to an actuator: Network is in its set too, so it stays.
         h.clickDevice(1, 1);
@@ -155,9 +155,9 @@ private slots:
         // An actuator that answers pings but not reads: its Network page still reads, since
         // the identity read takes a ping for an answer.
         QTest::newRow("actuator, Operation")
-            << 28 << "Operation" << false << QStringList{"Network"};
+            << 28 << "Operation" << false << (QStringList{"Network", "Control Table"});
         QTest::newRow("actuator, Configure")
-            << 28 << "Configure" << false << QStringList{"Network"};
+            << 28 << "Configure" << false << (QStringList{"Network", "Control Table"});
         // A sensor whose identity read fails (the ping after the read is lost too) while the
         // refresh's pings are answered.
         QTest::newRow("sensor") << 13 << "Network" << true << QStringList{"No Information"};

@@ -1,0 +1,262 @@
+// The Bus Log window over the simulated bus on the virtual clock: its rows against what the
+// simulated bus saw on the wire during a search, the filters, Pause and Clear, and what Save
+// writes.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+
+#include "buslog/BusLogText.h"
+#include "gui/buslog/BusLogWindow.h"
+#include "protocol/Packet.h"
+#include "support/GuiHarness.h"
+
+namespace mvx::gui::test {
+
+namespace {
+
+template <typename T>
+T* control(QWidget* window, const char* name) {
+    T* widget = window->findChild<T*>(QString::fromLatin1(name));
+    if (widget == nullptr) {
+        qFatal("no control %s", name);
+    }
+    return widget;
+}
+
+// Actuators at (1, 1) and (1, 3) and a sensor at (1, 100).
+BusDescription smallBus() {
+    BusDescription bus;
+    bus.devices.push_back(mvx::test::simSpec(1, 1, 28));
+    bus.devices.push_back(mvx::test::simSpec(1, 3, 28));
+    bus.devices.push_back(mvx::test::simSpec(1, 100, 13));
+    return bus;
+}
+
+BusLogWindow* openWindow(GuiHarness& h) {
+    h.command(Command::BusLog);
+    BusLogWindow* window = h.window().busLogWindow();
+    if (window == nullptr || !window->isVisible()) {
+        qFatal("the Bus Log window did not open");
+    }
+    h.ops().tickTimersOf(window);
+    return window;
+}
+
+QString cell(BusLogWindow* window, int row, int column) {
+    const BusLogModel& model = window->model();
+    return model.data(model.index(row, column), Qt::DisplayRole).toString();
+}
+
+QStringList column(BusLogWindow* window, int col, const QString& direction = {}) {
+    QStringList cells;
+    for (int row = 0; row < window->model().rowCount(); ++row) {
+        if (direction.isEmpty() || cell(window, row, BusLogModel::DirectionColumn) == direction) {
+            cells << cell(window, row, col);
+        }
+    }
+    return cells;
+}
+
+QString hex(const std::vector<std::uint8_t>& bytes) {
+    return QString::fromStdString(hexBytes(bytes));
+}
+
+// The host's packets on the wire (as the simulated bus recorded them) that `keep` accepts.
+QStringList wireHostPackets(GuiHarness& h, const std::function<bool(const SimTraffic&)>& keep) {
+    QStringList packets;
+    for (const SimTraffic& t : h.hostPackets()) {
+        if (keep(t)) {
+            packets << hex(t.bytes);
+        }
+    }
+    return packets;
+}
+
+}  // namespace
+
+class BusLogWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rowsMatchTheWireOfASearch() {
+        GuiHarness h(smallBus());
+        h.startSearched();
+        h.clickDevice(1, 3);
+        BusLogWindow* window = openWindow(h);
+        // From start-up on: every packet the host put on the wire, in order, and every reply
+        // byte the host heard.
+        QCOMPARE(column(window, BusLogModel::BytesColumn, QStringLiteral(">")),
+                 wireHostPackets(h, [](const SimTraffic&) { return true; }));
+        QByteArray heard;
+        for (const SimTraffic& t : h.bus().traffic()) {
+            if (t.direction == SimTraffic::BusToHost && t.heardByHost) {
+                heard.append(reinterpret_cast<const char*>(t.bytes.data()),
+                             static_cast<qsizetype>(t.bytes.size()));
+            }
+        }
+        QByteArray logged;
+        for (const QString& bytes : column(window, BusLogModel::BytesColumn, QStringLiteral("<"))) {
+            logged.append(QByteArray::fromHex(bytes.toLatin1()));
+        }
+        QCOMPARE(logged, heard);
+        // The link's events are there too, and the decodings name what went on.
+        const QStringList decodings = column(window, BusLogModel::DecodingColumn);
+        QVERIFY(decodings.contains(QStringLiteral("ID 3 PING")));
+        QVERIFY(decodings.contains(QStringLiteral("no reply [103 timeout]")));
+        QVERIFY(column(window, BusLogModel::DirectionColumn).contains(QStringLiteral("#")));
+        QCOMPARE(control<QLabel>(window, "countLabel")->text(),
+                 QStringLiteral("%1 of %1 lines shown").arg(window->model().rowCount()));
+        // Times climb, and the table follows the tail.
+        const QStringList times = column(window, BusLogModel::TimeColumn);
+        for (qsizetype i = 1; i < times.size(); ++i) {
+            QVERIFY(times[i].toLongLong() >= times[i - 1].toLongLong());
+        }
+        // Opening it again raises the same window.
+        h.command(Command::BusLog);
+        QCOMPARE(h.window().busLogWindow(), window);
+        QCOMPARE(h.window().findChildren<BusLogWindow*>().size(), 1);
+    }
+
+    void filters() {
+        GuiHarness h(smallBus());
+        h.startSearched();
+        h.clickDevice(1, 1);
+        h.clickDevice(1, 100);
+        BusLogWindow* window = openWindow(h);
+        auto* id = control<QSpinBox>(window, "idFilter");
+        auto* code = control<QSpinBox>(window, "codeFilter");
+        auto* instruction = control<QComboBox>(window, "instructionFilter");
+        auto* errors = control<QCheckBox>(window, "errorsOnly");
+        const int all = window->model().rowCount();
+
+        struct Case {
+            const char* name;
+            int id;
+            int code;
+            const char* instruction;
+            std::function<bool(const SimTraffic&)> wire;
+        };
+        const Case cases[] = {
+            {"ID 100", 100, -1, "Any", [](const SimTraffic& t) { return t.bytes[2] == 100; }},
+            {"reads", -1, -1, "READ", [](const SimTraffic& t) { return t.bytes[4] == Read; }},
+            {"pings of ID 3", 3, -1, "PING",
+             [](const SimTraffic& t) { return t.bytes[2] == 3 && t.bytes[4] == Ping; }},
+            {"code 1", -1, 1, "Any", [](const SimTraffic& t) { return t.rateBps == 1000000; }},
+        };
+        for (const Case& c : cases) {
+            id->setValue(c.id);
+            code->setValue(c.code);
+            instruction->setCurrentText(QString::fromLatin1(c.instruction));
+            const QStringList host = column(window, BusLogModel::BytesColumn, QStringLiteral(">"));
+            QVERIFY2(!host.isEmpty(), c.name);
+            QCOMPARE(host, wireHostPackets(h, c.wire));
+            // No link events under a filter.
+            QVERIFY2(!column(window, BusLogModel::DirectionColumn).contains(QStringLiteral("#")),
+                     c.name);
+        }
+        // Errors only: the search's pings nobody answered, and nothing else.
+        id->setValue(-1);
+        code->setValue(-1);
+        instruction->setCurrentText(QStringLiteral("Any"));
+        errors->setChecked(true);
+        const QStringList failed = column(window, BusLogModel::DecodingColumn);
+        QVERIFY(!failed.isEmpty());
+        for (const QString& decoding : failed) {
+            QCOMPARE(decoding, QStringLiteral("no reply [103 timeout]"));
+        }
+        errors->setChecked(false);
+        QCOMPARE(window->model().rowCount(), all);
+    }
+
+    void pauseAndClear() {
+        GuiHarness h(smallBus());
+        h.startSearched();
+        BusLogWindow* window = openWindow(h);
+        const int before = window->model().rowCount();
+        QVERIFY(before > 0);
+
+        QTest::mouseClick(control<QPushButton>(window, "pauseButton"), Qt::LeftButton);
+        h.bus().clearTraffic();
+        h.clickDevice(1, 3);  // reads the device while the table stands still
+        h.ops().tickTimersOf(window);
+        QCOMPARE(window->model().rowCount(), before);
+        // The log kept recording: Resume shows it all.
+        QTest::mouseClick(control<QPushButton>(window, "pauseButton"), Qt::LeftButton);
+        QStringList after = column(window, BusLogModel::BytesColumn, QStringLiteral(">"));
+        QCOMPARE(after.mid(after.size() - static_cast<qsizetype>(h.hostPackets().size())),
+                 wireHostPackets(h, [](const SimTraffic&) { return true; }));
+
+        // Clear: the table is empty, and shows what comes after.
+        QTest::mouseClick(control<QPushButton>(window, "clearButton"), Qt::LeftButton);
+        QCOMPARE(window->model().rowCount(), 0);
+        QCOMPARE(control<QLabel>(window, "countLabel")->text(),
+                 QStringLiteral("0 of 0 lines shown"));
+        h.bus().clearTraffic();
+        h.clickDevice(1, 1);
+        h.ops().tickTimersOf(window);
+        QCOMPARE(column(window, BusLogModel::BytesColumn, QStringLiteral(">")),
+                 wireHostPackets(h, [](const SimTraffic&) { return true; }));
+    }
+
+    void saveTextAndCsv() {
+        GuiHarness h(smallBus());
+        h.startSearched();
+        BusLogWindow* window = openWindow(h);
+        control<QSpinBox>(window, "idFilter")->setValue(3);
+        control<QComboBox>(window, "instructionFilter")->setCurrentText(QStringLiteral("PING"));
+        const int rows = window->model().rowCount();
+        QVERIFY(rows >= 2);  // the search's pings and their answers
+        // The line of row 0 as the table shows it.
+        QStringList cells;
+        for (int col = 0; col < BusLogModel::kColumns; ++col) {
+            cells << cell(window, 0, col);
+        }
+
+        QTemporaryDir dir;
+        const QString text = dir.filePath(QStringLiteral("log.txt"));
+        const QString csv = dir.filePath(QStringLiteral("log.csv"));
+        h.ops().saveAnswers = {text, csv, dir.path()};
+        auto* save = control<QPushButton>(window, "saveButton");
+        QTest::mouseClick(save, Qt::LeftButton);
+        QTest::mouseClick(save, Qt::LeftButton);
+        QFile textFile(text);
+        QVERIFY(textFile.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = textFile.readAll().split('\n');
+        QCOMPARE(lines.size(), rows + 1);
+        QCOMPARE(QString::fromLatin1(lines[0]),
+                 QStringLiteral("%1 %2 code=%3 %4 | %5")
+                     .arg(cells[0], cells[1], cells[2], cells[3], cells[4]));
+        QVERIFY(std::any_of(lines.begin(), lines.end(), [](const QByteArray& line) {
+            return line.endsWith(" > code=1 FF FF 03 02 01 F9 | ID 3 PING");
+        }));
+        QFile csvFile(csv);
+        QVERIFY(csvFile.open(QIODevice::ReadOnly));
+        const QList<QByteArray> csvLines = csvFile.readAll().split('\n');
+        QCOMPARE(csvLines.size(), rows + 2);
+        QCOMPARE(QString::fromLatin1(csvLines[0]),
+                 QStringLiteral("time_us,direction,code,bytes,decoding"));
+        QCOMPARE(QString::fromLatin1(csvLines[1]),
+                 QStringLiteral("%1,%2,%3,%4,\"%5\"")
+                     .arg(cells[0], cells[1], cells[2], cells[3], cells[4]));
+        QVERIFY(h.ops().messages.isEmpty());
+
+        // A folder is no file: the message says why, and the rows stay.
+        QTest::mouseClick(save, Qt::LeftButton);
+        QCOMPARE(h.ops().messages.size(), 1);
+        QVERIFY(h.ops().messages[0].startsWith(QStringLiteral("Can not write the file!\n\n")));
+        QCOMPARE(window->model().rowCount(), rows);
+    }
+};
+
+}  // namespace mvx::gui::test
+
+QTEST_MAIN(mvx::gui::test::BusLogWindowTest)
+#include "BusLogWindowTest.moc"
