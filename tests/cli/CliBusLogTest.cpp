@@ -44,12 +44,12 @@ TEST(CliRegsTest, EveryModelShowsItsItemsWithTheDevicesValues) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.model);
         BusDescription description;
-        SimDeviceSpec spec;
-        spec.id = 5;
-        spec.code = 1;
-        spec.model = static_cast<std::uint16_t>(c.model);
-        spec.registers = {{6, 100}, {17, 36}, {12, 65}};
-        description.devices = {spec};
+        SimDeviceSpec described;
+        described.id = 5;
+        described.code = 1;
+        described.model = static_cast<std::uint16_t>(c.model);
+        described.registers = {{6, 100}, {17, 36}, {12, 65}};
+        description.devices = {described};
         VirtualClock clock;
         SimulatedBus bus(description, clock);
         SimDriver driver(bus);

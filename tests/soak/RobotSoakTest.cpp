@@ -60,10 +60,10 @@ protected:
             taken.push_back(at);
             const bool other = others && chance(0.15);
             const std::vector<int>& models = other ? kOthers : kActuators;
-            SimDeviceSpec spec = simSpec(code, at.id, models[pick(0, models.size() - 1)], 30,
-                                         chance(0.1) ? pick(0, 1) : 2);
-            spec.returnDelay = static_cast<std::uint8_t>(chance(0.3) ? pick(0, 250) : 250);
-            out.push_back(spec);
+            SimDeviceSpec device = simSpec(code, at.id, models[pick(0, models.size() - 1)], 30,
+                                           chance(0.1) ? pick(0, 1) : 2);
+            device.returnDelay = static_cast<std::uint8_t>(chance(0.3) ? pick(0, 250) : 250);
+            out.push_back(device);
         }
         return out;
     }
