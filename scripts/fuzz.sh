@@ -29,9 +29,10 @@ declare -A max_len=(
     [settings_file]=4096
     [cli_arguments]=512
     [robot_profile]=16384
+    [bus_log]=4096
 )
 all_targets=(status_packet firmware_file sim_device bus_description settings_file cli_arguments
-    robot_profile)
+    robot_profile bus_log)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
     targets=("${all_targets[@]}")
