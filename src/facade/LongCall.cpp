@@ -13,6 +13,12 @@ void LongCall::post(std::function<void()> callback) {
     wake_.notify_one();
 }
 
+void LongCall::requestStop() {
+    if (!flag_.exchange(true) && onStop_) {
+        onStop_();
+    }
+}
+
 void LongCall::callerSide(const std::function<void()>& fn) {
     if (callerError_) {
         return;
@@ -21,7 +27,7 @@ void LongCall::callerSide(const std::function<void()>& fn) {
         fn();
     } catch (...) {
         callerError_ = std::current_exception();
-        flag_.store(true);
+        requestStop();
     }
 }
 
@@ -29,7 +35,7 @@ void LongCall::run(const std::function<void()>& work, const std::function<void()
     if (stop_.token.stop_requested()) {
         flag_.store(true);
     }
-    const std::stop_callback onStop(stop_.token, [this] { flag_.store(true); });
+    const std::stop_callback onStop(stop_.token, [this] { requestStop(); });
     std::exception_ptr workError;
     std::thread worker([&] {
         try {
@@ -61,7 +67,7 @@ void LongCall::run(const std::function<void()>& work, const std::function<void()
         if (stop_.requested && !flag_.load()) {
             callerSide([this] {
                 if (stop_.requested()) {
-                    flag_.store(true);
+                    requestStop();
                 }
             });
         }
