@@ -117,7 +117,7 @@ AssignReport Bus::assign(const std::vector<int>& ids, int baud, const AssignOpti
     plan.returnDelay = options.returnDelay;
 
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     mvx::DeviceRegistry& registry = state.registry();
     detail::LongCall call(options.stop);
     PostingObserver observer(call, options.onEvent);
@@ -154,7 +154,7 @@ std::vector<ProfileDevice> Bus::profileSave(const std::string& path,
     }
     const std::vector<int> codes = detail::checkCodes(options.codes, options.full);
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     detail::LongCall call(options.stop);
     const auto found = survey(state, call, codes, {}, options.progress, {});
     if (call.stopped()) {
@@ -181,7 +181,7 @@ std::vector<ProfileDevice> Bus::profileSave(const std::string& path,
 std::vector<CheckRow> Bus::profileCheck(const std::string& path, const ProfileOptions& options) {
     const mvx::RobotProfile profile = readProfile(path);
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     detail::LongCall call(options.stop);
     const auto found =
         survey(state, call, profile.codes, profile.addresses(), options.progress, {});
@@ -195,7 +195,7 @@ std::vector<CheckRow> Bus::profileCheck(const std::string& path, const ProfileOp
 std::vector<ApplyRow> Bus::profileApply(const std::string& path, const ProfileOptions& options) {
     const mvx::RobotProfile profile = readProfile(path);
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     detail::LongCall call(options.stop);
     std::vector<mvx::ApplyRow> applied;
     int result = mvx::Success;
@@ -215,7 +215,7 @@ std::vector<ApplyRow> Bus::profileApply(const std::string& path, const ProfileOp
 AdoptReport Bus::profileAdopt(const std::string& path, const ProfileOptions& options) {
     const mvx::RobotProfile profile = readProfile(path);
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     detail::LongCall call(options.stop);
     mvx::AdoptResult adopted;
     bool ran = false;
