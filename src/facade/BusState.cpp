@@ -84,10 +84,21 @@ mvx::DeviceRegistry& BusState::registry() {
     return *registry_;
 }
 
-mvx::DeviceEntry& BusState::entry(int code, int id) {
+mvx::DeviceEntry& BusState::entry(int code, int id, bool ping) {
     mvx::DeviceRegistry& reg = registry();
     if (mvx::DeviceEntry* found = reg.find(code, id)) {
-        return *found;
+        if (!ping) {
+            return *found;
+        }
+        const int result = found->ping();
+        if (result == mvx::Success) {
+            return *found;
+        }
+        if (result != mvx::Timeout) {
+            fail(result, whereText(code, id));
+        }
+        // Gone since it was found: probed again below, as a device never seen.
+        reg.removeAt(reg.indexOf(code, id));
     }
     mvx::DeviceEntry* candidate = reg.appendPlaceholder();
     const int result = candidate->probe(code, id);
