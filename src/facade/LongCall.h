@@ -32,6 +32,9 @@ public:
 
     // From the work's thread: `callback` runs on the calling thread, in the order posted.
     void post(std::function<void()> callback);
+    // The same, and the work waits until it has run: a stop it asks for is seen by the work's
+    // next look at the flag.
+    void postAndWait(std::function<void()> callback);
 
     // Runs `work` to its end; `tick` (may be empty) on the calling thread every poll.
     void run(const std::function<void()>& work, const std::function<void()>& tick = {});
@@ -45,6 +48,7 @@ private:
     std::atomic<bool> flag_{false};
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable ran_;  // a callback posted with postAndWait has run
     std::deque<std::function<void()>> posted_;
     bool done_ = false;
     std::exception_ptr callerError_;

@@ -39,7 +39,9 @@ public:
         out.index = event.index;
         out.row = detail::assignRowOf(event.row);
         out.text = event.text;
-        call_.post([this, out = std::move(out)] { onEvent_(out); });
+        // The flow waits for the callback, so that a stop it asks for comes before the flow's
+        // next step.
+        call_.postAndWait([this, out = std::move(out)] { onEvent_(out); });
     }
 
 private:
