@@ -10,15 +10,15 @@
 namespace movantrix::detail {
 
 std::shared_ptr<BusState> BusState::open(const std::string& portText, const OpenOptions& options) {
-    mvx::PortSpec portSpec;
-    portSpec.virtualTime = options.virtualTime;
+    mvx::PortSpec chosen;
+    chosen.virtualTime = options.virtualTime;
     std::string error;
-    if (!mvx::parsePortSpec(portText, portSpec, error)) {
+    if (!mvx::parsePortSpec(portText, chosen, error)) {
         throw std::invalid_argument("port: " + error);
     }
     std::shared_ptr<BusState> state(new BusState());
     state->portText_ = portText;
-    state->port_ = mvx::makePort(portSpec, error);
+    state->port_ = mvx::makePort(chosen, error);
     if (!state->port_) {
         if (error.rfind("--port: ", 0) == 0) {
             error = "port: " + error.substr(8);
