@@ -9,6 +9,7 @@
 
 #include <cmath>
 
+#include "device/CsvField.h"
 #include "device/ModelCatalogue.h"
 #include "device/NamedRegister.h"
 #include "drivers/RegularFile.h"
@@ -30,17 +31,6 @@ std::string plainNumber(double value) {
 constexpr double kRefreshHz[] = {1, 2, 5, 10, 0};
 constexpr int kHighlightMs = 700;
 const QColor kChanged(255, 236, 140);
-
-std::string csvField(const std::string& text) {
-    std::string quoted = "\"";
-    for (char c : text) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + "\"";
-}
 
 // Inside a job: every block of the model's items, in as few reads as readBlocks allows.
 ControlTableRead readTable(DeviceRegistry& registry, int code, int id) {
