@@ -203,13 +203,15 @@ if wanted 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 25 28 29 30; t
     xdotool windowminimize "$buslog" 2>/dev/null || true
     if wanted 30; then
         # The same table refreshing as fast as the bus allows while the actuator moves: a
-        # moving speed of about 150 and the goal at about 700 on the Operation page, then the
-        # Control Table's refresh (Alt+L, the last choice).
+        # moving speed of about 50 and the goal at about 900 on the Operation page (a move of
+        # some 3 s), then the Control Table's refresh (Alt+L, the last choice).
         tab 208
-        slider 111 150
-        slider 159 700
+        slider 111 50
+        slider 159 900
         tab 455
         key "$main" alt+l End
+        # The table scrolled down to the registers the refresh reads (four wheel turns).
+        xdotool mousemove --window "$main" $((400 * scale)) $((250 * scale)) click --repeat 4 5
         sleep 0.3
         shot 30-control-table-refreshing "$main"
         key "$main" Home  # the refresh off again

@@ -7,6 +7,7 @@
 #include <QTableWidgetItem>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 #include "device/CsvField.h"
@@ -77,6 +78,9 @@ bool parseEdit(const NamedRegister& reg, const RegisterItem& item, int modelNumb
         }
         return true;
     }
+    if (item.unit == RegisterUnit::Flags) {
+        text.remove(QLatin1Char(' '));  // "overload, overheating" as the table shows it
+    }
     if (item.unit == RegisterUnit::Position && text.endsWith(degreesSign)) {
         text.chop(degreesSign.size());
         bool ok = false;
@@ -119,14 +123,12 @@ ControlTablePage::ControlTablePage(DeviceSheet& sheet)
     table->setHorizontalHeaderLabels(
         {tr("Addr"), tr("Name"), tr("Size"), tr("Access"), tr("Raw"), tr("Value")});
     table->verticalHeader()->setVisible(false);
-    table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    table->verticalHeader()->setMinimumSectionSize(fontMetrics().height() + 4);
+    // A value wider than its column (several flags) goes on to a second line of its row.
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->setWordWrap(true);
     table->horizontalHeader()->setStretchLastSection(true);
-    const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    table->setColumnWidth(AddressColumn, digit * 5);
-    table->setColumnWidth(NameColumn, digit * 18);
-    table->setColumnWidth(SizeColumn, digit * 5);
-    table->setColumnWidth(AccessColumn, digit * 9);
-    table->setColumnWidth(RawColumn, digit * 6);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     ui_->noteLabel->hide();
     table->setEditTriggers(QAbstractItemView::DoubleClicked);
     connect(table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
@@ -179,8 +181,7 @@ void ControlTablePage::edited(int row, const QString& text) {
     const NamedRegister* reg = findNamedRegister(shown.item.name);
     auto restore = [this, row] {
         filling_ = true;
-        ui_->table->item(row, ValueColumn)
-            ->setText(QString::fromStdString(rows_[static_cast<std::size_t>(row)].text));
+        ui_->table->item(row, ValueColumn)->setText(shownValue(rows_[static_cast<std::size_t>(row)]));
         filling_ = false;
     };
     if (reg == nullptr) {
@@ -295,7 +296,7 @@ void ControlTablePage::refreshed(const RefreshRead& read) {
                 rows_[r] = registerRow(item, raw, modelNumber_);
                 const int row = static_cast<int>(r);
                 table->item(row, RawColumn)->setText(QString::number(raw));
-                table->item(row, ValueColumn)->setText(QString::fromStdString(rows_[r].text));
+                table->item(row, ValueColumn)->setText(shownValue(rows_[r]));
                 for (int c : {RawColumn, ValueColumn}) {
                     table->item(row, c)->setBackground(kChanged);
                 }
@@ -379,7 +380,7 @@ void ControlTablePage::show(const ControlTableRead& read) {
             QString::fromLatin1(sizeText(row.item)),
             QString::fromLatin1(accessText(row.item.access)),
             QString::number(row.raw),
-            QString::fromStdString(row.text),
+            shownValue(row),
         };
         for (int c = AddressColumn; c <= ValueColumn; ++c) {
             QTableWidgetItem* item = table->item(r, c);
@@ -399,6 +400,33 @@ void ControlTablePage::show(const ControlTableRead& read) {
         }
     }
     filling_ = wasFilling;
+    fitColumns();
+}
+
+void ControlTablePage::fitColumns() {
+    // Every column but the value's as wide as its widest text (the raw number's as wide as the
+    // largest its size holds, so that the refresh never needs more); the value takes the rest.
+    QTableWidget* table = ui_->table;
+    for (int c = AddressColumn; c < RawColumn; ++c) {
+        table->resizeColumnToContents(c);
+    }
+    const QFontMetrics metrics(table->font());
+    bool words = false;
+    int widestName = 0;
+    for (const RegisterRow& row : rows_) {
+        words = words || row.item.size == 2;
+        widestName = std::max(widestName, metrics.horizontalAdvance(QLatin1String(row.item.name)));
+    }
+    const int padding = std::max(0, table->columnWidth(NameColumn) - widestName);
+    table->setColumnWidth(
+        RawColumn, std::max(table->horizontalHeader()->sectionSizeHint(RawColumn),
+                            metrics.horizontalAdvance(words ? QStringLiteral("65535")
+                                                            : QStringLiteral("255")) +
+                                padding));
+}
+
+QString ControlTablePage::shownValue(const RegisterRow& row) {
+    return QString::fromStdString(valueInUnit(row));
 }
 
 std::string ControlTablePage::text() const {

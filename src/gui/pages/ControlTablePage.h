@@ -63,6 +63,10 @@ private:
     // Reads the whole table; `activated` (may be empty) is told the outcome.
     void readAll(Activated activated);
     void show(const ControlTableRead& read);
+    // Sizes the columns to what they show (see the .cpp).
+    void fitColumns();
+    // The value column's text: the value in its unit (the raw number has its own column).
+    static QString shownValue(const RegisterRow& row);
     // The user ended editing the value of `row` with `text`.
     void edited(int row, const QString& text);
     void refreshChosen(int index);

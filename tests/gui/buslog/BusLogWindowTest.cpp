@@ -81,6 +81,37 @@ QStringList wireHostPackets(GuiHarness& h, const std::function<bool(const SimTra
     return packets;
 }
 
+// The device at (1, 1) on its Control Table page with the window open and emptied, the
+// traffic record too.
+BusLogWindow* openOnControlTable(GuiHarness& h) {
+    h.startSearched();
+    h.clickDevice(1, 1);
+    h.clickTab(QStringLiteral("Control Table"));
+    BusLogWindow* window = openWindow(h);
+    QTest::mouseClick(control<QPushButton>(window, "clearButton"), Qt::LeftButton);
+    h.bus().clearTraffic();
+    return window;
+}
+
+// Every packet since then, both ways, in the window as the simulated bus saw it on the wire.
+void expectRowsMatchWire(GuiHarness& h, BusLogWindow* window) {
+    h.ops().tickTimersOf(window);
+    QCOMPARE(column(window, BusLogModel::BytesColumn, QStringLiteral(">")),
+             wireHostPackets(h, [](const SimTraffic&) { return true; }));
+    QByteArray heard;
+    for (const SimTraffic& t : h.bus().traffic()) {
+        if (t.direction == SimTraffic::BusToHost && t.heardByHost) {
+            heard.append(reinterpret_cast<const char*>(t.bytes.data()),
+                         static_cast<qsizetype>(t.bytes.size()));
+        }
+    }
+    QByteArray logged;
+    for (const QString& bytes : column(window, BusLogModel::BytesColumn, QStringLiteral("<"))) {
+        logged.append(QByteArray::fromHex(bytes.toLatin1()));
+    }
+    QCOMPARE(logged, heard);
+}
+
 }  // namespace
 
 class BusLogWindowTest : public QObject {
@@ -126,35 +157,9 @@ private slots:
         QCOMPARE(h.window().findChildren<BusLogWindow*>().size(), 1);
     }
 
-    void aPageWriteAndFailedReadsAsTheWireHadThem() {
+    void aPageWriteAsTheWireHadIt() {
         GuiHarness h(smallBus());
-        h.startSearched();
-        h.clickDevice(1, 1);
-        h.clickTab(QStringLiteral("Control Table"));
-        BusLogWindow* window = openWindow(h);
-        QTest::mouseClick(control<QPushButton>(window, "clearButton"), Qt::LeftButton);
-        h.bus().clearTraffic();
-        // Every packet of what follows, both ways, in the window as the simulated bus saw it
-        // on the wire.
-        auto expectRowsMatchWire = [&] {
-            h.ops().tickTimersOf(window);
-            QCOMPARE(column(window, BusLogModel::BytesColumn, QStringLiteral(">")),
-                     wireHostPackets(h, [](const SimTraffic&) { return true; }));
-            QByteArray heard;
-            for (const SimTraffic& t : h.bus().traffic()) {
-                if (t.direction == SimTraffic::BusToHost && t.heardByHost) {
-                    heard.append(reinterpret_cast<const char*>(t.bytes.data()),
-                                 static_cast<qsizetype>(t.bytes.size()));
-                }
-            }
-            QByteArray logged;
-            for (const QString& bytes :
-                 column(window, BusLogModel::BytesColumn, QStringLiteral("<"))) {
-                logged.append(QByteArray::fromHex(bytes.toLatin1()));
-            }
-            QCOMPARE(logged, heard);
-        };
-
+        BusLogWindow* window = openOnControlTable(h);
         // The Control Table's edit of the goal: the write, its status, the table read back.
         auto* table = h.sheet().currentWidget()->findChild<QTableWidget*>(QStringLiteral("table"));
         for (int row = 0; row < table->rowCount(); ++row) {
@@ -163,47 +168,45 @@ private slots:
             }
         }
         h.settle();
-        expectRowsMatchWire();
+        QCOMPARE(h.ops().messages, QStringList());
+        expectRowsMatchWire(h, window);
         const QStringList decodings = column(window, BusLogModel::DecodingColumn);
         QVERIFY(decodings.contains(QStringLiteral("ID 1 WRITE goal-position=300")));
         QVERIFY(decodings.contains(QStringLiteral("ID 1 status no error")));
         QVERIFY(column(window, BusLogModel::BytesColumn, QStringLiteral(">"))
                     .contains(QStringLiteral("FF FF 01 05 03 1E 2C 01 AB")));
+    }
 
-        // Read All while the device answers no reads (its pings still), then while its first
-        // read's reply comes with a bad checksum.
-        struct Failure {
-            const char* name;
-            SimFaults faults;
-            const char* decodingEnd;
-        };
-        SimFaults noReads;
-        noReads.answerReads = 0;
-        SimFaults corrupt;
-        corrupt.corruptReads = 1;
-        const Failure failures[] = {
-            {"timeout", noReads, "no reply [103 timeout]"},
-            {"corrupt", corrupt, "bad checksum [104 checksum]"},
-        };
-        for (const Failure& f : failures) {
-            QTest::mouseClick(control<QPushButton>(window, "clearButton"), Qt::LeftButton);
-            h.bus().clearTraffic();
-            h.bus().setFaults(f.faults);
-            QTest::mouseClick(
-                h.sheet().currentWidget()->findChild<QPushButton*>(QStringLiteral("readAllButton")),
-                Qt::LeftButton);
-            h.settle();
-            h.bus().setFaults({});
-            expectRowsMatchWire();
-            const QStringList failed = column(window, BusLogModel::DecodingColumn);
-            QVERIFY2(std::any_of(failed.begin(), failed.end(),
-                                 [&](const QString& d) { return d.endsWith(f.decodingEnd); }),
-                     qPrintable(failed.join(QLatin1Char('\n'))));
-            control<QCheckBox>(window, "errorsOnly")->setChecked(true);
-            QVERIFY2(window->model().rowCount() > 0, f.name);
-            control<QCheckBox>(window, "errorsOnly")->setChecked(false);
-        }
-        QCOMPARE(h.ops().messages.size(), 2);  // each failure reported once
+    // Read All while the device answers no reads (its pings still), or while its replies come
+    // with a bad checksum.
+    void failedReadsAsTheWireHadThem_data() {
+        QTest::addColumn<bool>("timeout");
+        QTest::addColumn<QString>("decodingEnd");
+        QTest::newRow("timeout") << true << QStringLiteral("no reply [103 timeout]");
+        QTest::newRow("corrupt") << false << QStringLiteral("bad checksum [104 checksum]");
+    }
+    void failedReadsAsTheWireHadThem() {
+        QFETCH(bool, timeout);
+        QFETCH(QString, decodingEnd);
+        GuiHarness h(smallBus());
+        BusLogWindow* window = openOnControlTable(h);
+        SimFaults faults;
+        faults.answerReads = timeout ? 0 : -1;
+        faults.corruptChecksum = !timeout;
+        h.bus().setFaults(faults);
+        QTest::mouseClick(
+            h.sheet().currentWidget()->findChild<QPushButton*>(QStringLiteral("readAllButton")),
+            Qt::LeftButton);
+        h.settle();
+        h.bus().setFaults({});
+        expectRowsMatchWire(h, window);
+        const QStringList decodings = column(window, BusLogModel::DecodingColumn);
+        QVERIFY2(std::any_of(decodings.begin(), decodings.end(),
+                             [&](const QString& d) { return d.endsWith(decodingEnd); }),
+                 qPrintable(decodings.join(QLatin1Char('\n'))));
+        QVERIFY(!h.ops().messages.isEmpty());  // the failure was reported
+        control<QCheckBox>(window, "errorsOnly")->setChecked(true);
+        QVERIFY(window->model().rowCount() > 0);
     }
 
     void filters() {
