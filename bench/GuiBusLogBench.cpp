@@ -59,8 +59,8 @@ constexpr double kRecordingS = 600.0;
 constexpr int kRecordingGiveUpMs = 600000;
 constexpr double kBlockTargetMs = 16.0;
 constexpr double kMemoryTargetMb = 50.0;
-constexpr int kRate100Hz = 4;   // entries of the telemetry window's choices
-constexpr int kSpan10s = 0;     // the shortest span: the telemetry's own memory stays small
+constexpr int kRate100Hz = 4;  // entries of the telemetry window's choices
+constexpr int kSpan10s = 0;    // the shortest span: the telemetry's own memory stays small
 constexpr int kLogRefreshMs = gui::BusLogWindow::kPeriodMs;
 
 double residentMb() {
@@ -98,8 +98,8 @@ public:
 private:
     void tick() {
         const auto now = Steady::now();
-        longestMs_ = std::max(
-            longestMs_, std::chrono::duration<double, std::milli>(now - last_).count() - 1.0);
+        longestMs_ = std::max(longestMs_,
+                              std::chrono::duration<double, std::milli>(now - last_).count() - 1.0);
         last_ = now;
     }
     QTimer timer_;
@@ -244,8 +244,8 @@ int run(int argc, char** argv) {
     const double growthMb = residentAfter - residentBefore;
     const std::uint64_t logged = entriesAtEnd > 0 ? entriesAtEnd - entriesBefore : 0;
 
-    std::printf("%-44s %8d reads, %d rows in the log window\n", "real time: samples in 20 s",
-                reads, rows);
+    std::printf("%-44s %8d reads, %d rows in the log window\n", "real time: samples in 20 s", reads,
+                rows);
     std::printf("%-44s %8.1f ms (<= %.0f ms): %s\n", "real time: GUI thread's longest block",
                 blockMs, kBlockTargetMs, verdict(blockMs <= kBlockTargetMs));
     std::printf("%-44s %8.1f s of samples in %.1f s, %llu entries logged\n",
@@ -253,9 +253,9 @@ int run(int argc, char** argv) {
                 static_cast<unsigned long long>(logged));
     std::printf("%-44s %8zu of %zu kept; %d rows in the window\n", "virtual time: the log",
                 store.size(), store.capacity(), log->model().rowCount());
-    std::printf("%-44s %8.1f MB (%.1f to %.1f; <= %.0f MB): %s\n",
-                "virtual time: memory growth", growthMb, residentBefore, residentAfter,
-                kMemoryTargetMb, verdict(growthMb <= kMemoryTargetMb));
+    std::printf("%-44s %8.1f MB (%.1f to %.1f; <= %.0f MB): %s\n", "virtual time: memory growth",
+                growthMb, residentBefore, residentAfter, kMemoryTargetMb,
+                verdict(growthMb <= kMemoryTargetMb));
     std::printf("%-44s %8.1f ms (for reference)\n", "virtual time: GUI thread's longest block",
                 monitor.longestMs());
     std::printf("%-44s %8zu bytes + its bytes\n", "one entry", sizeof(BusLogEntry));

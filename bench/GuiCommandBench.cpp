@@ -50,8 +50,8 @@
 #include <string>
 #include <vector>
 
-#include "GuiCommandRig.h"
 #include "BusFloor.h"
+#include "GuiCommandRig.h"
 #include "gui/dialogs/SearchDialog.h"
 #include "gui/pages/ControlTablePage.h"
 #include "gui/telemetry/TelemetryTrace.h"
@@ -407,8 +407,8 @@ Refresh runRefresh(int code, int id, int ms) {
                 refreshes = 0;
             }
             refreshes += t.bytes[5] == first ? 1 : 0;
-            if (std::find(round.begin(), round.end(), std::pair<int, int>(t.bytes[5], t.bytes[6])) ==
-                round.end()) {
+            if (std::find(round.begin(), round.end(),
+                          std::pair<int, int>(t.bytes[5], t.bytes[6])) == round.end()) {
                 round.emplace_back(t.bytes[5], t.bytes[6]);
             }
         }
@@ -536,16 +536,16 @@ int run(int argc, char** argv) {
             const double time = median(times);
             const double baseline = baselineMs(command.name, column);
             const char* blockVerdict = verdict(block <= kBlockTargetMs, missed, what + ": block");
-            const char* timeVerdict =
-                baseline < 0.0 ? "(new)"
-                               : verdict(time <= baseline + kSlowerByAtMostMs, missed, what + ": time");
+            const char* timeVerdict = baseline < 0.0 ? "(new)"
+                                                     : verdict(time <= baseline + kSlowerByAtMostMs,
+                                                               missed, what + ": time");
             char baselineText[16] = "-";
             if (baseline >= 0.0) {
                 std::snprintf(baselineText, sizeof baselineText, "%.1f", baseline);
             }
             std::printf("%-44s %4d %9.1f %-7s %9.1f %9s %-7s %9.1f\n", command.name,
-                        kDevices[column].code, block, blockVerdict, time, baselineText,
-                        timeVerdict, median(floors));
+                        kDevices[column].code, block, blockVerdict, time, baselineText, timeVerdict,
+                        median(floors));
             std::fflush(stdout);
         }
     }

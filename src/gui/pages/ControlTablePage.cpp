@@ -123,12 +123,12 @@ ControlTablePage::ControlTablePage(DeviceSheet& sheet)
     table->setHorizontalHeaderLabels(
         {tr("Addr"), tr("Name"), tr("Size"), tr("Access"), tr("Raw"), tr("Value")});
     table->verticalHeader()->setVisible(false);
-    table->verticalHeader()->setMinimumSectionSize(fontMetrics().height() + 4);
-    // A value wider than its column (several flags) goes on to a second line of its row.
-    table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    // A value wider than its column (several flags, at a large font a rate) goes on to a
+    // second line of its row rather than being cut: the rows are fitted once the table is
+    // filled (fitting them on every change would measure the whole table for each cell).
     table->setWordWrap(true);
     table->horizontalHeader()->setStretchLastSection(true);
-    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     ui_->noteLabel->hide();
     table->setEditTriggers(QAbstractItemView::DoubleClicked);
     connect(table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
@@ -181,7 +181,8 @@ void ControlTablePage::edited(int row, const QString& text) {
     const NamedRegister* reg = findNamedRegister(shown.item.name);
     auto restore = [this, row] {
         filling_ = true;
-        ui_->table->item(row, ValueColumn)->setText(shownValue(rows_[static_cast<std::size_t>(row)]));
+        ui_->table->item(row, ValueColumn)
+            ->setText(shownValue(rows_[static_cast<std::size_t>(row)]));
         filling_ = false;
     };
     if (reg == nullptr) {
@@ -401,6 +402,7 @@ void ControlTablePage::show(const ControlTableRead& read) {
     }
     filling_ = wasFilling;
     fitColumns();
+    table->resizeRowsToContents();
 }
 
 void ControlTablePage::fitColumns() {
@@ -418,11 +420,11 @@ void ControlTablePage::fitColumns() {
         widestName = std::max(widestName, metrics.horizontalAdvance(QLatin1String(row.item.name)));
     }
     const int padding = std::max(0, table->columnWidth(NameColumn) - widestName);
-    table->setColumnWidth(
-        RawColumn, std::max(table->horizontalHeader()->sectionSizeHint(RawColumn),
-                            metrics.horizontalAdvance(words ? QStringLiteral("65535")
-                                                            : QStringLiteral("255")) +
-                                padding));
+    table->setColumnWidth(RawColumn,
+                          std::max(table->horizontalHeader()->sectionSizeHint(RawColumn),
+                                   metrics.horizontalAdvance(words ? QStringLiteral("65535")
+                                                                   : QStringLiteral("255")) +
+                                       padding));
 }
 
 QString ControlTablePage::shownValue(const RegisterRow& row) {

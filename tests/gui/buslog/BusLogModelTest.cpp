@@ -17,8 +17,9 @@ class Entries {
 public:
     BusLogEntry host(int id, int instruction) {
         BusLogEntry e = next(LogKind::HostPacket);
-        e.bytes = {0xFF, 0xFF, static_cast<std::uint8_t>(id), 2,
-                   static_cast<std::uint8_t>(instruction), 0};
+        e.bytes = {
+            0xFF, 0xFF, static_cast<std::uint8_t>(id), 2, static_cast<std::uint8_t>(instruction),
+            0};
         e.bytes.back() = packetChecksum(e.bytes.data() + 2, e.bytes.size() - 3);
         return e;
     }
@@ -69,10 +70,10 @@ private slots:
         QTest::addColumn<int>("id");                    // the ID filter, -1 none
         QTest::addColumn<std::vector<std::uint64_t>>("shown");
         // Capacity 6 entries: three exchanges, entries 0-1 to ID 1, 2-3 to ID 2, ...
-        QTest::newRow("under the bound") << std::vector<int>{2} << -1
-                                         << std::vector<std::uint64_t>{0, 1, 2, 3};
-        QTest::newRow("filled to it") << std::vector<int>{1, 2} << -1
-                                      << std::vector<std::uint64_t>{0, 1, 2, 3, 4, 5};
+        QTest::newRow("under the bound")
+            << std::vector<int>{2} << -1 << std::vector<std::uint64_t>{0, 1, 2, 3};
+        QTest::newRow("filled to it")
+            << std::vector<int>{1, 2} << -1 << std::vector<std::uint64_t>{0, 1, 2, 3, 4, 5};
         QTest::newRow("pushed out by a batch")
             << std::vector<int>{2, 2} << -1 << std::vector<std::uint64_t>{2, 3, 4, 5, 6, 7};
         QTest::newRow("one batch over it")

@@ -217,9 +217,9 @@ private slots:
         QTest::addColumn<QStringList>("writes");
         QTest::addColumn<QString>("value");    // the row's value afterwards
         QTest::addColumn<QString>("message");  // empty: none
-        QTest::newRow("goal accepted") << "goal-position"
-                                       << "700" << QStringList{"30=188 2"} << "205.1\u00B0"
-                                       << QString();
+        QTest::newRow("goal accepted")
+            << "goal-position"
+            << "700" << QStringList{"30=188 2"} << "205.1\u00B0" << QString();
         QTest::newRow("voltage in volts") << "max-voltage"
                                           << "14.5" << QStringList{"13=145"} << "14.5" << QString();
         QTest::newRow("flags as the table shows them")
