@@ -287,6 +287,8 @@ void ControlTablePage::refreshed(const RefreshRead& read) {
     QTableWidget* table = ui_->table;
     const QSignalBlocker blocker(table);
     std::vector<int> changed;
+    const std::uint64_t refresh = ++refreshes_;
+    changedIn_.resize(rows_.size());
     for (const RegisterItem& item : volatileItems(modelNumber_)) {
         for (std::size_t r = 0; r < rows_.size(); ++r) {
             if (rows_[r].item.address != item.address) {
@@ -302,13 +304,16 @@ void ControlTablePage::refreshed(const RefreshRead& read) {
                     table->item(row, c)->setBackground(kChanged);
                 }
                 changed.push_back(row);
+                changedIn_[r] = refresh;
             }
         }
     }
     if (!changed.empty()) {
-        QTimer::singleShot(kHighlightMs, this, [this, changed] {
+        // A value that changed again meanwhile stays highlighted until its own moment ends.
+        QTimer::singleShot(kHighlightMs, this, [this, changed, refresh] {
             for (int row : changed) {
-                if (row < ui_->table->rowCount()) {
+                const auto r = static_cast<std::size_t>(row);
+                if (r < changedIn_.size() && changedIn_[r] == refresh) {
                     for (int c : {RawColumn, ValueColumn}) {
                         ui_->table->item(row, c)->setBackground(QBrush());
                     }
@@ -366,6 +371,7 @@ void ControlTablePage::show(const ControlTableRead& read) {
     }
     ui_->refreshCombo->setEnabled(!volatileItems(read.modelNumber).empty());
     rows_.clear();
+    changedIn_.clear();  // a highlight still on its way clears nothing
     for (const RegisterItem& item : registerItems(read.modelNumber)) {
         rows_.push_back(registerRow(item, rawValue(item, read.table.data()), read.modelNumber));
     }
@@ -390,6 +396,7 @@ void ControlTablePage::show(const ControlTableRead& read) {
                 table->setItem(r, c, item);
             }
             item->setText(cells[c]);
+            item->setBackground(QBrush());
             item->setToolTip(QString::fromUtf8(row.item.description));
             if (c == AddressColumn || c == RawColumn) {
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);

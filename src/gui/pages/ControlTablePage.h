@@ -79,6 +79,9 @@ private:
     std::vector<RegisterRow> rows_;
     int modelNumber_ = -1;  // of the last read; -1 before it
     std::unique_ptr<ControlTableRefresh> refresh_;
+    // Per row: the number of the refresh that last changed it (its highlight's owner).
+    std::vector<std::uint64_t> changedIn_;
+    std::uint64_t refreshes_ = 0;
     bool reading_ = false;
     bool filling_ = false;  // the table's cells are being set by the page itself
 };
