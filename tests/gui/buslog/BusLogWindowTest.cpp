@@ -15,8 +15,10 @@
 #include <algorithm>
 
 #include "buslog/BusLogText.h"
+#include "device/DeviceRegistry.h"
 #include "gui/buslog/BusLogWindow.h"
 #include "protocol/Packet.h"
+#include "protocol/Transaction.h"
 #include "support/GuiHarness.h"
 
 namespace mvx::gui::test {
@@ -41,13 +43,21 @@ BusDescription smallBus() {
     return bus;
 }
 
+// The window's timer ticks, and the steps it queues to catch up with the log run.
+void tick(GuiHarness& h, BusLogWindow* window) {
+    h.ops().tickTimersOf(window);
+    for (int i = 0; i < 1000 && window->behind(); ++i) {
+        QCoreApplication::sendPostedEvents(window, QEvent::MetaCall);
+    }
+}
+
 BusLogWindow* openWindow(GuiHarness& h) {
     h.command(Command::BusLog);
     BusLogWindow* window = h.window().busLogWindow();
     if (window == nullptr || !window->isVisible()) {
         qFatal("the Bus Log window did not open");
     }
-    h.ops().tickTimersOf(window);
+    tick(h, window);
     return window;
 }
 
@@ -95,7 +105,7 @@ BusLogWindow* openOnControlTable(GuiHarness& h) {
 
 // Every packet since then, both ways, in the window as the simulated bus saw it on the wire.
 void expectRowsMatchWire(GuiHarness& h, BusLogWindow* window) {
-    h.ops().tickTimersOf(window);
+    tick(h, window);
     QCOMPARE(column(window, BusLogModel::BytesColumn, QStringLiteral(">")),
              wireHostPackets(h, [](const SimTraffic&) { return true; }));
     QByteArray heard;
@@ -209,6 +219,31 @@ private slots:
         QVERIFY(window->model().rowCount() > 0);
     }
 
+    void aLongLogComesInStepsThatLetTheLoopRun() {
+        GuiHarness h(smallBus());
+        h.startSearched();
+        h.onBus([&] {
+            for (std::size_t i = 0; i < BusLogWindow::kEntriesPerStep; ++i) {
+                ping(*h.registry().bus().link(), 1);  // and its status: two entries
+            }
+        });
+        const std::size_t logged = h.app().busLog().store().size();
+        QVERIFY(logged > 2 * BusLogWindow::kEntriesPerStep);
+        // The window takes one step as it opens; the rest follows step by step, each queued
+        // behind the events waiting meanwhile.
+        BusLogWindow own(h.app());
+        BusLogWindow* window = &own;
+        QCOMPARE(window->model().kept(), BusLogWindow::kEntriesPerStep);
+        QVERIFY(window->behind());
+        QCoreApplication::sendPostedEvents(window, QEvent::MetaCall);
+        QCOMPARE(window->model().kept(), 2 * BusLogWindow::kEntriesPerStep);
+        tick(h, window);
+        QVERIFY(!window->behind());
+        QCOMPARE(window->model().kept(), logged);
+        QCOMPARE(window->model().entryAt(window->model().rowCount() - 1).sequence,
+                 h.app().busLog().store().nextSequence() - 1);
+    }
+
     void filters() {
         GuiHarness h(smallBus());
         h.startSearched();
@@ -285,7 +320,7 @@ private slots:
                  QStringLiteral("0 of 0 lines shown"));
         h.bus().clearTraffic();
         h.clickDevice(1, 1);
-        h.ops().tickTimersOf(window);
+        tick(h, window);
         QCOMPARE(column(window, BusLogModel::BytesColumn, QStringLiteral(">")),
                  wireHostPackets(h, [](const SimTraffic&) { return true; }));
     }
