@@ -70,25 +70,10 @@ constexpr int kRate100Hz = 4;  // entries of the telemetry window's choices
 constexpr int kSpan10s = 0;    // the shortest span: the telemetry's own memory stays small
 constexpr int kLogRefreshMs = gui::BusLogWindow::kPeriodMs;
 
-double residentMb() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
-}
-
 void runFor(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-// CPU time of the calling thread.
-double threadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 // Ticks every 1 ms on the GUI thread and keeps the longest gap, less the period, and the most
@@ -130,17 +115,6 @@ private:
     double longestMs_ = 0.0;
     double busiestMs_ = 0.0;
 };
-
-BusDescription oneActuator() {
-    BusDescription description;
-    SimDeviceSpec device;
-    device.id = 1;
-    device.code = 1;
-    device.model = 28;
-    device.registers = {{32, 150}};  // a moving speed at which a move takes about a second
-    description.devices.push_back(device);
-    return description;
-}
 
 // The program over `clock`: the main window with the actuator selected; the telemetry window
 // (100 Hz) and the Bus Log window open when asked.

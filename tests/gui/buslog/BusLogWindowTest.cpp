@@ -135,20 +135,7 @@ private slots:
         BusLogWindow* window = openWindow(h);
         // From start-up on: every packet the host put on the wire, in order, and every reply
         // byte the host heard.
-        QCOMPARE(column(window, BusLogModel::BytesColumn, QStringLiteral(">")),
-                 wireHostPackets(h, [](const SimTraffic&) { return true; }));
-        QByteArray heard;
-        for (const SimTraffic& t : h.bus().traffic()) {
-            if (t.direction == SimTraffic::BusToHost && t.heardByHost) {
-                heard.append(reinterpret_cast<const char*>(t.bytes.data()),
-                             static_cast<qsizetype>(t.bytes.size()));
-            }
-        }
-        QByteArray logged;
-        for (const QString& bytes : column(window, BusLogModel::BytesColumn, QStringLiteral("<"))) {
-            logged.append(QByteArray::fromHex(bytes.toLatin1()));
-        }
-        QCOMPARE(logged, heard);
+        expectRowsMatchWire(h, window);
         // The link's events are there too, and the decodings name what went on.
         const QStringList decodings = column(window, BusLogModel::DecodingColumn);
         QVERIFY(decodings.contains(QStringLiteral("ID 3 PING")));
