@@ -1,7 +1,12 @@
 // What the desktop program's real-time benchmarks share: the program's bus set up as a search
-// leaves it, without running one.
+// leaves it, without running one; the thread's CPU time, the resident set, a bus of one
+// actuator.
 #pragma once
 
+#include <time.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <utility>
 #include <vector>
 
@@ -9,6 +14,7 @@
 #include "gui/app/MainView.h"
 #include "gui/app/MainWindow.h"
 #include "gui/app/ManagerApp.h"
+#include "sim/SimulatedBus.h"
 
 namespace mvx::bench {
 
@@ -34,6 +40,34 @@ inline bool registerDevices(gui::ManagerApp& app, gui::MainWindow& window,
     window.view().refreshDeviceList(code, id);
     app.jobs().waitUntilIdle();
     return true;
+}
+
+// CPU time of the calling thread.
+inline double threadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// The process's resident set, MB.
+inline double residentMb() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+}
+
+// One MQ-35 at (1, 1) with a moving speed at which a move takes about a second.
+inline BusDescription oneActuator() {
+    BusDescription description;
+    SimDeviceSpec device;
+    device.id = 1;
+    device.code = 1;
+    device.model = 28;
+    device.registers = {{32, 150}};
+    description.devices.push_back(device);
+    return description;
 }
 
 }  // namespace mvx::bench

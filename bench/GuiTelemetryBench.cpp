@@ -63,38 +63,12 @@ constexpr int kRate100Hz = 4;  // entries of the window's choices
 constexpr int kSpan10s = 0;
 constexpr int kSpan10min = 3;
 
-// CPU time of the calling thread.
-double threadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-double residentMb() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
-}
-
 // Runs the event loop for `ms` of real time (a loop of its own: quitting the application
 // would close its windows).
 void runFor(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-BusDescription oneActuator() {
-    BusDescription description;
-    SimDeviceSpec device;
-    device.id = 1;
-    device.code = 1;
-    device.model = 28;
-    device.registers = {{32, 150}};  // a moving speed at which a move takes about a second
-    description.devices.push_back(device);
-    return description;
 }
 
 // The program over `clock`: the main window with the actuator selected, and its telemetry

@@ -183,6 +183,37 @@ RegisterRow registerRow(const RegisterItem& item, int raw, int modelNumber) {
     return row;
 }
 
+std::string valueInUnit(const RegisterRow& row) {
+    switch (row.item.unit) {
+        case U::Model:
+        case U::BaudCode:
+        case U::ReturnDelay:
+        case U::Position: {
+            // What the text has in parentheses after the raw number.
+            const std::size_t open = row.text.find(" (");
+            if (open == std::string::npos || row.text.back() != ')') {
+                return row.text;
+            }
+            return row.text.substr(open + 2, row.text.size() - open - 3);
+        }
+        case U::Signed:
+            return std::to_string(static_cast<int>(row.value));
+        case U::Flags: {
+            std::string text;
+            for (const std::string& name : row.flags) {
+                text += (text.empty() ? "" : ", ") + name;
+            }
+            return text.empty() ? row.text : text;
+        }
+        case U::Plain:
+        case U::Voltage:
+        case U::Temperature:
+        case U::Switch:
+            break;
+    }
+    return row.text;
+}
+
 std::vector<std::pair<std::uint8_t, std::uint8_t>> readBlocks(
     const std::vector<RegisterItem>& items) {
     constexpr int kJoinGap = 8;

@@ -69,6 +69,10 @@ const char* sizeText(const RegisterItem& item);
 int rawValue(const RegisterItem& item, const std::uint8_t* table);
 // The row of `item` with raw value `raw` on a device of `modelNumber`.
 RegisterRow registerRow(const RegisterItem& item, int raw, int modelNumber);
+// The value of `row` in its unit alone, for a table that shows the raw number beside it:
+// "150.0°", "1000000 bps", "500 us", "MQ-35", "-300", "12.0 V", "overload, overheating"
+// (flags by name, a space after each comma), "on".
+std::string valueInUnit(const RegisterRow& row);
 // The blocks (first address, length) that one read each covers for `items`: items less than
 // 8 addresses apart share a block.
 std::vector<std::pair<std::uint8_t, std::uint8_t>> readBlocks(

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "buslog/BusLogText.h"
+#include "device/CsvField.h"
 
 namespace mvx::gui {
 
@@ -21,17 +22,6 @@ const char* direction(LogKind kind) {
             break;
     }
     return "#";
-}
-
-std::string csvField(const std::string& text) {
-    std::string quoted = "\"";
-    for (char c : text) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + "\"";
 }
 
 }  // namespace
@@ -134,6 +124,10 @@ void BusLogModel::append(std::vector<BusLogEntry> entries) {
     // More new entries than the capacity: only their last ones are kept.
     std::size_t first = drop - dropKept;
     base_ += first;
+    for (std::size_t i = 0; i < first; ++i) {
+        // Not kept, but a reply after them goes with the instruction among them.
+        filter_.accepts(entries[i], follow_);
+    }
     std::vector<std::uint64_t> added;
     for (std::size_t i = first; i < entries.size(); ++i) {
         const std::uint64_t index = base_ + entries_.size();

@@ -55,11 +55,21 @@ void BusLogWindow::refresh() {
     if (ui_->pauseButton->isChecked()) {
         return;
     }
-    std::vector<BusLogEntry> entries = app_.busLog().store().since(next_);
+    std::vector<BusLogEntry> entries = app_.busLog().store().since(next_, kEntriesPerStep);
     if (entries.empty()) {
         return;
     }
     next_ = entries.back().sequence + 1;
+    if (entries.size() == kEntriesPerStep && !stepQueued_) {
+        stepQueued_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                stepQueued_ = false;
+                refresh();
+            },
+            Qt::QueuedConnection);
+    }
     // Follows the tail only while the user has not scrolled up.
     QScrollBar* bar = ui_->table->verticalScrollBar();
     const bool atTail = bar->value() >= bar->maximum();
@@ -68,6 +78,10 @@ void BusLogWindow::refresh() {
         ui_->table->scrollToBottom();
     }
     showCount();
+}
+
+bool BusLogWindow::behind() const {
+    return !ui_->pauseButton->isChecked() && app_.busLog().store().nextSequence() > next_;
 }
 
 void BusLogWindow::filterChanged() {

@@ -6,6 +6,7 @@
 
 #include <QWidget>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -25,13 +26,20 @@ class BusLogWindow : public QWidget {
 
 public:
     static constexpr int kPeriodMs = 100;
+    // Entries copied into the table at a time: a window opened (or resumed) with a full log
+    // behind it catches up in steps of this many, the event loop running between them, rather
+    // than in one block of the GUI thread.
+    static constexpr std::size_t kEntriesPerStep = 500;
 
     explicit BusLogWindow(ManagerApp& app, QWidget* parent = nullptr);
     ~BusLogWindow() override;
 
     BusLogModel& model() { return *model_; }
-    // Copies what the log recorded since the last time into the table (the timer's tick).
+    // Copies what the log recorded since the last time into the table (the timer's tick), at
+    // most kEntriesPerStep of it; a next step is queued while more waits.
     void refresh();
+    // Whether entries the table should show are still waiting to be copied (not while paused).
+    bool behind() const;
 
 private:
     void filterChanged();
@@ -44,6 +52,7 @@ private:
     std::unique_ptr<Ui::BusLogWindow> ui_;
     BusLogModel* model_;
     std::uint64_t next_ = 0;  // the sequence number of the next entry to copy
+    bool stepQueued_ = false;
     std::unique_ptr<RepeatingTimer> timer_;
 };
 

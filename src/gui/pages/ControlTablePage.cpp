@@ -7,8 +7,10 @@
 #include <QTableWidgetItem>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
+#include "device/CsvField.h"
 #include "device/ModelCatalogue.h"
 #include "device/NamedRegister.h"
 #include "drivers/RegularFile.h"
@@ -30,17 +32,6 @@ std::string plainNumber(double value) {
 constexpr double kRefreshHz[] = {1, 2, 5, 10, 0};
 constexpr int kHighlightMs = 700;
 const QColor kChanged(255, 236, 140);
-
-std::string csvField(const std::string& text) {
-    std::string quoted = "\"";
-    for (char c : text) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + "\"";
-}
 
 // Inside a job: every block of the model's items, in as few reads as readBlocks allows.
 ControlTableRead readTable(DeviceRegistry& registry, int code, int id) {
@@ -87,6 +78,9 @@ bool parseEdit(const NamedRegister& reg, const RegisterItem& item, int modelNumb
         }
         return true;
     }
+    if (item.unit == RegisterUnit::Flags) {
+        text.remove(QLatin1Char(' '));  // "overload, overheating" as the table shows it
+    }
     if (item.unit == RegisterUnit::Position && text.endsWith(degreesSign)) {
         text.chop(degreesSign.size());
         bool ok = false;
@@ -130,13 +124,11 @@ ControlTablePage::ControlTablePage(DeviceSheet& sheet)
         {tr("Addr"), tr("Name"), tr("Size"), tr("Access"), tr("Raw"), tr("Value")});
     table->verticalHeader()->setVisible(false);
     table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    // A value wider than its column (several flags, at a large font a rate) goes on to a
+    // second line of its row rather than being cut: the rows are fitted once the table is
+    // filled (fitting them on every change would measure the whole table for each cell).
+    table->setWordWrap(true);
     table->horizontalHeader()->setStretchLastSection(true);
-    const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    table->setColumnWidth(AddressColumn, digit * 5);
-    table->setColumnWidth(NameColumn, digit * 18);
-    table->setColumnWidth(SizeColumn, digit * 5);
-    table->setColumnWidth(AccessColumn, digit * 9);
-    table->setColumnWidth(RawColumn, digit * 6);
     ui_->noteLabel->hide();
     table->setEditTriggers(QAbstractItemView::DoubleClicked);
     connect(table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
@@ -190,7 +182,7 @@ void ControlTablePage::edited(int row, const QString& text) {
     auto restore = [this, row] {
         filling_ = true;
         ui_->table->item(row, ValueColumn)
-            ->setText(QString::fromStdString(rows_[static_cast<std::size_t>(row)].text));
+            ->setText(shownValue(rows_[static_cast<std::size_t>(row)]));
         filling_ = false;
     };
     if (reg == nullptr) {
@@ -295,6 +287,8 @@ void ControlTablePage::refreshed(const RefreshRead& read) {
     QTableWidget* table = ui_->table;
     const QSignalBlocker blocker(table);
     std::vector<int> changed;
+    const std::uint64_t refresh = ++refreshes_;
+    changedIn_.resize(rows_.size());
     for (const RegisterItem& item : volatileItems(modelNumber_)) {
         for (std::size_t r = 0; r < rows_.size(); ++r) {
             if (rows_[r].item.address != item.address) {
@@ -305,18 +299,21 @@ void ControlTablePage::refreshed(const RefreshRead& read) {
                 rows_[r] = registerRow(item, raw, modelNumber_);
                 const int row = static_cast<int>(r);
                 table->item(row, RawColumn)->setText(QString::number(raw));
-                table->item(row, ValueColumn)->setText(QString::fromStdString(rows_[r].text));
+                table->item(row, ValueColumn)->setText(shownValue(rows_[r]));
                 for (int c : {RawColumn, ValueColumn}) {
                     table->item(row, c)->setBackground(kChanged);
                 }
                 changed.push_back(row);
+                changedIn_[r] = refresh;
             }
         }
     }
     if (!changed.empty()) {
-        QTimer::singleShot(kHighlightMs, this, [this, changed] {
+        // A value that changed again meanwhile stays highlighted until its own moment ends.
+        QTimer::singleShot(kHighlightMs, this, [this, changed, refresh] {
             for (int row : changed) {
-                if (row < ui_->table->rowCount()) {
+                const auto r = static_cast<std::size_t>(row);
+                if (r < changedIn_.size() && changedIn_[r] == refresh) {
                     for (int c : {RawColumn, ValueColumn}) {
                         ui_->table->item(row, c)->setBackground(QBrush());
                     }
@@ -374,6 +371,7 @@ void ControlTablePage::show(const ControlTableRead& read) {
     }
     ui_->refreshCombo->setEnabled(!volatileItems(read.modelNumber).empty());
     rows_.clear();
+    changedIn_.clear();  // a highlight still on its way clears nothing
     for (const RegisterItem& item : registerItems(read.modelNumber)) {
         rows_.push_back(registerRow(item, rawValue(item, read.table.data()), read.modelNumber));
     }
@@ -389,7 +387,7 @@ void ControlTablePage::show(const ControlTableRead& read) {
             QString::fromLatin1(sizeText(row.item)),
             QString::fromLatin1(accessText(row.item.access)),
             QString::number(row.raw),
-            QString::fromStdString(row.text),
+            shownValue(row),
         };
         for (int c = AddressColumn; c <= ValueColumn; ++c) {
             QTableWidgetItem* item = table->item(r, c);
@@ -398,6 +396,7 @@ void ControlTablePage::show(const ControlTableRead& read) {
                 table->setItem(r, c, item);
             }
             item->setText(cells[c]);
+            item->setBackground(QBrush());
             item->setToolTip(QString::fromUtf8(row.item.description));
             if (c == AddressColumn || c == RawColumn) {
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -409,6 +408,34 @@ void ControlTablePage::show(const ControlTableRead& read) {
         }
     }
     filling_ = wasFilling;
+    fitColumns();
+    table->resizeRowsToContents();
+}
+
+void ControlTablePage::fitColumns() {
+    // Every column but the value's as wide as its widest text (the raw number's as wide as the
+    // largest its size holds, so that the refresh never needs more); the value takes the rest.
+    QTableWidget* table = ui_->table;
+    for (int c = AddressColumn; c < RawColumn; ++c) {
+        table->resizeColumnToContents(c);
+    }
+    const QFontMetrics metrics(table->font());
+    bool words = false;
+    int widestName = 0;
+    for (const RegisterRow& row : rows_) {
+        words = words || row.item.size == 2;
+        widestName = std::max(widestName, metrics.horizontalAdvance(QLatin1String(row.item.name)));
+    }
+    const int padding = std::max(0, table->columnWidth(NameColumn) - widestName);
+    table->setColumnWidth(RawColumn,
+                          std::max(table->horizontalHeader()->sectionSizeHint(RawColumn),
+                                   metrics.horizontalAdvance(words ? QStringLiteral("65535")
+                                                                   : QStringLiteral("255")) +
+                                       padding));
+}
+
+QString ControlTablePage::shownValue(const RegisterRow& row) {
+    return QString::fromStdString(valueInUnit(row));
 }
 
 std::string ControlTablePage::text() const {

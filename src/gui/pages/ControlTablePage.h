@@ -63,6 +63,10 @@ private:
     // Reads the whole table; `activated` (may be empty) is told the outcome.
     void readAll(Activated activated);
     void show(const ControlTableRead& read);
+    // Sizes the columns to what they show (see the .cpp).
+    void fitColumns();
+    // The value column's text: the value in its unit (the raw number has its own column).
+    static QString shownValue(const RegisterRow& row);
     // The user ended editing the value of `row` with `text`.
     void edited(int row, const QString& text);
     void refreshChosen(int index);
@@ -75,6 +79,9 @@ private:
     std::vector<RegisterRow> rows_;
     int modelNumber_ = -1;  // of the last read; -1 before it
     std::unique_ptr<ControlTableRefresh> refresh_;
+    // Per row: the number of the refresh that last changed it (its highlight's owner).
+    std::vector<std::uint64_t> changedIn_;
+    std::uint64_t refreshes_ = 0;
     bool reading_ = false;
     bool filling_ = false;  // the table's cells are being set by the page itself
 };

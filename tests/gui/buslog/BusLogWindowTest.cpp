@@ -8,14 +8,17 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
 
 #include "buslog/BusLogText.h"
+#include "device/DeviceRegistry.h"
 #include "gui/buslog/BusLogWindow.h"
 #include "protocol/Packet.h"
+#include "protocol/Transaction.h"
 #include "support/GuiHarness.h"
 
 namespace mvx::gui::test {
@@ -40,13 +43,21 @@ BusDescription smallBus() {
     return bus;
 }
 
+// The window's timer ticks, and the steps it queues to catch up with the log run.
+void tick(GuiHarness& h, BusLogWindow* window) {
+    h.ops().tickTimersOf(window);
+    for (int i = 0; i < 1000 && window->behind(); ++i) {
+        QCoreApplication::sendPostedEvents(window, QEvent::MetaCall);
+    }
+}
+
 BusLogWindow* openWindow(GuiHarness& h) {
     h.command(Command::BusLog);
     BusLogWindow* window = h.window().busLogWindow();
     if (window == nullptr || !window->isVisible()) {
         qFatal("the Bus Log window did not open");
     }
-    h.ops().tickTimersOf(window);
+    tick(h, window);
     return window;
 }
 
@@ -80,6 +91,37 @@ QStringList wireHostPackets(GuiHarness& h, const std::function<bool(const SimTra
     return packets;
 }
 
+// The device at (1, 1) on its Control Table page with the window open and emptied, the
+// traffic record too.
+BusLogWindow* openOnControlTable(GuiHarness& h) {
+    h.startSearched();
+    h.clickDevice(1, 1);
+    h.clickTab(QStringLiteral("Control Table"));
+    BusLogWindow* window = openWindow(h);
+    QTest::mouseClick(control<QPushButton>(window, "clearButton"), Qt::LeftButton);
+    h.bus().clearTraffic();
+    return window;
+}
+
+// Every packet since then, both ways, in the window as the simulated bus saw it on the wire.
+void expectRowsMatchWire(GuiHarness& h, BusLogWindow* window) {
+    tick(h, window);
+    QCOMPARE(column(window, BusLogModel::BytesColumn, QStringLiteral(">")),
+             wireHostPackets(h, [](const SimTraffic&) { return true; }));
+    QByteArray heard;
+    for (const SimTraffic& t : h.bus().traffic()) {
+        if (t.direction == SimTraffic::BusToHost && t.heardByHost) {
+            heard.append(reinterpret_cast<const char*>(t.bytes.data()),
+                         static_cast<qsizetype>(t.bytes.size()));
+        }
+    }
+    QByteArray logged;
+    for (const QString& bytes : column(window, BusLogModel::BytesColumn, QStringLiteral("<"))) {
+        logged.append(QByteArray::fromHex(bytes.toLatin1()));
+    }
+    QCOMPARE(logged, heard);
+}
+
 }  // namespace
 
 class BusLogWindowTest : public QObject {
@@ -93,20 +135,7 @@ private slots:
         BusLogWindow* window = openWindow(h);
         // From start-up on: every packet the host put on the wire, in order, and every reply
         // byte the host heard.
-        QCOMPARE(column(window, BusLogModel::BytesColumn, QStringLiteral(">")),
-                 wireHostPackets(h, [](const SimTraffic&) { return true; }));
-        QByteArray heard;
-        for (const SimTraffic& t : h.bus().traffic()) {
-            if (t.direction == SimTraffic::BusToHost && t.heardByHost) {
-                heard.append(reinterpret_cast<const char*>(t.bytes.data()),
-                             static_cast<qsizetype>(t.bytes.size()));
-            }
-        }
-        QByteArray logged;
-        for (const QString& bytes : column(window, BusLogModel::BytesColumn, QStringLiteral("<"))) {
-            logged.append(QByteArray::fromHex(bytes.toLatin1()));
-        }
-        QCOMPARE(logged, heard);
+        expectRowsMatchWire(h, window);
         // The link's events are there too, and the decodings name what went on.
         const QStringList decodings = column(window, BusLogModel::DecodingColumn);
         QVERIFY(decodings.contains(QStringLiteral("ID 3 PING")));
@@ -123,6 +152,83 @@ private slots:
         h.command(Command::BusLog);
         QCOMPARE(h.window().busLogWindow(), window);
         QCOMPARE(h.window().findChildren<BusLogWindow*>().size(), 1);
+    }
+
+    void aPageWriteAsTheWireHadIt() {
+        GuiHarness h(smallBus());
+        BusLogWindow* window = openOnControlTable(h);
+        // The Control Table's edit of the goal: the write, its status, the table read back.
+        auto* table = h.sheet().currentWidget()->findChild<QTableWidget*>(QStringLiteral("table"));
+        for (int row = 0; row < table->rowCount(); ++row) {
+            if (table->item(row, 1)->text() == QStringLiteral("goal-position")) {
+                table->item(row, 5)->setText(QStringLiteral("300 raw"));  // as the editor ends
+            }
+        }
+        h.settle();
+        QCOMPARE(h.ops().messages, QStringList());
+        expectRowsMatchWire(h, window);
+        const QStringList decodings = column(window, BusLogModel::DecodingColumn);
+        QVERIFY(decodings.contains(QStringLiteral("ID 1 WRITE goal-position=300")));
+        QVERIFY(decodings.contains(QStringLiteral("ID 1 status no error")));
+        QVERIFY(column(window, BusLogModel::BytesColumn, QStringLiteral(">"))
+                    .contains(QStringLiteral("FF FF 01 05 03 1E 2C 01 AB")));
+    }
+
+    // Read All while the device answers no reads (its pings still), or while its replies come
+    // with a bad checksum.
+    void failedReadsAsTheWireHadThem_data() {
+        QTest::addColumn<bool>("timeout");
+        QTest::addColumn<QString>("decodingEnd");
+        QTest::newRow("timeout") << true << QStringLiteral("no reply [103 timeout]");
+        QTest::newRow("corrupt") << false << QStringLiteral("bad checksum [104 checksum]");
+    }
+    void failedReadsAsTheWireHadThem() {
+        QFETCH(bool, timeout);
+        QFETCH(QString, decodingEnd);
+        GuiHarness h(smallBus());
+        BusLogWindow* window = openOnControlTable(h);
+        SimFaults faults;
+        faults.answerReads = timeout ? 0 : -1;
+        faults.corruptChecksum = !timeout;
+        h.bus().setFaults(faults);
+        QTest::mouseClick(
+            h.sheet().currentWidget()->findChild<QPushButton*>(QStringLiteral("readAllButton")),
+            Qt::LeftButton);
+        h.settle();
+        h.bus().setFaults({});
+        expectRowsMatchWire(h, window);
+        const QStringList decodings = column(window, BusLogModel::DecodingColumn);
+        QVERIFY2(std::any_of(decodings.begin(), decodings.end(),
+                             [&](const QString& d) { return d.endsWith(decodingEnd); }),
+                 qPrintable(decodings.join(QLatin1Char('\n'))));
+        QVERIFY(!h.ops().messages.isEmpty());  // the failure was reported
+        control<QCheckBox>(window, "errorsOnly")->setChecked(true);
+        QVERIFY(window->model().rowCount() > 0);
+    }
+
+    void aLongLogComesInStepsThatLetTheLoopRun() {
+        GuiHarness h(smallBus());
+        h.startSearched();
+        h.onBus([&] {
+            for (std::size_t i = 0; i < BusLogWindow::kEntriesPerStep; ++i) {
+                ping(*h.registry().bus().link(), 1);  // and its status: two entries
+            }
+        });
+        const std::size_t logged = h.app().busLog().store().size();
+        QVERIFY(logged > 2 * BusLogWindow::kEntriesPerStep);
+        // The window takes one step as it opens; the rest follows step by step, each queued
+        // behind the events waiting meanwhile.
+        BusLogWindow own(h.app());
+        BusLogWindow* window = &own;
+        QCOMPARE(window->model().kept(), BusLogWindow::kEntriesPerStep);
+        QVERIFY(window->behind());
+        QCoreApplication::sendPostedEvents(window, QEvent::MetaCall);
+        QCOMPARE(window->model().kept(), 2 * BusLogWindow::kEntriesPerStep);
+        tick(h, window);
+        QVERIFY(!window->behind());
+        QCOMPARE(window->model().kept(), logged);
+        QCOMPARE(window->model().entryAt(window->model().rowCount() - 1).sequence,
+                 h.app().busLog().store().nextSequence() - 1);
     }
 
     void filters() {
@@ -201,7 +307,7 @@ private slots:
                  QStringLiteral("0 of 0 lines shown"));
         h.bus().clearTraffic();
         h.clickDevice(1, 1);
-        h.ops().tickTimersOf(window);
+        tick(h, window);
         QCOMPARE(column(window, BusLogModel::BytesColumn, QStringLiteral(">")),
                  wireHostPackets(h, [](const SimTraffic&) { return true; }));
     }

@@ -217,22 +217,27 @@ private slots:
         QTest::addColumn<QStringList>("writes");
         QTest::addColumn<QString>("value");    // the row's value afterwards
         QTest::addColumn<QString>("message");  // empty: none
-        QTest::newRow("goal accepted") << "goal-position"
-                                       << "700" << QStringList{"30=188 2"} << "700" << QString();
+        QTest::newRow("goal accepted")
+            << "goal-position"
+            << "700" << QStringList{"30=188 2"} << "205.1\u00B0" << QString();
         QTest::newRow("voltage in volts") << "max-voltage"
                                           << "14.5" << QStringList{"13=145"} << "14.5" << QString();
+        QTest::newRow("flags as the table shows them")
+            << "alarm-led"
+            << "overload, overheating, input-voltage" << QStringList{"17=37"}
+            << "overload, overheating, input-voltage" << QString();
         QTest::newRow("voltage raw") << "max-voltage"
                                      << "150 raw" << QStringList{"13=150"} << "15.0" << QString();
         QTest::newRow("goal in degrees")
             << "goal-position"
-            << "90\u00B0" << QStringList{"30=51 1"} << "307" << QString();
+            << "90\u00B0" << QStringList{"30=51 1"} << "89.9\u00B0" << QString();
         QTest::newRow("raw out of range")
             << "max-voltage"
             << "300 raw" << QStringList{} << "(unchanged)"
             << "The value was not written!\n\nmax-voltage: 300 is out of range (50-250)";
         QTest::newRow("goal above the model's max position")
             << "goal-position"
-            << "2000" << QStringList{} << "600"
+            << "2000" << QStringList{} << "175.8\u00B0"
             << "The value was not written!\n\ngoal-position: 2000 is above the max position of "
                "this model (1023)";
         QTest::newRow("out of range") << "torque-limit"
@@ -293,7 +298,7 @@ private slots:
         QCOMPARE(h.sheet().currentId(), 100);
         h.clickDevice(1, 1);
         h.clickTab(kTab);
-        QVERIFY(cell(h, "goal-position", ControlTablePage::ValueColumn).startsWith("700"));
+        QCOMPARE(cell(h, "goal-position", ControlTablePage::RawColumn), QStringLiteral("700"));
     }
 
     void idChangeMovesTheDevice() {
