@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in the default preset and runs them. Not part of the tests.
+# Builds the benchmarks in their own preset (bench: -O2, build/bench) and runs them. Not part of the tests.
 # Usage: scripts/bench.sh [benchmark options...]   e.g. --benchmark_filter=Loopback
 # Options go to the Google Benchmark programs; when there are any, the plain real-time programs
 # (cli_pty_bench, watch_pty_bench and the two GUI ones) are left out.
@@ -64,21 +64,21 @@
 # ceiling fails; every benchmark still runs, and the script then exits with 1 naming them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake --preset default >/dev/null
-cmake --build --preset default --target transaction_bench search_bench firmware_bench \
+cmake --preset bench >/dev/null
+cmake --build --preset bench --target transaction_bench search_bench firmware_bench \
     flash_scaling_bench assign_bench facade_bench cli_pty_bench watch_pty_bench gui_search_bench \
     gui_poll_bench gui_telemetry_bench gui_command_bench gui_bus_log_bench
 failed=()
 for bench in transaction_bench search_bench firmware_bench flash_scaling_bench assign_bench \
     facade_bench; do
-    "build/default/bench/$bench" "$@" || failed+=("$bench")
+    "build/bench/bench/$bench" "$@" || failed+=("$bench")
 done
 real_time=(gui_search_bench gui_poll_bench gui_telemetry_bench gui_command_bench gui_bus_log_bench)
 if [ $# -gt 0 ]; then
     real_time=()
 else
-    build/default/bench/cli_pty_bench || failed+=(cli_pty_bench)
-    build/default/bench/watch_pty_bench || failed+=(watch_pty_bench)
+    build/bench/bench/cli_pty_bench || failed+=(cli_pty_bench)
+    build/bench/bench/watch_pty_bench || failed+=(watch_pty_bench)
 fi
 run_gui() {
     if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] || [ -n "${QT_QPA_PLATFORM:-}" ]; then
@@ -88,9 +88,9 @@ run_gui() {
     fi
 }
 for bench in "${real_time[@]}"; do
-    run_gui "build/default/bench/$bench" || failed+=("$bench")
+    run_gui "build/bench/bench/$bench" || failed+=("$bench")
     if [ "$bench" = gui_search_bench ]; then
-        run_gui "build/default/bench/$bench" --fast || failed+=("$bench --fast")
+        run_gui "build/bench/bench/$bench" --fast || failed+=("$bench --fast")
     fi
 done
 if [ ${#failed[@]} -gt 0 ]; then
