@@ -8,36 +8,12 @@
 #include <string>
 
 #include "cli/PortSpec.h"
-#include "drivers/Clock.h"
-#include "drivers/FtDriver.h"
+#include "ports/Port.h"
 
 namespace mvx::cli {
 
-// A driver with the adapter to use on it, and the clock the bus runs on. The objects behind
-// it live as long as the Port.
-class Port {
-public:
-    virtual ~Port() = default;
-    virtual FtDriver& driver() = 0;
-    virtual Clock& clock() = 0;
-    // Index of the chosen adapter in the driver's list.
-    virtual std::uint32_t index() const = 0;
-};
-
-// A Port over a driver and clock owned elsewhere (tests).
-class BorrowedPort final : public Port {
-public:
-    BorrowedPort(FtDriver& driver, Clock& clock, std::uint32_t index)
-        : driver_(driver), clock_(clock), index_(index) {}
-    FtDriver& driver() override { return driver_; }
-    Clock& clock() override { return clock_; }
-    std::uint32_t index() const override { return index_; }
-
-private:
-    FtDriver& driver_;
-    Clock& clock_;
-    std::uint32_t index_;
-};
+using mvx::BorrowedPort;
+using mvx::Port;
 
 class Environment {
 public:

@@ -1,21 +1,12 @@
-// Ports on real hardware: the machine's adapter list (USB adapters and serial ports, by index)
-// and a serial device given by its path. Both run on real time.
+// The ports on real hardware live with the ports in the core.
 #pragma once
 
-#include <cstdint>
-#include <memory>
-#include <string>
-
 #include "cli/Environment.h"
+#include "ports/HardwarePorts.h"
 
 namespace mvx::cli {
 
-// The machine's adapter list, with adapter `index` chosen.
-std::unique_ptr<Port> makeAdapterListPort(std::uint32_t index, std::string& error);
-// A driver over the one serial device at `path` (any tty, a pseudo-terminal included). Null
-// with `error` set when nothing exists at the path. The port's clock paces the link's fixed
-// pauses (real time unless given); reads always wait on the real device.
-std::unique_ptr<Port> makeSerialPathPort(const std::string& path, std::string& error,
-                                         std::unique_ptr<Clock> clock = nullptr);
+using mvx::makeAdapterListPort;
+using mvx::makeSerialPathPort;
 
 }  // namespace mvx::cli

@@ -1,6 +1,6 @@
-#include "cli/SimPort.h"
+#include "ports/SimPort.h"
 
-namespace mvx::cli {
+namespace mvx {
 
 SimPort::SimPort(std::unique_ptr<Clock> clock, const BusDescription& description)
     : clock_(std::move(clock)), bus_(description, *clock_), driver_(bus_) {}
@@ -20,4 +20,4 @@ std::unique_ptr<SimPort> makeSimPort(const PortSpec& portSpec, std::string& erro
     return std::make_unique<SimPort>(std::move(clock), description);
 }
 
-}  // namespace mvx::cli
+}  // namespace mvx

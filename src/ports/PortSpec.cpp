@@ -1,9 +1,9 @@
-#include "cli/PortSpec.h"
+#include "ports/PortSpec.h"
 
 #include <algorithm>
 #include <cctype>
 
-namespace mvx::cli {
+namespace mvx {
 
 namespace {
 
@@ -45,4 +45,4 @@ bool parsePortSpec(const std::string& text, PortSpec& portSpec, std::string& err
     return true;
 }
 
-}  // namespace mvx::cli
+}  // namespace mvx

@@ -1,9 +1,9 @@
-#include "cli/HardwarePorts.h"
+#include "ports/HardwarePorts.h"
 
 #include "drivers/AdapterList.h"
 #include "drivers/SerialPort.h"
 
-namespace mvx::cli {
+namespace mvx {
 
 namespace {
 
@@ -43,4 +43,4 @@ std::unique_ptr<Port> makeSerialPathPort(const std::string& path, std::string& e
                                         std::move(clock));
 }
 
-}  // namespace mvx::cli
+}  // namespace mvx
