@@ -1,6 +1,7 @@
 // Bus: the calls on the whole bus. The long ones (searches, restore, assign, profile flows)
 // run with the GIL released and stop at Ctrl+C between their steps (PythonStop).
 #include <pybind11/stl.h>
+#include <pybind11/eval.h>
 #include <pybind11/stl/filesystem.h>
 
 #include <filesystem>

@@ -20,7 +20,7 @@ void writeValue(movantrix::Device& device, const std::string& name, const py::ha
         const py::int_ number = py::reinterpret_borrow<py::int_>(value);
         const bool fits = number >= py::int_(INT_MIN) && number <= py::int_(INT_MAX);
         if (!fits) {
-            const std::string text = py::str(number);
+            const std::string text = py::repr(number).cast<std::string>();
             py::gil_scoped_release release;
             device.write(name, text);
             return;

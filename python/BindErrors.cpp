@@ -2,6 +2,8 @@
 // result code and the core's words as attributes; the library's exceptions become them.
 #include <stdexcept>
 
+#include <pybind11/eval.h>
+
 #include "Bindings.h"
 
 namespace movantrix::python {

@@ -17,7 +17,7 @@ py::object toPython(const movantrix::Value& value) {
     for (const std::string& name : std::get<movantrix::Flags>(value)) {
         names.append(name);
     }
-    return std::move(names);
+    return names;
 }
 
 py::dict toPython(const movantrix::Values& values) {
