@@ -34,7 +34,8 @@ def test_assign_ids():
 
 def test_record_positions(tmp_path):
     out = tmp_path / "positions.csv"
-    status, _, err = run("record_positions.py", "--port", "sim", "--virtual-time", "--id", "3",
+    port = f"sim:{SAMPLES / 'sim-bus.json'}"  # ID 3 starts at position 1024
+    status, _, err = run("record_positions.py", "--port", port, "--virtual-time", "--id", "3",
                          "--rate", "100", "--duration", "2", "--goal", "3000", "--out", str(out))
     assert status == 0, err
     with out.open() as f:
@@ -48,11 +49,12 @@ def test_record_positions(tmp_path):
 
 def test_check_robot(tmp_path):
     profile = tmp_path / "robot.json"
-    status, out, err = run("check_robot.py", "--port", "sim", "--virtual-time", "--save",
+    port = f"sim:{SAMPLES / 'sim-bus.json'}"
+    status, out, err = run("check_robot.py", "--port", port, "--virtual-time", "--save",
                            str(profile))
     assert status == 0, err
     assert out.strip() == f"saved 8 devices to {profile}"
-    status, out, _ = run("check_robot.py", "--port", "sim", "--virtual-time", str(profile))
+    status, out, _ = run("check_robot.py", "--port", port, "--virtual-time", str(profile))
     assert status == 0 and out.splitlines()[-1] == "all as the profile says"
 
     bus = json.loads((SAMPLES / "sim-bus.json").read_text())
