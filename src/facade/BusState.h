@@ -1,0 +1,50 @@
+// What a Bus and its Devices share: the port, the device registry over it (which owns the
+// connection), and the lock that lets one call at a time use them.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "device/DeviceRegistry.h"
+#include "movantrix/bus.h"
+#include "ports/Port.h"
+
+namespace movantrix::detail {
+
+class BusState {
+public:
+    // Parses the port text, makes the port and opens its adapter; throws.
+    static std::shared_ptr<BusState> open(const std::string& portText, const OpenOptions& options);
+    // A Bus on a port made elsewhere (tests: a hooked driver), opened; throws as open().
+    static Bus busOn(std::unique_ptr<mvx::Port> port, const std::string& portText);
+    ~BusState();
+
+    // Held by every call for its whole length.
+    std::mutex mutex;
+
+    const std::string& portText() const { return portText_; }
+    bool isOpen() const { return registry_ != nullptr; }
+    // Closes the adapter (the lock held).
+    void close();
+
+    // The registry of the open bus; AdapterLost once closed (the lock held).
+    mvx::DeviceRegistry& registry();
+    mvx::Clock& clock() { return port_->clock(); }
+    // The registry's entry of the device at (code, id), probed into it when it is not there:
+    // NoAnswer when nothing answers, the failure otherwise (the lock held).
+    mvx::DeviceEntry& entry(int code, int id);
+    // The Device value of an entry or a registry snapshot line.
+    Device deviceOf(const std::shared_ptr<BusState>& self, const mvx::DeviceSummary& summary);
+
+private:
+    BusState() = default;
+    // Opens the port's adapter; AdapterLost with the reason.
+    void openAdapter();
+    std::string portText_;
+    std::unique_ptr<mvx::Port> port_;
+    // Built after and destroyed before the port whose driver and clock it uses.
+    std::unique_ptr<mvx::DeviceRegistry> registry_;
+};
+
+}  // namespace movantrix::detail

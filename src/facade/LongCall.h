@@ -1,0 +1,48 @@
+// A long call of the library (a search, a restore, a robot flow): the work runs on a thread of
+// its own while the calling thread waits, runs the callbacks the work posts, calls `tick`,
+// and asks the caller's Stop about every 20 ms. A stop sets the flag the core looks at between
+// its steps. An exception of a callback or of the Stop's predicate stops the work too, and is
+// thrown on the calling thread once the work has ended.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+
+#include "movantrix/types.h"
+
+namespace movantrix::detail {
+
+class LongCall {
+public:
+    static constexpr std::chrono::milliseconds kPollPeriod{20};
+
+    explicit LongCall(const Stop& stop) : stop_(stop) {}
+
+    // The core's stop flag for this call.
+    std::atomic<bool>& flag() { return flag_; }
+    bool stopped() const { return flag_.load(); }
+
+    // From the work's thread: `callback` runs on the calling thread, in the order posted.
+    void post(std::function<void()> callback);
+
+    // Runs `work` to its end; `tick` (may be empty) on the calling thread every poll.
+    void run(const std::function<void()>& work, const std::function<void()>& tick = {});
+
+private:
+    void callerSide(const std::function<void()>& fn);
+
+    const Stop& stop_;
+    std::atomic<bool> flag_{false};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> posted_;
+    bool done_ = false;
+    std::exception_ptr callerError_;
+};
+
+}  // namespace movantrix::detail
