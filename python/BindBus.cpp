@@ -1,7 +1,7 @@
 // Bus: the calls on the whole bus. The long ones (searches, restore, assign, profile flows)
 // run with the GIL released and stop at Ctrl+C between their steps (PythonStop).
-#include <pybind11/stl.h>
 #include <pybind11/eval.h>
+#include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
 #include <filesystem>
@@ -70,8 +70,8 @@ void bindSearch(py::class_<movantrix::Bus, BusPtr>& bus) {
                options.progress = stop.callback<int, int, int>(progress);
                options.stop = stop.stop();
                const movantrix::ScanResult found = stop.run([&] { return self->scan(options); });
-               py::object result = py::module_::import("movantrix").attr("ScanResult")(
-                   devicesOf(self, found.devices));
+               py::object result = py::module_::import("movantrix")
+                                       .attr("ScanResult")(devicesOf(self, found.devices));
                result.attr("sure") = found.sure;
                result.attr("unsure_codes") = py::cast(found.unsureCodes);
                result.attr("stopped") = found.stopped;

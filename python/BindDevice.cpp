@@ -56,7 +56,8 @@ void writeValue(movantrix::Device& device, const std::string& name, const py::ha
         device.write(name, list);
         return;
     }
-    throw py::type_error(name + ": a value is an int, a float, a str or a list of flag names, not " +
+    throw py::type_error(name +
+                         ": a value is an int, a float, a str or a list of flag names, not " +
                          std::string(py::str(value.get_type().attr("__name__"))));
 }
 
@@ -170,8 +171,7 @@ void bindDevice(py::module_& m) {
              [](const PyDevice& a, const PyDevice& b) {
                  return a.bus == b.bus && a.device.address() == b.device.address();
              })
-        .def("__hash__",
-             [](const PyDevice& d) { return py::hash(toPython(d.device.address())); })
+        .def("__hash__", [](const PyDevice& d) { return py::hash(toPython(d.device.address())); })
         .def("__repr__", [](const PyDevice& d) {
             return "<Device " + d.device.modelName() + " at code " +
                    std::to_string(d.device.code()) + " ID " + std::to_string(d.device.id()) +

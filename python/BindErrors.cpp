@@ -56,8 +56,8 @@ struct ErrorClasses {
 ErrorClasses classes;
 
 void raise(PyObject* type, const movantrix::BusError& error) {
-    py::object instance = py::reinterpret_borrow<py::object>(type)(
-        error.what(), error.resultCode(), error.words());
+    py::object instance =
+        py::reinterpret_borrow<py::object>(type)(error.what(), error.resultCode(), error.words());
     PyErr_SetObject(type, instance.ptr());
 }
 

@@ -73,17 +73,16 @@ void bindWatch(py::module_& m) {
             "ended", [](const PyWatch& w) { return !w.watch || w.watch->ended(); },
             "Whether the watch is over.")
         .def("__enter__", [](PyWatch& w) -> PyWatch& { return w; })
-        .def("__exit__",
-             [](PyWatch& w, const py::object&, const py::object&, const py::object&) {
-                 w.close();
-                 return false;
-             });
+        .def("__exit__", [](PyWatch& w, const py::object&, const py::object&, const py::object&) {
+            w.close();
+            return false;
+        });
 
     auto device = py::reinterpret_borrow<py::class_<PyDevice>>(m.attr("Device"));
     device.def(
         "watch",
-        [](const PyDevice& d, const std::optional<std::vector<std::string>>& names,
-           double rateHz, const std::optional<double>& duration) {
+        [](const PyDevice& d, const std::optional<std::vector<std::string>>& names, double rateHz,
+           const std::optional<double>& duration) {
             auto result = std::make_unique<PyWatch>();
             result->bus = d.bus;
             const std::vector<std::string> watched = names.value_or(std::vector<std::string>{});

@@ -92,12 +92,12 @@ void bindSettings(py::module_& m) {
             "now", [](const D& d) { return toPython(d.now); }, "The value on the device.")
         .def_property_readonly(
             "wanted", [](const D& d) { return toPython(d.wanted); }, "The value in the file.")
-        .def_readonly("skipped", &D::skipped,
-                      "Out of this model's range: reported, never written.")
+        .def_readonly("skipped", &D::skipped, "Out of this model's range: reported, never written.")
         .def_readonly("skip_reason", &D::skipReason, "Why it was skipped.")
         .def("__repr__", [](const D& d) {
-            return "<SettingDifference " + d.name + ": " + py::repr(toPython(d.now)).cast<std::string>() +
-                   " -> " + py::repr(toPython(d.wanted)).cast<std::string>() + ">";
+            return "<SettingDifference " + d.name + ": " +
+                   py::repr(toPython(d.now)).cast<std::string>() + " -> " +
+                   py::repr(toPython(d.wanted)).cast<std::string>() + ">";
         });
 
     using RR = movantrix::RestoreRow;
@@ -115,8 +115,7 @@ void bindSettings(py::module_& m) {
         .def_readonly("problem", &RR::problem, "Why it did not end well; empty when fine.")
         .def_property_readonly("ok", &RR::ok, "Whether the device was restored.")
         .def("__repr__", [](const RR& r) {
-            return "<RestoreRow at " + addressText(r.at) + (r.ok() ? " ok" : " " + r.problem) +
-                   ">";
+            return "<RestoreRow at " + addressText(r.at) + (r.ok() ? " ok" : " " + r.problem) + ">";
         });
 
     using RP = movantrix::RestoreReport;
@@ -142,8 +141,7 @@ void bindAssign(py::module_& m) {
                       "'failed'.")
         .def_property_readonly("found_at", addressOf(&R::foundAt),
                                "(code, id) where the new actuator was found, or None.")
-        .def_property_readonly("at", addressOf(&R::at),
-                               "(code, id) where it answers now, or None.")
+        .def_property_readonly("at", addressOf(&R::at), "(code, id) where it answers now, or None.")
         .def_readonly("model", &R::model, "Its model number (0 until found).")
         .def_readonly("model_name", &R::modelName, "Its model name.")
         .def_readonly("firmware", &R::firmware, "Its firmware version.")
@@ -188,7 +186,8 @@ void bindAssign(py::module_& m) {
 
 void bindProfile(py::module_& m) {
     using PD = movantrix::ProfileDevice;
-    py::class_<PD>(m, "ProfileDevice", "A device of a robot profile, as Bus.profile_save() saved it.")
+    py::class_<PD>(m, "ProfileDevice",
+                   "A device of a robot profile, as Bus.profile_save() saved it.")
         .def_property_readonly("at", addressOf(&PD::at), "(code, id) of the device.")
         .def_readonly("model", &PD::model, "Its model number.")
         .def_readonly("model_name", &PD::modelName, "Its model name.")
@@ -199,7 +198,8 @@ void bindProfile(py::module_& m) {
         });
 
     using C = movantrix::CheckRow;
-    py::class_<C> row(m, "CheckRow", "One row of Bus.profile_check(): a device and how it compares.");
+    py::class_<C> row(m, "CheckRow",
+                      "One row of Bus.profile_check(): a device and how it compares.");
     row.def_readonly("kind", &C::kind,
                      "'ok', 'missing', 'moved', 'other model', 'firmware differs', "
                      "'settings differ' or 'unexpected'.")

@@ -51,6 +51,10 @@
 #                      a device at code 1 and at code 34 (>= 95 % of the rate the bus allows,
 #                      the poll at 250 ms); about 10 minutes, run like gui_search_bench. The
 #                      machine should be quiet: the figures are wall time.
+#   python_bench.py    the Python module against the same calls in C++ (facade_call_bench): a
+#                      register read on the simulated bus with virtual time (ceiling 5 us over
+#                      C++) and a watch at 200 Hz for 10 s in real time (floor 99 % of the
+#                      samples C++ delivers); run with /usr/bin/python3, about 25 s, no options.
 # A benchmark that measures below its floor (the floor or the code is wrong) or above its
 # ceiling fails; every benchmark still runs, and the script then exits with 1 naming them.
 set -euo pipefail
@@ -59,6 +63,12 @@ cmake --preset default >/dev/null
 cmake --build --preset default --target transaction_bench search_bench firmware_bench \
     flash_scaling_bench assign_bench cli_pty_bench watch_pty_bench gui_search_bench gui_poll_bench \
     gui_telemetry_bench gui_command_bench
+if [ -f build/default/build.ninja ] && grep -q 'movantrix_python' build/default/build.ninja; then
+    cmake --build --preset default --target movantrix_python facade_call_bench
+    python_bench=1
+else
+    python_bench=0  # no Python module (pybind11 or python3's headers missing)
+fi
 failed=()
 for bench in transaction_bench search_bench firmware_bench flash_scaling_bench assign_bench; do
     "build/default/bench/$bench" "$@" || failed+=("$bench")
@@ -69,6 +79,10 @@ if [ $# -gt 0 ]; then
 else
     build/default/bench/cli_pty_bench || failed+=(cli_pty_bench)
     build/default/bench/watch_pty_bench || failed+=(watch_pty_bench)
+    if [ "$python_bench" -eq 1 ]; then
+        PYTHONPATH=build/default/python /usr/bin/python3 bench/python_bench.py \
+            build/default/bench/facade_call_bench || failed+=(python_bench)
+    fi
 fi
 run_gui() {
     if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] || [ -n "${QT_QPA_PLATFORM:-}" ]; then
