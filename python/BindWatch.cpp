@@ -63,9 +63,9 @@ void bindWatch(py::module_& m) {
     py::class_<PyWatch>(m, "Watch",
                         "Status samples of one device at a steady rate, an iterator of Sample. "
                         "A gap (a failed read) comes as a Sample with ok False; five in a row "
-                        "end the watch with NoAnswer, a lost adapter with AdapterLost. It holds "
-                        "the bus while it runs: close() it, leave its `with` block or let it "
-                        "end to free the bus. Ctrl+C ends it with KeyboardInterrupt.")
+                        "end the watch with NoAnswer, a lost adapter with AdapterLost. It takes "
+                        "the bus for each sample only; close() it or leave its `with` block to "
+                        "end it early. Ctrl+C ends it with KeyboardInterrupt.")
         .def("__iter__", [](PyWatch& w) -> PyWatch& { return w; })
         .def("__next__", &nextSample, "The next sample; waits until it falls due.")
         .def("close", &PyWatch::close, "Ends the watch and frees the bus.")

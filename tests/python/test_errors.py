@@ -25,7 +25,7 @@ def _nobody_there(bus):
 
 
 def _read_from_ping_only_device(bus):
-    bus.device(1, 9).read("present-position")  # KV-410 at return level 0: answers pings only
+    bus.device(1, 9).read_raw(0, 2)  # KV-410 at return level 0: answers pings only
 
 
 def _closed_bus(bus):
@@ -40,10 +40,10 @@ def _scan_closed_bus(bus):
 
 
 @pytest.mark.parametrize("action, cls, code, words", [
-    (_nobody_there, movantrix.NoAnswer, 103, "no reply (timeout)"),
-    (_read_from_ping_only_device, movantrix.Timeout, 103, "no reply (timeout)"),
-    (_closed_bus, movantrix.AdapterLost, 101, "adapter access failed"),
-    (_scan_closed_bus, movantrix.AdapterLost, 101, "adapter access failed"),
+    (_nobody_there, movantrix.NoAnswer, 103, "no reply (timeout) (103)"),
+    (_read_from_ping_only_device, movantrix.Timeout, 103, "no reply (timeout) (103)"),
+    (_closed_bus, movantrix.AdapterLost, 101, "adapter access failed (101)"),
+    (_scan_closed_bus, movantrix.AdapterLost, 101, "adapter access failed (101)"),
 ])
 def test_bus_failures(bus, action, cls, code, words):
     with pytest.raises(cls) as raised:
@@ -55,7 +55,8 @@ def test_bus_failures(bus, action, cls, code, words):
 
 
 def test_bus_error_pickles_with_its_code():
-    error = movantrix.NoAnswer("code 1 ID 99: no reply (timeout)", 103, "no reply (timeout)")
+    error = movantrix.NoAnswer("code 1 ID 99: no reply (timeout) (103)", 103,
+                               "no reply (timeout) (103)")
     copy = pickle.loads(pickle.dumps(error))
     assert type(copy) is movantrix.NoAnswer
     assert (str(copy), copy.result_code, copy.words) == (str(error), 103, error.words)

@@ -83,7 +83,8 @@ def test_profile_adopt_takes_the_missing_joints_place(bus, tmp_path, sim_file):
     path = tmp_path / "robot.json"
     bus.profile_save(path, codes=[1])
     devices = [{"id": i, "baud": 1, "model": m, "version": v}
-               for i, m, v in ((1, 28, 30), (2, 12, 24), (3, 106, 38), (9, 116, 21))]
+               for i, m, v in ((1, 28, 30), (2, 12, 24), (3, 106, 38))]
+    devices.append({"id": 9, "baud": 1, "model": 116, "version": 21, "returnLevel": 0})
     devices.append({"id": 50, "baud": 1, "model": 64, "version": 35})  # replaces ID 4
     with movantrix.open(sim_file(devices), virtual_time=True) as replaced:
         report = replaced.profile_adopt(path)

@@ -48,7 +48,7 @@ def test_every_writable_register_is_a_command_line_name():
     ("alarm-led", ["overload", "overheating"], ["overload", "overheating"]),
     ("alarm-shutdown", "overheating,input-voltage", ["overheating", "input-voltage"]),
     ("alarm-shutdown", "none", []),
-    ("alarm-led", 36, ["range", "overheating"]),
+    ("alarm-led", 36, ["overload", "overheating"]),
     ("return-delay", 10, 10),
 ])
 def test_write_then_read(bus, name, value, read_back):

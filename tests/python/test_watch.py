@@ -24,7 +24,7 @@ def test_names_asked_for(bus):
         with pytest.raises(KeyError):
             first["moving"]
         positions = [next(watch)["present-position"] for _ in range(100)]
-    assert positions[-1] > positions[0]  # it moves towards the goal
+    assert positions[-1] == 2000
     assert watch.ended
 
 
@@ -43,11 +43,23 @@ def test_a_closed_watch_frees_the_bus(bus):
     assert bus.device(1, 2).read("goal-position") >= 0
 
 
-def test_a_device_that_does_not_answer_reads_ends_the_watch_with_no_answer(bus):
-    watch = bus.device(1, 9).watch(rate_hz=50)  # KV-410 at return level 0: pings only
-    gaps = []
-    with pytest.raises(movantrix.NoAnswer):
-        for sample in watch:
-            gaps.append((sample.ok, sample.result, sample.values))
-    assert gaps == [(False, 103, {})] * 4
-    assert watch.ended
+def test_a_device_that_goes_silent_ends_the_watch_with_no_answer(sim_file):
+    port = sim_file([{"id": 1, "baud": 1, "model": 28, "version": 30, "disappearAtS": 1}])
+    with movantrix.open(port, virtual_time=True) as bus:
+        watch = bus.device(1, 1).watch(rate_hz=50)
+        samples = []
+        with pytest.raises(movantrix.NoAnswer) as raised:
+            for sample in watch:
+                samples.append(sample)
+        assert raised.value.result_code == 103
+        answered = [s for s in samples if s.ok]
+        assert 0 < len(answered) <= 50 and samples[:len(answered)] == answered
+        assert [(s.ok, s.result, s.values) for s in samples[len(answered):]] == \
+            [(False, 103, {})] * 5
+        assert watch.ended
+        assert len(bus.scan(codes=[1])) == 0  # the bus is free again
+
+
+def test_a_device_that_answers_no_reads_is_refused(bus):
+    with pytest.raises(movantrix.Refused):
+        bus.device(1, 9).watch()  # KV-410 at return level 0: pings only
