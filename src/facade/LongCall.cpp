@@ -9,8 +9,17 @@ void LongCall::post(std::function<void()> callback) {
     {
         const std::lock_guard lock(mutex_);
         posted_.push_back(std::move(callback));
+        ++postedCount_;
     }
     wake_.notify_one();
+}
+
+void LongCall::postAndWait(std::function<void()> callback) {
+    std::unique_lock lock(mutex_);
+    posted_.push_back(std::move(callback));
+    const std::uint64_t mine = ++postedCount_;
+    wake_.notify_one();
+    served_.wait(lock, [this, mine] { return servedCount_ >= mine; });
 }
 
 void LongCall::callerSide(const std::function<void()>& fn) {
@@ -46,10 +55,12 @@ void LongCall::run(const std::function<void()>& work, const std::function<void()
     for (;;) {
         std::deque<std::function<void()>> batch;
         bool done = false;
+        std::uint64_t upTo = 0;
         {
             std::unique_lock lock(mutex_);
             wake_.wait_for(lock, kPollPeriod, [this] { return done_ || !posted_.empty(); });
             batch.swap(posted_);
+            upTo = postedCount_;
             done = done_;
         }
         for (const auto& callback : batch) {
@@ -65,6 +76,11 @@ void LongCall::run(const std::function<void()>& work, const std::function<void()
                 }
             });
         }
+        {
+            const std::lock_guard lock(mutex_);
+            servedCount_ = upTo;
+        }
+        served_.notify_all();
         if (done) {
             break;
         }

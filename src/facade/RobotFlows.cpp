@@ -39,7 +39,8 @@ public:
         out.index = event.index;
         out.row = detail::assignRowOf(event.row);
         out.text = event.text;
-        call_.post([this, out = std::move(out)] { onEvent_(out); });
+        // The flow waits for the callback: a stop it asks for ends the flow at its next step.
+        call_.postAndWait([this, out = std::move(out)] { onEvent_(out); });
     }
 
 private:
