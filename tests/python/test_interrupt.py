@@ -58,16 +58,16 @@ def test_ctrl_c_stops_a_search():
 @pytest.mark.parametrize("ready", ["found", "moved", "checked"])
 def test_ctrl_c_stops_an_assign_with_nothing_half_moved(tmp_path, ready):
     bus_file = tmp_path / "bus.json"
+    # One new actuator after the first search; the flow then waits for the second for ever.
     bus_file.write_text(json.dumps({"adapter": "Test Bus", "devices": [
-        {"id": 1, "baud": 34, "model": 28, "version": 30, "appearAtS": 0},
-        {"id": 1, "baud": 34, "model": 28, "version": 30, "appearAtS": 1000}]}))
+        {"id": 1, "baud": 34, "model": 28, "version": 30, "appearAtS": 5}]}))
     lines = run_interrupted("""
         import json, sys
         import movantrix
         def on_event(event):
             if event.kind == "row":
                 print(event.row.state, flush=True)
-        with movantrix.open("sim:" + sys.argv[1]) as bus:
+        with movantrix.open("sim:" + sys.argv[1], virtual_time=True) as bus:
             try:
                 bus.assign([5, 6], 1, codes=[34], on_event=on_event)
                 print("finished")
