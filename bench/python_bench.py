@@ -58,8 +58,11 @@ def main():
     py_samples = python_watch_samples()
     share = py_samples / cpp_samples if cpp_samples else 0.0
     verdict = "ok" if share >= WATCH_FLOOR else "FAILED"
-    print(f"watch {WATCH_HZ:.0f} Hz for {WATCH_S:.0f} s: C++ {cpp_samples} samples, Python "
-          f"{py_samples} = {share * 100:.1f} % (floor {WATCH_FLOOR * 100:.0f} %) {verdict}")
+    due = round(WATCH_HZ * WATCH_S)
+    if cpp_samples > due or py_samples > due:
+        verdict = "FAILED (more samples than the schedule has)"
+    print(f"watch {WATCH_HZ:.0f} Hz for {WATCH_S:.0f} s ({due} due): C++ {cpp_samples} samples, "
+          f"Python {py_samples} = {share * 100:.1f} % (floor {WATCH_FLOOR * 100:.0f} %) {verdict}")
     if verdict != "ok":
         failed.append("watch")
     if failed:
