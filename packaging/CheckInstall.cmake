@@ -1,7 +1,7 @@
 # ctest packaging.install: cmake --install of the build folder BUILD_DIR under DEST/usr, then
 # checks that every file is there.
-#   cmake -DBUILD_DIR=... -DDEST=... -DAPP_ID=... -DWITH_PNG=0|1 [-DPYTHON_DIR=lib/python3/...]
-#         -P CheckInstall.cmake
+#   cmake -DBUILD_DIR=... -DDEST=... -DAPP_ID=... -DWITH_PNG=0|1 -DLIBDIR=lib
+#         [-DPYTHON_DIR=lib/python3/dist-packages] -P CheckInstall.cmake
 file(REMOVE_RECURSE ${DEST})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${DEST}/usr
     RESULT_VARIABLE status OUTPUT_QUIET)
@@ -18,7 +18,14 @@ set(expected
     share/man/man1/movantrix-manager.1.gz share/man/man1/movantrix-manager-sim.1.gz
     share/man/man1/movantrix-cli.1.gz share/man/man1/movantrix-bus-sim.1.gz
     share/bash-completion/completions/movantrix-cli
-    lib/udev/rules.d/60-movantrix-manager.rules)
+    lib/udev/rules.d/60-movantrix-manager.rules
+    ${LIBDIR}/libmovantrix.so ${LIBDIR}/libmovantrix.so.0
+    include/movantrix/movantrix.h include/movantrix/bus.h include/movantrix/device.h
+    include/movantrix/errors.h include/movantrix/types.h include/movantrix/export.h
+    ${LIBDIR}/cmake/Movantrix/MovantrixConfig.cmake
+    ${LIBDIR}/cmake/Movantrix/MovantrixConfigVersion.cmake
+    ${LIBDIR}/cmake/Movantrix/MovantrixTargets.cmake
+    ${LIBDIR}/pkgconfig/movantrix.pc)
 if(WITH_PNG)
     foreach(size 16 32 48 64 128 256)
         list(APPEND expected share/icons/hicolor/${size}x${size}/apps/${APP_ID}.png)

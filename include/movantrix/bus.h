@@ -25,9 +25,9 @@ struct OpenOptions {
 };
 
 struct ScanResult {
-    std::vector<Device> devices;   // in the order of the standard search
-    bool sure = true;              // every code searched was heard for as long as answers come
-    std::vector<int> unsureCodes;  // the codes it did not make sure of, ascending
+    std::vector<Device> devices{};   // in the order of the standard search
+    bool sure = true;                // every code searched was heard for as long as answers come
+    std::vector<int> unsureCodes{};  // the codes it did not make sure of, ascending
     bool stopped = false;
 
     auto begin() const { return devices.begin(); }

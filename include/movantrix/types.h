@@ -35,7 +35,7 @@ struct Address {
 // a std::stop_token (from a std::stop_source or a std::jthread), and a predicate asked on the
 // calling thread about every 20 ms while the call runs (true stops it).
 struct Stop {
-    std::stop_token token;
+    std::stop_token token{};
     std::function<bool()> requested;
 };
 
@@ -46,12 +46,12 @@ struct Stop {
 using SearchProgress = std::function<void(int percent, int code, int id)>;
 
 struct ScanOptions {
-    bool full = false;       // all 255 baud-rate codes, not only the nine common ones
-    bool fast = true;        // the fast search (waits timed from the adapter and the answers)
-    std::vector<int> codes;  // only these codes (a sure look at each); empty: by `full`
-    bool quickLook = false;  // fast search: short waits only; codes with no answer left unsure
-    SearchProgress progress;
-    Stop stop;
+    bool full = false;         // all 255 baud-rate codes, not only the nine common ones
+    bool fast = true;          // the fast search (waits timed from the adapter and the answers)
+    std::vector<int> codes{};  // only these codes (a sure look at each); empty: by `full`
+    bool quickLook = false;    // fast search: short waits only; codes with no answer left unsure
+    SearchProgress progress{};
+    Stop stop{};
 };
 
 class Device;
@@ -60,38 +60,38 @@ class Device;
 
 // One setting that differs between a device and a file.
 struct SettingDifference {
-    std::string name;      // the register name ("max-torque")
-    Value now;             // on the device
-    Value wanted;          // in the file
+    std::string name{};    // the register name ("max-torque")
+    Value now{};           // on the device
+    Value wanted{};        // in the file
     bool skipped = false;  // out of this model's range: reported, never written
-    std::string skipReason;
+    std::string skipReason{};
 };
 
 struct RestoreOptions {
-    std::vector<Address> devices;  // where to restore; empty: the address the file was taken at
-    bool network = false;          // also the return delay and return level
-    bool dryRun = false;           // tell the differences, write nothing
-    bool force = false;            // write to another model too (only what fits its ranges)
-    Stop stop;                     // looked at between devices
+    std::vector<Address> devices{};  // where to restore; empty: the address the file was taken at
+    bool network = false;            // also the return delay and return level
+    bool dryRun = false;             // tell the differences, write nothing
+    bool force = false;              // write to another model too (only what fits its ranges)
+    Stop stop{};                     // looked at between devices
 };
 
 // What a restore did to one device.
 struct RestoreRow {
-    Address at;
+    Address at{};
     int model = 0;
-    std::vector<SettingDifference> differences;  // what differed before
-    std::vector<std::string> written;            // written and answered, in the order written
-    std::string failedAt;                        // the setting whose write failed (may have taken)
-    std::vector<std::string> notWritten;         // after the one that failed
-    std::vector<std::string> notTaken;           // written, but read back with another value
-    int result = 100;                            // the first failure's result code
-    std::string problem;                         // why it did not end well, in words; empty: fine
+    std::vector<SettingDifference> differences{};  // what differed before
+    std::vector<std::string> written{};            // written and answered, in the order written
+    std::string failedAt{};                 // the setting whose write failed (may have taken)
+    std::vector<std::string> notWritten{};  // after the one that failed
+    std::vector<std::string> notTaken{};    // written, but read back with another value
+    int result = 100;                       // the first failure's result code
+    std::string problem{};                  // why it did not end well, in words; empty: fine
     bool ok() const { return problem.empty(); }
 };
 
 struct RestoreReport {
-    std::vector<RestoreRow> rows;   // one per device tried, in the order given
-    std::vector<Address> notTried;  // after the adapter was lost, or after a stop
+    std::vector<RestoreRow> rows{};   // one per device tried, in the order given
+    std::vector<Address> notTried{};  // after the adapter was lost, or after a stop
     bool dryRun = false;
     bool adapterLost = false;
     bool stopped = false;
@@ -124,64 +124,64 @@ enum class AssignEventKind {
 };
 
 struct AssignRow {
-    int id = -1;        // the ID this row gives
-    int code = -1;      // at this baud-rate code
-    std::string state;  // "waiting", "found", "moved", "restored", "checked", "skipped", "failed"
-    Address foundAt;    // where the new actuator was found
-    Address at;         // where it answers now
+    int id = -1;          // the ID this row gives
+    int code = -1;        // at this baud-rate code
+    std::string state{};  // "waiting", "found", "moved", "restored", "checked", "skipped", "failed"
+    Address foundAt{};    // where the new actuator was found
+    Address at{};         // where it answers now
     int model = 0;
-    std::string modelName;
+    std::string modelName{};
     int firmware = 0;
     bool settingsRestored = false;
     int settingsWritten = 0;
     bool alreadyThere = false;  // skipped: a device held the address before the run
-    std::string reason;         // skipped, failed: why
-    std::string line;           // the row in words, as movantrix-cli prints it
+    std::string reason{};       // skipped, failed: why
+    std::string line{};         // the row in words, as movantrix-cli prints it
 };
 
 struct AssignEvent {
     AssignEventKind kind = AssignEventKind::Waiting;
     int index = -1;  // the row concerned, or -1
-    AssignRow row;
-    std::string text;
+    AssignRow row{};
+    std::string text{};
 };
 
 struct AssignOptions {
-    std::vector<int> codes;    // where new actuators are looked for; empty: the nine common
-    std::string settingsFile;  // a settings file restored onto each actuator; empty: none
-    bool network = false;      // with settingsFile: its return delay and level too
-    int returnDelay = -1;      // 0-255 written to each actuator; -1: not
-    std::function<void(const AssignEvent&)> onEvent;  // on the calling thread
-    Stop stop;                                        // ends the run after the actuator in hand
+    std::vector<int> codes{};    // where new actuators are looked for; empty: the nine common
+    std::string settingsFile{};  // a settings file restored onto each actuator; empty: none
+    bool network = false;        // with settingsFile: its return delay and level too
+    int returnDelay = -1;        // 0-255 written to each actuator; -1: not
+    std::function<void(const AssignEvent&)> onEvent{};  // on the calling thread
+    Stop stop{};                                      // ends the run after the actuator in hand
 };
 
 struct AssignReport {
-    std::vector<AssignRow> rows;
+    std::vector<AssignRow> rows{};
     bool refused = false;
     bool stopped = false;
     bool adapterLost = false;
-    std::string failure;               // what ended the run early, in words
-    std::vector<Address> preExisting;  // what answered the first search
-    int given = 0;                     // rows checked at their address
-    std::string summary;
+    std::string failure{};               // what ended the run early, in words
+    std::vector<Address> preExisting{};  // what answered the first search
+    int given = 0;                       // rows checked at their address
+    std::string summary{};
     bool complete = false;  // every ID given or already there
     bool ok() const { return complete; }
 };
 
 struct ProfileOptions {
-    std::vector<int> codes;  // profileSave: codes searched; empty: by `full`
+    std::vector<int> codes{};  // profileSave: codes searched; empty: by `full`
     bool full = false;
     bool network = false;  // profileApply: also the return delay and level
     bool dryRun = false;   // profileApply: tell the differences, write nothing
-    SearchProgress progress;
-    Stop stop;
+    SearchProgress progress{};
+    Stop stop{};
 };
 
 // A device of a profile, or found by profileSave.
 struct ProfileDevice {
-    Address at;
+    Address at{};
     int model = 0;
-    std::string modelName;
+    std::string modelName{};
     int firmware = 0;
     bool hasSettings = false;
 };
@@ -189,36 +189,36 @@ struct ProfileDevice {
 struct CheckRow {
     // "ok", "missing", "moved", "other model", "firmware differs", "settings differ",
     // "unexpected".
-    std::string kind;
-    Address expectedAt;  // invalid for unexpected
-    Address foundAt;     // invalid for missing
+    std::string kind{};
+    Address expectedAt{};  // invalid for unexpected
+    Address foundAt{};     // invalid for missing
     int expectedModel = 0;
     int expectedFirmware = 0;
     int foundModel = 0;
     int foundFirmware = 0;
-    std::vector<SettingDifference> settings;  // now: on the bus, wanted: in the profile
-    std::string detail;                       // the differences in words
+    std::vector<SettingDifference> settings{};  // now: on the bus, wanted: in the profile
+    std::string detail{};                       // the differences in words
     bool ok() const { return kind == "ok"; }
 };
 
 struct ApplyRow {
-    Address at;
+    Address at{};
     int model = 0;
-    std::vector<SettingDifference> changes;
+    std::vector<SettingDifference> changes{};
     bool applied = false;
     int written = 0;
     int result = 100;
-    std::string problem;  // why nothing was written, or what went wrong
+    std::string problem{};  // why nothing was written, or what went wrong
 };
 
 struct AdoptReport {
     bool refused = false;  // the rule does not hold: nothing written
-    std::string reason;    // why (refused), or what failed
-    Address from;          // the newcomer
-    Address to;            // the missing device's address
+    std::string reason{};  // why (refused), or what failed
+    Address from{};        // the newcomer
+    Address to{};          // the missing device's address
     int result = 100;
     int written = 0;
-    CheckRow after;  // the joint checked at its address afterwards
+    CheckRow after{};  // the joint checked at its address afterwards
     bool ok() const { return !refused && reason.empty() && after.ok(); }
 };
 
@@ -228,8 +228,8 @@ struct AdoptReport {
 struct Sample {
     double timeS = 0.0;  // seconds since the first sample of the watch
     bool ok = false;
-    int result = 0;  // the read's result code (100 when ok)
-    Values values;   // the names watched, in their units
+    int result = 0;   // the read's result code (100 when ok)
+    Values values{};  // the names watched, in their units
 };
 
 }  // namespace movantrix

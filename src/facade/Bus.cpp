@@ -97,14 +97,24 @@ ScanResult Bus::scan(const ScanOptions& options) {
     detail::BusState& state = stateOf(state_);
     const std::lock_guard lock(state.mutex);
     mvx::DeviceRegistry& registry = state.registry();
-    detail::LongCall call(options.stop);
+    // The standard search stops by the registry's flag, the others by the call's.
+    detail::LongCall call(options.stop, [&registry] {
+        if (registry.searching.load() != 0) {
+            registry.stopSearch();
+        }
+    });
     ScanResult scanned;
+    bool searched = false;
     int result = mvx::Success;
     ProgressTicker ticker(registry, options.progress);
     if (!options.codes.empty()) {
         // Only the codes asked for: the robot flows' sure look at each.
         std::vector<mvx::CodeLook> looks;
         call.run([&] {
+            if (call.stopped()) {
+                return;
+            }
+            searched = true;
             result = registry.clear();
             if (result != mvx::Success) {
                 return;
@@ -135,10 +145,14 @@ ScanResult Bus::scan(const ScanOptions& options) {
             .quickLook = options.quickLook, .observer = nullptr, .stop = &call.flag()};
         call.run(
             [&] {
+                if (call.stopped()) {
+                    return;
+                }
+                searched = true;
                 result = options.fast ? engine.fastSearch(mode, fastOptions) : engine.search(mode);
             },
             [&] {
-                // The standard search stops by the registry's flag.
+                // A stop that came while the standard search was starting.
                 if (call.stopped() && registry.searching.load() != 0) {
                     registry.stopSearch();
                 }
@@ -149,6 +163,11 @@ ScanResult Bus::scan(const ScanOptions& options) {
     detail::check(result, "search failed");
     scanned.stopped = call.stopped();
     scanned.sure = scanned.unsureCodes.empty() && !scanned.stopped;
+    if (!searched) {
+        scanned.unsureCodes = codes;  // stopped before it began: nothing searched
+        scanned.sure = false;
+        return scanned;
+    }
     for (const mvx::DeviceSummary& summary : registry.snapshot()) {
         scanned.devices.push_back(state.deviceOf(state_, summary));
     }

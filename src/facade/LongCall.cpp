@@ -22,6 +22,12 @@ void LongCall::postAndWait(std::function<void()> callback) {
     served_.wait(lock, [this, mine] { return servedCount_ >= mine; });
 }
 
+void LongCall::requestStop() {
+    if (!flag_.exchange(true) && onStop_) {
+        onStop_();
+    }
+}
+
 void LongCall::callerSide(const std::function<void()>& fn) {
     if (callerError_) {
         return;
@@ -30,7 +36,7 @@ void LongCall::callerSide(const std::function<void()>& fn) {
         fn();
     } catch (...) {
         callerError_ = std::current_exception();
-        flag_.store(true);
+        requestStop();
     }
 }
 
@@ -38,7 +44,7 @@ void LongCall::run(const std::function<void()>& work, const std::function<void()
     if (stop_.token.stop_requested()) {
         flag_.store(true);
     }
-    const std::stop_callback onStop(stop_.token, [this] { flag_.store(true); });
+    const std::stop_callback onStop(stop_.token, [this] { requestStop(); });
     std::exception_ptr workError;
     std::thread worker([&] {
         try {
@@ -72,7 +78,7 @@ void LongCall::run(const std::function<void()>& work, const std::function<void()
         if (stop_.requested && !flag_.load()) {
             callerSide([this] {
                 if (stop_.requested()) {
-                    flag_.store(true);
+                    requestStop();
                 }
             });
         }

@@ -22,7 +22,10 @@ class LongCall {
 public:
     static constexpr std::chrono::milliseconds kPollPeriod{20};
 
-    explicit LongCall(const Stop& stop) : stop_(stop) {}
+    // `onStop` (may be empty) runs once when the call is stopped, on the thread that stops it
+    // (the caller's, or the one that requested the stop of the token).
+    explicit LongCall(const Stop& stop, std::function<void()> onStop = {})
+        : stop_(stop), onStop_(std::move(onStop)) {}
 
     // The core's stop flag for this call.
     std::atomic<bool>& flag() { return flag_; }
@@ -39,8 +42,10 @@ public:
 
 private:
     void callerSide(const std::function<void()>& fn);
+    void requestStop();
 
     const Stop& stop_;
+    std::function<void()> onStop_;
     std::atomic<bool> flag_{false};
     std::mutex mutex_;
     std::condition_variable wake_;

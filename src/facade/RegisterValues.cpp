@@ -12,7 +12,11 @@ namespace movantrix::detail {
 namespace {
 
 std::string modelWords(int model) {
-    return std::string(mvx::displayName(model)) + " (" + std::to_string(model) + ")";
+    const std::string name = mvx::displayName(model);
+    if (name == mvx::displayName(-1)) {
+        return "a device of unknown model";
+    }
+    return "a device of model " + name + " (" + std::to_string(model) + ")";
 }
 
 // Every name of the widest map (an actuator's of the catalogue).
@@ -37,8 +41,7 @@ mvx::RegisterItem itemOf(const std::string& name, int model) {
     if (!anyModelHas(name)) {
         throw std::invalid_argument("unknown register name \"" + name + "\"");
     }
-    throw std::invalid_argument("a device of model " + modelWords(model) + " has no register \"" +
-                                name + "\"");
+    throw std::invalid_argument(modelWords(model) + " has no register \"" + name + "\"");
 }
 
 Value valueOf(const mvx::RegisterItem& item, int raw) {
