@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package (Release, in build/package) and checks it: installs it into a clean
-# Debian 12 root made with debootstrap, starts every program there and removes it again.
+# Builds the Debian packages (Release, in build/package) and checks them: installs them into a
+# clean Debian 12 root made with debootstrap, starts every program there, builds examples/cpp
+# against the installed library (find_package, nothing of the source tree) and runs it, and
+# removes them again.
 #
 # Usage: scripts/package.sh [--no-check] [--fresh-root]
 #   --no-check    only build the .deb
@@ -31,12 +33,15 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DMVX_BUILD_TESTS=OFF -DMVX_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" -j 2
 
-step "Making the .deb (cpack)"
-rm -f "$build"/movantrix-manager_*.deb
+step "Making the .debs (cpack): the programs and the library, and libmovantrix-dev"
+rm -f "$build"/movantrix-manager_*.deb "$build"/libmovantrix-dev_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/movantrix-manager_*.deb)
-dpkg-deb --field "$deb" Package Version Architecture Section Maintainer Depends
-echo "$deb: $(du -h "$deb" | cut -f1)"
+devdeb=$(ls "$build"/libmovantrix-dev_*.deb)
+for d in "$deb" "$devdeb"; do
+    dpkg-deb --field "$d" Package Version Architecture Section Maintainer Depends
+    echo "$d: $(du -h "$d" | cut -f1)"
+done
 
 if [ "$check" -eq 0 ]; then
     step "Done"
@@ -89,7 +94,7 @@ mount -t proc proc "$root/proc" 2>/dev/null || true
 in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
 
 step "Installing the .deb in the clean root (apt-get install ./$(basename "$deb"))"
-cp "$deb" "$root/tmp/"
+cp "$deb" "$devdeb" "$root/tmp/"
 in_root apt-get update -qq
 in_root env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$deb")" >"$build/install.log" 2>&1 ||
@@ -103,7 +108,7 @@ for f in /usr/share/applications/io.movantrix.Manager.desktop \
     /usr/share/icons/hicolor/256x256/apps/io.movantrix.Manager.png \
     /usr/share/man/man1/movantrix-cli.1.gz \
     /usr/share/bash-completion/completions/movantrix-cli \
-    /usr/lib/udev/rules.d/60-movantrix-manager.rules; do
+    /usr/lib/udev/rules.d/60-movantrix-manager.rules /usr/lib/libmovantrix.so.0; do
     [ -f "$root$f" ] || { echo "missing: $f" >&2; exit 1; }
 done
 for program in movantrix-manager movantrix-manager-sim movantrix-cli movantrix-bus-sim; do
@@ -122,9 +127,28 @@ in_root env QT_QPA_PLATFORM=offscreen timeout 3 movantrix-manager-sim >/dev/null
 [ "$status" -eq 124 ] || { echo "movantrix-manager-sim ended with $status" >&2; exit 1; }
 echo "movantrix-manager-sim ran offscreen until stopped"
 
-step "Removing the package"
-in_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq movantrix-manager \
+step "Building examples/cpp against the installed library (libmovantrix-dev, cmake, g++)"
+in_root env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$devdeb")" cmake g++ make \
+    >"$build/install-dev.log" 2>&1 || { tail -30 "$build/install-dev.log"; exit 1; }
+rm -rf "$root/tmp/example" && cp -r examples/cpp "$root/tmp/example"
+in_root cmake -S /tmp/example -B /tmp/example/build -DCMAKE_BUILD_TYPE=Release \
+    >"$build/example.log" 2>&1 || { tail -30 "$build/example.log"; exit 1; }
+in_root cmake --build /tmp/example/build >>"$build/example.log" 2>&1 ||
+    { tail -30 "$build/example.log"; exit 1; }
+in_root /tmp/example/build/movantrix-example sim >"$build/example.txt"
+grep -q '^goal-position 512$' "$build/example.txt" ||
+    { cat "$build/example.txt"; echo "the example did not run as it should" >&2; exit 1; }
+echo "examples/cpp built with find_package(Movantrix) and ran: $(wc -l <"$build/example.txt") lines"
+for f in /usr/lib/pkgconfig/movantrix.pc /usr/lib/cmake/Movantrix/MovantrixConfigVersion.cmake; do
+    [ -f "$root$f" ] || { echo "missing: $f" >&2; exit 1; }
+done
+
+step "Removing the packages"
+in_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq libmovantrix-dev movantrix-manager \
     >"$build/purge.log" 2>&1 || { cat "$build/purge.log"; exit 1; }
 [ ! -e "$root/usr/bin/movantrix-cli" ] || { echo "purge left /usr/bin/movantrix-cli" >&2; exit 1; }
+[ ! -e "$root/usr/include/movantrix/movantrix.h" ] ||
+    { echo "purge left /usr/include/movantrix" >&2; exit 1; }
 
 step "Done: $deb checked"

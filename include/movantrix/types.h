@@ -152,7 +152,7 @@ struct AssignOptions {
     bool network = false;        // with settingsFile: its return delay and level too
     int returnDelay = -1;        // 0-255 written to each actuator; -1: not
     std::function<void(const AssignEvent&)> onEvent{};  // on the calling thread
-    Stop stop{};                                      // ends the run after the actuator in hand
+    Stop stop{};                                        // ends the run after the actuator in hand
 };
 
 struct AssignReport {

@@ -68,13 +68,13 @@ Bus::~Bus() {
 
 void Bus::close() {
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     state.close();
 }
 
 bool Bus::isOpen() const {
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     return state.isOpen();
 }
 
@@ -95,7 +95,7 @@ ScanResult Bus::scan(const ScanOptions& options) {
         throw std::invalid_argument("codes and full exclude each other");
     }
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     mvx::DeviceRegistry& registry = state.registry();
     // The standard search stops by the registry's flag, the others by the call's.
     detail::LongCall call(options.stop, [&registry] {
@@ -177,7 +177,7 @@ ScanResult Bus::scan(const ScanOptions& options) {
 Device Bus::device(int code, int id) {
     detail::checkAddress(code, id);
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     return state.deviceOf(state_, mvx::summaryOf(state.entry(code, id)));
 }
 

@@ -55,6 +55,20 @@ Bus BusState::busOn(std::unique_ptr<mvx::Port> port, const std::string& portText
     return Bus(std::move(state));
 }
 
+BusLock::BusLock(BusState& state) : state_(state) {
+    if (state.owner.load() == std::this_thread::get_id()) {
+        throw std::logic_error(
+            "the bus is in use by this thread: a callback of a long call cannot use the bus");
+    }
+    state.mutex.lock();
+    state.owner.store(std::this_thread::get_id());
+}
+
+BusLock::~BusLock() {
+    state_.owner.store(std::thread::id());
+    state_.mutex.unlock();
+}
+
 BusState::~BusState() {
     close();
 }

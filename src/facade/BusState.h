@@ -2,9 +2,11 @@
 // connection), and the lock that lets one call at a time use them.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "device/DeviceRegistry.h"
 #include "movantrix/bus.h"
@@ -20,8 +22,11 @@ public:
     static Bus busOn(std::unique_ptr<mvx::Port> port, const std::string& portText);
     ~BusState();
 
-    // Held by every call for its whole length.
+    // Held by every call for its whole length (BusLock).
     std::mutex mutex;
+    // The thread holding it, so that a callback of a long call that uses the bus is refused
+    // instead of waiting for ever.
+    std::atomic<std::thread::id> owner{};
 
     const std::string& portText() const { return portText_; }
     bool isOpen() const { return registry_ != nullptr; }
@@ -45,6 +50,19 @@ private:
     std::unique_ptr<mvx::Port> port_;
     // Built after and destroyed before the port whose driver and clock it uses.
     std::unique_ptr<mvx::DeviceRegistry> registry_;
+};
+
+// One call's hold of the bus: waits for the calls of other threads; std::logic_error for a
+// call from the thread that holds it already (a callback of a long call).
+class BusLock {
+public:
+    explicit BusLock(BusState& state);
+    ~BusLock();
+    BusLock(const BusLock&) = delete;
+    BusLock& operator=(const BusLock&) = delete;
+
+private:
+    BusState& state_;
 };
 
 }  // namespace movantrix::detail

@@ -52,7 +52,7 @@ Value Device::read(const std::string& name) const {
     detail::BusState& state = stateOf(state_);
     const mvx::RegisterItem item = name == "wheel-mode" ? detail::itemOf("cw-angle-limit", model_)
                                                         : detail::itemOf(name, model_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     mvx::DeviceEntry& entry = state.entry(code_, id_);
     if (name == "wheel-mode") {
         // Endless turn: both angle limits 0.
@@ -68,7 +68,7 @@ void Device::write(const std::string& name, const Value& value) {
     const mvx::NamedRegister& reg = detail::namedRegister(name);
     const int raw = detail::rawOf(reg, value);
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     mvx::DeviceEntry& entry = state.entry(code_, id_);
     const std::string where = detail::whereText(code_, id_);
     std::string refusal;
@@ -113,7 +113,7 @@ std::vector<std::uint8_t> Device::readRaw(int address, int length) const {
                                     " run past the end of the control table (255)");
     }
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     return readBytes(state.entry(code_, id_), address, length);
 }
 
@@ -131,7 +131,7 @@ void Device::writeRaw(int address, int value, bool word) {
         throw std::invalid_argument("a word at register 255 runs past the control table");
     }
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     mvx::DeviceEntry& entry = state.entry(code_, id_);
     const std::string where = detail::whereText(code_, id_);
     std::shared_ptr<mvx::AdapterLink> link;
@@ -162,7 +162,7 @@ Values Device::status() const {
                                     std::to_string(model_) + ") has no status block");
     }
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     const auto block =
         readBytes(state.entry(code_, id_), detail::kStatusFirst, detail::kStatusLength);
     return detail::statusValues(items, block.data());
@@ -170,7 +170,7 @@ Values Device::status() const {
 
 Values Device::settings() const {
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     mvx::DeviceEntry& entry = state.entry(code_, id_);
     const std::string where = detail::whereText(code_, id_);
     if (entry.servoRecord() == nullptr) {
@@ -192,7 +192,7 @@ Values Device::settings() const {
 
 void Device::ping() const {
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     mvx::BusConnection& bus = state.registry().bus();
     int result = bus.tune(static_cast<std::uint8_t>(code_));
     if (result == mvx::Success) {

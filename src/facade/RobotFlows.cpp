@@ -118,7 +118,7 @@ AssignReport Bus::assign(const std::vector<int>& ids, int baud, const AssignOpti
     plan.returnDelay = options.returnDelay;
 
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     mvx::DeviceRegistry& registry = state.registry();
     detail::LongCall call(options.stop);
     PostingObserver observer(call, options.onEvent);
@@ -155,7 +155,7 @@ std::vector<ProfileDevice> Bus::profileSave(const std::string& path,
     }
     const std::vector<int> codes = detail::checkCodes(options.codes, options.full);
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     detail::LongCall call(options.stop);
     const auto found = survey(state, call, codes, {}, options.progress, {});
     if (call.stopped()) {
@@ -182,7 +182,7 @@ std::vector<ProfileDevice> Bus::profileSave(const std::string& path,
 std::vector<CheckRow> Bus::profileCheck(const std::string& path, const ProfileOptions& options) {
     const mvx::RobotProfile profile = readProfile(path);
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     detail::LongCall call(options.stop);
     const auto found =
         survey(state, call, profile.codes, profile.addresses(), options.progress, {});
@@ -196,7 +196,7 @@ std::vector<CheckRow> Bus::profileCheck(const std::string& path, const ProfileOp
 std::vector<ApplyRow> Bus::profileApply(const std::string& path, const ProfileOptions& options) {
     const mvx::RobotProfile profile = readProfile(path);
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     detail::LongCall call(options.stop);
     std::vector<mvx::ApplyRow> applied;
     int result = mvx::Success;
@@ -216,7 +216,7 @@ std::vector<ApplyRow> Bus::profileApply(const std::string& path, const ProfileOp
 AdoptReport Bus::profileAdopt(const std::string& path, const ProfileOptions& options) {
     const mvx::RobotProfile profile = readProfile(path);
     detail::BusState& state = stateOf(state_);
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     detail::LongCall call(options.stop);
     mvx::AdoptResult adopted;
     bool ran = false;

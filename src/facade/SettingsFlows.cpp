@@ -105,7 +105,7 @@ void Bus::backup(const Device& device, const std::string& path) {
         throw std::invalid_argument("the device is not on this bus");
     }
     detail::BusState& state = *state_;
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     mvx::DeviceEntry& entry = state.entry(device.code(), device.id());
     const std::string where = detail::whereText(device.code(), device.id());
     if (entry.servoRecord() == nullptr) {
@@ -135,7 +135,7 @@ RestoreReport Bus::restore(const std::string& path, const RestoreOptions& option
         throw std::logic_error("this Bus was moved from");
     }
     detail::BusState& state = *state_;
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     state.registry();  // AdapterLost once closed
     RestoreReport report;
     report.dryRun = options.dryRun;

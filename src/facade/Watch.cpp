@@ -37,7 +37,7 @@ public:
     }
 
     std::optional<Sample> next(std::int64_t timeoutUs) {
-        const std::lock_guard lock(state_->mutex);
+        const detail::BusLock lock(*state_);
         if (ended_ || stop_.load()) {
             ended_ = true;
             if (pending_) {
@@ -175,7 +175,7 @@ Watch Bus::watch(const Device& device, const std::vector<std::string>& names, do
         throw std::invalid_argument("the device is not on this bus");
     }
     detail::BusState& state = *state_;
-    const std::lock_guard lock(state.mutex);
+    const detail::BusLock lock(state);
     mvx::DeviceEntry& entry = state.entry(device.code(), device.id());
     if (entry.modelClass() != mvx::Actuator || entry.returnLevel() < 1) {
         detail::refuse(detail::whereText(device.code(), device.id()),

@@ -117,6 +117,15 @@ TEST_F(FacadeSearchTest, ProgressComesOnTheCallingThreadAndAStopEndsTheSearchUns
     }
 }
 
+TEST_F(FacadeSearchTest, ACallbackThatUsesTheBusIsRefusedInsteadOfWaitingForEver) {
+    startDefault();
+    ScanOptions options;
+    options.progress = [this](int, int, int) { bus->device(1, 1); };
+    EXPECT_THROW(bus->scan(options), std::logic_error);
+    // The search ended, and the bus is free again.
+    EXPECT_EQ(bus->device(1, 1).model(), 28);
+}
+
 TEST_F(FacadeSearchTest, AStopRequestedBeforeTheSearchEndsItAtOnce) {
     startDefault();
     std::stop_source source;
