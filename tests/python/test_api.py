@@ -99,3 +99,12 @@ def test_help_texts():
         assert item.__doc__ and len(item.__doc__) > 20, item
     assert movantrix.Row is movantrix.CheckRow
     assert movantrix.__version__.count(".") == 2
+
+
+def test_a_callback_that_uses_the_bus_is_refused_not_stuck(bus):
+    def progress(percent, code, id):
+        bus.device(1, 1)
+
+    with pytest.raises(RuntimeError):
+        bus.scan(codes=[1], progress=progress)
+    assert len(bus.scan(codes=[1])) == 5
