@@ -1,10 +1,12 @@
 # ctest packaging.library-example: builds examples/cpp against the library installed under
 # PREFIX (find_package(Movantrix) there, nothing of the source tree), runs it on the simulated
 # bus, and checks the pkg-config file the same way.
-#   cmake -DSOURCE=examples/cpp -DPREFIX=... -DBUILD=... -DLIBDIR=lib -P CheckLibraryExample.cmake
+#   cmake -DSOURCE=examples/cpp -DPREFIX=... -DBUILD=... -DLIBDIR=lib [-DCXX_FLAGS=...]
+#         [-DLINKER_FLAGS=...] -P CheckLibraryExample.cmake
 file(REMOVE_RECURSE ${BUILD})
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE} -B ${BUILD} -G Ninja
         -DCMAKE_PREFIX_PATH=${PREFIX} -DCMAKE_BUILD_TYPE=Release
+        "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}"
     RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "configuring the example failed:\n${out}")

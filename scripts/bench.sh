@@ -20,6 +20,8 @@
 #                      connection to "checked" against the wire and settling floor (ceiling
 #                      1.5 s beyond it), and all twelve assigned in order, none missed, none
 #                      moved twice
+#   facade_bench       libmovantrix: what Device::read adds to the core's read of the same
+#                      register on the simulated bus (ceiling 20 us), and a watch sample's CPU
 #   cli_pty_bench      movantrix-cli against movantrix-bus-sim on a pseudo-terminal in real
 #                      time: quick scans of the default and the empty bus, a ping and a read of
 #                      one device, 3 runs each, wall time against the floor of each command
@@ -61,7 +63,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
 cmake --build --preset default --target transaction_bench search_bench firmware_bench \
-    flash_scaling_bench assign_bench cli_pty_bench watch_pty_bench gui_search_bench gui_poll_bench \
+    flash_scaling_bench assign_bench facade_bench cli_pty_bench watch_pty_bench gui_search_bench gui_poll_bench \
     gui_telemetry_bench gui_command_bench
 if [ -f build/default/build.ninja ] && grep -q 'movantrix_python' build/default/build.ninja; then
     cmake --build --preset default --target movantrix_python facade_call_bench
@@ -70,7 +72,8 @@ else
     python_bench=0  # no Python module (pybind11 or python3's headers missing)
 fi
 failed=()
-for bench in transaction_bench search_bench firmware_bench flash_scaling_bench assign_bench; do
+for bench in transaction_bench search_bench firmware_bench flash_scaling_bench assign_bench \
+    facade_bench; do
     "build/default/bench/$bench" "$@" || failed+=("$bench")
 done
 real_time=(gui_search_bench gui_poll_bench gui_telemetry_bench gui_command_bench)

@@ -62,7 +62,12 @@ Bus& Bus::operator=(Bus&&) noexcept = default;
 
 Bus::~Bus() {
     if (state_) {
-        close();
+        try {
+            close();
+        } catch (const std::exception&) {
+            // Destroyed by a callback of its own long call: the call closes nothing; the last
+            // holder of the connection (a Device or the call) does.
+        }
     }
 }
 
@@ -178,7 +183,7 @@ Device Bus::device(int code, int id) {
     detail::checkAddress(code, id);
     detail::BusState& state = stateOf(state_);
     const detail::BusLock lock(state);
-    return state.deviceOf(state_, mvx::summaryOf(state.entry(code, id)));
+    return state.deviceOf(state_, mvx::summaryOf(state.entry(code, id, true)));
 }
 
 std::vector<std::string> readableRegisters() {

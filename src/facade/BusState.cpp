@@ -10,15 +10,15 @@
 namespace movantrix::detail {
 
 std::shared_ptr<BusState> BusState::open(const std::string& portText, const OpenOptions& options) {
-    mvx::PortSpec portSpec;
-    portSpec.virtualTime = options.virtualTime;
+    mvx::PortSpec chosen;
+    chosen.virtualTime = options.virtualTime;
     std::string error;
-    if (!mvx::parsePortSpec(portText, portSpec, error)) {
+    if (!mvx::parsePortSpec(portText, chosen, error)) {
         throw std::invalid_argument("port: " + error);
     }
     std::shared_ptr<BusState> state(new BusState());
     state->portText_ = portText;
-    state->port_ = mvx::makePort(portSpec, error);
+    state->port_ = mvx::makePort(chosen, error);
     if (!state->port_) {
         if (error.rfind("--port: ", 0) == 0) {
             error = "port: " + error.substr(8);
@@ -84,10 +84,21 @@ mvx::DeviceRegistry& BusState::registry() {
     return *registry_;
 }
 
-mvx::DeviceEntry& BusState::entry(int code, int id) {
+mvx::DeviceEntry& BusState::entry(int code, int id, bool ping) {
     mvx::DeviceRegistry& reg = registry();
     if (mvx::DeviceEntry* found = reg.find(code, id)) {
-        return *found;
+        if (!ping) {
+            return *found;
+        }
+        const int result = found->ping();
+        if (result == mvx::Success) {
+            return *found;
+        }
+        if (result != mvx::Timeout) {
+            fail(result, whereText(code, id));
+        }
+        // Gone since it was found: probed again below, as a device never seen.
+        reg.removeAt(reg.indexOf(code, id));
     }
     mvx::DeviceEntry* candidate = reg.appendPlaceholder();
     const int result = candidate->probe(code, id);

@@ -37,8 +37,9 @@ public:
     mvx::DeviceRegistry& registry();
     mvx::Clock& clock() { return port_->clock(); }
     // The registry's entry of the device at (code, id), probed into it when it is not there:
-    // NoAnswer when nothing answers, the failure otherwise (the lock held).
-    mvx::DeviceEntry& entry(int code, int id);
+    // NoAnswer when nothing answers, the failure otherwise (the lock held). With `ping`, an
+    // entry already there (from a search) is pinged first, and dropped when it is silent.
+    mvx::DeviceEntry& entry(int code, int id, bool ping = false);
     // The Device value of an entry or a registry snapshot line.
     Device deviceOf(const std::shared_ptr<BusState>& self, const mvx::DeviceSummary& summary);
 

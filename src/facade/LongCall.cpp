@@ -1,5 +1,6 @@
 #include "facade/LongCall.h"
 
+#include <memory>
 #include <stop_token>
 #include <thread>
 
@@ -8,18 +9,36 @@ namespace movantrix::detail {
 void LongCall::post(std::function<void()> callback) {
     {
         const std::lock_guard lock(mutex_);
-        posted_.push_back(std::move(callback));
-        ++postedCount_;
+        // After a callback failed the others are passed over (the work is stopping).
+        posted_.push_back([this, callback = std::move(callback)] {
+            if (!callerError_) {
+                callback();
+            }
+        });
     }
     wake_.notify_one();
 }
 
 void LongCall::postAndWait(std::function<void()> callback) {
+    auto ran = std::make_shared<bool>(false);
+    post([this, ran, callback = std::move(callback)] {
+        // Marked as run even when it throws, so that the work never waits for ever.
+        struct Done {
+            LongCall& call;
+            std::shared_ptr<bool> ran;
+            ~Done() {
+                {
+                    const std::lock_guard lock(call.mutex_);
+                    *ran = true;
+                }
+                call.ran_.notify_all();
+            }
+        } done{*this, ran};
+        callback();
+    });
     std::unique_lock lock(mutex_);
-    posted_.push_back(std::move(callback));
-    const std::uint64_t mine = ++postedCount_;
-    wake_.notify_one();
-    served_.wait(lock, [this, mine] { return servedCount_ >= mine; });
+    // A callback passed over after a failure never runs: the stop is what the work sees then.
+    ran_.wait(lock, [this, &ran] { return *ran || callerError_ != nullptr; });
 }
 
 void LongCall::requestStop() {
@@ -29,13 +48,16 @@ void LongCall::requestStop() {
 }
 
 void LongCall::callerSide(const std::function<void()>& fn) {
-    if (callerError_) {
-        return;
-    }
     try {
         fn();
     } catch (...) {
-        callerError_ = std::current_exception();
+        {
+            const std::lock_guard lock(mutex_);
+            if (!callerError_) {
+                callerError_ = std::current_exception();
+            }
+        }
+        ran_.notify_all();
         requestStop();
     }
 }
@@ -61,32 +83,25 @@ void LongCall::run(const std::function<void()>& work, const std::function<void()
     for (;;) {
         std::deque<std::function<void()>> batch;
         bool done = false;
-        std::uint64_t upTo = 0;
         {
             std::unique_lock lock(mutex_);
             wake_.wait_for(lock, kPollPeriod, [this] { return done_ || !posted_.empty(); });
             batch.swap(posted_);
-            upTo = postedCount_;
             done = done_;
         }
         for (const auto& callback : batch) {
             callerSide(callback);
         }
-        if (tick) {
+        if (tick && !callerError_) {
             callerSide(tick);
         }
-        if (stop_.requested && !flag_.load()) {
+        if (stop_.requested && !flag_.load() && !callerError_) {
             callerSide([this] {
                 if (stop_.requested()) {
                     requestStop();
                 }
             });
         }
-        {
-            const std::lock_guard lock(mutex_);
-            servedCount_ = upTo;
-        }
-        served_.notify_all();
         if (done) {
             break;
         }

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -33,8 +32,8 @@ public:
 
     // From the work's thread: `callback` runs on the calling thread, in the order posted.
     void post(std::function<void()> callback);
-    // The same, and the work waits until it has run and the Stop has been asked: a stop that
-    // the callback asks for (or raises) is seen at the work's next step, not some steps later.
+    // The same, and the work waits until it has run: a stop it asks for is seen by the work's
+    // next look at the flag.
     void postAndWait(std::function<void()> callback);
 
     // Runs `work` to its end; `tick` (may be empty) on the calling thread every poll.
@@ -49,10 +48,8 @@ private:
     std::atomic<bool> flag_{false};
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable ran_;  // a callback posted with postAndWait has run
     std::deque<std::function<void()>> posted_;
-    std::uint64_t postedCount_ = 0;  // callbacks posted so far
-    std::uint64_t servedCount_ = 0;  // of those, run with the Stop asked after them
-    std::condition_variable served_;
     bool done_ = false;
     std::exception_ptr callerError_;
 };

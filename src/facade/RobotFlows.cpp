@@ -39,7 +39,8 @@ public:
         out.index = event.index;
         out.row = detail::assignRowOf(event.row);
         out.text = event.text;
-        // The flow waits for the callback: a stop it asks for ends the flow at its next step.
+        // The flow waits for the callback, so that a stop it asks for comes before the flow's
+        // next step.
         call_.postAndWait([this, out = std::move(out)] { onEvent_(out); });
     }
 

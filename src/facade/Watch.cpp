@@ -103,7 +103,10 @@ public:
         return sample;
     }
 
-    bool ended() const { return ended_ && !pending_; }
+    bool ended() {
+        const detail::BusLock lock(*state_);
+        return ended_ && !pending_;
+    }
     void stop() { stop_.store(true); }
 
 private:

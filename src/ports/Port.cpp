@@ -5,14 +5,14 @@
 
 namespace mvx {
 
-std::unique_ptr<Port> makePort(const PortSpec& portSpec, std::string& error) {
-    switch (portSpec.kind) {
+std::unique_ptr<Port> makePort(const PortSpec& chosen, std::string& error) {
+    switch (chosen.kind) {
         case PortSpec::Kind::Sim:
-            return makeSimPort(portSpec, error);
+            return makeSimPort(chosen, error);
         case PortSpec::Kind::Path:
-            return makeSerialPathPort(portSpec.path, error);
+            return makeSerialPathPort(chosen.path, error);
         case PortSpec::Kind::AdapterIndex:
-            return makeAdapterListPort(portSpec.index, error);
+            return makeAdapterListPort(chosen.index, error);
     }
     error = "unknown kind of port";
     return nullptr;

@@ -1,5 +1,5 @@
 // A port the bus runs on: a driver with the adapter to use on it, and the clock the bus runs
-// on, as made from a port text (PortSpec) by makePort.
+// on, as makePort makes it from a parsed port text.
 #pragma once
 
 #include <cstdint>
@@ -37,9 +37,9 @@ private:
     std::uint32_t index_;
 };
 
-// The port of the real machine for `portSpec`: the adapter list, a serial device, or the
+// The port of the real machine for `chosen`: the adapter list, a serial device, or the
 // simulated bus. Null with `error` set (an unreadable bus description, nothing at the path).
 // Nothing is opened yet.
-std::unique_ptr<Port> makePort(const PortSpec& portSpec, std::string& error);
+std::unique_ptr<Port> makePort(const PortSpec& chosen, std::string& error);
 
 }  // namespace mvx

@@ -82,6 +82,13 @@ TEST_F(FacadeErrorsTest, EachFailureComesAsItsClassWithTheResultCode) {
              t.bus->scan();
          },
          "AdapterLost", 101, "search failed: adapter access failed (101)"},
+        {"a device found by a search, silent since",
+         [](FacadeTest& t) {
+             t.bus->scan({.codes = {1}});
+             t.sim->device(0).setReg(3, 40);  // it answers at ID 40 now
+             t.bus->device(1, 1);
+         },
+         "NoAnswer", 103, "no device found at code 1 ID 1: no reply (timeout) (103)"},
         {"a bad address", [](FacadeTest& t) { t.bus->device(1, 254); }, "invalid_argument", 0,
          "id: 254 is out of range (0-253)"},
     };

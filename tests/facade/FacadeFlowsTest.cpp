@@ -1,6 +1,7 @@
 // The flows through the library: backup and restore, assign with its events and a stop, the
 // profile flows, and watch samples on the sampler's schedule.
 #include <cmath>
+#include <filesystem>
 #include <thread>
 
 #include "FacadeFixture.h"
@@ -253,6 +254,54 @@ TEST_F(FacadeFlowsTest, WatchArgumentsAndDevicesItCannotWatch) {
     EXPECT_THROW(bus->watch(arm, {"led"}, 10.0), std::invalid_argument);
     EXPECT_THROW(bus->watch(bus->device(34, 100), {}, 10.0), Refused) << "a sensor";
     EXPECT_THROW(bus->watch(bus->device(1, 9), {}, 10.0), Refused) << "answers pings only";
+}
+
+TEST_F(FacadeFlowsTest, StoppedFlowsLeaveNothingHalfDone) {
+    startDefault();
+    // A restore stopped after its first device names the rest as not tried.
+    const std::string settings = tempPath("arm.json");
+    bus->backup(bus->device(1, 1), settings);
+    std::stop_source source;
+    int written = 0;
+    driver.hook = [&](const std::string& call) {
+        if (call == "write" && ++written == 1) {
+            source.request_stop();  // while the first device is in hand
+        }
+        return mvx::FT_OK;
+    };
+    RestoreOptions restoreOptions{.devices = {{1, 1}, {1, 4}, {1, 2}}};
+    restoreOptions.stop.token = source.get_token();
+    const RestoreReport restored = bus->restore(settings, restoreOptions);
+    driver.hook = nullptr;
+    EXPECT_TRUE(restored.stopped);
+    ASSERT_EQ(restored.rows.size(), 1u);
+    EXPECT_TRUE(restored.rows[0].ok()) << "the device in hand is finished";
+    EXPECT_EQ(restored.notTried, (std::vector<Address>{{1, 4}, {1, 2}}));
+    EXPECT_FALSE(restored.ok());
+
+    // A profile save stopped during its search writes no file.
+    const std::string profile = tempPath("robot.json");
+    ProfileOptions saveOptions;
+    saveOptions.stop.requested = [] { return true; };
+    EXPECT_TRUE(bus->profileSave(profile, saveOptions).empty());
+    EXPECT_FALSE(std::filesystem::exists(profile));
+}
+
+TEST_F(FacadeFlowsTest, APulledWatchWaitsAtMostItsTimeoutAndEndsWithTheBus) {
+    startDefault();
+    Watch watch = bus->watch(bus->device(1, 1), {"moving"}, 10.0);
+    ASSERT_TRUE(watch.next(std::chrono::milliseconds(1)).has_value()) << "the first is due at once";
+    // The next one is 100 ms away: a 30 ms wait returns nothing, and the watch goes on.
+    const std::int64_t before = clock.nowUs();
+    EXPECT_FALSE(watch.next(std::chrono::milliseconds(30)).has_value());
+    EXPECT_FALSE(watch.ended());
+    EXPECT_EQ(clock.nowUs() - before, 30000);
+    const std::optional<Sample> second = watch.next();
+    ASSERT_TRUE(second.has_value());
+    EXPECT_NEAR(second->timeS, 0.1, 0.005);
+    bus->close();
+    EXPECT_THROW(watch.next(), AdapterLost);
+    EXPECT_FALSE(watch.next().has_value());
 }
 
 }  // namespace
