@@ -1,6 +1,7 @@
 # ctest packaging.install: cmake --install of the build folder BUILD_DIR under DEST/usr, then
 # checks that every file is there.
-#   cmake -DBUILD_DIR=... -DDEST=... -DAPP_ID=... -DWITH_PNG=0|1 -DLIBDIR=lib -P CheckInstall.cmake
+#   cmake -DBUILD_DIR=... -DDEST=... -DAPP_ID=... -DWITH_PNG=0|1 -DLIBDIR=lib
+#         [-DPYTHON_DIR=lib/python3/dist-packages] -P CheckInstall.cmake
 file(REMOVE_RECURSE ${DEST})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${DEST}/usr
     RESULT_VARIABLE status OUTPUT_QUIET)
@@ -29,6 +30,14 @@ if(WITH_PNG)
     foreach(size 16 32 48 64 128 256)
         list(APPEND expected share/icons/hicolor/${size}x${size}/apps/${APP_ID}.png)
     endforeach()
+endif()
+
+if(PYTHON_DIR)
+    file(GLOB python_module RELATIVE ${DEST}/usr ${DEST}/usr/${PYTHON_DIR}/movantrix.*.so)
+    if(NOT python_module)
+        set(python_module ${PYTHON_DIR}/movantrix.*.so)
+    endif()
+    list(APPEND expected ${python_module} ${PYTHON_DIR}/movantrix.pyi)
 endif()
 
 set(missing)

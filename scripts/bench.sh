@@ -60,6 +60,10 @@
 #                      longest block in 20 s of real time, the memory growth over 10 minutes of
 #                      it on virtual time (ceiling 50 MB), and a second window opened on the
 #                      full log (block); run like gui_search_bench.
+#   python_bench.py    the Python module against the same calls in C++ (facade_call_bench): a
+#                      register read on the simulated bus with virtual time (ceiling 5 us over
+#                      C++) and a watch at 200 Hz for 10 s in real time (floor 99 % of the
+#                      samples C++ delivers); run with /usr/bin/python3, about 25 s, no options.
 # A benchmark that measures below its floor (the floor or the code is wrong) or above its
 # ceiling fails; every benchmark still runs, and the script then exits with 1 naming them.
 set -euo pipefail
@@ -68,6 +72,12 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench --target transaction_bench search_bench firmware_bench \
     flash_scaling_bench assign_bench facade_bench cli_pty_bench watch_pty_bench gui_search_bench \
     gui_poll_bench gui_telemetry_bench gui_command_bench gui_bus_log_bench
+if grep -q 'movantrix_python' build/bench/build.ninja; then
+    cmake --build --preset bench --target movantrix_python facade_call_bench
+    python_bench=1
+else
+    python_bench=0  # no Python module (pybind11 or python3's headers missing)
+fi
 failed=()
 for bench in transaction_bench search_bench firmware_bench flash_scaling_bench assign_bench \
     facade_bench; do
@@ -79,6 +89,10 @@ if [ $# -gt 0 ]; then
 else
     build/bench/bench/cli_pty_bench || failed+=(cli_pty_bench)
     build/bench/bench/watch_pty_bench || failed+=(watch_pty_bench)
+    if [ "$python_bench" -eq 1 ]; then
+        PYTHONPATH=build/bench/python /usr/bin/python3 bench/python_bench.py \
+            build/bench/bench/facade_call_bench || failed+=(python_bench)
+    fi
 fi
 run_gui() {
     if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] || [ -n "${QT_QPA_PLATFORM:-}" ]; then

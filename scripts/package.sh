@@ -117,6 +117,10 @@ for program in movantrix-manager movantrix-manager-sim movantrix-cli movantrix-b
 done
 in_root movantrix-cli --port sim --sim-virtual-time scan >"$build/scan.txt"
 echo "movantrix-cli scan on the simulated bus: $(($(wc -l <"$build/scan.txt") - 1)) device lines"
+# The Python module, for the system's python3.
+in_root python3 -c 'import movantrix
+with movantrix.open("sim", virtual_time=True) as bus:
+    print("python3 import movantrix: %d devices on the simulated bus" % len(bus.scan()))'
 # The desktop program really comes up (Qt libraries and platform plugin): it runs until killed.
 status=0
 in_root env QT_QPA_PLATFORM=offscreen timeout 3 movantrix-manager-sim >/dev/null 2>&1 || status=$?

@@ -14,6 +14,7 @@ packages=(
     xvfb xauth
     librsvg2-bin desktop-file-utils appstream groff-base bash-completion
     locales
+    python3-dev pybind11-dev python3-pytest
     "$@"
 )
 
