@@ -14,6 +14,10 @@ constexpr std::int64_t kKeyedWriteSettleMs = 10;
 // Status LEN covers the error byte, the data and the checksum.
 constexpr std::uint8_t kMinStatusLen = 2;
 constexpr std::uint8_t kMaxStatusLen = kMaxParameters + 2;
+// A status packet's bytes besides its data: two header bytes, ID, LEN, error, checksum.
+constexpr std::uint32_t kStatusFrameBytes = 6;
+// How long a line that never goes quiet is heard out before the exchange gives up on it.
+constexpr std::int64_t kHearOutBoundUs = 500000;
 
 bool tryClaim(AdapterLink& link) {
     int expected = 0;
@@ -60,6 +64,31 @@ int failed(AdapterLink& link, int result) {
 
 std::uint8_t expectedReplyCount(const InstructionPacket& packet) {
     return packet.instruction == Read && packet.parameterCount >= 2 ? packet.parameters[1] : 0;
+}
+
+// After a reply that went wrong part-way (noise, a broken or cut header, a checksum), the
+// rest of it or another device's answer may still be on the wire, and a packet sent now would
+// go out over it: reads until nothing has come for as long as a whole reply of `replyBytes`
+// may take to come (the read timeout of that many bytes), bounded, then drops what came and
+// any stale input. 100 or 101.
+int hearOut(AdapterLink& link, std::uint32_t replyBytes) {
+    const std::uint32_t quietMs = link.readTimeoutMs(replyBytes, true);
+    const std::int64_t boundUs = link.clock().nowUs() + kHearOutBoundUs;
+    std::uint8_t sink[256];
+    for (;;) {
+        std::uint32_t got = 0;
+        if (link.readWithin(sink, sizeof sink, got, quietMs) == AdapterFailure) {
+            return AdapterFailure;
+        }
+        if (got == 0 || link.clock().nowUs() >= boundUs) {
+            break;
+        }
+    }
+    if (link.purgeReceive() != Success) {
+        return AdapterFailure;
+    }
+    link.purgePending().store(0, std::memory_order_relaxed);
+    return Success;
 }
 
 }  // namespace
@@ -146,6 +175,10 @@ int transact(AdapterLink& link, const InstructionPacket& packet, StatusPacket& s
         result = receivePacket(link, status, true);
         // Replies from other devices, or stale ones of the wrong length, are skipped.
     } while (result == Success && (status.id != packet.id || status.parameterCount != expected));
+    // Nothing goes out after a reply that broke off until the line has been heard out.
+    if (result == CorruptReply && hearOut(link, kStatusFrameBytes + expected) == AdapterFailure) {
+        result = AdapterFailure;
+    }
     release(link);
     return result;
 }
