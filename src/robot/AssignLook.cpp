@@ -47,12 +47,13 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
         CodeLook look;
         int result = Success;
         if (!known.empty()) {
-            // Devices answer here: only a walk tells a new one from them.
-            result = sweep_.walk(code, &stop_, look);
+            // Devices answer here: only a walk tells a new one from them. New devices may come
+            // two to an address anywhere: every ID gets room for two answers.
+            result = sweep_.walk(code, &stop_, look, true);
         } else {
             result = sweep_.broadcast(code, look);
             if (result == Success && look.heard && (look.noise || !look.repeated.empty())) {
-                result = sweep_.walk(code, &stop_, look);  // whose answers were broken
+                result = sweep_.walk(code, &stop_, look, true);  // whose answers were broken
             }
         }
         if (result != Success) {

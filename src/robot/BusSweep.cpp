@@ -120,8 +120,13 @@ int BusSweep::broadcast(int code, CodeLook& look) {
     return Success;
 }
 
-int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
+int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool anyCrowded) {
     look.code = code;
+    CrowdedIds crowded;
+    crowded.every = anyCrowded;
+    for (const std::vector<int>* ids : {&look.answered, &look.repeated, &look.garbled}) {
+        crowded.ids.insert(crowded.ids.end(), ids->begin(), ids->end());
+    }
     const std::shared_ptr<AdapterLink> link = linkAt(code);
     if (!link) {
         return AdapterFailure;
@@ -130,7 +135,7 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
     CodeSurvey survey(*link, timing);
     WalkHeard heard;
     const auto stopped = [stop] { return stop != nullptr && stop->load(); };
-    if (survey.walk(code, stopped, nullptr, heard) == AdapterFailure) {
+    if (survey.walk(code, stopped, nullptr, heard, crowded) == AdapterFailure) {
         return AdapterFailure;
     }
     if (heard.sendFailure != Success) {

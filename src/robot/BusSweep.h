@@ -54,9 +54,11 @@ public:
     int broadcast(int code, CodeLook& look);
     // Pings IDs 0-253 at `code` one reply window apart and credits each clean reply to its ID;
     // broken bytes are put down to the IDs pinged just before them, which are then pinged
-    // alone. `stop` (may be null) is looked at before each ID. 100, 101, or 102 when a ping
-    // could not be written (the look is then no answer for anyone).
-    int walk(int code, const std::atomic<bool>* stop, CodeLook& look);
+    // alone. `stop` (may be null) is looked at before each ID. The IDs `look` holds already (a
+    // broadcast's answers), or with `anyCrowded` every ID, get room for two answers after their
+    // ping. 100, 101, or 102 when a ping could not be written (the look is then no answer for
+    // anyone).
+    int walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool anyCrowded = false);
     // Whether anything answers a ping at `address` within one reply window (a broken answer
     // counts). 100, 101, or 102 when the ping could not be written.
     int anyoneAt(const DeviceAddress& address, bool& answered);

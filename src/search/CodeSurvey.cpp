@@ -17,6 +17,10 @@ constexpr int kPingReplyBytes = 6;  // the status packet answering it
 
 }  // namespace
 
+bool CrowdedIds::has(int id) const {
+    return every || std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
 CodeSurvey::CodeSurvey(AdapterLink& link)
     : link_(link), own_(link.receiveLatencyUs()), timing_(own_) {}
 
@@ -113,7 +117,8 @@ int CodeSurvey::quietLine(int code, int replyBytes, const Stopped& stopped) {
 }
 
 int CodeSurvey::walk(int code, const Stopped& stopped,
-                     const std::function<void(int id)>& beforePing, WalkHeard& out) {
+                     const std::function<void(int id)>& beforePing, WalkHeard& out,
+                     const CrowdedIds& crowded) {
     out = WalkHeard{};
     out.sentUs.fill(-1);
     link_.purgeReceive();
@@ -130,6 +135,9 @@ int CodeSurvey::walk(int code, const Stopped& stopped,
     };
     const std::int64_t windowUs =
         FastSearchTiming::replyWindowUs(kPingBytes, kPingReplyBytes, code);
+    // Two answers and a byte of idle line between them.
+    const std::int64_t twoWindowUs =
+        FastSearchTiming::replyWindowUs(kPingBytes, 2 * kPingReplyBytes + 1, code);
     Clock& clock = link_.clock();
     std::int64_t nextSendUs = clock.nowUs();
     out.complete = true;
@@ -155,7 +163,7 @@ int CodeSurvey::walk(int code, const Stopped& stopped,
         } else if (out.sendFailure == Success) {
             out.sendFailure = sent;  // an ID not pinged is not one where nobody answers
         }
-        nextSendUs = nowUs + windowUs;
+        nextSendUs = nowUs + (crowded.has(id) ? twoWindowUs : windowUs);
     }
     // The replies still on their way, for as long as the allowance says, and longer when late
     // replies among them make it grow.
