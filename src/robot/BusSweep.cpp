@@ -113,6 +113,11 @@ int BusSweep::broadcast(int code, CodeLook& look) {
         result != Success) {
         return result;
     }
+    for (int id = 0; id < kIds; ++id) {
+        if (heard.counts[static_cast<std::size_t>(id)] > 1) {
+            crowds_[{code, id}] = heard.counts[static_cast<std::size_t>(id)];
+        }
+    }
     look.heard = heard.heard;
     look.sure = heard.sure;
     countInto(heard.counts, look);
@@ -122,10 +127,18 @@ int BusSweep::broadcast(int code, CodeLook& look) {
 
 int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool anyCrowded) {
     look.code = code;
-    CrowdedIds crowded;
-    crowded.every = anyCrowded;
+    AnswerRoom room{};
+    room.fill(anyCrowded ? 2 : 1);
     for (const std::vector<int>* ids : {&look.answered, &look.repeated, &look.garbled}) {
-        crowded.ids.insert(crowded.ids.end(), ids->begin(), ids->end());
+        for (const int id : *ids) {
+            room[static_cast<std::size_t>(id)] = 2;
+        }
+    }
+    for (const auto& [at, answers] : crowds_) {
+        if (at.code == code) {
+            room[static_cast<std::size_t>(at.id)] =
+                std::max(room[static_cast<std::size_t>(at.id)], answers + 1);
+        }
     }
     const std::shared_ptr<AdapterLink> link = linkAt(code);
     if (!link) {
@@ -135,11 +148,19 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool
     CodeSurvey survey(*link, timing);
     WalkHeard heard;
     const auto stopped = [stop] { return stop != nullptr && stop->load(); };
-    if (survey.walk(code, stopped, nullptr, heard, crowded) == AdapterFailure) {
+    if (survey.walk(code, stopped, nullptr, heard, &room) == AdapterFailure) {
         return AdapterFailure;
     }
     if (heard.sendFailure != Success) {
         return heard.sendFailure;  // an ID not pinged would pass for one where nobody answers
+    }
+    for (int id = 0; id < kIds; ++id) {
+        const int answers = heard.counts[static_cast<std::size_t>(id)];
+        if (answers > 1) {
+            crowds_[{code, id}] = answers;
+        } else if (answers == 1) {
+            crowds_.erase({code, id});  // one device there now
+        }
     }
     look.complete = heard.complete;
     look.walked = look.complete;
@@ -169,6 +190,8 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool
         }
         if (answer == Answer::Broken) {
             addId(look.garbled, id);
+            int& crowd = crowds_[{code, id}];
+            crowd = std::max(crowd, 2);
             explained = true;
         } else if (answer == Answer::Clean) {
             counts[static_cast<std::size_t>(id)] = 1;  // a reply spoilt once on the line

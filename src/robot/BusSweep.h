@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -56,8 +57,8 @@ public:
     // broken bytes are put down to the IDs pinged just before them, which are then pinged
     // alone. `stop` (may be null) is looked at before each ID. The IDs `look` holds already (a
     // broadcast's answers), or with `anyCrowded` every ID, get room for two answers after their
-    // ping. 100, 101, or 102 when a ping could not be written (the look is then no answer for
-    // anyone).
+    // ping, and an address where more answered an earlier look for one more than then. 100,
+    // 101, or 102 when a ping could not be written (the look is then no answer for anyone).
     int walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool anyCrowded = false);
     // Whether anything answers a ping at `address` within one reply window (a broken answer
     // counts). 100, 101, or 102 when the ping could not be written.
@@ -82,6 +83,8 @@ private:
 
     DeviceRegistry& registry_;
     std::unique_ptr<FastSearchTiming> timing_;
+    // Addresses where more than one device answered a look, with how many did last.
+    std::map<DeviceAddress, int> crowds_;
 };
 
 }  // namespace mvx

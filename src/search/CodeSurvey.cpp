@@ -17,10 +17,6 @@ constexpr int kPingReplyBytes = 6;  // the status packet answering it
 
 }  // namespace
 
-bool CrowdedIds::has(int id) const {
-    return every || std::find(ids.begin(), ids.end(), id) != ids.end();
-}
-
 CodeSurvey::CodeSurvey(AdapterLink& link)
     : link_(link), own_(link.receiveLatencyUs()), timing_(own_) {}
 
@@ -118,7 +114,7 @@ int CodeSurvey::quietLine(int code, int replyBytes, const Stopped& stopped) {
 
 int CodeSurvey::walk(int code, const Stopped& stopped,
                      const std::function<void(int id)>& beforePing, WalkHeard& out,
-                     const CrowdedIds& crowded) {
+                     const AnswerRoom* room) {
     out = WalkHeard{};
     out.sentUs.fill(-1);
     link_.purgeReceive();
@@ -135,9 +131,17 @@ int CodeSurvey::walk(int code, const Stopped& stopped,
     };
     const std::int64_t windowUs =
         FastSearchTiming::replyWindowUs(kPingBytes, kPingReplyBytes, code);
-    // Two answers and a byte of idle line between them.
-    const std::int64_t twoWindowUs =
-        FastSearchTiming::replyWindowUs(kPingBytes, 2 * kPingReplyBytes + 1, code);
+    // Several answers, with a byte of idle line between them.
+    const auto windowOf = [&](int id) {
+        const int answers = room != nullptr ? (*room)[static_cast<std::size_t>(id)] : 1;
+        return answers <= 1 ? windowUs
+                            : FastSearchTiming::replyWindowUs(
+                                  kPingBytes, answers * (kPingReplyBytes + 1) - 1, code);
+    };
+    // An answer and a byte of idle line, and the latency.
+    const std::int64_t quietUs = FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code) +
+                                 timing_.latencyAllowanceUs();
+    const auto isStopped = [&stopped] { return stopped && stopped(); };
     Clock& clock = link_.clock();
     std::int64_t nextSendUs = clock.nowUs();
     out.complete = true;
@@ -152,6 +156,13 @@ int CodeSurvey::walk(int code, const Stopped& stopped,
         if (listener.until(nextSendUs, credit) == AdapterFailure) {
             return AdapterFailure;
         }
+        // Bytes that came only just now may be followed by more (several devices at one
+        // address answer one after the other): the next ping waits for a quiet line.
+        if (listener.heard() && listener.lastArrivalUs() + quietUs > clock.nowUs() &&
+            listener.untilQuiet(quietUs, clock.nowUs() + kQuietBoundUs, credit, isStopped) ==
+                AdapterFailure) {
+            return AdapterFailure;
+        }
         const int sent =
             sendWhenFree(link_, InstructionPacket::make(static_cast<std::uint8_t>(id), Ping));
         if (sent == AdapterFailure) {
@@ -163,7 +174,7 @@ int CodeSurvey::walk(int code, const Stopped& stopped,
         } else if (out.sendFailure == Success) {
             out.sendFailure = sent;  // an ID not pinged is not one where nobody answers
         }
-        nextSendUs = nowUs + (crowded.has(id) ? twoWindowUs : windowUs);
+        nextSendUs = nowUs + windowOf(id);
     }
     // The replies still on their way, for as long as the allowance says, and longer when late
     // replies among them make it grow.

@@ -44,13 +44,10 @@ struct WalkHeard {
     std::vector<std::int64_t> brokenAtUs;    // when bytes turned out broken
 };
 
-// The IDs after whose ping a walk leaves room for two answers: two devices at one address
-// answer one after the other, and a ping sent after the first would go out over the second.
-struct CrowdedIds {
-    bool every = false;    // every ID (where two new devices may have come to any address)
-    std::vector<int> ids;  // else these (where answers were heard before)
-    bool has(int id) const;
-};
+// How many answers a walk leaves room for after each ID's ping (0 or 1: one). Several devices
+// at one address answer one after the other, and a ping sent after the first would go out
+// over the next.
+using AnswerRoom = std::array<int, 254>;
 
 class CodeSurvey {
 public:
@@ -80,10 +77,10 @@ public:
     // Pings IDs 0-253 at `code` (the link already there), one reply window apart, then waits
     // for the replies still on their way. `beforePing(id)` (may be empty) is called before each
     // ping and `stopped` (may be empty) looked at; a stop ends the pings. A ping that could not
-    // be written is noted in `out.sendFailure` and the walk goes on. The IDs of `crowded` get
-    // the reply window of two answers. 100 or 101.
+    // be written is noted in `out.sendFailure` and the walk goes on. `room` (may be null: one
+    // answer each) widens the reply window of IDs where several may answer. 100 or 101.
     int walk(int code, const Stopped& stopped, const std::function<void(int id)>& beforePing,
-             WalkHeard& out, const CrowdedIds& crowded = {});
+             WalkHeard& out, const AnswerRoom* room = nullptr);
     // Listens until the line at `code` has been quiet for a whole read reply of
     // `replyBytes` (bounded by kQuietBoundUs), then drops what came: after an exchange that
     // went wrong, the rest of an answer may still be on the wire. 100 when the line went quiet,
