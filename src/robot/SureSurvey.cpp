@@ -50,6 +50,11 @@ int sureSearch(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>
         }
         CodeLook look;
         int result = sweep.broadcast(code, look);  // sure: heard for its whole wait
+        if (result == Success && !look.heard && !stopped()) {
+            // One lost answer must not pass a lone device for silence (a flow would then take
+            // it for a new one): a silent code is asked once more.
+            result = sweep.broadcast(code, look);
+        }
         if (result == Success && look.heard) {
             // The walk adds to what the broadcast heard: a reply lost in either is no silence.
             result = sweep.walk(code, stop, look);
