@@ -16,10 +16,30 @@ void addAddress(std::vector<DeviceAddress>& list, const DeviceAddress& address) 
     }
 }
 
+// Moves the entry just probed at `address` (the last) before the first entry that comes after
+// it in the list's order: codes as `codes` gives them, then IDs. An expected address pinged
+// after the looks (a look lost its answer) lands in its place, not at the end.
+void placeInOrder(DeviceRegistry& registry, const std::vector<int>& codes,
+                  const DeviceAddress& address) {
+    const auto rank = [&codes](int code, int id) {
+        const auto at = std::find(codes.begin(), codes.end(), code);
+        return std::pair<long, int>{at - codes.begin(), id};
+    };
+    const int from = registry.indexOf(address.code, address.id);
+    for (int i = 0; i < from; ++i) {
+        const DeviceEntry* entry = registry.entryAt(i);
+        if (entry != nullptr &&
+            rank(entry->baudCode(), entry->id()) > rank(address.code, address.id)) {
+            registry.move(from, i);
+            return;
+        }
+    }
+}
+
 // Probes `address` unless the registry holds it: a failure other than the adapter's notes it
 // as unread.
-int probeInto(BusSweep& sweep, DeviceRegistry& registry, const DeviceAddress& address,
-              BusSurvey& survey) {
+int probeInto(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>& codes,
+              const DeviceAddress& address, BusSurvey& survey) {
     addAddress(survey.taken, address);
     if (registry.find(address.code, address.id) != nullptr) {
         return Success;
@@ -31,6 +51,8 @@ int probeInto(BusSweep& sweep, DeviceRegistry& registry, const DeviceAddress& ad
     }
     if (result != Success) {
         addAddress(survey.unread, address);
+    } else {
+        placeInOrder(registry, codes, address);
     }
     return Success;
 }
@@ -79,7 +101,7 @@ int sureSearch(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>
             if (stopped()) {
                 return Success;
             }
-            if (probeInto(sweep, registry, {look.code, id}, survey) == AdapterFailure) {
+            if (probeInto(sweep, registry, codes, {look.code, id}, survey) == AdapterFailure) {
                 return AdapterFailure;
             }
         }
@@ -95,7 +117,7 @@ int sureSearch(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>
         if (const int result = sweep.anyoneAt(at, answered); result != Success) {
             return result;
         }
-        if (answered && probeInto(sweep, registry, at, survey) == AdapterFailure) {
+        if (answered && probeInto(sweep, registry, codes, at, survey) == AdapterFailure) {
             return AdapterFailure;
         }
     }
