@@ -264,6 +264,7 @@ AdoptResult adoptJoint(DeviceRegistry& registry, const RobotProfile& profile,
                      mayBeAtWords(newcomerAt, moved.steps);
         return out;
     }
+    keepListOrder(registry, profile.codes, joint.at);  // listed where its new address belongs
     if (joint.settings) {
         DeviceSettings now;
         out.result = readDeviceSettings(*entry, {}, now);

@@ -16,25 +16,31 @@ void addAddress(std::vector<DeviceAddress>& list, const DeviceAddress& address) 
     }
 }
 
-// Moves the entry just probed at `address` (the last) before the first entry that comes after
-// it in the list's order: codes as `codes` gives them, then IDs. An expected address pinged
-// after the looks (a look lost its answer) lands in its place, not at the end.
-void placeInOrder(DeviceRegistry& registry, const std::vector<int>& codes,
-                  const DeviceAddress& address) {
+}  // namespace
+
+void keepListOrder(DeviceRegistry& registry, const std::vector<int>& codes,
+                   const DeviceAddress& address) {
     const auto rank = [&codes](int code, int id) {
         const auto at = std::find(codes.begin(), codes.end(), code);
         return std::pair<long, int>{at - codes.begin(), id};
     };
     const int from = registry.indexOf(address.code, address.id);
-    for (int i = 0; i < from; ++i) {
+    if (from < 0) {
+        return;
+    }
+    int to = registry.entryCount();
+    for (int i = 0; i < registry.entryCount(); ++i) {
         const DeviceEntry* entry = registry.entryAt(i);
-        if (entry != nullptr &&
+        if (i != from && entry != nullptr &&
             rank(entry->baudCode(), entry->id()) > rank(address.code, address.id)) {
-            registry.move(from, i);
-            return;
+            to = i;
+            break;
         }
     }
+    registry.move(from, to);
 }
+
+namespace {
 
 // Probes `address` unless the registry holds it: a failure other than the adapter's notes it
 // as unread.
@@ -52,7 +58,7 @@ int probeInto(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>&
     if (result != Success) {
         addAddress(survey.unread, address);
     } else {
-        placeInOrder(registry, codes, address);
+        keepListOrder(registry, codes, address);
     }
     return Success;
 }

@@ -31,6 +31,12 @@ struct BusSurvey {
 // then each of `expected` that is not in the registry pinged and probed. `progress` gets the
 // code and a percentage. 100 (also when stopped: `survey` then holds what was seen by then),
 // 101 or 102.
+// Moves the entry at `address` before the first entry that comes after it in the list's order
+// (codes as `codes` gives them, then IDs): one found late (pinged at an expected address after
+// the looks lost its answer) or moved to another address lands in its place, not where it was.
+void keepListOrder(DeviceRegistry& registry, const std::vector<int>& codes,
+                   const DeviceAddress& address);
+
 int sureSearch(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>& codes,
                const std::vector<DeviceAddress>& expected, const std::atomic<bool>* stop,
                const SweepProgress& progress, BusSurvey& survey);
