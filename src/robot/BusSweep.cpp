@@ -40,11 +40,19 @@ void countInto(const std::array<int, kIds>& counts, CodeLook& look) {
 
 enum class Answer { None, Clean, Broken };
 
+// The answers `bytes` would make (each with a byte of idle line after it), at least one.
+int answersIn(std::size_t bytes) {
+    return std::max(1, static_cast<int>((bytes + kPingReplyBytes) / (kPingReplyBytes + 1)));
+}
+
 // Pings `id` alone and listens until the answers of two devices at that ID, one after the
-// other, would be over: what came back. 100, or the failure of the send (a ping not sent
+// other, would be over, and on while more come: what came back, and how many answers its bytes
+// would make. 100, or the failure of the send (a ping not sent
 // tells nothing of who is there) or of the adapter.
-int askAlone(AdapterLink& link, FastSearchTiming& timing, int code, int id, Answer& answer) {
+int askAlone(AdapterLink& link, FastSearchTiming& timing, int code, int id, Answer& answer,
+             int& answers) {
     answer = Answer::None;
+    answers = 0;
     link.purgeReceive();
     const int sent =
         sendWhenFree(link, InstructionPacket::make(static_cast<std::uint8_t>(id), Ping));
@@ -57,11 +65,21 @@ int askAlone(AdapterLink& link, FastSearchTiming& timing, int code, int id, Answ
     const std::int64_t endUs =
         sentUs + FastSearchTiming::replyWindowUs(kPingBytes, 2 * kPingReplyBytes + 1, code) +
         timing.latencyAllowanceUs();
-    if (listener.until(endUs, [&clean, id](const ScannedReply& reply, std::int64_t) {
-            clean += reply.id == id && reply.parameterCount == 0 ? 1 : 0;
-        }) == AdapterFailure) {
+    const auto onReply = [&clean, id](const ScannedReply& reply, std::int64_t) {
+        clean += reply.id == id && reply.parameterCount == 0 ? 1 : 0;
+    };
+    if (listener.until(endUs, onReply) == AdapterFailure) {
         return AdapterFailure;
     }
+    // More than two devices answer on: nothing goes out before they are done.
+    const std::int64_t quietUs = FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code) +
+                                 timing.latencyAllowanceUs();
+    if (listener.heard() &&
+        listener.untilQuiet(quietUs, link.clock().nowUs() + CodeSurvey::kQuietBoundUs, onReply,
+                            [] { return false; }) == AdapterFailure) {
+        return AdapterFailure;
+    }
+    answers = listener.heard() ? answersIn(listener.bytesSeen()) : 0;
     link.purgeReceive();
     if (!listener.brokenAtUs().empty() || clean > 1) {
         answer = Answer::Broken;
@@ -122,13 +140,16 @@ int BusSweep::broadcast(int code, CodeLook& look) {
     look.sure = heard.sure;
     countInto(heard.counts, look);
     look.noise = heard.broken;
+    if (heard.broken) {
+        look.crowd = answersIn(static_cast<std::size_t>(heard.bytes));
+    }
     return Success;
 }
 
 int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool anyCrowded) {
     look.code = code;
     AnswerRoom room{};
-    room.fill(anyCrowded ? 2 : 1);
+    room.fill(anyCrowded ? std::max(2, look.crowd) : 1);
     for (const std::vector<int>* ids : {&look.answered, &look.repeated, &look.garbled}) {
         for (const int id : *ids) {
             room[static_cast<std::size_t>(id)] = 2;
@@ -185,13 +206,15 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool
     bool explained = false;
     for (const int id : suspects) {
         Answer answer = Answer::None;
-        if (const int asked = askAlone(*link, timing, code, id, answer); asked != Success) {
+        int answers = 0;
+        if (const int asked = askAlone(*link, timing, code, id, answer, answers);
+            asked != Success) {
             return asked;
         }
         if (answer == Answer::Broken) {
             addId(look.garbled, id);
             int& crowd = crowds_[{code, id}];
-            crowd = std::max(crowd, 2);
+            crowd = std::max({crowd, 2, answers});
             explained = true;
         } else if (answer == Answer::Clean) {
             counts[static_cast<std::size_t>(id)] = 1;  // a reply spoilt once on the line
@@ -214,7 +237,8 @@ int BusSweep::anyoneAt(const DeviceAddress& address, bool& answered) {
         return AdapterFailure;
     }
     Answer answer = Answer::None;
-    if (const int asked = askAlone(*link, *timing_, address.code, address.id, answer);
+    int answers = 0;
+    if (const int asked = askAlone(*link, *timing_, address.code, address.id, answer, answers);
         asked != Success) {
         return asked;
     }

@@ -35,6 +35,8 @@ struct CodeLook {
     std::vector<int> repeated;  // IDs that answered one broadcast twice (two devices)
     std::vector<int> garbled;   // IDs whose replies came back broken (two devices at once)
     bool noise = false;         // broken bytes that no ID could be found for
+    // With broken answers: how many answers the bytes heard would make, all at one address.
+    int crowd = 0;
 };
 
 // Progress of a search: the code being looked at and the share of the codes done (0-100).

@@ -94,6 +94,7 @@ int CodeSurvey::broadcast(int code, bool quickLook, const Stopped& stopped,
     link_.purgeReceive();
     out.heard = listener.heard();
     out.broken = !listener.brokenAtUs().empty();
+    out.bytes = static_cast<int>(listener.bytesSeen());
     return Success;
 }
 

@@ -33,6 +33,7 @@ struct BroadcastHeard {
     bool sure = false;              // the host listened as long as answers could come
     std::array<int, 254> counts{};  // clean answers per ID (more than one: two devices)
     bool broken = false;            // bytes that were not a well-formed answer
+    int bytes = 0;                  // every byte that came back
 };
 
 // What a walk over the IDs heard.
