@@ -72,8 +72,8 @@ int askAlone(AdapterLink& link, FastSearchTiming& timing, int code, int id, Answ
         return AdapterFailure;
     }
     // More than two devices answer on: nothing goes out before they are done.
-    const std::int64_t quietUs = FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code) +
-                                 timing.latencyAllowanceUs();
+    const std::int64_t quietUs =
+        FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code) + timing.latencyAllowanceUs();
     if (listener.heard() &&
         listener.untilQuiet(quietUs, link.clock().nowUs() + CodeSurvey::kQuietBoundUs, onReply,
                             [] { return false; }) == AdapterFailure) {
@@ -149,7 +149,8 @@ int BusSweep::broadcast(int code, CodeLook& look) {
 int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool anyCrowded) {
     look.code = code;
     AnswerRoom room{};
-    room.fill(anyCrowded ? std::max(2, look.crowd) : 1);
+    // Broken answers to the broadcast may be several devices at any one ID: room for them all.
+    room.fill(anyCrowded || look.crowd > 0 ? std::max(2, look.crowd) : 1);
     for (const std::vector<int>* ids : {&look.answered, &look.repeated, &look.garbled}) {
         for (const int id : *ids) {
             room[static_cast<std::size_t>(id)] = 2;
