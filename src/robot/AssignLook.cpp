@@ -38,6 +38,17 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
             return Success;
         }
         stillLooking();
+        // Between codes, where the last ones came: a ping there is answered at once, where a
+        // look at a code waits for the whole time a broadcast's answers may take. Once this
+        // round has heard a new device, the round goes on to its end instead.
+        if (fresh.empty() && trouble.empty()) {
+            if (const int result = askArrivals(fresh, tell); result != Success) {
+                return result;
+            }
+            if (!fresh.empty() || !trouble.empty()) {
+                return Success;
+            }
+        }
         std::vector<int> known = registry_.idsAt(code);
         for (const DeviceAddress& a : shared_) {
             if (a.code == code) {
@@ -120,6 +131,30 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
             list += (list.empty() ? "" : " and ") + addressWords(a);
         }
         tell("new devices at " + list);
+    }
+    return Success;
+}
+
+int AssignFlow::Run::askArrivals(std::vector<DeviceAddress>& fresh,
+                                 const std::function<void(const std::string&)>& tell) {
+    for (const DeviceAddress& at : arrivals_) {
+        if (registry_.find(at.code, at.id) != nullptr || contains(shared_, at) ||
+            contains(ignored_, at) || contains(report_.preExisting, at)) {
+            continue;  // held: only a look tells a new device there from the one there
+        }
+        bool answered = false;
+        bool broken = false;
+        if (const int result = sweep_.anyoneAt(at, answered, &broken); result != Success) {
+            return result;
+        }
+        if (broken) {
+            tell("two new devices answer at " + addressWords(at));
+            return Success;
+        }
+        if (answered) {
+            fresh.push_back(at);
+            return Success;
+        }
     }
     return Success;
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -73,6 +74,10 @@ private:
     void stillLooking();
     // One look at every code: the new addresses, and what forbids taking any (in words).
     int lookAround(std::vector<DeviceAddress>& fresh, std::string& trouble);
+    // The addresses new actuators came to that no known device holds, each pinged directly:
+    // the first that answers is new (or, answering broken, two new ones).
+    int askArrivals(std::vector<DeviceAddress>& fresh,
+                    const std::function<void(const std::string&)>& tell);
     // Gives the actuator found for row `k` its address, settings and check; `k` moves on past
     // the rows used (a skipped row included).
     void place(int& k, DeviceEntry& entry);

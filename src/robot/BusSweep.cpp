@@ -231,8 +231,11 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool
     return Success;
 }
 
-int BusSweep::anyoneAt(const DeviceAddress& address, bool& answered) {
+int BusSweep::anyoneAt(const DeviceAddress& address, bool& answered, bool* broken) {
     answered = false;
+    if (broken != nullptr) {
+        *broken = false;
+    }
     const std::shared_ptr<AdapterLink> link = linkAt(address.code);
     if (!link) {
         return AdapterFailure;
@@ -244,6 +247,9 @@ int BusSweep::anyoneAt(const DeviceAddress& address, bool& answered) {
         return asked;
     }
     answered = answer != Answer::None;
+    if (broken != nullptr) {
+        *broken = answer == Answer::Broken;
+    }
     return Success;
 }
 

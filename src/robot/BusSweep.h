@@ -63,8 +63,9 @@ public:
     // 101, or 102 when a ping could not be written (the look is then no answer for anyone).
     int walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool anyCrowded = false);
     // Whether anything answers a ping at `address` within one reply window (a broken answer
-    // counts). 100, 101, or 102 when the ping could not be written.
-    int anyoneAt(const DeviceAddress& address, bool& answered);
+    // counts; `broken`, when given, tells whether it was one: two devices there). 100, 101, or
+    // 102 when the ping could not be written.
+    int anyoneAt(const DeviceAddress& address, bool& answered, bool* broken = nullptr);
     // The broadcast at each code and, where it was heard, the walk; then every ID that
     // answered is probed into the registry (an entry appended for each, identity and record
     // read as the search does). 100 (also when stopped, `looks` then shorter or incomplete),

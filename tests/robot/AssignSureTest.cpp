@@ -42,6 +42,7 @@ TEST_F(AssignSureTest, AJointOnTheBusBeforeIsNeverTakenForANewOne) {
             kSpacingUs);
         // The lost answer: nothing comes back from the joint until the host writes after its
         // broadcast at code 1.
+        const auto watch = driver.hook;  // the fixture's
         driver.hook = [&](const std::string& call) {
             if (c.fault == Fault::FirstAnswerLost && call == "write") {
                 for (const SimTraffic& t : hostWrites(1000000)) {
@@ -50,7 +51,7 @@ TEST_F(AssignSureTest, AJointOnTheBusBeforeIsNeverTakenForANewOne) {
                     }
                 }
             }
-            return FT_OK;
+            return watch(call);
         };
         onEvent = [&](const AssignEvent& e) {
             SimFaults faults;
@@ -81,7 +82,6 @@ TEST_F(AssignSureTest, AJointOnTheBusBeforeIsNeverTakenForANewOne) {
             EXPECT_EQ(sim->device(static_cast<std::size_t>(k)).code(), 1);
         }
         EXPECT_EQ(sharedSeen(), 0);
-        driver.hook = nullptr;
     }
 }
 
