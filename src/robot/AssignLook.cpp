@@ -9,6 +9,12 @@
 
 namespace mvx {
 
+namespace {
+
+constexpr int kFactoryId = 1;  // the ID new actuators leave the factory with
+
+}  // namespace
+
 void AssignFlow::Run::stillLooking() {
     if (waitRow_ < 0 || plan_.stillLookingUs <= 0 || clock().nowUs() < tellUs_) {
         return;
@@ -137,7 +143,14 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
 
 int AssignFlow::Run::askArrivals(std::vector<DeviceAddress>& fresh,
                                  const std::function<void(const std::string&)>& tell) {
-    for (const DeviceAddress& at : arrivals_) {
+    // Where new actuators came so far, and the ID they leave the factory with at every code.
+    std::vector<DeviceAddress> places = arrivals_;
+    for (const int code : plan_.codes) {
+        if (!contains(places, DeviceAddress{code, kFactoryId})) {
+            places.push_back({code, kFactoryId});
+        }
+    }
+    for (const DeviceAddress& at : places) {
         if (registry_.find(at.code, at.id) != nullptr || contains(shared_, at) ||
             contains(ignored_, at) || contains(report_.preExisting, at)) {
             continue;  // held: only a look tells a new device there from the one there

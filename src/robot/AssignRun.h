@@ -74,8 +74,9 @@ private:
     void stillLooking();
     // One look at every code: the new addresses, and what forbids taking any (in words).
     int lookAround(std::vector<DeviceAddress>& fresh, std::string& trouble);
-    // The addresses new actuators came to that no known device holds, each pinged directly:
-    // the first that answers is new (or, answering broken, two new ones).
+    // The addresses new actuators came to and ID 1 (theirs from the factory) at every code of
+    // the plan, where no known device holds them, each pinged directly: the first that
+    // answers is new (or, answering broken, two new ones).
     int askArrivals(std::vector<DeviceAddress>& fresh,
                     const std::function<void(const std::string&)>& tell);
     // Gives the actuator found for row `k` its address, settings and check; `k` moves on past
