@@ -39,20 +39,42 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
         trouble += (trouble.empty() ? "" : "; ") + what;
     };
     std::vector<DeviceAddress> silentIgnored = ignored_;
-    for (const int code : plan_.codes) {
+    std::vector<int> codes = plan_.codes;
+    bool round = true;  // every code looked at (else only the code of a direct answer)
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const int code = codes[i];
         if (stopped()) {
             return Success;
         }
         stillLooking();
-        // Between codes, where the last ones came: a ping there is answered at once, where a
-        // look at a code waits for the whole time a broadcast's answers may take. Once this
-        // round has heard a new device, the round goes on to its end instead.
-        if (fresh.empty() && trouble.empty()) {
-            if (const int result = askArrivals(fresh, tell); result != Success) {
+        // Between codes, where new ones come: a ping there is answered at once, where a look
+        // at a code waits for the whole time a broadcast's answers may take. A device that
+        // answers is then taken only as the looks at its code and at the codes of known devices
+        // see it (another new one there shows too); once this round has heard a new device it
+        // goes on to its end instead.
+        if (round && fresh.empty() && trouble.empty()) {
+            std::vector<DeviceAddress> direct;
+            if (const int result = askArrivals(direct, tell); result != Success) {
                 return result;
             }
-            if (!fresh.empty() || !trouble.empty()) {
+            if (!trouble.empty()) {
                 return Success;
+            }
+            if (!direct.empty()) {
+                // Its code, and every code where devices are known: a new device at the
+                // address of one of them shows only in a walk there.
+                codes.clear();
+                for (const int c : plan_.codes) {
+                    const bool held =
+                        std::any_of(shared_.begin(), shared_.end(),
+                                    [c](const DeviceAddress& a) { return a.code == c; });
+                    if (c == direct.front().code || held || !registry_.idsAt(c).empty()) {
+                        codes.push_back(c);
+                    }
+                }
+                round = false;
+                i = static_cast<std::size_t>(-1);
+                continue;
             }
         }
         std::vector<int> known = registry_.idsAt(code);
@@ -109,6 +131,9 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
         }
     }
     // An ignored device that no longer answers is forgotten: a new one may come to its address.
+    if (!round) {
+        silentIgnored.clear();  // not every code was looked at
+    }
     for (const DeviceAddress& gone : silentIgnored) {
         const int index = registry_.indexOf(gone.code, gone.id);
         if (index >= 0) {
