@@ -18,6 +18,8 @@ namespace {
 constexpr int kIds = 254;           // IDs 0-253
 constexpr int kPingBytes = 6;       // a ping on the wire
 constexpr int kPingReplyBytes = 6;  // the status packet answering it
+// The answers a walk leaves room for after every ID where new devices may crowd one address.
+constexpr int kCrowdRoom = 3;
 
 // Adds `id` to the ascending list `ids` unless it is there.
 void addId(std::vector<int>& ids, int id) {
@@ -150,7 +152,7 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool
     look.code = code;
     AnswerRoom room{};
     // Broken answers to the broadcast may be several devices at any one ID: room for them all.
-    room.fill(anyCrowded || look.crowd > 0 ? std::max(2, look.crowd) : 1);
+    room.fill(anyCrowded || look.crowd > 0 ? std::max(kCrowdRoom, look.crowd) : 1);
     for (const std::vector<int>* ids : {&look.answered, &look.repeated, &look.garbled}) {
         for (const int id : *ids) {
             room[static_cast<std::size_t>(id)] = 2;

@@ -58,8 +58,9 @@ public:
     // Pings IDs 0-253 at `code` one reply window apart and credits each clean reply to its ID;
     // broken bytes are put down to the IDs pinged just before them, which are then pinged
     // alone. `stop` (may be null) is looked at before each ID. The IDs `look` holds already (a
-    // broadcast's answers), or with `anyCrowded` every ID, get room for two answers after their
-    // ping, and an address where more answered an earlier look for one more than then. 100,
+    // broadcast's answers) get room for two answers after their ping, with `anyCrowded` every
+    // ID for three (or as many as broken broadcast answers make); an address where more
+    // answered an earlier look gets room for one more than then. 100,
     // 101, or 102 when a ping could not be written (the look is then no answer for anyone).
     int walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool anyCrowded = false);
     // Whether anything answers a ping at `address` within one reply window (a broken answer
