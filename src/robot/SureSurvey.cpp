@@ -16,6 +16,20 @@ void addAddress(std::vector<DeviceAddress>& list, const DeviceAddress& address) 
     }
 }
 
+// What `more` heard, added to `look` (of the same code).
+void mergeLook(CodeLook& look, const CodeLook& more) {
+    look.heard = look.heard || more.heard;
+    look.sure = look.sure && more.sure;
+    look.noise = look.noise || more.noise;
+    look.crowd = std::max(look.crowd, more.crowd);
+    for (const auto member : {&CodeLook::answered, &CodeLook::repeated}) {
+        std::vector<int>& ids = look.*member;
+        ids.insert(ids.end(), (more.*member).begin(), (more.*member).end());
+        std::sort(ids.begin(), ids.end());
+        ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    }
+}
+
 }  // namespace
 
 void keepListOrder(DeviceRegistry& registry, const std::vector<int>& codes,
@@ -78,10 +92,12 @@ int sureSearch(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>
         }
         CodeLook look;
         int result = sweep.broadcast(code, look);  // sure: heard for its whole wait
-        if (result == Success && !look.heard && !stopped()) {
-            // One lost answer must not pass a lone device for silence (a flow would then take
-            // it for a new one): a silent code is asked once more.
-            result = sweep.broadcast(code, look);
+        if (result == Success && !stopped()) {
+            // One lost answer must not pass a device for silence (a flow would then take it for
+            // a new one): every code is asked twice, and an ID counts when either heard it.
+            CodeLook again;
+            result = sweep.broadcast(code, again);
+            mergeLook(look, again);
         }
         if (result == Success && look.heard) {
             // The walk adds to what the broadcast heard: a reply lost in either is no silence.

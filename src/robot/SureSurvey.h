@@ -1,7 +1,7 @@
 // The robot flows' survey of what is on the bus, sure of its silence: at each code a broadcast
 // ping whose answers are heard for the whole time devices get to answer it (they may space
-// their answers out by ID; BusSweep::broadcast) and then until the line is quiet (a code where
-// nothing at all came is asked a second time: one lost answer is no silence), a walk of
+// their answers out by ID; BusSweep::broadcast) and then until the line is quiet, twice (one
+// lost answer is no silence: an ID counts when either heard it), a walk of
 // every ID where anything answered, every answering ID probed; then each address the caller
 // expects a device at is pinged directly. Every address that answered anything (a clean answer
 // whose probe failed, a broken answer, two devices at once) is noted as taken, so that a flow never
