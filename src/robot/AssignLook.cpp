@@ -9,12 +9,6 @@
 
 namespace mvx {
 
-namespace {
-
-constexpr int kFactoryId = 1;  // the ID new actuators leave the factory with
-
-}  // namespace
-
 void AssignFlow::Run::stillLooking() {
     if (waitRow_ < 0 || plan_.stillLookingUs <= 0 || clock().nowUs() < tellUs_) {
         return;

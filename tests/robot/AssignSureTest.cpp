@@ -85,6 +85,19 @@ TEST_F(AssignSureTest, AJointOnTheBusBeforeIsNeverTakenForANewOne) {
     }
 }
 
+// An actuator at the highest ID that is no target is where a run parks one, but only a plan
+// whose IDs hold the factory's own ever parks: for any other plan it is a device of the robot.
+TEST_F(AssignSureTest, AJointAtTheParkingIdIsNoActuatorLeftWaiting) {
+    startRobotBus({simSpec(1, 253, 28), newcomer(34, 1, runS(3.0))}, kSpacingUs);
+    AssignPlan plan;
+    plan.ids = {2};
+    const AssignReport report = assign(plan);
+    EXPECT_EQ(report.exitStatus(), 0) << report.summary();
+    EXPECT_EQ(report.rows[0].foundAt, (DeviceAddress{34, 1}));
+    EXPECT_EQ(sim->device(0).id(), 253) << "never touched";
+    EXPECT_EQ(sim->device(1).id(), 2);
+}
+
 TEST_F(AssignSureTest, TheReturnDelayIsCheckedAgainstWhatWasWritten) {
     struct Case {
         const char* name;
