@@ -1,7 +1,7 @@
 // The assign flow in virtual time on the simulated bus (adapter latency 1 ms, known): twelve
 // new MQ-35s at code 34 ID 1 connected one every 3 s once the first look at the bus is over
-// (it hears each broadcast for its whole 500 ms: 8 s leave room for it), given IDs 1-12 at
-// code 1.
+// (it hears each broadcast for its whole 500 ms, twice at a silent code: 12 s leave room for
+// it), given IDs 1-12 at code 1.
 //
 // Per actuator: from its connection to its "checked" against the floor the wire and the
 // settling impose, from the protocol's figures (BusFloor.h): its answer to a broadcast ping
@@ -32,7 +32,7 @@ namespace mvx::bench {
 namespace {
 
 constexpr int kActuators = 12;
-constexpr double kFirstS = 8.0;  // the first connection, after the first look at the bus
+constexpr double kFirstS = 12.0;  // the first connection, after the first look at the bus
 constexpr double kEveryS = 3.0;
 constexpr int kNewCode = 34;
 constexpr int kTargetCode = 1;

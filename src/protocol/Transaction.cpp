@@ -1,6 +1,7 @@
 #include "protocol/Transaction.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -14,6 +15,12 @@ constexpr std::int64_t kKeyedWriteSettleMs = 10;
 // Status LEN covers the error byte, the data and the checksum.
 constexpr std::uint8_t kMinStatusLen = 2;
 constexpr std::uint8_t kMaxStatusLen = kMaxParameters + 2;
+// A status packet's bytes besides its data: two header bytes, ID, LEN, error, checksum.
+constexpr std::uint32_t kStatusFrameBytes = 6;
+// The longest a device waits before it answers (return delay 254 x 2 us, and a margin).
+constexpr std::int64_t kMaxReturnDelayUs = 510;
+// How long a line that never goes quiet is heard out before the exchange gives up on it.
+constexpr std::int64_t kHearOutBoundUs = 500000;
 
 bool tryClaim(AdapterLink& link) {
     int expected = 0;
@@ -60,6 +67,27 @@ int failed(AdapterLink& link, int result) {
 
 std::uint8_t expectedReplyCount(const InstructionPacket& packet) {
     return packet.instruction == Read && packet.parameterCount >= 2 ? packet.parameters[1] : 0;
+}
+
+// After a reply that went wrong part-way (noise, a broken or cut header, a checksum), the
+// rest of it or another device's answer may still be on the wire, and a packet sent now would
+// go out over it: reads until nothing has come for as long as a whole reply of `replyBytes`
+// may take to come (the read timeout of that many bytes), bounded, dropping what came. 100 or
+// 101.
+int hearOut(AdapterLink& link, std::uint32_t replyBytes) {
+    const std::uint32_t quietMs = link.readTimeoutMs(replyBytes, true);
+    const std::int64_t boundUs = link.clock().nowUs() + kHearOutBoundUs;
+    std::uint8_t sink[256];
+    for (;;) {
+        std::uint32_t got = 0;
+        if (link.readWithin(sink, sizeof sink, got, quietMs) == AdapterFailure) {
+            return AdapterFailure;
+        }
+        if (got == 0 || link.clock().nowUs() >= boundUs) {
+            break;
+        }
+    }
+    return Success;  // what is left the next addressed send purges (purge-pending)
 }
 
 }  // namespace
@@ -142,10 +170,24 @@ int transact(AdapterLink& link, const InstructionPacket& packet, StatusPacket& s
         return result;
     }
     const std::uint8_t expected = expectedReplyCount(packet);
+    const std::int64_t sentUs = link.clock().nowUs();
     do {
         result = receivePacket(link, status, true);
         // Replies from other devices, or stale ones of the wrong length, are skipped.
     } while (result == Success && (status.id != packet.id || status.parameterCount != expected));
+    // Nothing goes out after a reply that broke off until the line has been heard out, nor
+    // after none came before the longest reply could have been over (a long read at a slow rate
+    // outlasts the read timeout of its header).
+    if (result == CorruptReply && hearOut(link, kStatusFrameBytes + expected) == AdapterFailure) {
+        result = AdapterFailure;
+    } else if (result == Timeout) {
+        const auto replyUs = static_cast<std::int64_t>(
+            std::ceil((kStatusFrameBytes + expected) * link.byteTimeMs() * 1000.0f));
+        const std::int64_t overUs = sentUs + kMaxReturnDelayUs + replyUs;
+        if (link.clock().nowUs() < overUs) {
+            link.clock().sleepUntilUs(overUs);
+        }
+    }
     release(link);
     return result;
 }

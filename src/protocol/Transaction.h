@@ -22,7 +22,9 @@ int sendWhenFree(AdapterLink& link, const InstructionPacket& packet);
 // refused with 104; such data is never copied into `status`.
 int receivePacket(AdapterLink& link, StatusPacket& status, bool timed);
 // Waits for the link in 1 ms steps, sends, and receives until a matching reply arrives.
-// A broadcast returns 100 right after the write.
+// A broadcast returns 100 right after the write. A 104 returns only once the line has been
+// quiet for as long as the whole reply could take (bounded at 0.5 s), what came meanwhile
+// dropped: the next packet never goes out over the rest of a broken reply.
 int transact(AdapterLink& link, const InstructionPacket& packet, StatusPacket& status);
 
 int ping(AdapterLink& link, std::uint8_t id);

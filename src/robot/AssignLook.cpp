@@ -33,11 +33,44 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
         trouble += (trouble.empty() ? "" : "; ") + what;
     };
     std::vector<DeviceAddress> silentIgnored = ignored_;
-    for (const int code : plan_.codes) {
+    std::vector<int> codes = plan_.codes;
+    bool round = true;  // every code looked at (else only the code of a direct answer)
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const int code = codes[i];
         if (stopped()) {
             return Success;
         }
         stillLooking();
+        // Between codes, where new ones come: a ping there is answered at once, where a look
+        // at a code waits for the whole time a broadcast's answers may take. A device that
+        // answers is then taken only as the looks at its code and at the codes of known devices
+        // see it (another new one there shows too); once this round has heard a new device it
+        // goes on to its end instead.
+        if (round && fresh.empty() && trouble.empty()) {
+            std::vector<DeviceAddress> direct;
+            if (const int result = askArrivals(direct, tell); result != Success) {
+                return result;
+            }
+            if (!trouble.empty()) {
+                return Success;
+            }
+            if (!direct.empty()) {
+                // Its code, and every code where devices are known: a new device at the
+                // address of one of them shows only in a walk there.
+                codes.clear();
+                for (const int c : plan_.codes) {
+                    const bool held =
+                        std::any_of(shared_.begin(), shared_.end(),
+                                    [c](const DeviceAddress& a) { return a.code == c; });
+                    if (c == direct.front().code || held || !registry_.idsAt(c).empty()) {
+                        codes.push_back(c);
+                    }
+                }
+                round = false;
+                i = static_cast<std::size_t>(-1);
+                continue;
+            }
+        }
         std::vector<int> known = registry_.idsAt(code);
         for (const DeviceAddress& a : shared_) {
             if (a.code == code) {
@@ -47,12 +80,13 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
         CodeLook look;
         int result = Success;
         if (!known.empty()) {
-            // Devices answer here: only a walk tells a new one from them.
-            result = sweep_.walk(code, &stop_, look);
+            // Devices answer here: only a walk tells a new one from them. New devices may come
+            // two to an address anywhere: every ID gets room for two answers.
+            result = sweep_.walk(code, &stop_, look, true);
         } else {
             result = sweep_.broadcast(code, look);
             if (result == Success && look.heard && (look.noise || !look.repeated.empty())) {
-                result = sweep_.walk(code, &stop_, look);  // whose answers were broken
+                result = sweep_.walk(code, &stop_, look, true);  // whose answers were broken
             }
         }
         if (result != Success) {
@@ -91,6 +125,9 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
         }
     }
     // An ignored device that no longer answers is forgotten: a new one may come to its address.
+    if (!round) {
+        silentIgnored.clear();  // not every code was looked at
+    }
     for (const DeviceAddress& gone : silentIgnored) {
         const int index = registry_.indexOf(gone.code, gone.id);
         if (index >= 0) {
@@ -119,6 +156,37 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
             list += (list.empty() ? "" : " and ") + addressWords(a);
         }
         tell("new devices at " + list);
+    }
+    return Success;
+}
+
+int AssignFlow::Run::askArrivals(std::vector<DeviceAddress>& fresh,
+                                 const std::function<void(const std::string&)>& tell) {
+    // Where new actuators came so far, and the ID they leave the factory with at every code.
+    std::vector<DeviceAddress> places = arrivals_;
+    for (const int code : plan_.codes) {
+        if (!contains(places, DeviceAddress{code, kFactoryId})) {
+            places.push_back({code, kFactoryId});
+        }
+    }
+    for (const DeviceAddress& at : places) {
+        if (registry_.find(at.code, at.id) != nullptr || contains(shared_, at) ||
+            contains(ignored_, at) || contains(report_.preExisting, at)) {
+            continue;  // held: only a look tells a new device there from the one there
+        }
+        bool answered = false;
+        bool broken = false;
+        if (const int result = sweep_.anyoneAt(at, answered, &broken); result != Success) {
+            return result;
+        }
+        if (broken) {
+            tell("two new devices answer at " + addressWords(at));
+            return Success;
+        }
+        if (answered) {
+            fresh.push_back(at);
+            return Success;
+        }
     }
     return Success;
 }

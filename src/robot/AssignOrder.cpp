@@ -28,7 +28,10 @@ int AssignFlow::Run::parkingId(DeviceEntry& entry, int& parking) {
 }
 
 void AssignFlow::Run::findLeftParked() {
-    for (int id = 253; id >= 0; --id) {
+    if (!contains(plan_.ids, kFactoryId)) {
+        return;  // no run of this plan parks an actuator
+    }
+    for (int id = 253; id >= 0 && leftParked_.empty(); --id) {
         if (contains(plan_.ids, id)) {
             continue;
         }

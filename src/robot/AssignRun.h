@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -24,6 +25,9 @@ inline constexpr const char* kOneAtATime = "Connect one new actuator at a time";
 
 // "MQ-35 v30".
 std::string deviceWords(const DeviceEntry& entry);
+
+// The ID new actuators leave the factory with.
+constexpr int kFactoryId = 1;
 
 template <typename T>
 bool contains(const std::vector<T>& list, const T& value) {
@@ -73,6 +77,11 @@ private:
     void stillLooking();
     // One look at every code: the new addresses, and what forbids taking any (in words).
     int lookAround(std::vector<DeviceAddress>& fresh, std::string& trouble);
+    // The addresses new actuators came to and ID 1 (theirs from the factory) at every code of
+    // the plan, where no known device holds them, each pinged directly: the first that
+    // answers is new (or, answering broken, two new ones).
+    int askArrivals(std::vector<DeviceAddress>& fresh,
+                    const std::function<void(const std::string&)>& tell);
     // Gives the actuator found for row `k` its address, settings and check; `k` moves on past
     // the rows used (a skipped row included).
     void place(int& k, DeviceEntry& entry);
@@ -93,8 +102,10 @@ private:
     void leave(int k, const DeviceAddress& at, const std::string& why);
     // The parked actuators to their addresses, now that no more new ones come.
     void unpark();
-    // Notes the actuators an earlier run left waiting at a free ID of the target code (on the
-    // bus before, at the highest IDs that are no target, as parkingId picks them).
+    // Notes the actuator an earlier run of the same plan left waiting at a free ID of the
+    // target code (on the bus before, at the highest ID that is no target, as parkingId picks
+    // it). Only a run whose IDs hold the factory's own waits one there, so only such a plan
+    // looks, and for one: any other actuator at those IDs is a device of the robot.
     void findLeftParked();
     // Row `k`'s actuator is one an earlier run left waiting: it waits on for the row (checked
     // where it is, moved last). False when none is left or it does not check.

@@ -18,6 +18,8 @@ namespace {
 constexpr int kIds = 254;           // IDs 0-253
 constexpr int kPingBytes = 6;       // a ping on the wire
 constexpr int kPingReplyBytes = 6;  // the status packet answering it
+// The answers a walk leaves room for after every ID where new devices may crowd one address.
+constexpr int kCrowdRoom = 3;
 
 // Adds `id` to the ascending list `ids` unless it is there.
 void addId(std::vector<int>& ids, int id) {
@@ -40,11 +42,19 @@ void countInto(const std::array<int, kIds>& counts, CodeLook& look) {
 
 enum class Answer { None, Clean, Broken };
 
+// The answers `bytes` would make (each with a byte of idle line after it), at least one.
+int answersIn(std::size_t bytes) {
+    return std::max(1, static_cast<int>((bytes + kPingReplyBytes) / (kPingReplyBytes + 1)));
+}
+
 // Pings `id` alone and listens until the answers of two devices at that ID, one after the
-// other, would be over: what came back. 100, or the failure of the send (a ping not sent
+// other, would be over, and on while more come: what came back, and how many answers its bytes
+// would make. 100, or the failure of the send (a ping not sent
 // tells nothing of who is there) or of the adapter.
-int askAlone(AdapterLink& link, FastSearchTiming& timing, int code, int id, Answer& answer) {
+int askAlone(AdapterLink& link, FastSearchTiming& timing, int code, int id, Answer& answer,
+             int& answers) {
     answer = Answer::None;
+    answers = 0;
     link.purgeReceive();
     const int sent =
         sendWhenFree(link, InstructionPacket::make(static_cast<std::uint8_t>(id), Ping));
@@ -57,11 +67,21 @@ int askAlone(AdapterLink& link, FastSearchTiming& timing, int code, int id, Answ
     const std::int64_t endUs =
         sentUs + FastSearchTiming::replyWindowUs(kPingBytes, 2 * kPingReplyBytes + 1, code) +
         timing.latencyAllowanceUs();
-    if (listener.until(endUs, [&clean, id](const ScannedReply& reply, std::int64_t) {
-            clean += reply.id == id && reply.parameterCount == 0 ? 1 : 0;
-        }) == AdapterFailure) {
+    const auto onReply = [&clean, id](const ScannedReply& reply, std::int64_t) {
+        clean += reply.id == id && reply.parameterCount == 0 ? 1 : 0;
+    };
+    if (listener.until(endUs, onReply) == AdapterFailure) {
         return AdapterFailure;
     }
+    // More than two devices answer on: nothing goes out before they are done.
+    const std::int64_t quietUs =
+        FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code) + timing.latencyAllowanceUs();
+    if (listener.heard() &&
+        listener.untilQuiet(quietUs, link.clock().nowUs() + CodeSurvey::kQuietBoundUs, onReply,
+                            [] { return false; }) == AdapterFailure) {
+        return AdapterFailure;
+    }
+    answers = listener.heard() ? answersIn(listener.bytesSeen()) : 0;
     link.purgeReceive();
     if (!listener.brokenAtUs().empty() || clean > 1) {
         answer = Answer::Broken;
@@ -113,15 +133,37 @@ int BusSweep::broadcast(int code, CodeLook& look) {
         result != Success) {
         return result;
     }
+    for (int id = 0; id < kIds; ++id) {
+        if (heard.counts[static_cast<std::size_t>(id)] > 1) {
+            crowds_[{code, id}] = heard.counts[static_cast<std::size_t>(id)];
+        }
+    }
     look.heard = heard.heard;
     look.sure = heard.sure;
     countInto(heard.counts, look);
     look.noise = heard.broken;
+    if (heard.broken) {
+        look.crowd = answersIn(static_cast<std::size_t>(heard.bytes));
+    }
     return Success;
 }
 
-int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
+int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool anyCrowded) {
     look.code = code;
+    AnswerRoom room{};
+    // Broken answers to the broadcast may be several devices at any one ID: room for them all.
+    room.fill(anyCrowded || look.crowd > 0 ? std::max(kCrowdRoom, look.crowd) : 1);
+    for (const std::vector<int>* ids : {&look.answered, &look.repeated, &look.garbled}) {
+        for (const int id : *ids) {
+            room[static_cast<std::size_t>(id)] = 2;
+        }
+    }
+    for (const auto& [at, answers] : crowds_) {
+        if (at.code == code) {
+            room[static_cast<std::size_t>(at.id)] =
+                std::max(room[static_cast<std::size_t>(at.id)], answers + 1);
+        }
+    }
     const std::shared_ptr<AdapterLink> link = linkAt(code);
     if (!link) {
         return AdapterFailure;
@@ -130,11 +172,19 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
     CodeSurvey survey(*link, timing);
     WalkHeard heard;
     const auto stopped = [stop] { return stop != nullptr && stop->load(); };
-    if (survey.walk(code, stopped, nullptr, heard) == AdapterFailure) {
+    if (survey.walk(code, stopped, nullptr, heard, &room) == AdapterFailure) {
         return AdapterFailure;
     }
     if (heard.sendFailure != Success) {
         return heard.sendFailure;  // an ID not pinged would pass for one where nobody answers
+    }
+    for (int id = 0; id < kIds; ++id) {
+        const int answers = heard.counts[static_cast<std::size_t>(id)];
+        if (answers > 1) {
+            crowds_[{code, id}] = answers;
+        } else if (answers == 1) {
+            crowds_.erase({code, id});  // one device there now
+        }
     }
     look.complete = heard.complete;
     look.walked = look.complete;
@@ -159,11 +209,15 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
     bool explained = false;
     for (const int id : suspects) {
         Answer answer = Answer::None;
-        if (const int asked = askAlone(*link, timing, code, id, answer); asked != Success) {
+        int answers = 0;
+        if (const int asked = askAlone(*link, timing, code, id, answer, answers);
+            asked != Success) {
             return asked;
         }
         if (answer == Answer::Broken) {
             addId(look.garbled, id);
+            int& crowd = crowds_[{code, id}];
+            crowd = std::max({crowd, 2, answers});
             explained = true;
         } else if (answer == Answer::Clean) {
             counts[static_cast<std::size_t>(id)] = 1;  // a reply spoilt once on the line
@@ -179,18 +233,25 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look) {
     return Success;
 }
 
-int BusSweep::anyoneAt(const DeviceAddress& address, bool& answered) {
+int BusSweep::anyoneAt(const DeviceAddress& address, bool& answered, bool* broken) {
     answered = false;
+    if (broken != nullptr) {
+        *broken = false;
+    }
     const std::shared_ptr<AdapterLink> link = linkAt(address.code);
     if (!link) {
         return AdapterFailure;
     }
     Answer answer = Answer::None;
-    if (const int asked = askAlone(*link, *timing_, address.code, address.id, answer);
+    int answers = 0;
+    if (const int asked = askAlone(*link, *timing_, address.code, address.id, answer, answers);
         asked != Success) {
         return asked;
     }
     answered = answer != Answer::None;
+    if (broken != nullptr) {
+        *broken = answer == Answer::Broken;
+    }
     return Success;
 }
 

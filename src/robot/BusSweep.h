@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -34,6 +35,8 @@ struct CodeLook {
     std::vector<int> repeated;  // IDs that answered one broadcast twice (two devices)
     std::vector<int> garbled;   // IDs whose replies came back broken (two devices at once)
     bool noise = false;         // broken bytes that no ID could be found for
+    // With broken answers: how many answers the bytes heard would make, all at one address.
+    int crowd = 0;
 };
 
 // Progress of a search: the code being looked at and the share of the codes done (0-100).
@@ -54,12 +57,16 @@ public:
     int broadcast(int code, CodeLook& look);
     // Pings IDs 0-253 at `code` one reply window apart and credits each clean reply to its ID;
     // broken bytes are put down to the IDs pinged just before them, which are then pinged
-    // alone. `stop` (may be null) is looked at before each ID. 100, 101, or 102 when a ping
-    // could not be written (the look is then no answer for anyone).
-    int walk(int code, const std::atomic<bool>* stop, CodeLook& look);
+    // alone. `stop` (may be null) is looked at before each ID. The IDs `look` holds already (a
+    // broadcast's answers) get room for two answers after their ping, with `anyCrowded` every
+    // ID for three (or as many as broken broadcast answers make); an address where more
+    // answered an earlier look gets room for one more than then. 100,
+    // 101, or 102 when a ping could not be written (the look is then no answer for anyone).
+    int walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool anyCrowded = false);
     // Whether anything answers a ping at `address` within one reply window (a broken answer
-    // counts). 100, 101, or 102 when the ping could not be written.
-    int anyoneAt(const DeviceAddress& address, bool& answered);
+    // counts; `broken`, when given, tells whether it was one: two devices there). 100, 101, or
+    // 102 when the ping could not be written.
+    int anyoneAt(const DeviceAddress& address, bool& answered, bool* broken = nullptr);
     // The broadcast at each code and, where it was heard, the walk; then every ID that
     // answered is probed into the registry (an entry appended for each, identity and record
     // read as the search does). 100 (also when stopped, `looks` then shorter or incomplete),
@@ -80,6 +87,8 @@ private:
 
     DeviceRegistry& registry_;
     std::unique_ptr<FastSearchTiming> timing_;
+    // Addresses where more than one device answered a look, with how many did last.
+    std::map<DeviceAddress, int> crowds_;
 };
 
 }  // namespace mvx

@@ -246,6 +246,8 @@ AdoptResult adoptJoint(DeviceRegistry& registry, const RobotProfile& profile,
     SafeMove move(registry, sweep);
     MoveOutcome moved;
     out.result = move.run(*entry, joint.at, moved);
+    // Listed where the address the registry now has for it belongs, the move whole or not.
+    keepListOrder(registry, profile.codes, {entry->baudCode(), entry->id()});
     if (out.result == Success && moved.targetTaken) {
         return refuse(addressWords(joint.at) + " is " + moved.holder);
     }

@@ -16,10 +16,50 @@ void addAddress(std::vector<DeviceAddress>& list, const DeviceAddress& address) 
     }
 }
 
+// What `more` heard, added to `look` (of the same code).
+void mergeLook(CodeLook& look, const CodeLook& more) {
+    look.heard = look.heard || more.heard;
+    look.sure = look.sure && more.sure;
+    look.noise = look.noise || more.noise;
+    look.crowd = std::max(look.crowd, more.crowd);
+    for (const auto member : {&CodeLook::answered, &CodeLook::repeated}) {
+        std::vector<int>& ids = look.*member;
+        ids.insert(ids.end(), (more.*member).begin(), (more.*member).end());
+        std::sort(ids.begin(), ids.end());
+        ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    }
+}
+
+}  // namespace
+
+void keepListOrder(DeviceRegistry& registry, const std::vector<int>& codes,
+                   const DeviceAddress& address) {
+    const auto rank = [&codes](int code, int id) {
+        const auto at = std::find(codes.begin(), codes.end(), code);
+        return std::pair<long, int>{at - codes.begin(), id};
+    };
+    const int from = registry.indexOf(address.code, address.id);
+    if (from < 0) {
+        return;
+    }
+    int to = registry.entryCount();
+    for (int i = 0; i < registry.entryCount(); ++i) {
+        const DeviceEntry* entry = registry.entryAt(i);
+        if (i != from && entry != nullptr &&
+            rank(entry->baudCode(), entry->id()) > rank(address.code, address.id)) {
+            to = i;
+            break;
+        }
+    }
+    registry.move(from, to);
+}
+
+namespace {
+
 // Probes `address` unless the registry holds it: a failure other than the adapter's notes it
 // as unread.
-int probeInto(BusSweep& sweep, DeviceRegistry& registry, const DeviceAddress& address,
-              BusSurvey& survey) {
+int probeInto(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>& codes,
+              const DeviceAddress& address, BusSurvey& survey) {
     addAddress(survey.taken, address);
     if (registry.find(address.code, address.id) != nullptr) {
         return Success;
@@ -31,6 +71,8 @@ int probeInto(BusSweep& sweep, DeviceRegistry& registry, const DeviceAddress& ad
     }
     if (result != Success) {
         addAddress(survey.unread, address);
+    } else {
+        keepListOrder(registry, codes, address);
     }
     return Success;
 }
@@ -50,6 +92,13 @@ int sureSearch(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>
         }
         CodeLook look;
         int result = sweep.broadcast(code, look);  // sure: heard for its whole wait
+        if (result == Success && !stopped()) {
+            // One lost answer must not pass a device for silence (a flow would then take it for
+            // a new one): every code is asked twice, and an ID counts when either heard it.
+            CodeLook again;
+            result = sweep.broadcast(code, again);
+            mergeLook(look, again);
+        }
         if (result == Success && look.heard) {
             // The walk adds to what the broadcast heard: a reply lost in either is no silence.
             result = sweep.walk(code, stop, look);
@@ -74,7 +123,7 @@ int sureSearch(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>
             if (stopped()) {
                 return Success;
             }
-            if (probeInto(sweep, registry, {look.code, id}, survey) == AdapterFailure) {
+            if (probeInto(sweep, registry, codes, {look.code, id}, survey) == AdapterFailure) {
                 return AdapterFailure;
             }
         }
@@ -90,7 +139,7 @@ int sureSearch(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>
         if (const int result = sweep.anyoneAt(at, answered); result != Success) {
             return result;
         }
-        if (answered && probeInto(sweep, registry, at, survey) == AdapterFailure) {
+        if (answered && probeInto(sweep, registry, codes, at, survey) == AdapterFailure) {
             return AdapterFailure;
         }
     }

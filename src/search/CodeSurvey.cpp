@@ -94,6 +94,7 @@ int CodeSurvey::broadcast(int code, bool quickLook, const Stopped& stopped,
     link_.purgeReceive();
     out.heard = listener.heard();
     out.broken = !listener.brokenAtUs().empty();
+    out.bytes = static_cast<int>(listener.bytesSeen());
     return Success;
 }
 
@@ -113,7 +114,8 @@ int CodeSurvey::quietLine(int code, int replyBytes, const Stopped& stopped) {
 }
 
 int CodeSurvey::walk(int code, const Stopped& stopped,
-                     const std::function<void(int id)>& beforePing, WalkHeard& out) {
+                     const std::function<void(int id)>& beforePing, WalkHeard& out,
+                     const AnswerRoom* room) {
     out = WalkHeard{};
     out.sentUs.fill(-1);
     link_.purgeReceive();
@@ -130,6 +132,17 @@ int CodeSurvey::walk(int code, const Stopped& stopped,
     };
     const std::int64_t windowUs =
         FastSearchTiming::replyWindowUs(kPingBytes, kPingReplyBytes, code);
+    // Several answers, with a byte of idle line between them.
+    const auto windowOf = [&](int id) {
+        const int answers = room != nullptr ? (*room)[static_cast<std::size_t>(id)] : 1;
+        return answers <= 1 ? windowUs
+                            : FastSearchTiming::replyWindowUs(
+                                  kPingBytes, answers * (kPingReplyBytes + 1) - 1, code);
+    };
+    // An answer and a byte of idle line, and the latency.
+    const std::int64_t quietUs = FastSearchTiming::replyWindowUs(0, kPingReplyBytes + 1, code) +
+                                 timing_.latencyAllowanceUs();
+    const auto isStopped = [&stopped] { return stopped && stopped(); };
     Clock& clock = link_.clock();
     std::int64_t nextSendUs = clock.nowUs();
     out.complete = true;
@@ -144,6 +157,13 @@ int CodeSurvey::walk(int code, const Stopped& stopped,
         if (listener.until(nextSendUs, credit) == AdapterFailure) {
             return AdapterFailure;
         }
+        // Bytes that came only just now may be followed by more (several devices at one
+        // address answer one after the other): the next ping waits for a quiet line.
+        if (listener.heard() && listener.lastArrivalUs() + quietUs > clock.nowUs() &&
+            listener.untilQuiet(quietUs, clock.nowUs() + kQuietBoundUs, credit, isStopped) ==
+                AdapterFailure) {
+            return AdapterFailure;
+        }
         const int sent =
             sendWhenFree(link_, InstructionPacket::make(static_cast<std::uint8_t>(id), Ping));
         if (sent == AdapterFailure) {
@@ -155,7 +175,7 @@ int CodeSurvey::walk(int code, const Stopped& stopped,
         } else if (out.sendFailure == Success) {
             out.sendFailure = sent;  // an ID not pinged is not one where nobody answers
         }
-        nextSendUs = nowUs + windowUs;
+        nextSendUs = nowUs + windowOf(id);
     }
     // The replies still on their way, for as long as the allowance says, and longer when late
     // replies among them make it grow.

@@ -33,6 +33,7 @@ struct BroadcastHeard {
     bool sure = false;              // the host listened as long as answers could come
     std::array<int, 254> counts{};  // clean answers per ID (more than one: two devices)
     bool broken = false;            // bytes that were not a well-formed answer
+    int bytes = 0;                  // every byte that came back
 };
 
 // What a walk over the IDs heard.
@@ -43,6 +44,11 @@ struct WalkHeard {
     std::array<int, 254> counts{};           // clean ping replies per ID
     std::vector<std::int64_t> brokenAtUs;    // when bytes turned out broken
 };
+
+// How many answers a walk leaves room for after each ID's ping (0 or 1: one). Several devices
+// at one address answer one after the other, and a ping sent after the first would go out
+// over the next.
+using AnswerRoom = std::array<int, 254>;
 
 class CodeSurvey {
 public:
@@ -72,9 +78,10 @@ public:
     // Pings IDs 0-253 at `code` (the link already there), one reply window apart, then waits
     // for the replies still on their way. `beforePing(id)` (may be empty) is called before each
     // ping and `stopped` (may be empty) looked at; a stop ends the pings. A ping that could not
-    // be written is noted in `out.sendFailure` and the walk goes on. 100 or 101.
+    // be written is noted in `out.sendFailure` and the walk goes on. `room` (may be null: one
+    // answer each) widens the reply window of IDs where several may answer. 100 or 101.
     int walk(int code, const Stopped& stopped, const std::function<void(int id)>& beforePing,
-             WalkHeard& out);
+             WalkHeard& out, const AnswerRoom* room = nullptr);
     // Listens until the line at `code` has been quiet for a whole read reply of
     // `replyBytes` (bounded by kQuietBoundUs), then drops what came: after an exchange that
     // went wrong, the rest of an answer may still be on the wire. 100 when the line went quiet,

@@ -94,8 +94,9 @@ public:
         }
     }
 
-    // Whether any byte came since the listener was cleared.
+    // Whether any byte came since the listener was cleared, and how many.
     bool heard() const { return scanner_.bytesSeen() != 0; }
+    std::size_t bytesSeen() const { return scanner_.bytesSeen(); }
     std::int64_t lastArrivalUs() const { return lastArrivalUs_; }
     // The times of the reads that showed bytes to be broken since the listener was cleared,
     // in order.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "RobotFixture.h"
+#include "protocol/Packet.h"
 
 namespace mvx::test {
 namespace {
@@ -19,7 +20,7 @@ bool has(const std::string& text, const std::string& part) {
 }
 
 TEST_F(AssignSureTest, AJointOnTheBusBeforeIsNeverTakenForANewOne) {
-    enum class Fault { None, SilentAfterBroadcast, UnreadableReads };
+    enum class Fault { None, SilentAfterBroadcast, UnreadableReads, FirstAnswerLost };
     struct Case {
         const char* name;
         int jointId;
@@ -32,17 +33,32 @@ TEST_F(AssignSureTest, AJointOnTheBusBeforeIsNeverTakenForANewOne) {
         {"joint at ID 150", 150, Fault::None},
         {"ID 60: its walk reply and probe lost", 60, Fault::SilentAfterBroadcast},
         {"ID 60: its probe comes back broken (104)", 60, Fault::UnreadableReads},
+        {"ID 203: its answer to the first broadcast at its code lost", 203, Fault::FirstAnswerLost},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         startRobotBus(
             {simSpec(1, c.jointId, 28), newcomer(34, 1, runS(3.0)), newcomer(34, 1, runS(6.0))},
             kSpacingUs);
+        // The lost answer: nothing comes back from the joint until the host writes after its
+        // broadcast at code 1.
+        const auto watch = driver.hook;  // the fixture's
+        driver.hook = [&](const std::string& call) {
+            if (c.fault == Fault::FirstAnswerLost && call == "write") {
+                for (const SimTraffic& t : hostWrites(1000000)) {
+                    if (t.bytes.size() > 2 && t.bytes[2] == kBroadcastId) {
+                        sim->device(0).setFaults({});
+                    }
+                }
+            }
+            return watch(call);
+        };
         onEvent = [&](const AssignEvent& e) {
             SimFaults faults;
             if (e.kind == AssignEventKind::Searching) {
                 faults.silentAfterPackets = c.fault == Fault::SilentAfterBroadcast ? 1 : -1;
                 faults.corruptReads = c.fault == Fault::UnreadableReads ? 1000 : 0;
+                faults.dropReply = c.fault == Fault::FirstAnswerLost;
                 sim->device(0).setFaults(faults);
             } else if (e.kind == AssignEventKind::Present) {
                 sim->device(0).setFaults(faults);  // well again for the rest of the run
@@ -67,6 +83,19 @@ TEST_F(AssignSureTest, AJointOnTheBusBeforeIsNeverTakenForANewOne) {
         }
         EXPECT_EQ(sharedSeen(), 0);
     }
+}
+
+// An actuator at the highest ID that is no target is where a run parks one, but only a plan
+// whose IDs hold the factory's own ever parks: for any other plan it is a device of the robot.
+TEST_F(AssignSureTest, AJointAtTheParkingIdIsNoActuatorLeftWaiting) {
+    startRobotBus({simSpec(1, 253, 28), newcomer(34, 1, runS(3.0))}, kSpacingUs);
+    AssignPlan plan;
+    plan.ids = {2};
+    const AssignReport report = assign(plan);
+    EXPECT_EQ(report.exitStatus(), 0) << report.summary();
+    EXPECT_EQ(report.rows[0].foundAt, (DeviceAddress{34, 1}));
+    EXPECT_EQ(sim->device(0).id(), 253) << "never touched";
+    EXPECT_EQ(sim->device(1).id(), 2);
 }
 
 TEST_F(AssignSureTest, TheReturnDelayIsCheckedAgainstWhatWasWritten) {

@@ -81,3 +81,46 @@ TEST_F(BusSweepTest, APingThatCannotBeWrittenFailsTheLook) {
 
 }  // namespace
 }  // namespace mvx::test
+
+namespace mvx::test {
+namespace {
+
+// Several devices at one address answer one after the other: the walk leaves room for them
+// after that ID's ping (from the broadcast's bytes, or for two anywhere when the caller expects
+// new devices two to an address), asks the address alone until the line is quiet, and never
+// sends over an answer; the address is reported as shared.
+TEST_F(BusSweepTest, AWalkNeverPingsOverTheAnswersOfDevicesSharingAnAddress) {
+    struct Case {
+        const char* name;
+        int devices;     // at code 1 ID 5, besides one at ID 9
+        bool broadcast;  // a broadcast first (else a walk alone, room for two everywhere)
+    };
+    const Case cases[] = {
+        {"two, after a broadcast", 2, true},
+        {"three, after a broadcast", 3, true},
+        {"two, a walk alone", 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<SimDeviceSpec> devices = {simSpec(1, 9, 28)};
+        for (int k = 0; k < c.devices; ++k) {
+            devices.push_back(simSpec(1, 5, 28));
+        }
+        startRobotBus(devices);
+        BusSweep sweep(*registry);
+        CodeLook look;
+        if (c.broadcast) {
+            ASSERT_EQ(sweep.broadcast(1, look), Success);
+        }
+        ASSERT_EQ(sweep.walk(1, nullptr, look, !c.broadcast), Success);
+        const bool shared = std::count(look.garbled.begin(), look.garbled.end(), 5) +
+                                std::count(look.repeated.begin(), look.repeated.end(), 5) !=
+                            0;
+        EXPECT_TRUE(shared);
+        EXPECT_EQ(look.answered, std::vector<int>{9});
+        EXPECT_EQ(talkOverViolations(sim->traffic()), std::vector<std::string>{});
+    }
+}
+
+}  // namespace
+}  // namespace mvx::test

@@ -204,7 +204,7 @@ void FlowSoakTest::runFlow(const std::string& name, bool chaotic,
             ADD_FAILURE() << "missed by a sure search: " << f;
         }
     }
-    const std::vector<std::string> overs = talkOver();
+    const std::vector<std::string> overs = talkOver(before);
     for (std::size_t k = 0; k < overs.size() && k < 3; ++k) {
         ADD_FAILURE() << "talk-over: " << overs[k]
                       << (k == 2 && overs.size() > 3
@@ -303,12 +303,18 @@ std::vector<std::string> FlowSoakTest::missedBySureSearch(const FlowClaims& clai
     return faults;
 }
 
-std::vector<std::string> FlowSoakTest::talkOver() {
+std::vector<std::string> FlowSoakTest::talkOver(const std::vector<DeviceAddress>& before) {
     // Answers of devices the chaos touched (in this operation or the one before: a reply
-    // delayed past its operation) are the fault's doing, not the host's.
+    // delayed past its operation) are the fault's doing, not the host's; a device the flow
+    // moved answered under its old ID too.
     std::set<int> excused = touchedBefore_;
     for (const int id : touchedIds()) {
         excused.insert(id);
+    }
+    for (std::size_t i = 0; i < sim->deviceCount() && i < before.size(); ++i) {
+        if (chaos_->touched(&sim->device(i))) {
+            excused.insert(before[i].id);
+        }
     }
     std::vector<SimTraffic> traffic = sim->traffic();
     std::erase_if(traffic, [&excused](const SimTraffic& t) {

@@ -91,7 +91,7 @@ private:
     std::vector<std::string> missedBySureSearch(const FlowClaims& claims,
                                                 const std::vector<bool>& presentBefore,
                                                 std::int64_t startUs);
-    std::vector<std::string> talkOver();
+    std::vector<std::string> talkOver(const std::vector<DeviceAddress>& before);
     std::set<int> touchedIds();
 
     // IDs of devices the chaos touched in the operation before (late replies of theirs may

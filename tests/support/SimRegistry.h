@@ -76,11 +76,12 @@ SimDeviceSpec simSpec(int code, int id, int model, int version = 30, int level =
                       std::map<int, int> registers = {});
 
 // The virtual time (s after the host's first write) of moment `s` of a setup run's script: the
-// first search, which hears every broadcast for its whole wait, is over by the script's 0, and
+// first search, which hears every broadcast for its whole wait (twice at a silent code), is over
+// by the script's 0, and
 // the moments are stretched so that a look at every code (each silent one heard for its whole
 // broadcast wait) and a move fit between two of them.
 inline double runS(double s) {
-    return s < 0 ? s : 8.0 + 4.0 * s;
+    return s < 0 ? s : 12.0 + 4.0 * s;
 }
 
 // A new MQ-35 (or `model`) at (code, id), connected `appearS` seconds after the host's first
