@@ -19,13 +19,6 @@ namespace movantrix {
 
 namespace {
 
-detail::BusState& stateOf(const std::shared_ptr<detail::BusState>& state) {
-    if (!state) {
-        throw std::logic_error("this Bus was moved from");
-    }
-    return *state;
-}
-
 // Calls `progress` on the calling thread whenever the registry's progress moves.
 class ProgressTicker {
 public:
@@ -72,19 +65,19 @@ Bus::~Bus() {
 }
 
 void Bus::close() {
-    detail::BusState& state = stateOf(state_);
+    detail::BusState& state = detail::busOf(state_);
     const detail::BusLock lock(state);
     state.close();
 }
 
 bool Bus::isOpen() const {
-    detail::BusState& state = stateOf(state_);
+    detail::BusState& state = detail::busOf(state_);
     const detail::BusLock lock(state);
     return state.isOpen();
 }
 
 const std::string& Bus::port() const {
-    return stateOf(state_).portText();
+    return detail::busOf(state_).portText();
 }
 
 Bus open(const std::string& port, const OpenOptions& options) {
@@ -99,7 +92,7 @@ ScanResult Bus::scan(const ScanOptions& options) {
     if (!options.codes.empty() && options.full) {
         throw std::invalid_argument("codes and full exclude each other");
     }
-    detail::BusState& state = stateOf(state_);
+    detail::BusState& state = detail::busOf(state_);
     const detail::BusLock lock(state);
     mvx::DeviceRegistry& registry = state.registry();
     // The standard search stops by the registry's flag, the others by the call's.
@@ -181,7 +174,7 @@ ScanResult Bus::scan(const ScanOptions& options) {
 
 Device Bus::device(int code, int id) {
     detail::checkAddress(code, id);
-    detail::BusState& state = stateOf(state_);
+    detail::BusState& state = detail::busOf(state_);
     const detail::BusLock lock(state);
     return state.deviceOf(state_, mvx::summaryOf(state.entry(code, id, true)));
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -65,5 +66,13 @@ public:
 private:
     BusState& state_;
 };
+
+// The state of a Bus, or std::logic_error where the Bus was moved from.
+inline BusState& busOf(const std::shared_ptr<BusState>& state) {
+    if (!state) {
+        throw std::logic_error("this Bus was moved from");
+    }
+    return *state;
+}
 
 }  // namespace movantrix::detail

@@ -17,13 +17,6 @@ namespace movantrix {
 
 namespace {
 
-detail::BusState& stateOf(const std::shared_ptr<detail::BusState>& state) {
-    if (!state) {
-        throw std::logic_error("this Bus was moved from");
-    }
-    return *state;
-}
-
 // Hands the flow's events to the caller's callback, on the calling thread.
 class PostingObserver final : public mvx::AssignObserver {
 public:
@@ -118,7 +111,7 @@ AssignReport Bus::assign(const std::vector<int>& ids, int baud, const AssignOpti
     plan.network = options.network;
     plan.returnDelay = options.returnDelay;
 
-    detail::BusState& state = stateOf(state_);
+    detail::BusState& state = detail::busOf(state_);
     const detail::BusLock lock(state);
     mvx::DeviceRegistry& registry = state.registry();
     detail::LongCall call(options.stop);
@@ -155,7 +148,7 @@ std::vector<ProfileDevice> Bus::profileSave(const std::string& path,
         throw std::invalid_argument("codes and full exclude each other");
     }
     const std::vector<int> codes = detail::checkCodes(options.codes, options.full);
-    detail::BusState& state = stateOf(state_);
+    detail::BusState& state = detail::busOf(state_);
     const detail::BusLock lock(state);
     detail::LongCall call(options.stop);
     const auto found = survey(state, call, codes, {}, options.progress, {});
@@ -182,7 +175,7 @@ std::vector<ProfileDevice> Bus::profileSave(const std::string& path,
 
 std::vector<CheckRow> Bus::profileCheck(const std::string& path, const ProfileOptions& options) {
     const mvx::RobotProfile profile = readProfile(path);
-    detail::BusState& state = stateOf(state_);
+    detail::BusState& state = detail::busOf(state_);
     const detail::BusLock lock(state);
     detail::LongCall call(options.stop);
     const auto found =
@@ -196,7 +189,7 @@ std::vector<CheckRow> Bus::profileCheck(const std::string& path, const ProfileOp
 
 std::vector<ApplyRow> Bus::profileApply(const std::string& path, const ProfileOptions& options) {
     const mvx::RobotProfile profile = readProfile(path);
-    detail::BusState& state = stateOf(state_);
+    detail::BusState& state = detail::busOf(state_);
     const detail::BusLock lock(state);
     detail::LongCall call(options.stop);
     std::vector<mvx::ApplyRow> applied;
@@ -216,7 +209,7 @@ std::vector<ApplyRow> Bus::profileApply(const std::string& path, const ProfileOp
 
 AdoptReport Bus::profileAdopt(const std::string& path, const ProfileOptions& options) {
     const mvx::RobotProfile profile = readProfile(path);
-    detail::BusState& state = stateOf(state_);
+    detail::BusState& state = detail::busOf(state_);
     const detail::BusLock lock(state);
     detail::LongCall call(options.stop);
     mvx::AdoptResult adopted;
