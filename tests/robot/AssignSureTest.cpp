@@ -37,13 +37,14 @@ TEST_F(AssignSureTest, AJointOnTheBusBeforeIsNeverTakenForANewOne) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        driver.hook = nullptr;  // the last case's hook must not see this case's bus start
         startRobotBus(
             {simSpec(1, c.jointId, 28), newcomer(34, 1, runS(3.0)), newcomer(34, 1, runS(6.0))},
             kSpacingUs);
         // The lost answer: nothing comes back from the joint until the host writes after its
         // broadcast at code 1.
-        const auto watch = driver.hook;  // the fixture's
-        driver.hook = [&](const std::string& call) {
+        const auto watch = driver.hook;  // the fixture's, kept by the hook beyond this pass
+        driver.hook = [&, watch](const std::string& call) {
             if (c.fault == Fault::FirstAnswerLost && call == "write") {
                 for (const SimTraffic& t : hostWrites(1000000)) {
                     if (t.bytes.size() > 2 && t.bytes[2] == kBroadcastId) {
