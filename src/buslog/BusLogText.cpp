@@ -132,7 +132,11 @@ std::string registerValuesText(int address, const std::uint8_t* data, std::size_
             text += std::string(item->name) + "=" + std::to_string(value);
             i += item->size;
         } else {
-            text += "[" + std::to_string(at) + "]=" + std::to_string(data[i]);
+            // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) of a "[" + string.
+            text += '[';
+            text += std::to_string(at);
+            text += "]=";
+            text += std::to_string(data[i]);
             ++i;
         }
     }
