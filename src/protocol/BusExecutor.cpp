@@ -80,7 +80,10 @@ void BusExecutor::removePeriodic(const std::shared_ptr<PeriodicSource>& source) 
 
 void BusExecutor::runUntilIdle() {
     std::unique_lock lock(mutex_);
-    idle_.wait(lock, [this] { return stopped_ || (!workWaiting() && !jobRunning_); });
+    const std::uint64_t begun = periodicRunsBegun_;
+    idle_.wait(lock, [this, begun] {
+        return stopped_ || (!workWaiting() && !jobRunning_ && periodicRunsEnded_ >= begun);
+    });
 }
 
 void BusExecutor::stop(Job last) {
@@ -124,6 +127,20 @@ std::shared_ptr<BusExecutor::PeriodicSource> BusExecutor::dueSource(std::int64_t
     return due;
 }
 
+void BusExecutor::runSource(std::unique_lock<std::mutex>& lock,
+                            const std::shared_ptr<PeriodicSource>& due, bool yielded) {
+    ++periodicRunsBegun_;
+    lock.unlock();
+    bool goesOn = true;
+    guarded([&] { goesOn = due->runDue(yielded); });
+    lock.lock();
+    ++periodicRunsEnded_;
+    if (!goesOn) {
+        sources_.erase(std::remove(sources_.begin(), sources_.end(), due), sources_.end());
+    }
+    idle_.notify_all();
+}
+
 void BusExecutor::loop() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
@@ -133,13 +150,7 @@ void BusExecutor::loop() {
         // A source due while a command waits or the bus is busy yields: it notes the gap
         // without the bus, and the command goes first.
         if (due && (!commands_.empty() || busy())) {
-            lock.unlock();
-            bool goesOn = true;
-            guarded([&] { goesOn = due->runDue(true); });
-            lock.lock();
-            if (!goesOn) {
-                sources_.erase(std::remove(sources_.begin(), sources_.end(), due), sources_.end());
-            }
+            runSource(lock, due, true);
             continue;
         }
 
@@ -170,13 +181,7 @@ void BusExecutor::loop() {
         }
 
         if (due) {
-            lock.unlock();
-            bool goesOn = true;
-            guarded([&] { goesOn = due->runDue(false); });
-            lock.lock();
-            if (!goesOn) {
-                sources_.erase(std::remove(sources_.begin(), sources_.end(), due), sources_.end());
-            }
+            runSource(lock, due, false);
             continue;
         }
 

@@ -74,7 +74,8 @@ public:
     // by itself (the source tells its results apart itself when that matters).
     void removePeriodic(const std::shared_ptr<PeriodicSource>& source);
 
-    // Blocks until no command or skippable job waits or runs (periodic sources do not count),
+    // Blocks until no command or skippable job waits or runs, and a periodic run under way at
+    // the call has ended (later runs do not count: a source due all the time never holds it),
     // or the executor has stopped. For tests and start-up.
     void runUntilIdle();
     // Whether the caller is the executor's thread.
@@ -92,6 +93,10 @@ private:
     };
 
     void loop();
+    // Runs a due source outside the lock, counted for runUntilIdle; removes it when it ends.
+    // Lock held on entry and on return.
+    void runSource(std::unique_lock<std::mutex>& lock, const std::shared_ptr<PeriodicSource>& due,
+                   bool yielded);
     bool busy() const { return busy_ && busy_(); }
     // The due source that is most overdue, or null; `nextDueUs` gets the earliest due time of
     // all sources (Clock::kNever without any). Lock held.
@@ -108,6 +113,8 @@ private:
     std::vector<std::shared_ptr<PeriodicSource>> sources_;
     bool sourcesChanged_ = false;
     bool jobRunning_ = false;
+    std::uint64_t periodicRunsBegun_ = 0;
+    std::uint64_t periodicRunsEnded_ = 0;
     bool stopping_ = false;
     bool stopped_ = false;
     Job last_;

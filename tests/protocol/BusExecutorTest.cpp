@@ -9,6 +9,7 @@
 #include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace mvx::test {
@@ -210,6 +211,47 @@ TEST(BusExecutorTest, RemovedSourceRunsNoMore) {
     executor.runUntilIdle();
     executor.stop();
     EXPECT_EQ(log.entries(), std::vector<std::string>{"gate"});
+}
+
+// A source whose first run holds the executor until released; due at every moment after.
+class HeldSource final : public BusExecutor::PeriodicSource {
+public:
+    std::int64_t nextDueUs() override { return 0; }
+    bool runDue(bool) override {
+        if (runs_++ == 0) {
+            gate_.job(log_)();
+        }
+        return true;
+    }
+    Gate& gate() { return gate_; }
+    int runs() const { return runs_; }
+
+private:
+    Log log_;
+    Gate gate_;
+    std::atomic<int> runs_{0};
+};
+
+TEST(BusExecutorTest, RunUntilIdleWaitsForThePeriodicRunUnderWayButNotTheNextOnes) {
+    VirtualClock clock;
+    BusExecutor executor(clock);
+    auto source = std::make_shared<HeldSource>();
+    executor.addPeriodic(source);
+    source->gate().waitHeld();
+    std::atomic<bool> returned{false};
+    std::thread waiter([&] {
+        executor.runUntilIdle();
+        returned = true;
+    });
+    // Whatever the run under way puts on the bus is there once runUntilIdle returns.
+    for (int i = 0; i < 1000 && !returned; ++i) {
+        std::this_thread::yield();
+    }
+    EXPECT_FALSE(returned);
+    source->gate().release();
+    waiter.join();  // though the source is due again at once, run after run
+    EXPECT_GE(source->runs(), 1);
+    executor.removePeriodic(source);
 }
 
 TEST(BusExecutorTest, StopEndsTheRunningJobDropsTheQueueAndRunsTheLastJobThere) {

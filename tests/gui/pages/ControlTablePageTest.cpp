@@ -192,6 +192,7 @@ private slots:
         QVERIFY(waitFor([&] { return readsOnWire(h).size() >= 3; }));
         // Only the volatile block goes on the wire, once per period of the virtual clock.
         rate->setCurrentText(QStringLiteral("Off"));
+        h.settle();  // a read under way when Off was chosen ends
         const std::vector<std::pair<int, int>> reads = readsOnWire(h);
         for (const auto& read : reads) {
             QCOMPARE(read, blocks[0]);
