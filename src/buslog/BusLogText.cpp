@@ -10,7 +10,6 @@ namespace mvx {
 namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
-constexpr std::size_t kHeaderSize = 4;
 
 std::string idText(std::uint8_t id) {
     return id == kBroadcastId ? std::string("ID 254 (broadcast)") : "ID " + std::to_string(id);
@@ -54,13 +53,13 @@ std::string instructionText(const std::uint8_t* p, std::size_t count, std::uint8
 
 std::string hostPacketText(const BusLogEntry& entry) {
     const std::vector<std::uint8_t>& b = entry.bytes;
-    const std::size_t count = b.size() - kHeaderSize - 2;  // parameters
+    const std::size_t count = b.size() - kPacketHeaderSize - 2;  // parameters
     return idText(b[2]) + " " + instructionText(b.data() + 5, count, b[4]);
 }
 
 std::string statusText(const BusLogEntry& entry) {
     const std::vector<std::uint8_t>& b = entry.bytes;
-    const std::size_t count = b.size() - kHeaderSize - 2;  // data bytes
+    const std::size_t count = b.size() - kPacketHeaderSize - 2;  // data bytes
     std::string text = idText(b[2]) + " status";
     text += b[4] == 0 ? std::string(" no error") : " error=" + flagText(b[4]);
     if (count == 0) {

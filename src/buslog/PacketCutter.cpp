@@ -2,18 +2,15 @@
 
 #include <algorithm>
 
+#include "protocol/Packet.h"
+
 namespace mvx {
 
 namespace {
 
-constexpr std::uint8_t kHeaderByte = 0xFF;
-constexpr std::size_t kHeaderSize = 4;  // FF FF ID LEN
-// LEN covers the instruction or error byte, up to 150 parameters and the checksum.
-constexpr std::uint8_t kMinLen = 2;
-constexpr std::uint8_t kMaxLen = 152;
-
 bool headerAt(const std::vector<std::uint8_t>& buffer, std::size_t i) {
-    return i + 1 < buffer.size() && buffer[i] == kHeaderByte && buffer[i + 1] == kHeaderByte;
+    return i + 1 < buffer.size() && buffer[i] == kPacketHeaderByte &&
+           buffer[i + 1] == kPacketHeaderByte;
 }
 
 void take(std::vector<std::uint8_t>& buffer, std::size_t count, PacketState state,
@@ -44,7 +41,8 @@ void PacketCutter::cut(std::vector<CutPiece>& out) {
         }
         if (start == buffer_.size()) {
             // No header yet; a last FF may begin one. A long run goes out in pieces.
-            const std::size_t keep = !buffer_.empty() && buffer_.back() == kHeaderByte ? 1 : 0;
+            const std::size_t keep =
+                !buffer_.empty() && buffer_.back() == kPacketHeaderByte ? 1 : 0;
             while (buffer_.size() - keep >= kMaxPiece) {
                 take(buffer_, kMaxPiece, PacketState::NotAPacket, out);
             }
@@ -55,10 +53,10 @@ void PacketCutter::cut(std::vector<CutPiece>& out) {
             take(buffer_, piece, PacketState::NotAPacket, out);
             start -= piece;
         }
-        if (buffer_.size() < kHeaderSize) {
+        if (buffer_.size() < kPacketHeaderSize) {
             return;
         }
-        const std::size_t total = kHeaderSize + buffer_[3];
+        const std::size_t total = kPacketHeaderSize + buffer_[3];
         if (buffer_.size() < total) {
             return;
         }
@@ -72,17 +70,17 @@ void PacketCutter::flush(std::vector<CutPiece>& out) {
         return;
     }
     const bool packetStart =
-        headerAt(buffer_, 0) || (buffer_.size() == 1 && buffer_[0] == kHeaderByte);
+        headerAt(buffer_, 0) || (buffer_.size() == 1 && buffer_[0] == kPacketHeaderByte);
     take(buffer_, buffer_.size(), packetStart ? PacketState::Incomplete : PacketState::NotAPacket,
          out);
 }
 
 PacketState PacketCutter::judge(const std::uint8_t* bytes, std::size_t count) {
-    if (count < kHeaderSize || count != kHeaderSize + bytes[3]) {
+    if (count < kPacketHeaderSize || count != kPacketHeaderSize + bytes[3]) {
         return PacketState::Incomplete;
     }
     const std::uint8_t len = bytes[3];
-    if (len < kMinLen || len > kMaxLen) {
+    if (len < kMinPacketLen || len > kMaxPacketLen) {
         return PacketState::BadLength;
     }
     unsigned sum = 0;

@@ -3,6 +3,7 @@
 // Ctrl+C ends it between actuators.
 #include <nlohmann/json.hpp>
 
+#include "cli/AddressJson.h"
 #include "cli/Interrupts.h"
 #include "cli/Messages.h"
 #include "cli/RobotCommands.h"
@@ -16,10 +17,6 @@ namespace mvx::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-Json addressJson(const DeviceAddress& at) {
-    return at.valid() ? Json{{"code", at.code}, {"id", at.id}} : Json();
-}
 
 // One row as a JSON object (one line).
 Json rowJson(const AssignRow& row) {

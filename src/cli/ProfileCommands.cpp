@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "cli/AddressJson.h"
 #include "cli/Messages.h"
 #include "cli/ProgressBar.h"
 #include "cli/RobotCommands.h"
@@ -74,11 +75,6 @@ int saveProfile(CommandContext& context) {
     context.out << profile.devices.size() << (profile.devices.size() == 1 ? " device" : " devices")
                 << " saved to " << r.output << '\n';
     return kExitOk;
-}
-
-nlohmann::ordered_json addressJson(const DeviceAddress& at) {
-    return at.valid() ? nlohmann::ordered_json{{"code", at.code}, {"id", at.id}}
-                      : nlohmann::ordered_json();
 }
 
 nlohmann::ordered_json rowJson(const CheckRow& row) {

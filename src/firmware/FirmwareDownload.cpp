@@ -31,7 +31,6 @@ constexpr std::uint32_t kBlockSize = 200;
 constexpr int kAttempts = 3;
 constexpr std::uint32_t kReplySize = 128;
 constexpr std::array<std::uint8_t, 7> kSuccessReply = {'S', 'u', 'c', 'c', 'e', 's', 's'};
-constexpr int kFastRestartModel = 12;  // this model answers at code 1 after instruction 7
 constexpr std::uint8_t kBaudRegister = 4;
 
 // One raw write of the loader dialogue, given up at its deadline: the write's result, or 101

@@ -7,6 +7,9 @@
 
 namespace mvx {
 
+// The model whose devices come back at code 1 after instruction 7, not at the loader's code.
+inline constexpr std::uint16_t kFastRestartModel = 12;
+
 class DeviceRegistry;
 struct FirmwareImage;
 

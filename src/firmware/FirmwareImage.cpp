@@ -4,21 +4,19 @@
 #include <array>
 
 #include "drivers/RegularFile.h"
+#include "firmware/FirmwareFileFormat.h"
 #include "firmware/UpdateList.h"
 
 namespace mvx {
 
 namespace {
 
-constexpr std::size_t kHeaderSize = 9;
-constexpr std::uint64_t kMaxFileSize = 65535;
-constexpr std::array<std::uint8_t, 6> kMagic = {0x11, 0x33, 0x55, 0x77, 0x99, 0x01};
-
 // Reads the file whole into `bytes`. The size is checked before anything is read, and exactly
 // that many bytes are read: a file that shrinks meanwhile fails, one that grows is cut at the
 // size measured, so the read never runs past the buffer whatever the file does.
 bool readFirmwareFile(RegularFile& file, std::vector<std::uint8_t>& bytes) {
-    if (!file.isOpen() || file.size() < kHeaderSize || file.size() > kMaxFileSize) {
+    if (!file.isOpen() || file.size() < firmware_file::kHeaderSize ||
+        file.size() > firmware_file::kMaxFileSize) {
         return false;
     }
     bytes.resize(static_cast<std::size_t>(file.size()));
@@ -37,21 +35,21 @@ void LoadFirmware(RegularFile& file, FirmwareImage& firmware, UpdateList& update
 
     std::vector<std::uint8_t> bytes;
     if (!readFirmwareFile(file, bytes) ||
-        !std::equal(kMagic.begin(), kMagic.end(), bytes.begin())) {
+        !std::equal(firmware_file::kMagic.begin(), firmware_file::kMagic.end(), bytes.begin())) {
         firmware.valid = 0;
         return;
     }
 
     // Every image byte is stored XOR-ed with the low byte of its own file offset.
-    for (std::size_t i = kHeaderSize; i < bytes.size(); ++i) {
+    for (std::size_t i = firmware_file::kHeaderSize; i < bytes.size(); ++i) {
         bytes[i] ^= static_cast<std::uint8_t>(i & 0xFF);
     }
 
     if (firmware.image.size() < kFirmwareBufferSize) {
         firmware.image.resize(kFirmwareBufferSize);
     }
-    const std::size_t length = bytes.size() - kHeaderSize;
-    std::copy(bytes.begin() + kHeaderSize, bytes.end(), firmware.image.begin());
+    const std::size_t length = bytes.size() - firmware_file::kHeaderSize;
+    std::copy(bytes.begin() + firmware_file::kHeaderSize, bytes.end(), firmware.image.begin());
     firmware.imageLength = static_cast<std::uint32_t>(length);
     firmware.modelNumber = bytes[6] + 256 * bytes[7];
     firmware.version = bytes[8];

@@ -10,6 +10,15 @@ namespace mvx {
 
 inline constexpr std::size_t kMaxParameters = 150;
 inline constexpr std::uint8_t kBroadcastId = 254;
+// FF FF, ID, LEN: the bytes of a packet before its instruction or error byte.
+inline constexpr std::size_t kPacketHeaderSize = 4;
+inline constexpr std::uint8_t kPacketHeaderByte = 0xFF;
+// LEN covers the instruction or error byte, the parameters and the checksum.
+inline constexpr std::uint8_t kMinPacketLen = 2;
+inline constexpr std::uint8_t kMaxPacketLen = kMaxParameters + 2;
+// A ping on the wire, and the status packet answering it.
+inline constexpr int kPingBytes = 6;
+inline constexpr int kPingReplyBytes = 6;
 
 // Instruction codes.
 enum Instruction : std::uint8_t {

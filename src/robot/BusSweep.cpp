@@ -15,9 +15,7 @@ namespace mvx {
 
 namespace {
 
-constexpr int kIds = 254;           // IDs 0-253
-constexpr int kPingBytes = 6;       // a ping on the wire
-constexpr int kPingReplyBytes = 6;  // the status packet answering it
+constexpr int kIds = 254;  // IDs 0-253
 // The answers a walk leaves room for after every ID where new devices may crowd one address.
 constexpr int kCrowdRoom = 3;
 

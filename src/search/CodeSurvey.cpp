@@ -10,12 +10,7 @@
 
 namespace mvx {
 
-namespace {
-
-constexpr int kPingBytes = 6;       // a ping on the wire
-constexpr int kPingReplyBytes = 6;  // the status packet answering it
-
-}  // namespace
+namespace {}  // namespace
 
 CodeSurvey::CodeSurvey(AdapterLink& link)
     : link_(link), own_(link.receiveLatencyUs()), timing_(own_) {}

@@ -29,7 +29,7 @@ namespace mvx {
 
 namespace {
 
-constexpr int kIdsPerCode = CodeSurvey::kIds;
+constexpr int kWalkIds = CodeSurvey::kIds;
 // The longest status packet a probe's reads can bring: header, ID, length, error, the
 // parameters and the checksum.
 constexpr int kLongestReplyBytes = 6 + static_cast<int>(kMaxParameters);
@@ -101,7 +101,7 @@ int SearchEngine::fastSearch(int mode, const FastSearchOptions& options) {
         link->setReceiveAllowanceMs(0);
         return endSearch(placeholder, result);
     };
-    Progress progress(registry_.searchProgress, static_cast<double>(codes.size()) * kIdsPerCode);
+    Progress progress(registry_.searchProgress, static_cast<double>(codes.size()) * kWalkIds);
     CodeSurvey survey(*link);
     const std::atomic<bool>* const stop = options.stop;
     const CodeSurvey::Stopped stopped = [this, stop] {
@@ -136,7 +136,7 @@ int SearchEngine::fastSearch(int mode, const FastSearchOptions& options) {
             if (broadcast.sure) {
                 markSure(code);
             }
-            progress.add(kIdsPerCode);
+            progress.add(kWalkIds);
             continue;
         }
 
@@ -163,7 +163,7 @@ int SearchEngine::fastSearch(int mode, const FastSearchOptions& options) {
         link->setReceiveAllowanceMs(
             static_cast<std::uint32_t>((survey.timing().latencyAllowanceUs() + 999) / 1000));
         bool probeFailed = false;
-        for (int id = 0; id < kIdsPerCode; ++id) {
+        for (int id = 0; id < kWalkIds; ++id) {
             if (walk.counts[static_cast<std::size_t>(id)] == 0) {
                 continue;
             }

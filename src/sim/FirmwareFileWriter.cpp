@@ -3,16 +3,14 @@
 #include <algorithm>
 
 #include "drivers/RegularFile.h"
+#include "firmware/FirmwareFileFormat.h"
 
 namespace mvx {
 
 namespace {
 
-constexpr std::uint8_t kMagic[6] = {0x11, 0x33, 0x55, 0x77, 0x99, 0x01};
 constexpr std::uint8_t kSignature[4] = {'M', 'V', 'F', 'W'};
 constexpr std::size_t kSignatureSize = 7;  // "MVFW", model (2), version
-constexpr std::size_t kHeaderSize = 9;
-constexpr std::size_t kMaxFileSize = 65535;
 
 }  // namespace
 
@@ -46,12 +44,13 @@ int simImageVersion(const std::vector<std::uint8_t>& image, std::uint16_t model)
 
 std::vector<std::uint8_t> encodeFirmwareFile(std::uint16_t model, std::uint8_t version,
                                              const std::vector<std::uint8_t>& image) {
-    std::vector<std::uint8_t> file(std::begin(kMagic), std::end(kMagic));
+    std::vector<std::uint8_t> file(std::begin(firmware_file::kMagic),
+                                   std::end(firmware_file::kMagic));
     file.push_back(static_cast<std::uint8_t>(model & 0xFF));
     file.push_back(static_cast<std::uint8_t>(model >> 8));
     file.push_back(version);
     for (std::size_t i = 0; i < image.size(); ++i) {
-        const std::size_t offset = kHeaderSize + i;
+        const std::size_t offset = firmware_file::kHeaderSize + i;
         file.push_back(static_cast<std::uint8_t>(image[i] ^ (offset & 0xFF)));
     }
     return file;
@@ -59,9 +58,9 @@ std::vector<std::uint8_t> encodeFirmwareFile(std::uint16_t model, std::uint8_t v
 
 bool writeFirmwareFile(const std::string& path, std::uint16_t model, std::uint8_t version,
                        const std::vector<std::uint8_t>& image, std::string& error) {
-    if (image.size() + kHeaderSize > kMaxFileSize) {
+    if (image.size() + firmware_file::kHeaderSize > firmware_file::kMaxFileSize) {
         error = "image of " + std::to_string(image.size()) + " bytes is too large (at most " +
-                std::to_string(kMaxFileSize - kHeaderSize) + ")";
+                std::to_string(firmware_file::kMaxFileSize - firmware_file::kHeaderSize) + ")";
         return false;
     }
     const std::vector<std::uint8_t> file = encodeFirmwareFile(model, version, image);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "firmware/FirmwareDownload.h"
 #include "protocol/BaudRate.h"
 #include "protocol/Packet.h"
 #include "sim/SimChaos.h"
@@ -17,7 +18,6 @@ constexpr std::uint8_t kLoaderArmValue = 255;
 constexpr std::uint8_t kLoaderEnterValue = 254;
 constexpr std::uint8_t kStandbyValue = 10;
 constexpr std::uint16_t kSensorModel = 13;
-constexpr std::uint16_t kFastRestartModel = 12;
 
 // Complement of the 8-bit sum, as in every packet.
 std::uint8_t simChecksum(const std::uint8_t* bytes, std::size_t count) {

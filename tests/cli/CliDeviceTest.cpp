@@ -8,10 +8,6 @@ namespace {
 
 using CliDeviceTest = CliTest;
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 TEST_F(CliDeviceTest, PingAnswersForAPresentDeviceAndFailsInWordsForAMissingOne) {
     ASSERT_EQ(run({"--port", "sim", "ping", "--id", "7", "--baud", "34"}), 0) << err();
     EXPECT_EQ(out(), "ID 7 at code 34 (57142 bps): answered\n");

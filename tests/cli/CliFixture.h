@@ -18,6 +18,10 @@
 
 namespace mvx::test {
 
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 // Hands out a port over one driver and clock, and counts the ports asked for.
 class TestEnvironment final : public cli::Environment {
 public:

@@ -16,10 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 BusDescription twelveNewActuators() {
     BusDescription bus;
     std::string error;

@@ -75,10 +75,6 @@ protected:
     fs::path dir;
 };
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 TEST_F(CliSettingsTest, RoundTripRestoresEverySettingWritingOnlyTheDifferencesInOrder) {
     std::map<int, int> saved;
     for (int a : kSettingsAddresses) {

@@ -14,14 +14,14 @@ constexpr std::uint8_t kPing = 1;
 constexpr std::uint8_t kRead = 2;
 constexpr std::int64_t kMaxReturnDelayUs = 510;
 
-bool isPacket(const SimTraffic& t) {
+bool isHostPacket(const SimTraffic& t) {
     return t.direction == SimTraffic::HostToBus && t.bytes.size() >= 6 && t.bytes[0] == 0xFF &&
            t.bytes[1] == 0xFF;
 }
 
 // The longest reply a unicast ping or read can cause, in bytes; 0 for any other packet.
 int longestReply(const SimTraffic& t) {
-    if (!isPacket(t) || t.bytes[2] == kBroadcast) {
+    if (!isHostPacket(t) || t.bytes[2] == kBroadcast) {
         return 0;
     }
     if (t.bytes[4] == kPing) {
@@ -96,7 +96,7 @@ std::vector<std::string> broadcastWaitViolations(const std::vector<SimTraffic>& 
             faults.push_back("packet at " + at(t.startUs) +
                              " while answers to the broadcast may come until " + at(dueUntilUs));
         }
-        if (isPacket(t) && t.bytes[2] == kBroadcast && t.bytes[4] == kPing) {
+        if (isHostPacket(t) && t.bytes[2] == kBroadcast && t.bytes[4] == kPing) {
             dueUntilUs = t.endUs + SimulatedBus::kBroadcastAnswersUs;
         }
     }

@@ -15,6 +15,9 @@ class QWidget;
 
 namespace mvx::gui {
 
+// How often a dialog shows the progress of the bus job it waits for.
+inline constexpr int kProgressTickMs = 300;
+
 // A repeating timer started through GuiOperations; it stops when stopped or destroyed.
 class RepeatingTimer {
 public:

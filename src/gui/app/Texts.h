@@ -20,6 +20,8 @@ inline const QString kAdapterAccessFailed =
 inline const QString kDeviceAccessFailed = QStringLiteral(
     "Movantrix access failed! \n\nPlease check USB2Movantrix, movantrix(s), and power "
     "connection. ");
+// A robot window's search that failed; %1: the result's words.
+inline const QString kRobotSearchFailed = QStringLiteral("The search failed (%1).");
 // The telemetry window: its title, the lines that say why sampling stopped, and a failed save.
 QString telemetryTitle(int id, int code);
 QString telemetryNoAnswer(int id);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <utility>
 
+#include "gui/app/GuiOperations.h"
 #include "gui/app/ManagerApp.h"
 #include "gui/app/Texts.h"
 #include "gui/app/ToolTipWidth.h"
@@ -13,8 +14,6 @@
 namespace mvx::gui {
 
 namespace {
-
-constexpr int kTickMs = 300;
 
 // A search's end: its result, the codes it left unsure (a stop), and the devices it left in the
 // registry.
@@ -108,7 +107,7 @@ void SearchDialog::onSearch() {
             found_ = searched.devices;
             onSearchEnded(searched.result, searched.unsureCodes);
         });
-    timer_ = app_.operations().startTimer(this, kTickMs, [this] { onTick(); });
+    timer_ = app_.operations().startTimer(this, kProgressTickMs, [this] { onTick(); });
     searched_ = true;
 }
 

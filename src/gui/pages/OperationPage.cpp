@@ -36,7 +36,7 @@ constexpr std::array<PropertySlider, 6> kPropertySliders = {{
 }};
 
 constexpr int kPollFailuresTolerated = 4;
-constexpr int kTickMs = 250;
+constexpr int kPollTickMs = 250;
 const std::string kPollKey = "operation page status poll";
 
 // Goal position and moving speed writes are made once more after a timeout or a corrupt reply.
@@ -134,7 +134,7 @@ void OperationPage::activate(Activated activated) {
         pollFailures_ = 0;
         stopPolling();
         polling_ = std::make_shared<std::atomic<bool>>(true);
-        timer_ = app().operations().startTimer(this, kTickMs, [this] { poll(); });
+        timer_ = app().operations().startTimer(this, kPollTickMs, [this] { poll(); });
     });
 }
 

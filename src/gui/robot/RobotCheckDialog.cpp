@@ -4,7 +4,9 @@
 #include <QStringList>
 
 #include "device/ModelCatalogue.h"
+#include "gui/app/GuiOperations.h"
 #include "gui/app/ManagerApp.h"
+#include "gui/app/Texts.h"
 #include "protocol/ResultCode.h"
 #include "robot/IdList.h"
 #include "ui_RobotCheckDialog.h"
@@ -13,13 +15,10 @@ namespace mvx::gui {
 
 namespace {
 
-constexpr int kTickMs = 300;
-
 const QString kFileLine = QStringLiteral("Profile %1, taken %2; codes %3.");
 const QString kChecking = QStringLiteral("Searching the profile's codes...");
 const QString kAllOk = QStringLiteral("Every device is as in the profile.");
 const QString kSomeDiffer = QStringLiteral("%1 of %2 rows differ from the profile.");
-const QString kSearchFailed = QStringLiteral("The search failed (%1).");
 const QString kAdoptQuestion = QStringLiteral("Move the %1 at %2 to %3%4?");
 const QString kAdoptSettings = QStringLiteral(" and give it the settings of the missing joint");
 const QString kAdoptRefused = QStringLiteral("Can not adopt!\n\n%1");
@@ -185,7 +184,7 @@ void RobotCheckDialog::start(Action action) {
             return o;
         },
         [this](const Outcome& outcome) { onDone(outcome); });
-    timer_ = app_.operations().startTimer(this, kTickMs, [this] {
+    timer_ = app_.operations().startTimer(this, kProgressTickMs, [this] {
         if (progress_) {
             ui_->progressBar->setValue(progress_->percent);
         }
@@ -280,7 +279,7 @@ void RobotCheckDialog::onDone(const Outcome& outcome) {
         found_.clear();
         rows_.clear();
         if (!app_.shell().reportBusFailure(surveyed.result)) {
-            ops.message(this, kSearchFailed.arg(resultWords(surveyed.result)));
+            ops.message(this, texts::kRobotSearchFailed.arg(resultWords(surveyed.result)));
         }
     } else {
         checked_ = true;

@@ -7,6 +7,7 @@
 
 #include "drivers/RegularFile.h"
 #include "gui/app/ManagerApp.h"
+#include "gui/app/Texts.h"
 #include "gui/robot/RobotCheckDialog.h"
 #include "gui/robot/RobotSearchDialog.h"
 #include "protocol/ResultCode.h"
@@ -20,7 +21,6 @@ const QString kFilter = QStringLiteral("Movantrix Robot Profile (*.json)");
 const QString kSuffix = QStringLiteral("json");
 const QString kSaveFailed = QStringLiteral("Can not save the robot profile!\n\n%1");
 const QString kLoadRefused = QStringLiteral("Can not load the robot profile!\n\n%1");
-const QString kSearchFailed = QStringLiteral("The search failed (%1).");
 
 std::string localPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
@@ -101,7 +101,8 @@ void saveRobotProfile(ManagerApp& app, QWidget* parent) {
     // The search emptied the registry and filled it anew.
     app.shell().refreshDeviceList(-1, -1);
     if (surveyed.result != Success) {
-        ops.message(parent, kSearchFailed.arg(QString::fromLatin1(resultText(surveyed.result))));
+        ops.message(parent, texts::kRobotSearchFailed.arg(
+                                QString::fromLatin1(resultText(surveyed.result))));
         return;
     }
     const RobotProfile profile = profileOf(surveyed.found, codes, takenNow());

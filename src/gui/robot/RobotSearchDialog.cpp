@@ -1,15 +1,10 @@
 #include "gui/robot/RobotSearchDialog.h"
 
+#include "gui/app/GuiOperations.h"
 #include "gui/app/ManagerApp.h"
 #include "ui_RobotSearchDialog.h"
 
 namespace mvx::gui {
-
-namespace {
-
-constexpr int kTickMs = 300;
-
-}  // namespace
 
 RobotSearchDialog::RobotSearchDialog(ManagerApp& app, const std::vector<int>& codes,
                                      QWidget* parent)
@@ -30,7 +25,7 @@ RobotSearchDialog::RobotSearchDialog(ManagerApp& app, const std::vector<int>& co
             accept();
         });
     timer_ = app.operations().startTimer(
-        this, kTickMs, [this] { ui_->progressBar->setValue(progress_->percent); });
+        this, kProgressTickMs, [this] { ui_->progressBar->setValue(progress_->percent); });
 }
 
 RobotSearchDialog::~RobotSearchDialog() {

@@ -6,6 +6,7 @@
 #include "firmware/FirmwareDownload.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/UpdateResultText.h"
+#include "gui/app/GuiOperations.h"
 #include "gui/app/ManagerApp.h"
 #include "protocol/ResultCode.h"
 #include "ui_DownloadStep.h"
@@ -18,8 +19,6 @@
 namespace mvx::gui {
 
 namespace {
-
-constexpr int kTickMs = 300;
 
 const QString kQuitQuestion = QStringLiteral("Are you sure to quit?");
 const QString kInvalidFile = QStringLiteral("Invalid Firmware File!");
@@ -263,7 +262,7 @@ void FirmwareWizard::startDownload() {
             app_.setDevices(downloaded.devices);
             onDownloadEnded(downloaded.result);
         });
-    timer_ = app_.operations().startTimer(this, kTickMs, [this] { onTick(); });
+    timer_ = app_.operations().startTimer(this, kProgressTickMs, [this] { onTick(); });
 }
 
 void FirmwareWizard::onTick() {
