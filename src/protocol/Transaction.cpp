@@ -21,6 +21,10 @@ constexpr std::uint32_t kStatusFrameBytes = 6;
 constexpr std::int64_t kMaxReturnDelayUs = 510;
 // How long a line that never goes quiet is heard out before the exchange gives up on it.
 constexpr std::int64_t kHearOutBoundUs = 500000;
+// After a reply that did not come in its time, how long the exchanges that follow look for it
+// as stale input before they send: it may come late (the protocol bounds no answer's delay but
+// a broadcast's 500 ms), and with the ID and length of the answer a later request awaits.
+constexpr std::int64_t kLateReplyUs = 500000;
 
 bool tryClaim(AdapterLink& link) {
     int expected = 0;
@@ -164,6 +168,9 @@ int receivePacket(AdapterLink& link, StatusPacket& status, bool timed) {
 
 int transact(AdapterLink& link, const InstructionPacket& packet, StatusPacket& status) {
     claim(link);
+    if (link.clock().nowUs() < link.lateRepliesUntilUs().load(std::memory_order_relaxed)) {
+        markPurgePending(link);  // a late answer to an earlier request may have come meanwhile
+    }
     int result = sendHeld(link, packet);
     if (result != Success || packet.id == kBroadcastId) {
         release(link);
@@ -181,6 +188,8 @@ int transact(AdapterLink& link, const InstructionPacket& packet, StatusPacket& s
     if (result == CorruptReply && hearOut(link, kStatusFrameBytes + expected) == AdapterFailure) {
         result = AdapterFailure;
     } else if (result == Timeout) {
+        link.lateRepliesUntilUs().store(link.clock().nowUs() + kLateReplyUs,
+                                        std::memory_order_relaxed);
         const auto replyUs = static_cast<std::int64_t>(
             std::ceil((kStatusFrameBytes + expected) * link.byteTimeMs() * 1000.0f));
         const std::int64_t overUs = sentUs + kMaxReturnDelayUs + replyUs;

@@ -141,6 +141,9 @@ int BusSweep::broadcast(int code, CodeLook& look) {
     look.heard = heard.heard;
     look.sure = heard.sure;
     countInto(heard.counts, look);
+    for (const int id : heard.named) {
+        addId(look.named, id);
+    }
     look.noise = heard.broken;
     if (heard.broken) {
         look.crowd = answersIn(static_cast<std::size_t>(heard.bytes));

@@ -34,6 +34,7 @@ struct CodeLook {
     std::vector<int> answered;  // IDs that answered cleanly, ascending, each once
     std::vector<int> repeated;  // IDs that answered one broadcast twice (two devices)
     std::vector<int> garbled;   // IDs whose replies came back broken (two devices at once)
+    std::vector<int> named;     // IDs named by broken broadcast answers, ascending, each once
     bool noise = false;         // broken bytes that no ID could be found for
     // With broken answers: how many answers the bytes heard would make, all at one address.
     int crowd = 0;
