@@ -200,27 +200,38 @@ int transact(AdapterLink& link, const InstructionPacket& packet, StatusPacket& s
     const std::int64_t sentUs = link.clock().nowUs();
     result = receiveReply(link, packet, expected, status);
     // A late answer to an earlier request may also come just after the send, and look like
-    // this one's own: the exchange waits until the first byte of its own answer would have
-    // reached the host, and when more came meanwhile, the answer after it is the own.
-    if (result == Success && lateWindow) {
+    // this one's own: within the window the exchange waits until the first byte of its own
+    // answer would have reached the host, and when more came meanwhile, the answer after it is
+    // the own. An answer that came later than the own could have is late itself, or a late one
+    // of an earlier request while the own is still to come: the window opens again.
+    if (result == Success) {
         const std::int64_t latencyUs =
             link.receiveLatencyUs() >= 0 ? link.receiveLatencyUs() : kUnknownLatencyUs;
-        const std::int64_t ownUs = sentUs + kMaxReturnDelayUs + latencyUs + kLateMarginUs +
-                                   static_cast<std::int64_t>(std::ceil(
-                                       (packet.wireSize() + 1) * link.byteTimeMs() * 1000.0f));
-        if (link.clock().nowUs() < ownUs) {
-            link.clock().sleepUntilUs(ownUs);
+        const auto wireUs = [&link](std::size_t bytes) {
+            return static_cast<std::int64_t>(std::ceil(bytes * link.byteTimeMs() * 1000.0f));
+        };
+        const std::int64_t firstByteUs =
+            sentUs + kMaxReturnDelayUs + latencyUs + kLateMarginUs + wireUs(packet.wireSize() + 1);
+        const std::int64_t lastByteUs = firstByteUs + wireUs(kStatusFrameBytes + expected);
+        if (link.clock().nowUs() > lastByteUs) {
+            link.lateRepliesUntilUs().store(link.clock().nowUs() + kLateReplyUs,
+                                            std::memory_order_relaxed);
         }
-        std::uint32_t queued = 0;
-        if (link.queueLength(queued) != Success) {
-            result = AdapterFailure;
-        } else if (queued != 0) {
-            StatusPacket own;
-            const int again = receiveReply(link, packet, expected, own);
-            if (again == Success) {
-                status = own;
-            } else if (again != Timeout) {
-                result = again;  // the adapter failed, or the answer came broken
+        if (lateWindow) {
+            if (link.clock().nowUs() < firstByteUs) {
+                link.clock().sleepUntilUs(firstByteUs);
+            }
+            std::uint32_t queued = 0;
+            if (link.queueLength(queued) != Success) {
+                result = AdapterFailure;
+            } else if (queued != 0) {
+                StatusPacket own;
+                const int again = receiveReply(link, packet, expected, own);
+                if (again == Success) {
+                    status = own;
+                } else if (again != Timeout) {
+                    result = again;  // the adapter failed, or the answer came broken
+                }
             }
         }
     }

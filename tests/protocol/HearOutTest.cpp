@@ -103,5 +103,39 @@ TEST_F(HearOutTest, ALateReplyIsNotTakenForALaterReadsAnswer) {
     }
 }
 
+// Late replies in a chain: a read whose own answer is late again takes the earlier read's late
+// answer, which comes later than its own could have; the exchanges that follow then look out
+// for its own late answer, past the window the first one opened.
+TEST_F(HearOutTest, AnAnswerLaterThanItCouldBeKeepsLookingOutForLateOnes) {
+    start({simSpec(1, 7, 28)});
+    SimFaults late;
+    late.extraDelayUs = 400000;
+    dev(1, 7).setFaults(late);
+    ASSERT_EQ(registry->bus().tune(1), Success);
+    const std::shared_ptr<AdapterLink> link = registry->bus().link();
+    ASSERT_NE(link, nullptr);
+    const auto lateEnds = [this] {
+        std::vector<std::int64_t> ends;
+        for (const SimTraffic& t : sim->traffic()) {
+            if (t.direction == SimTraffic::BusToHost && t.bytes.size() == 56) {
+                ends.push_back(t.endUs);
+            }
+        }
+        return ends;
+    };
+    std::uint8_t table[50] = {};
+    ASSERT_EQ(readBlock(*link, 7, 0, 50, table), Timeout);
+    ASSERT_EQ(lateEnds().size(), 1u);
+    clock.sleepUntilUs(lateEnds()[0] - 10000);
+    EXPECT_EQ(readBlock(*link, 7, 0, 50, table), Success);  // the first one's late answer
+    dev(1, 7).setFaults({});
+    ASSERT_EQ(writeByte(*link, 7, 25, 1), Success);  // the LED on: the late answers have it off
+    ASSERT_EQ(lateEnds().size(), 2u);
+    clock.sleepUntilUs(lateEnds()[1] + 1500);  // the second's late answer waits in the input
+    std::uint8_t fresh[50] = {};
+    EXPECT_EQ(readBlock(*link, 7, 0, 50, fresh), Success);
+    EXPECT_EQ(fresh[25], 1) << "a late reply's data";
+}
+
 }  // namespace
 }  // namespace mvx::test
