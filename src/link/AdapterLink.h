@@ -79,6 +79,10 @@ public:
     // compare-exchange only. Purge-pending asks the next addressed send to discard stale input.
     std::atomic<int>& busy() { return busy_; }
     std::atomic<int>& purgePending() { return purgePending_; }
+    // Until when (clock time) a reply that did not come in its time may still arrive: an
+    // exchange begun before then drops stale input first, so a late answer to an earlier
+    // request is never taken for its own.
+    std::atomic<std::int64_t>& lateRepliesUntilUs() { return lateRepliesUntilUs_; }
 
     Clock& clock() { return clock_; }
 
@@ -111,6 +115,7 @@ private:
     std::atomic<float> byteTimeMs_{0.0f};
     std::atomic<int> busy_{0};
     std::atomic<int> purgePending_{0};
+    std::atomic<std::int64_t> lateRepliesUntilUs_{0};
     std::atomic<std::uint32_t> receiveAllowanceMs_{0};
 };
 

@@ -21,6 +21,13 @@ constexpr std::uint32_t kStatusFrameBytes = 6;
 constexpr std::int64_t kMaxReturnDelayUs = 510;
 // How long a line that never goes quiet is heard out before the exchange gives up on it.
 constexpr std::int64_t kHearOutBoundUs = 500000;
+// After a reply that did not come in its time, how long the exchanges that follow look for it
+// as stale input before they send: it may come late (the protocol bounds no answer's delay but
+// a broadcast's 500 ms), and with the ID and length of the answer a later request awaits.
+constexpr std::int64_t kLateReplyUs = 500000;
+// The receive latency assumed where the adapter does not tell its own, and a margin on top.
+constexpr std::int64_t kUnknownLatencyUs = 16000;
+constexpr std::int64_t kLateMarginUs = 1000;
 
 bool tryClaim(AdapterLink& link) {
     int expected = 0;
@@ -162,8 +169,28 @@ int receivePacket(AdapterLink& link, StatusPacket& status, bool timed) {
     return Success;
 }
 
+namespace {
+
+// Receives until the reply to `packet` comes (replies from other devices, or stale ones of the
+// wrong length, are skipped): 100, 101, 103 or 104.
+int receiveReply(AdapterLink& link, const InstructionPacket& packet, std::uint8_t expected,
+                 StatusPacket& status) {
+    int result = Success;
+    do {
+        result = receivePacket(link, status, true);
+    } while (result == Success && (status.id != packet.id || status.parameterCount != expected));
+    return result;
+}
+
+}  // namespace
+
 int transact(AdapterLink& link, const InstructionPacket& packet, StatusPacket& status) {
     claim(link);
+    const bool lateWindow =
+        link.clock().nowUs() < link.lateRepliesUntilUs().load(std::memory_order_relaxed);
+    if (lateWindow) {
+        markPurgePending(link);  // a late answer to an earlier request may have come meanwhile
+    }
     int result = sendHeld(link, packet);
     if (result != Success || packet.id == kBroadcastId) {
         release(link);
@@ -171,16 +198,51 @@ int transact(AdapterLink& link, const InstructionPacket& packet, StatusPacket& s
     }
     const std::uint8_t expected = expectedReplyCount(packet);
     const std::int64_t sentUs = link.clock().nowUs();
-    do {
-        result = receivePacket(link, status, true);
-        // Replies from other devices, or stale ones of the wrong length, are skipped.
-    } while (result == Success && (status.id != packet.id || status.parameterCount != expected));
+    result = receiveReply(link, packet, expected, status);
+    // A late answer to an earlier request may also come just after the send, and look like
+    // this one's own: within the window the exchange waits until the first byte of its own
+    // answer would have reached the host, and when more came meanwhile, the answer after it is
+    // the own. An answer that came later than the own could have is late itself, or a late one
+    // of an earlier request while the own is still to come: the window opens again.
+    if (result == Success) {
+        const std::int64_t latencyUs =
+            link.receiveLatencyUs() >= 0 ? link.receiveLatencyUs() : kUnknownLatencyUs;
+        const auto wireUs = [&link](std::size_t bytes) {
+            return static_cast<std::int64_t>(std::ceil(bytes * link.byteTimeMs() * 1000.0f));
+        };
+        const std::int64_t firstByteUs =
+            sentUs + kMaxReturnDelayUs + latencyUs + kLateMarginUs + wireUs(packet.wireSize() + 1);
+        const std::int64_t lastByteUs = firstByteUs + wireUs(kStatusFrameBytes + expected);
+        if (link.clock().nowUs() > lastByteUs) {
+            link.lateRepliesUntilUs().store(link.clock().nowUs() + kLateReplyUs,
+                                            std::memory_order_relaxed);
+        }
+        if (lateWindow) {
+            if (link.clock().nowUs() < firstByteUs) {
+                link.clock().sleepUntilUs(firstByteUs);
+            }
+            std::uint32_t queued = 0;
+            if (link.queueLength(queued) != Success) {
+                result = AdapterFailure;
+            } else if (queued != 0) {
+                StatusPacket own;
+                const int again = receiveReply(link, packet, expected, own);
+                if (again == Success) {
+                    status = own;
+                } else if (again != Timeout) {
+                    result = again;  // the adapter failed, or the answer came broken
+                }
+            }
+        }
+    }
     // Nothing goes out after a reply that broke off until the line has been heard out, nor
     // after none came before the longest reply could have been over (a long read at a slow rate
     // outlasts the read timeout of its header).
     if (result == CorruptReply && hearOut(link, kStatusFrameBytes + expected) == AdapterFailure) {
         result = AdapterFailure;
     } else if (result == Timeout) {
+        link.lateRepliesUntilUs().store(link.clock().nowUs() + kLateReplyUs,
+                                        std::memory_order_relaxed);
         const auto replyUs = static_cast<std::int64_t>(
             std::ceil((kStatusFrameBytes + expected) * link.byteTimeMs() * 1000.0f));
         const std::int64_t overUs = sentUs + kMaxReturnDelayUs + replyUs;

@@ -77,16 +77,24 @@ int AssignFlow::Run::lookAround(std::vector<DeviceAddress>& fresh, std::string& 
                 known.push_back(a.id);
             }
         }
+        // Where new ones come, several may come at once.
+        std::vector<int> arrivalIds = {kFactoryId};
+        for (const DeviceAddress& a : arrivals_) {
+            if (a.code == code) {
+                arrivalIds.push_back(a.id);
+            }
+        }
         CodeLook look;
         int result = Success;
         if (!known.empty()) {
             // Devices answer here: only a walk tells a new one from them. New devices may come
             // two to an address anywhere: every ID gets room for two answers.
-            result = sweep_.walk(code, &stop_, look, true);
+            result = sweep_.walk(code, &stop_, look, true, arrivalIds);
         } else {
             result = sweep_.broadcast(code, look);
             if (result == Success && look.heard && (look.noise || !look.repeated.empty())) {
-                result = sweep_.walk(code, &stop_, look, true);  // whose answers were broken
+                // Whose answers were broken.
+                result = sweep_.walk(code, &stop_, look, true, arrivalIds);
             }
         }
         if (result != Success) {

@@ -139,6 +139,9 @@ int BusSweep::broadcast(int code, CodeLook& look) {
     look.heard = heard.heard;
     look.sure = heard.sure;
     countInto(heard.counts, look);
+    for (const int id : heard.named) {
+        addId(look.named, id);
+    }
     look.noise = heard.broken;
     if (heard.broken) {
         look.crowd = answersIn(static_cast<std::size_t>(heard.bytes));
@@ -146,7 +149,8 @@ int BusSweep::broadcast(int code, CodeLook& look) {
     return Success;
 }
 
-int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool anyCrowded) {
+int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool anyCrowded,
+                   const std::vector<int>& arrivalIds) {
     look.code = code;
     AnswerRoom room{};
     // Broken answers to the broadcast may be several devices at any one ID: room for them all.
@@ -154,6 +158,12 @@ int BusSweep::walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool
     for (const std::vector<int>* ids : {&look.answered, &look.repeated, &look.garbled}) {
         for (const int id : *ids) {
             room[static_cast<std::size_t>(id)] = 2;
+        }
+    }
+    for (const int id : arrivalIds) {
+        if (id >= 0 && id < kIds) {
+            room[static_cast<std::size_t>(id)] =
+                std::max(room[static_cast<std::size_t>(id)], kArrivalRoom);
         }
     }
     for (const auto& [at, answers] : crowds_) {

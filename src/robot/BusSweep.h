@@ -34,6 +34,7 @@ struct CodeLook {
     std::vector<int> answered;  // IDs that answered cleanly, ascending, each once
     std::vector<int> repeated;  // IDs that answered one broadcast twice (two devices)
     std::vector<int> garbled;   // IDs whose replies came back broken (two devices at once)
+    std::vector<int> named;     // IDs named by broken broadcast answers, ascending, each once
     bool noise = false;         // broken bytes that no ID could be found for
     // With broken answers: how many answers the bytes heard would make, all at one address.
     int crowd = 0;
@@ -60,9 +61,13 @@ public:
     // alone. `stop` (may be null) is looked at before each ID. The IDs `look` holds already (a
     // broadcast's answers) get room for two answers after their ping, with `anyCrowded` every
     // ID for three (or as many as broken broadcast answers make); an address where more
-    // answered an earlier look gets room for one more than then. 100,
+    // answered an earlier look gets room for one more than then, and each of `arrivalIds`
+    // (where new devices come, several at once) for kArrivalRoom. 100,
     // 101, or 102 when a ping could not be written (the look is then no answer for anyone).
-    int walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool anyCrowded = false);
+    int walk(int code, const std::atomic<bool>* stop, CodeLook& look, bool anyCrowded = false,
+             const std::vector<int>& arrivalIds = {});
+    // The answers a walk leaves room for after the ping of an ID where new devices come.
+    static constexpr int kArrivalRoom = 6;
     // Whether anything answers a ping at `address` within one reply window (a broken answer
     // counts; `broken`, when given, tells whether it was one: two devices there). 100, 101, or
     // 102 when the ping could not be written.

@@ -22,12 +22,41 @@ void mergeLook(CodeLook& look, const CodeLook& more) {
     look.sure = look.sure && more.sure;
     look.noise = look.noise || more.noise;
     look.crowd = std::max(look.crowd, more.crowd);
-    for (const auto member : {&CodeLook::answered, &CodeLook::repeated}) {
+    for (const auto member : {&CodeLook::answered, &CodeLook::repeated, &CodeLook::named}) {
         std::vector<int>& ids = look.*member;
         ids.insert(ids.end(), (more.*member).begin(), (more.*member).end());
         std::sort(ids.begin(), ids.end());
         ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     }
+}
+
+// Tries at hearing an ID named only by broken broadcast answers.
+constexpr int kNamedAsks = 2;
+
+// The IDs that only broken broadcast answers named (a cut-off or corrupt answer carries its
+// ID), and that neither the broadcasts nor the walk heard cleanly, are asked alone: one that
+// answers cleanly has answered; one that answers broken again, or not at all, is noted as
+// garbled, taken all the same (whoever answered there said something). 100, 101 or 102.
+int askNamed(BusSweep& sweep, CodeLook& look) {
+    for (const int id : look.named) {
+        const auto in = [id](const std::vector<int>& ids) {
+            return std::binary_search(ids.begin(), ids.end(), id);
+        };
+        if (in(look.answered) || in(look.repeated) || in(look.garbled)) {
+            continue;
+        }
+        bool answered = false;
+        bool broken = false;
+        for (int ask = 0; ask < kNamedAsks && !answered; ++ask) {
+            if (const int result = sweep.anyoneAt({look.code, id}, answered, &broken);
+                result != Success) {
+                return result;
+            }
+        }
+        std::vector<int>& into = answered && !broken ? look.answered : look.garbled;
+        into.insert(std::lower_bound(into.begin(), into.end(), id), id);
+    }
+    return Success;
 }
 
 }  // namespace
@@ -106,6 +135,9 @@ int sureSearch(BusSweep& sweep, DeviceRegistry& registry, const std::vector<int>
                 return std::binary_search(look.garbled.begin(), look.garbled.end(), id) ||
                        std::binary_search(look.repeated.begin(), look.repeated.end(), id);
             });
+        }
+        if (result == Success && !stopped()) {
+            result = askNamed(sweep, look);
         }
         if (result != Success) {
             return result;

@@ -90,6 +90,11 @@ int CodeSurvey::broadcast(int code, bool quickLook, const Stopped& stopped,
     out.heard = listener.heard();
     out.broken = !listener.brokenAtUs().empty();
     out.bytes = static_cast<int>(listener.bytesSeen());
+    for (const int id : listener.brokenIds()) {
+        if (id < kIds) {
+            out.named.push_back(id);
+        }
+    }
     return Success;
 }
 

@@ -34,6 +34,9 @@ struct BroadcastHeard {
     std::array<int, 254> counts{};  // clean answers per ID (more than one: two devices)
     bool broken = false;            // bytes that were not a well-formed answer
     int bytes = 0;                  // every byte that came back
+    // The IDs (0-253) that the headers of broken or cut-off answers named: someone answered
+    // there, though not cleanly.
+    std::vector<int> named;
 };
 
 // What a walk over the IDs heard.

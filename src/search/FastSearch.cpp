@@ -5,14 +5,16 @@
 // Per code: the rate change with a short settle; the broadcast ping and its answers, heard as
 // long as answers can come (500 ms, then until the line is quiet), or with the quick look only
 // until the first byte of a prompt answer would have come. Where anything was heard, every ID
-// is pinged; then the IDs that answered are probed in ascending order with the standard
-// search's probe, so the list and its records come out as the standard search makes them.
+// is pinged; then the IDs that answered (the walk's or the broadcast's, an ID a broken answer
+// named too) are probed in ascending order with the standard search's probe, so the list and
+// its records come out as the standard search makes them.
 //
 // A full search visits the nine common codes first, so that the devices usually there are
 // found in seconds; each device found takes its place in the list by the standard search's
 // order of the codes. Each code is made sure of once its visit is complete: a stop, an early
 // end or the quick look leaves the others unsure (unsureCodes()).
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <span>
 #include <vector>
@@ -162,9 +164,20 @@ int SearchEngine::fastSearch(int mode, const FastSearchOptions& options) {
         // probe in progress, as in the standard search.
         link->setReceiveAllowanceMs(
             static_cast<std::uint32_t>((survey.timing().latencyAllowanceUs() + 999) / 1000));
+        // An ID answers when the walk or the broadcast heard it, cleanly or, by what a broken
+        // answer's header said, not: a reply lost in one of them is no silence.
+        std::array<bool, kWalkIds> answered{};
+        for (int id = 0; id < kWalkIds; ++id) {
+            answered[static_cast<std::size_t>(id)] =
+                walk.counts[static_cast<std::size_t>(id)] > 0 ||
+                broadcast.counts[static_cast<std::size_t>(id)] > 0;
+        }
+        for (const int id : broadcast.named) {
+            answered[static_cast<std::size_t>(id)] = true;
+        }
         bool probeFailed = false;
         for (int id = 0; id < kWalkIds; ++id) {
-            if (walk.counts[static_cast<std::size_t>(id)] == 0) {
+            if (!answered[static_cast<std::size_t>(id)]) {
                 continue;
             }
             registry_.searchId = id;

@@ -101,6 +101,8 @@ public:
     // The times of the reads that showed bytes to be broken since the listener was cleared,
     // in order.
     const std::vector<std::int64_t>& brokenAtUs() const { return brokenAtUs_; }
+    // The IDs that broken packets' headers named (ReplyScanner::brokenIds).
+    std::vector<int> brokenIds() const { return scanner_.brokenIds(); }
     void clear() {
         scanner_.clear();
         brokenAtUs_.clear();

@@ -29,10 +29,17 @@ public:
     // Of those, the bytes stepped over as not part of a well-formed packet (noise, a corrupt or
     // cut-off packet).
     std::size_t bytesSkipped() const { return skipped_; }
+    // The IDs named by the headers of packets that came broken (a corrupt one, one cut off by
+    // what came after it or by the end of what came so far), each once, in order: whoever
+    // answered there said something.
+    std::vector<int> brokenIds() const;
     void clear();
 
 private:
+    void noteBroken(std::uint8_t id);
+
     std::vector<std::uint8_t> pending_;
+    std::vector<int> brokenIds_;
     std::size_t seen_ = 0;
     std::size_t skipped_ = 0;
 };

@@ -20,7 +20,7 @@ bool has(const std::string& text, const std::string& part) {
 }
 
 TEST_F(AssignSureTest, AJointOnTheBusBeforeIsNeverTakenForANewOne) {
-    enum class Fault { None, SilentAfterBroadcast, UnreadableReads, FirstAnswerLost };
+    enum class Fault { None, SilentAfterBroadcast, UnreadableReads, FirstAnswerLost, Broken };
     struct Case {
         const char* name;
         int jointId;
@@ -34,6 +34,9 @@ TEST_F(AssignSureTest, AJointOnTheBusBeforeIsNeverTakenForANewOne) {
         {"ID 60: its walk reply and probe lost", 60, Fault::SilentAfterBroadcast},
         {"ID 60: its probe comes back broken (104)", 60, Fault::UnreadableReads},
         {"ID 203: its answer to the first broadcast at its code lost", 203, Fault::FirstAnswerLost},
+        // Broken answers carry the ID: it is taken, though no answer of it came clean.
+        {"ID 238: its broadcast answers cut off, then corrupt; its walk reply and probe lost", 238,
+         Fault::Broken},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -45,11 +48,21 @@ TEST_F(AssignSureTest, AJointOnTheBusBeforeIsNeverTakenForANewOne) {
         // broadcast at code 1.
         const auto watch = driver.hook;  // the fixture's, kept by the hook beyond this pass
         driver.hook = [&, watch](const std::string& call) {
-            if (c.fault == Fault::FirstAnswerLost && call == "write") {
+            if ((c.fault == Fault::FirstAnswerLost || c.fault == Fault::Broken) &&
+                call == "write" && !eventsOf(AssignEventKind::Searching).empty() &&
+                eventsOf(AssignEventKind::Present).empty()) {
+                int broadcasts = 0;
                 for (const SimTraffic& t : hostWrites(1000000)) {
-                    if (t.bytes.size() > 2 && t.bytes[2] == kBroadcastId) {
-                        sim->device(0).setFaults({});
-                    }
+                    broadcasts += t.bytes.size() > 2 && t.bytes[2] == kBroadcastId ? 1 : 0;
+                }
+                SimFaults broken;  // cut off first, then corrupt, then nothing at all
+                broken.truncateReply = broadcasts == 0;
+                broken.corruptChecksum = broadcasts == 1;
+                broken.dropReply = broadcasts >= 2;
+                if (c.fault == Fault::Broken) {
+                    sim->device(0).setFaults(broken);
+                } else if (broadcasts > 0) {
+                    sim->device(0).setFaults({});
                 }
             }
             return watch(call);

@@ -94,11 +94,14 @@ TEST_F(BusSweepTest, AWalkNeverPingsOverTheAnswersOfDevicesSharingAnAddress) {
         const char* name;
         int devices;     // at code 1 ID 5, besides one at ID 9
         bool broadcast;  // a broadcast first (else a walk alone, room for two everywhere)
+        bool arrivals;   // ID 5 is where new devices come, several at once
     };
     const Case cases[] = {
-        {"two, after a broadcast", 2, true},
-        {"three, after a broadcast", 3, true},
-        {"two, a walk alone", 2, false},
+        {"two, after a broadcast", 2, true, false},
+        {"three, after a broadcast", 3, true, false},
+        {"two, a walk alone", 2, false, false},
+        {"four where new devices come, a walk alone", 4, false, true},
+        {"six where new devices come, a walk alone", 6, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -112,7 +115,9 @@ TEST_F(BusSweepTest, AWalkNeverPingsOverTheAnswersOfDevicesSharingAnAddress) {
         if (c.broadcast) {
             ASSERT_EQ(sweep.broadcast(1, look), Success);
         }
-        ASSERT_EQ(sweep.walk(1, nullptr, look, !c.broadcast), Success);
+        ASSERT_EQ(sweep.walk(1, nullptr, look, !c.broadcast,
+                             c.arrivals ? std::vector<int>{5} : std::vector<int>{}),
+                  Success);
         const bool shared = std::count(look.garbled.begin(), look.garbled.end(), 5) +
                                 std::count(look.repeated.begin(), look.repeated.end(), 5) !=
                             0;

@@ -166,6 +166,58 @@ TEST_F(SureSearchTest, AProbeThatGoesWrongIsRetriedOnAQuietLine) {
     }
 }
 
+// Walk replies that go wrong: a reply cut off (whose length byte then came from the noise
+// before the next reply) hides none of the answers after it; a device whose walk reply was lost
+// or cut off is read all the same, since its broadcast answer came. The list is whole and sure.
+TEST_F(SureSearchTest, WalkRepliesLostOrSpoiltMissNoDevice) {
+    struct Case {
+        const char* name;
+        int faulty;        // the ID whose walk reply goes wrong (the others' are clean)
+        SimFaults faults;  // of its walk reply
+    };
+    SimFaults cut;
+    cut.truncateReply = true;
+    SimFaults lost;
+    lost.dropReply = true;
+    const Case cases[] = {
+        {"ID 174's reply cut off, noise before ID 176's", 174, cut},
+        {"ID 201's reply lost", 201, lost},
+        {"ID 236's reply lost", 236, lost},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BusDescription description;
+        description.devices = {simSpec(1, 4, 28), simSpec(1, 174, 12), simSpec(1, 176, 28),
+                               simSpec(1, 201, 12), simSpec(1, 236, 28)};
+        description.broadcastSpacingUs = 376;
+        startBus(description);
+        // The faults from the broadcast's end to the walk's ping after the faulty one's.
+        driver.hook = [&](const std::string& call) {
+            const std::vector<SimTraffic> writes = hostWrites(1000000);
+            if (call != "write" || writes.empty() || writes.back().bytes.size() < 3) {
+                return FT_OK;
+            }
+            const int to = writes.back().bytes[2];
+            if (to == kBroadcastId) {
+                sim->find(1, c.faulty)->setFaults(c.faults);
+                if (c.faulty == 174) {
+                    SimFaults noise;
+                    noise.noiseBytes = 6;
+                    sim->find(1, 176)->setFaults(noise);
+                }
+            } else if (to == 240) {
+                sim->find(1, c.faulty)->setFaults({});
+                sim->find(1, 176)->setFaults({});
+            }
+            return FT_OK;
+        };
+        ASSERT_EQ(run(QuickSearch, false), Success);
+        driver.hook = nullptr;
+        EXPECT_EQ(listed(), (Addresses{{1, 4}, {1, 174}, {1, 176}, {1, 201}, {1, 236}}));
+        EXPECT_TRUE(sure);
+    }
+}
+
 // A full search visits the common codes first: the devices usually there are reported long
 // before the search ends, and the list keeps the standard search's order of the codes.
 TEST_F(SureSearchTest, FullSearchReportsTheCommonCodesFirst) {
