@@ -7,6 +7,7 @@
 #include "drivers/RegularFile.h"
 #include "gui/app/ManagerApp.h"
 #include "gui/app/Texts.h"
+#include "gui/buslog/BusLogDelegate.h"
 #include "protocol/Packet.h"
 #include "ui_BusLogWindow.h"
 
@@ -19,8 +20,12 @@ BusLogWindow::BusLogWindow(ManagerApp& app, QWidget* parent)
       model_(new BusLogModel(app.busLog().store().capacity(), this)) {
     ui_->setupUi(this);
     ui_->table->setModel(model_);
-    ui_->table->verticalHeader()->setVisible(false);
-    ui_->table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    ui_->table->setItemDelegate(new BusLogDelegate(ui_->table));
+    // Every row as high as the next: the header never measures one.
+    QHeaderView* rows = ui_->table->verticalHeader();
+    rows->setVisible(false);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(fontMetrics().height() + 4);
     QHeaderView* header = ui_->table->horizontalHeader();
     header->setStretchLastSection(true);
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
