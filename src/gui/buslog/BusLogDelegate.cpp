@@ -7,15 +7,24 @@
 #include <QTextLayout>
 #include <QtMath>
 
+#include <algorithm>
+
 namespace mvx::gui {
+
+namespace {
+
+constexpr char16_t kFirst = 0x20;
+constexpr char16_t kLast = 0x7E;
+constexpr qsizetype kBeyond = 4;
+
+}  // namespace
 
 const std::array<qreal, 128>& BusLogDelegate::advances(const QFont& font) const {
     if (!measured_ || font != font_) {
         const QFontMetricsF metrics(font);
-        widest_ = 0;
-        for (int c = 0; c < 128; ++c) {
+        // Printable characters only: measuring a control character looks for fallback fonts.
+        for (int c = kFirst; c <= kLast; ++c) {
             advances_[static_cast<std::size_t>(c)] = metrics.horizontalAdvance(QChar(c));
-            widest_ = std::max(widest_, advances_[static_cast<std::size_t>(c)]);
         }
         font_ = font;
         measured_ = true;
@@ -26,18 +35,19 @@ const std::array<qreal, 128>& BusLogDelegate::advances(const QFont& font) const 
 QString BusLogDelegate::fitted(const QString& text, const QFont& font, int width) const {
     const std::array<qreal, 128>& advance = advances(font);
     // Kerning moves a text's width a little from the sum of its characters' advances: a text
-    // within a few characters of the width is measured whole.
-    const qreal slack = 2 * widest_;
+    // within a few pixels of the width is measured whole.
+    const qreal slack = 2 + 0.1 * width;
     qreal sum = 0;
     qsizetype cut = -1;  // where the text is surely wider than the cell
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
-        if (c >= 128) {
+        if (c < kFirst || c > kLast) {
             return QFontMetrics(font).elidedText(text, Qt::ElideRight, width);
         }
         sum += advance[c];
         if (sum > width + 2 * slack) {
-            cut = i + 1;
+            // A few characters more: a text of one character is never elided.
+            cut = std::min(text.size(), i + 1 + kBeyond);
             break;
         }
     }

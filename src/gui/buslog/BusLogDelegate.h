@@ -30,13 +30,12 @@ public:
     QString fitted(const QString& text, const QFont& font, int width) const;
 
 private:
-    // The advances of the ASCII characters in `font`, measured once per font.
+    // The advances of the printable ASCII characters in `font`, measured once per font.
     const std::array<qreal, 128>& advances(const QFont& font) const;
 
     mutable QFont font_;
     mutable bool measured_ = false;
     mutable std::array<qreal, 128> advances_{};
-    mutable qreal widest_ = 0;
 };
 
 }  // namespace mvx::gui

@@ -117,6 +117,8 @@ private slots:
             QStringLiteral("ID 1 status no error"),
             QStringLiteral("ID 1 READ torque-enable..present-load [32 bytes] = 1 0 0 300"),
             QString(300, QLatin1Char('W')),
+            QStringLiteral("AVAVAV WAVE To Ta LT Yo 7/4 ff fi").repeated(4),  // kerning pairs
+            QStringLiteral("tab\there"),
             QStringLiteral("temperature 41 °C, voltage 11.8 V"),
             QString(),
         };
