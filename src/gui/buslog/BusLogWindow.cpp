@@ -58,14 +58,17 @@ BusLogWindow::~BusLogWindow() = default;
 
 void BusLogWindow::refresh() {
     if (ui_->pauseButton->isChecked()) {
+        paceDrawing(false);
         return;
     }
     std::vector<BusLogEntry> entries = app_.busLog().store().since(next_, kEntriesPerStep);
     if (entries.empty()) {
+        paceDrawing(false);
         return;
     }
     next_ = entries.back().sequence + 1;
-    if (entries.size() == kEntriesPerStep && !stepQueued_) {
+    const bool more = entries.size() == kEntriesPerStep;
+    if (more && !stepQueued_) {
         stepQueued_ = true;
         QMetaObject::invokeMethod(
             this,
@@ -83,6 +86,25 @@ void BusLogWindow::refresh() {
         ui_->table->scrollToBottom();
     }
     showCount();
+    paceDrawing(more);
+}
+
+void BusLogWindow::paceDrawing(bool more) {
+    QTableView* table = ui_->table;
+    if (!more) {
+        drawn_.invalidate();
+        table->setUpdatesEnabled(true);
+        return;
+    }
+    if (!drawn_.isValid()) {
+        drawn_.start();
+    } else if (drawn_.elapsed() >= kPeriodMs) {
+        // What came so far, now, before the next step holds the drawing again.
+        table->setUpdatesEnabled(true);
+        table->repaint();
+        drawn_.start();
+    }
+    table->setUpdatesEnabled(false);
 }
 
 bool BusLogWindow::behind() const {
@@ -101,7 +123,9 @@ void BusLogWindow::filterChanged() {
 }
 
 void BusLogWindow::paused(bool on) {
-    if (!on) {
+    if (on) {
+        paceDrawing(false);  // the table stands still as it is now
+    } else {
         refresh();
     }
 }
