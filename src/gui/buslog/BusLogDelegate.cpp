@@ -92,6 +92,7 @@ void BusLogDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     textOption.setAlignment(QStyle::visualAlignment(opt.direction, opt.displayAlignment));
     QTextLayout layout(fitted(text, opt.font, textRect.width()), opt.font);
     layout.setTextOption(textOption);
+    layout.setCacheEnabled(true);  // drawn with the glyphs laid out, not shaped again
     layout.beginLayout();
     QTextLine line = layout.createLine();
     line.setLineWidth(textRect.width());
