@@ -35,7 +35,7 @@ const std::array<qreal, 128>& BusLogDelegate::advances(const QFont& font) const 
 QString BusLogDelegate::fitted(const QString& text, const QFont& font, int width) const {
     const std::array<qreal, 128>& advance = advances(font);
     // Kerning moves a text's width a little from the sum of its characters' advances: a text
-    // within a few pixels of the width is measured whole.
+    // within a tenth of the width (and two pixels) of it is measured whole.
     const qreal slack = 2 + 0.1 * width;
     qreal sum = 0;
     qsizetype cut = -1;  // where the text is surely wider than the cell
