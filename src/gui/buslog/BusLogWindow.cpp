@@ -7,6 +7,7 @@
 #include "drivers/RegularFile.h"
 #include "gui/app/ManagerApp.h"
 #include "gui/app/Texts.h"
+#include "gui/buslog/BusLogDelegate.h"
 #include "protocol/Packet.h"
 #include "ui_BusLogWindow.h"
 
@@ -19,8 +20,12 @@ BusLogWindow::BusLogWindow(ManagerApp& app, QWidget* parent)
       model_(new BusLogModel(app.busLog().store().capacity(), this)) {
     ui_->setupUi(this);
     ui_->table->setModel(model_);
-    ui_->table->verticalHeader()->setVisible(false);
-    ui_->table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    ui_->table->setItemDelegate(new BusLogDelegate(ui_->table));
+    // Every row as high as the next: the header never measures one.
+    QHeaderView* rows = ui_->table->verticalHeader();
+    rows->setVisible(false);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(fontMetrics().height() + 4);
     QHeaderView* header = ui_->table->horizontalHeader();
     header->setStretchLastSection(true);
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
@@ -53,14 +58,17 @@ BusLogWindow::~BusLogWindow() = default;
 
 void BusLogWindow::refresh() {
     if (ui_->pauseButton->isChecked()) {
+        paceDrawing(false);
         return;
     }
     std::vector<BusLogEntry> entries = app_.busLog().store().since(next_, kEntriesPerStep);
     if (entries.empty()) {
+        paceDrawing(false);
         return;
     }
     next_ = entries.back().sequence + 1;
-    if (entries.size() == kEntriesPerStep && !stepQueued_) {
+    const bool more = entries.size() == kEntriesPerStep;
+    if (more && !stepQueued_) {
         stepQueued_ = true;
         QMetaObject::invokeMethod(
             this,
@@ -78,6 +86,25 @@ void BusLogWindow::refresh() {
         ui_->table->scrollToBottom();
     }
     showCount();
+    paceDrawing(more);
+}
+
+void BusLogWindow::paceDrawing(bool more) {
+    QTableView* table = ui_->table;
+    if (!more) {
+        drawn_.invalidate();
+        table->setUpdatesEnabled(true);
+        return;
+    }
+    if (!drawn_.isValid()) {
+        drawn_.start();
+    } else if (drawn_.elapsed() >= kPeriodMs) {
+        // What came so far, now, before the next step holds the drawing again.
+        table->setUpdatesEnabled(true);
+        table->repaint();
+        drawn_.start();
+    }
+    table->setUpdatesEnabled(false);
 }
 
 bool BusLogWindow::behind() const {
@@ -96,7 +123,9 @@ void BusLogWindow::filterChanged() {
 }
 
 void BusLogWindow::paused(bool on) {
-    if (!on) {
+    if (on) {
+        paceDrawing(false);  // the table stands still as it is now
+    } else {
         refresh();
     }
 }

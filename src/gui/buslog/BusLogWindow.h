@@ -4,6 +4,7 @@
 // log's store on a GUI timer and never waits on the bus. One per main window, not modal.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <cstddef>
@@ -47,12 +48,16 @@ private:
     void clear();
     void save();
     void showCount();
+    // While the table catches up (`more` waits), it is drawn once per kPeriodMs rather than
+    // after every step: a step takes well under a millisecond, drawing the table a few.
+    void paceDrawing(bool more);
 
     ManagerApp& app_;
     std::unique_ptr<Ui::BusLogWindow> ui_;
     BusLogModel* model_;
     std::uint64_t next_ = 0;  // the sequence number of the next entry to copy
     bool stepQueued_ = false;
+    QElapsedTimer drawn_;  // since the table was last drawn while catching up
     std::unique_ptr<RepeatingTimer> timer_;
 };
 

@@ -231,6 +231,42 @@ private slots:
                  h.app().busLog().store().nextSequence() - 1);
     }
 
+    // While it catches up, the table is drawn once in a while rather than after every step;
+    // caught up, or paused, it is drawn again as the log comes.
+    void theTableIsDrawnAgainWhenCaughtUpOrPaused_data() {
+        QTest::addColumn<bool>("pause");
+        QTest::newRow("caught up") << false;
+        QTest::newRow("paused") << true;
+    }
+    void theTableIsDrawnAgainWhenCaughtUpOrPaused() {
+        QFETCH(bool, pause);
+        GuiHarness h(smallBus());
+        h.startSearched();
+        h.onBus([&] {
+            for (std::size_t i = 0; i < 2 * BusLogWindow::kEntriesPerStep; ++i) {
+                ping(*h.registry().bus().link(), 1);
+            }
+        });
+        BusLogWindow own(h.app());
+        own.show();
+        auto* table = control<QTableView>(&own, "table");
+        QVERIFY(own.behind());
+        QVERIFY(!table->updatesEnabled());
+        if (pause) {
+            QTest::mouseClick(control<QPushButton>(&own, "pauseButton"), Qt::LeftButton);
+        } else {
+            tick(h, &own);
+            QVERIFY(!own.behind());
+        }
+        QVERIFY(table->updatesEnabled());
+        // Under the step, the log's next entries are drawn as they come.
+        const int rows = own.model().rowCount();
+        h.onBus([&] { ping(*h.registry().bus().link(), 1); });
+        h.ops().tickTimersOf(&own);
+        QCOMPARE(own.model().rowCount(), pause ? rows : rows + 2);
+        QVERIFY(table->updatesEnabled());
+    }
+
     void filters() {
         GuiHarness h(smallBus());
         h.startSearched();
