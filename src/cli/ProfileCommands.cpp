@@ -18,11 +18,6 @@ namespace mvx::cli {
 
 namespace {
 
-std::string takenNow() {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    return utcTimestamp(std::chrono::duration_cast<std::chrono::seconds>(now).count());
-}
-
 std::string deviceText(int model, int version) {
     return std::string(displayName(model)) + " v" + std::to_string(version);
 }
@@ -62,7 +57,7 @@ int saveProfile(CommandContext& context) {
                    "saved");
         return kExitFailed;
     }
-    const RobotProfile profile = profileOf(found, r.codes, takenNow());
+    const RobotProfile profile = profileOf(found, r.codes, utcTimestampNow());
     const std::string text = profileJsonText(profile);
     if (r.output.empty()) {
         context.out << text;

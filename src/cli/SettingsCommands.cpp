@@ -19,11 +19,6 @@ namespace mvx::cli {
 
 namespace {
 
-std::string takenNow() {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    return utcTimestamp(std::chrono::duration_cast<std::chrono::seconds>(now).count());
-}
-
 std::string modelText(int modelNumber) {
     return std::string(displayName(modelNumber)) + " (" + std::to_string(modelNumber) + ")";
 }
@@ -52,7 +47,7 @@ int backupCommand(CommandContext& context) {
         return kExitFailed;
     }
     DeviceSettings settings;
-    result = readDeviceSettings(*entry, takenNow(), settings);
+    result = readDeviceSettings(*entry, utcTimestampNow(), settings);
     if (result != Success) {
         printError(context.err, addressText(o.baud, o.id) + ": " + resultWords(result));
         return kExitFailed;

@@ -1,6 +1,7 @@
 #include "device/SettingsFile.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -35,8 +36,8 @@ const char* const kSettingNames[] = {
     "return-level",
 };
 
-const char* const kTopKeys[] = {"format", "version", "model", "model_name", "firmware_version",
-                                "id",     "baud",    "taken", "settings",   "registers"};
+const char* const kSettingsKeys[] = {"format", "version", "model", "model_name", "firmware_version",
+                                     "id",     "baud",    "taken", "settings",   "registers"};
 
 // Refusals name the file and, where there is one, the key.
 class Refusal {
@@ -51,21 +52,6 @@ private:
     const std::string& fileName_;
     std::string& error_;
 };
-
-bool integerIn(const Json& value, long long low, long long high, int& out) {
-    if (!value.is_number_integer()) {
-        return false;
-    }
-    const long long v = value.is_number_unsigned()
-                            ? static_cast<long long>(std::min<unsigned long long>(
-                                  value.get<unsigned long long>(), 1ULL << 62))
-                            : value.get<long long>();
-    if (v < low || v > high) {
-        return false;
-    }
-    out = static_cast<int>(v);
-    return true;
-}
 
 std::string rangeText(const NamedRegister& reg, int high) {
     if (reg.kind == ValueKind::Volts) {
@@ -126,7 +112,7 @@ bool parseSetting(const NamedRegister& reg, const Json& value, int modelNumber, 
     if (!value.is_number_integer()) {
         return refuse(key, "not a whole number");
     }
-    if (!integerIn(value, reg.min, high, raw)) {
+    if (!jsonIntegerIn(value, reg.min, high, raw)) {
         return refuse(key, shownJson(value) + " is out of range (" + rangeText(reg, high) +
                                ") for " + displayName(modelNumber));
     }
@@ -184,6 +170,11 @@ std::string utcTimestamp(std::int64_t secondsSinceEpoch) {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;
+}
+
+std::string utcTimestampNow() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return utcTimestamp(std::chrono::duration_cast<std::chrono::seconds>(now).count());
 }
 
 std::string settingsJsonText(const DeviceSettings& s) {
@@ -250,7 +241,7 @@ bool parseSettings(const std::string& text, DeviceSettings& s, const Refusal& re
                                     kSettingsFormatName + "\" expected)");
     }
     int version = 0;
-    if (!file.contains("version") || !integerIn(file["version"], 1, 1 << 30, version)) {
+    if (!file.contains("version") || !jsonIntegerIn(file["version"], 1, 1 << 30, version)) {
         return refuse("version", "missing or not a positive whole number");
     }
     if (version != kSettingsFormatVersion) {
@@ -259,16 +250,17 @@ bool parseSettings(const std::string& text, DeviceSettings& s, const Refusal& re
                                      std::to_string(kSettingsFormatVersion) + ")");
     }
     for (const auto& item : file.items()) {
-        if (std::find(std::begin(kTopKeys), std::end(kTopKeys), item.key()) == std::end(kTopKeys)) {
+        if (std::find(std::begin(kSettingsKeys), std::end(kSettingsKeys), item.key()) ==
+            std::end(kSettingsKeys)) {
             return refuse(item.key(), "unknown key");
         }
     }
-    for (const char* key : kTopKeys) {
+    for (const char* key : kSettingsKeys) {
         if (!file.contains(key)) {
             return refuse(key, "missing");
         }
     }
-    if (!integerIn(file["model"], 0, 65535, s.modelNumber)) {
+    if (!jsonIntegerIn(file["model"], 0, 65535, s.modelNumber)) {
         return refuse("model", "not a model number (0-65535)");
     }
     if (classify(s.modelNumber) != Actuator) {
@@ -279,13 +271,13 @@ bool parseSettings(const std::string& text, DeviceSettings& s, const Refusal& re
         return refuse("model_name", shownJson(file["model_name"]) + " is not the name of model " +
                                         std::to_string(s.modelNumber) + " (" + s.modelName + ")");
     }
-    if (!integerIn(file["firmware_version"], 0, 255, s.firmwareVersion)) {
+    if (!jsonIntegerIn(file["firmware_version"], 0, 255, s.firmwareVersion)) {
         return refuse("firmware_version", "not a version (0-255)");
     }
-    if (!integerIn(file["id"], 0, 253, s.id)) {
+    if (!jsonIntegerIn(file["id"], 0, 253, s.id)) {
         return refuse("id", "not an ID (0-253)");
     }
-    if (!integerIn(file["baud"], 0, 255, s.baudCode)) {
+    if (!jsonIntegerIn(file["baud"], 0, 255, s.baudCode)) {
         return refuse("baud", "not a baud-rate code (0-255)");
     }
     static const std::regex kTimestamp(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z)");
@@ -332,7 +324,7 @@ bool parseSettings(const std::string& text, DeviceSettings& s, const Refusal& re
     }
     for (std::size_t i = 0; i < s.registers.size(); ++i) {
         int byte = 0;
-        if (!integerIn(registers[i], 0, 255, byte)) {
+        if (!jsonIntegerIn(registers[i], 0, 255, byte)) {
             return refuse("registers", "entry " + std::to_string(i) + " is not a byte (0-255)");
         }
         s.registers[i] = static_cast<std::uint8_t>(byte);

@@ -52,6 +52,8 @@ std::string settingValueText(const NamedRegister& reg, int value);
 
 // "2026-12-09T02:48:10Z" for seconds since the epoch.
 std::string utcTimestamp(std::int64_t secondsSinceEpoch);
+// The time now, as utcTimestamp writes it (a file's "taken").
+std::string utcTimestampNow();
 
 // The file's text (JSON, two-space indent, ending in a line feed).
 std::string settingsJsonText(const DeviceSettings& settings);

@@ -151,9 +151,4 @@ ApplyRow applyRowOf(const mvx::ApplyRow& row) {
     return out;
 }
 
-std::string takenNow() {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    return mvx::utcTimestamp(std::chrono::duration_cast<std::chrono::seconds>(now).count());
-}
-
 }  // namespace movantrix::detail

@@ -29,7 +29,4 @@ AssignEventKind assignEventKindOf(mvx::AssignEventKind kind);
 CheckRow checkRowOf(const mvx::CheckRow& row);
 ApplyRow applyRowOf(const mvx::ApplyRow& row);
 
-// "2026-12-10T06:51:16Z", now.
-std::string takenNow();
-
 }  // namespace movantrix::detail

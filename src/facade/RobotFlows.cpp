@@ -161,7 +161,7 @@ std::vector<ProfileDevice> Bus::profileSave(const std::string& path,
                        "profile save: no device answers on the codes searched; nothing saved",
                        words);
     }
-    const mvx::RobotProfile profile = mvx::profileOf(found, codes, detail::takenNow());
+    const mvx::RobotProfile profile = mvx::profileOf(found, codes, mvx::utcTimestampNow());
     if (!mvx::writeFileAtomically(path, mvx::profileJsonText(profile), error)) {
         throw std::runtime_error(error);
     }

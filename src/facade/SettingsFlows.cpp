@@ -112,7 +112,7 @@ void Bus::backup(const Device& device, const std::string& path) {
         detail::refuse(where, noRecordText(entry));
     }
     mvx::DeviceSettings settings;
-    detail::check(mvx::readDeviceSettings(entry, detail::takenNow(), settings), where);
+    detail::check(mvx::readDeviceSettings(entry, mvx::utcTimestampNow(), settings), where);
     if (!mvx::writeFileAtomically(path, mvx::settingsJsonText(settings), error)) {
         throw std::runtime_error(error);
     }

@@ -1,5 +1,6 @@
 #include "json/JsonInput.h"
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -153,6 +154,21 @@ std::string shownJson(const nlohmann::ordered_json& value) {
         text = text.substr(0, kShown) + "...";
     }
     return text;
+}
+
+bool jsonIntegerIn(const nlohmann::ordered_json& value, long long low, long long high, int& out) {
+    if (!value.is_number_integer()) {
+        return false;
+    }
+    const long long v = value.is_number_unsigned()
+                            ? static_cast<long long>(std::min<unsigned long long>(
+                                  value.get<unsigned long long>(), 1ULL << 62))
+                            : value.get<long long>();
+    if (v < low || v > high) {
+        return false;
+    }
+    out = static_cast<int>(v);
+    return true;
 }
 
 }  // namespace mvx

@@ -35,6 +35,9 @@ struct JsonRefusal {
 // A value of a file as written, for a message: its JSON text, cut after 40 characters.
 std::string shownJson(const nlohmann::ordered_json& value);
 
+// Whether `value` is an integer in [low, high]; then `out` holds it.
+bool jsonIntegerIn(const nlohmann::ordered_json& value, long long low, long long high, int& out);
+
 // Parses `text` into `root`; false with `refusal` set (and `root` unspecified).
 bool parseJsonInput(const std::string& text, nlohmann::ordered_json& root, JsonRefusal& refusal);
 

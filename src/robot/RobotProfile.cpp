@@ -15,7 +15,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-const char* const kTopKeys[] = {"format", "version", "taken", "codes", "devices"};
+const char* const kProfileKeys[] = {"format", "version", "taken", "codes", "devices"};
 const char* const kDeviceKeys[] = {"baud",    "id", "model", "model_name", "firmware_version",
                                    "settings"};
 
@@ -23,22 +23,6 @@ template <std::size_t N>
 bool known(const char* const (&keys)[N], const std::string& key) {
     return std::find_if(std::begin(keys), std::end(keys),
                         [&key](const char* k) { return key == k; }) != std::end(keys);
-}
-
-bool integerIn(const Json& value, long long low, long long high, int& out) {
-    if (!value.is_number_integer()) {
-        return false;
-    }
-    if (value.is_number_unsigned() &&
-        value.get<unsigned long long>() > static_cast<unsigned long long>(high)) {
-        return false;
-    }
-    const long long v = value.get<long long>();
-    if (v < low || v > high) {
-        return false;
-    }
-    out = static_cast<int>(v);
-    return true;
 }
 
 class Reader {
@@ -59,7 +43,7 @@ public:
                                         kProfileFormatName + "\" expected)");
         }
         int version = 0;
-        if (!file.contains("version") || !integerIn(file["version"], 1, 1 << 30, version)) {
+        if (!file.contains("version") || !jsonIntegerIn(file["version"], 1, 1 << 30, version)) {
             return refuse("version", "missing or not a positive whole number");
         }
         if (version != kProfileFormatVersion) {
@@ -68,11 +52,11 @@ public:
                                          std::to_string(kProfileFormatVersion) + ")");
         }
         for (const auto& item : file.items()) {
-            if (!known(kTopKeys, item.key())) {
+            if (!known(kProfileKeys, item.key())) {
                 return refuse(item.key(), "unknown key");
             }
         }
-        for (const char* key : kTopKeys) {
+        for (const char* key : kProfileKeys) {
             if (!file.contains(key)) {
                 return refuse(key, "missing");
             }
@@ -91,7 +75,7 @@ public:
         profile.codes.clear();
         for (const Json& c : codes) {
             int code = 0;
-            if (!integerIn(c, 0, 255, code)) {
+            if (!jsonIntegerIn(c, 0, 255, code)) {
                 return refuse("codes", c.dump() + " is not a baud-rate code (0-255)");
             }
             if (std::find(profile.codes.begin(), profile.codes.end(), code) !=
@@ -131,7 +115,7 @@ private:
                 return refuse(where + "." + key, "missing");
             }
         }
-        if (!integerIn(d["baud"], 0, 255, device.at.code)) {
+        if (!jsonIntegerIn(d["baud"], 0, 255, device.at.code)) {
             return refuse(where + ".baud", "not a baud-rate code (0-255)");
         }
         if (std::find(profile.codes.begin(), profile.codes.end(), device.at.code) ==
@@ -139,13 +123,13 @@ private:
             return refuse(where + ".baud", "code " + std::to_string(device.at.code) +
                                                " is not among the codes searched");
         }
-        if (!integerIn(d["id"], 0, 253, device.at.id)) {
+        if (!jsonIntegerIn(d["id"], 0, 253, device.at.id)) {
             return refuse(where + ".id", "not an ID (0-253)");
         }
         if (profile.find(device.at) != nullptr) {
             return refuse(where, "a second device at " + addressWords(device.at));
         }
-        if (!integerIn(d["model"], 0, 65535, device.modelNumber)) {
+        if (!jsonIntegerIn(d["model"], 0, 65535, device.modelNumber)) {
             return refuse(where + ".model", "not a model number (0-65535)");
         }
         const std::string name = displayName(device.modelNumber);
@@ -154,7 +138,7 @@ private:
                           d["model_name"].dump() + " is not the name of model " +
                               std::to_string(device.modelNumber) + " (" + name + ")");
         }
-        if (!integerIn(d["firmware_version"], 0, 255, device.firmwareVersion)) {
+        if (!jsonIntegerIn(d["firmware_version"], 0, 255, device.firmwareVersion)) {
             return refuse(where + ".firmware_version", "not a version (0-255)");
         }
         if (!d.contains("settings")) {

@@ -1,5 +1,7 @@
 #include "gui/app/Texts.h"
 
+#include "protocol/ResultCode.h"
+
 namespace mvx::gui::texts {
 
 QString foundCount(int count) {
@@ -23,6 +25,10 @@ QString searchNotSure(const std::vector<int>& codes) {
                "Not sure: the search ended before it made sure of code(s) %1; a device there may "
                "be missing")
         .arg(shown.join(QStringLiteral(", ")));
+}
+
+QString resultWords(int result) {
+    return QStringLiteral("%1, %2").arg(QString::fromLatin1(resultText(result))).arg(result);
 }
 
 QString telemetryTitle(int id, int code) {

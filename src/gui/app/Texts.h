@@ -20,9 +20,18 @@ inline const QString kAdapterAccessFailed =
 inline const QString kDeviceAccessFailed = QStringLiteral(
     "Movantrix access failed! \n\nPlease check USB2Movantrix, movantrix(s), and power "
     "connection. ");
+// The settings files and robot profiles: the file dialogs' filters and suffix, and a file that
+// cannot be loaded (%1: why).
+inline const QString kJsonSuffix = QStringLiteral("json");
+inline const QString kSettingsFilter = QStringLiteral("Movantrix Settings (*.json)");
+inline const QString kProfileFilter = QStringLiteral("Movantrix Robot Profile (*.json)");
+inline const QString kSettingsLoadRefused = QStringLiteral("Can not load the settings file!\n\n%1");
+inline const QString kProfileLoadRefused = QStringLiteral("Can not load the robot profile!\n\n%1");
 // A robot window's search that failed; %1: the result's words.
 inline const QString kRobotSearchFailed = QStringLiteral("The search failed (%1).");
 // The telemetry window: its title, the lines that say why sampling stopped, and a failed save.
+// A result code for a message: "its words, N".
+QString resultWords(int result);
 QString telemetryTitle(int id, int code);
 QString telemetryNoAnswer(int id);
 QString telemetryDeviceGone(int id);

@@ -10,13 +10,13 @@ namespace mvx::gui {
 namespace {
 
 // What opening an adapter found.
-struct Opened {
+struct PortOpened {
     bool open = false;
     std::vector<std::string> limitations;
     AdapterListing listing;  // the adapters again, after a failed open
 
     // A job that threw: the open failed, and the list could not be taken again.
-    static Opened jobFailed() { return {false, {}, AdapterListing::jobFailed()}; }
+    static PortOpened jobFailed() { return {false, {}, AdapterListing::jobFailed()}; }
 };
 
 }  // namespace
@@ -76,7 +76,7 @@ void PortDialog::onOk() {
     app_.jobs().command(
         this,
         [&bus, index] {
-            Opened opened;
+            PortOpened opened;
             opened.open = bus.open(static_cast<std::uint32_t>(index));
             if (opened.open) {
                 opened.limitations = bus.adapterLimitations();
@@ -85,7 +85,7 @@ void PortDialog::onOk() {
             }
             return opened;
         },
-        [this](const Opened& opened) {
+        [this](const PortOpened& opened) {
             setBusy(false);
             if (opened.open) {
                 app_.setAdapterOpen(true);

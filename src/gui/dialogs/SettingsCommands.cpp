@@ -8,7 +8,9 @@
 #include "device/DeviceEntry.h"
 #include "device/SettingsTransfer.h"
 #include "drivers/RegularFile.h"
+#include "gui/app/LocalPath.h"
 #include "gui/app/ManagerApp.h"
+#include "gui/app/Texts.h"
 #include "gui/dialogs/SettingsDifferencesDialog.h"
 #include "gui/sheet/DeviceSheet.h"
 #include "protocol/ResultCode.h"
@@ -17,10 +19,7 @@ namespace mvx::gui {
 
 namespace {
 
-const QString kFilter = QStringLiteral("Movantrix Settings (*.json)");
-const QString kSuffix = QStringLiteral("json");
-const QString kSaveFailed = QStringLiteral("Can not save the settings file!\n\n%1");
-const QString kLoadRefused = QStringLiteral("Can not load the settings file!\n\n%1");
+const QString kSettingsSaveFailed = QStringLiteral("Can not save the settings file!\n\n%1");
 const QString kOtherModel = QStringLiteral(
     "The settings file is for %1 (model %2), the selected movantrix is %3 (model %4).\n\n"
     "Nothing was written.");
@@ -44,19 +43,6 @@ const DeviceSummary* selectedActuator(const ManagerApp& app, const DeviceSheet& 
         return nullptr;
     }
     return device;
-}
-
-std::string localPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-
-QString resultWords(int result) {
-    return QStringLiteral("%1, %2").arg(QString::fromLatin1(resultText(result))).arg(result);
-}
-
-std::string takenNow() {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    return utcTimestamp(std::chrono::duration_cast<std::chrono::seconds>(now).count());
 }
 
 // A device's settings as a job read them; `registered` false when the device has gone.
@@ -97,7 +83,7 @@ bool readSucceeded(ManagerApp& app, const SettingsRead& read, int code, int id, 
         return true;
     }
     if (!app.shell().reportDeviceFailure(read.result, code, id)) {
-        app.operations().message(parent, kReadFailed.arg(resultWords(read.result)));
+        app.operations().message(parent, kReadFailed.arg(texts::resultWords(read.result)));
     }
     return false;
 }
@@ -109,10 +95,10 @@ QString names(const std::vector<SettingChange>& changes) {
 // A restore that failed: what was written before the failure, and what was not.
 QString partialRestoreText(const RestoreResult& restored) {
     if (restored.readBackFailed()) {
-        return kReadBackFailed.arg(resultWords(restored.result), names(restored.written));
+        return kReadBackFailed.arg(texts::resultWords(restored.result), names(restored.written));
     }
     return kWriteFailed.arg(QString::fromLatin1(restored.failedAt->name),
-                            resultWords(restored.result), names(restored.written),
+                            texts::resultWords(restored.result), names(restored.written),
                             names(restored.notWritten));
 }
 
@@ -180,14 +166,15 @@ void saveSettings(ManagerApp& app, DeviceSheet& sheet, QWidget* parent) {
         return;
     }
     auto busy = std::make_shared<BusBusyScope>(app);
-    const QString path = app.operations().saveFileName(parent, kFilter, kSuffix);
+    const QString path =
+        app.operations().saveFileName(parent, texts::kSettingsFilter, texts::kJsonSuffix);
     if (path.isEmpty()) {
         return;
     }
     DeviceRegistry& registry = app.registry();
     const int code = sheet.currentBaud();
     const int id = sheet.currentId();
-    const std::string takenAt = takenNow();
+    const std::string takenAt = utcTimestampNow();
     app.jobs().command(
         parent,
         [&registry, code, id, takenAt] { return readSettingsOf(registry, code, id, takenAt); },
@@ -197,7 +184,8 @@ void saveSettings(ManagerApp& app, DeviceSheet& sheet, QWidget* parent) {
             }
             std::string error;
             if (!writeFileAtomically(localPath(path), settingsJsonText(read.settings), error)) {
-                app.operations().message(parent, kSaveFailed.arg(QString::fromStdString(error)));
+                app.operations().message(parent,
+                                         kSettingsSaveFailed.arg(QString::fromStdString(error)));
             }
         });
 }
@@ -211,14 +199,14 @@ void loadSettings(ManagerApp& app, DeviceSheet& sheet, QWidget* parent) {
     const int maxPosition = device->maxPosition;
     auto busy = std::make_shared<BusBusyScope>(app);
     GuiOperations& ops = app.operations();
-    const QString path = ops.openFileName(parent, kFilter, kSuffix);
+    const QString path = ops.openFileName(parent, texts::kSettingsFilter, texts::kJsonSuffix);
     if (path.isEmpty()) {
         return;
     }
     DeviceSettings file;
     std::string error;
     if (!readSettingsFile(localPath(path), file, error)) {
-        ops.message(parent, kLoadRefused.arg(QString::fromStdString(error)));
+        ops.message(parent, texts::kSettingsLoadRefused.arg(QString::fromStdString(error)));
         return;
     }
     if (file.modelNumber != modelNumber) {

@@ -28,7 +28,7 @@ const QString kAdopted =
 const QString kNotApplied = QStringLiteral("Some settings were not written:\n\n%1");
 const QString kApplied = QStringLiteral("Settings written to %1 of %2 devices.");
 
-enum Column { KindColumn, ExpectedColumn, FoundColumn, DetailsColumn };
+enum CheckColumn { KindColumn, ExpectedColumn, FoundColumn, DetailsColumn };
 
 QString text(const std::string& s) {
     return QString::fromStdString(s);
@@ -45,10 +45,6 @@ QString deviceText(const DeviceAddress& at, int model, int version) {
     return QStringLiteral("%1: %2 v%3")
         .arg(words(at), QString::fromLatin1(displayName(model)))
         .arg(version);
-}
-
-QString resultWords(int result) {
-    return QStringLiteral("%1, %2").arg(QString::fromLatin1(resultText(result))).arg(result);
 }
 
 }  // namespace
@@ -279,7 +275,7 @@ void RobotCheckDialog::onDone(const Outcome& outcome) {
         found_.clear();
         rows_.clear();
         if (!app_.shell().reportBusFailure(surveyed.result)) {
-            ops.message(this, texts::kRobotSearchFailed.arg(resultWords(surveyed.result)));
+            ops.message(this, texts::kRobotSearchFailed.arg(texts::resultWords(surveyed.result)));
         }
     } else {
         checked_ = true;

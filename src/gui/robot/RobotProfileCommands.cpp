@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "drivers/RegularFile.h"
+#include "gui/app/LocalPath.h"
 #include "gui/app/ManagerApp.h"
 #include "gui/app/Texts.h"
 #include "gui/robot/RobotCheckDialog.h"
@@ -17,19 +18,7 @@ namespace mvx::gui {
 
 namespace {
 
-const QString kFilter = QStringLiteral("Movantrix Robot Profile (*.json)");
-const QString kSuffix = QStringLiteral("json");
-const QString kSaveFailed = QStringLiteral("Can not save the robot profile!\n\n%1");
-const QString kLoadRefused = QStringLiteral("Can not load the robot profile!\n\n%1");
-
-std::string localPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-
-std::string takenNow() {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    return utcTimestamp(std::chrono::duration_cast<std::chrono::seconds>(now).count());
-}
+const QString kProfileSaveFailed = QStringLiteral("Can not save the robot profile!\n\n%1");
 
 // The addresses of the GUI's device list, followed by those of `more` it does not list.
 std::vector<DeviceAddress> addressesOf(const std::vector<DeviceSummary>& listed,
@@ -73,14 +62,14 @@ void relist(ManagerApp& app, std::vector<DeviceAddress> addresses) {
 void saveRobotProfile(ManagerApp& app, QWidget* parent) {
     BusBusyScope busy(app);
     GuiOperations& ops = app.operations();
-    const QString path = ops.saveFileName(parent, kFilter, kSuffix);
+    const QString path = ops.saveFileName(parent, texts::kProfileFilter, texts::kJsonSuffix);
     if (path.isEmpty()) {
         return;
     }
     std::string error;
     // A FIFO, a device or a directory in the file's place is refused before the bus is touched.
     if (!checkWriteTarget(localPath(path), error)) {
-        ops.message(parent, kSaveFailed.arg(QString::fromStdString(error)));
+        ops.message(parent, kProfileSaveFailed.arg(QString::fromStdString(error)));
         return;
     }
     const std::vector<DeviceSummary> before = app.devices();
@@ -105,23 +94,23 @@ void saveRobotProfile(ManagerApp& app, QWidget* parent) {
                                 QString::fromLatin1(resultText(surveyed.result))));
         return;
     }
-    const RobotProfile profile = profileOf(surveyed.found, codes, takenNow());
+    const RobotProfile profile = profileOf(surveyed.found, codes, utcTimestampNow());
     if (!writeFileAtomically(localPath(path), profileJsonText(profile), error)) {
-        ops.message(parent, kSaveFailed.arg(QString::fromStdString(error)));
+        ops.message(parent, kProfileSaveFailed.arg(QString::fromStdString(error)));
     }
 }
 
 void checkRobot(ManagerApp& app, QWidget* parent) {
     BusBusyScope busy(app);
     GuiOperations& ops = app.operations();
-    const QString path = ops.openFileName(parent, kFilter, kSuffix);
+    const QString path = ops.openFileName(parent, texts::kProfileFilter, texts::kJsonSuffix);
     if (path.isEmpty()) {
         return;
     }
     RobotProfile profile;
     std::string error;
     if (!readProfileFile(localPath(path), profile, error)) {
-        ops.message(parent, kLoadRefused.arg(QString::fromStdString(error)));
+        ops.message(parent, texts::kProfileLoadRefused.arg(QString::fromStdString(error)));
         return;
     }
     const std::vector<DeviceSummary> before = app.devices();

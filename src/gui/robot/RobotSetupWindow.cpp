@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include "gui/app/ManagerApp.h"
+#include "gui/app/Texts.h"
 #include "gui/robot/RobotSurvey.h"
 #include "protocol/ResultCode.h"
 #include "robot/AssignFlow.h"
@@ -15,9 +16,6 @@ namespace mvx::gui {
 
 namespace {
 
-const QString kSettingsFilter = QStringLiteral("Movantrix Settings (*.json)");
-const QString kSuffix = QStringLiteral("json");
-const QString kLoadRefused = QStringLiteral("Can not load the settings file!\n\n%1");
 const QString kNoAdapter = QStringLiteral("No adapter is open: open one first.");
 const QString kBadIds = QStringLiteral("IDs to give: %1");
 const QString kPrompt = QStringLiteral("Connect the next actuator (ID %1, %2 of %3)...");
@@ -26,7 +24,7 @@ const QString kStopped = QStringLiteral("Stopped.");
 const QString kDone = QStringLiteral("Done.");
 const QString kNotDone = QStringLiteral("not done");
 
-enum Column { IdColumn, StateColumn, DetailsColumn };
+enum SetupColumn { IdColumn, StateColumn, SetupDetailsColumn };
 
 // Hands the flow's events, copied, to the window on the GUI thread; called on the executor.
 class EventRelay final : public AssignObserver {
@@ -101,14 +99,14 @@ RobotSetupWindow::~RobotSetupWindow() {
 
 void RobotSetupWindow::onBrowse() {
     GuiOperations& ops = app_.operations();
-    const QString path = ops.openFileName(this, kSettingsFilter, kSuffix);
+    const QString path = ops.openFileName(this, texts::kSettingsFilter, texts::kJsonSuffix);
     if (path.isEmpty()) {
         return;
     }
     DeviceSettings settings;
     std::string error;
     if (!readSettingsFile(QFile::encodeName(path).toStdString(), settings, error)) {
-        ops.message(this, kLoadRefused.arg(QString::fromStdString(error)));
+        ops.message(this, texts::kSettingsLoadRefused.arg(QString::fromStdString(error)));
         return;
     }
     settings_ = std::move(settings);
@@ -206,7 +204,7 @@ void RobotSetupWindow::showRow(int index, const AssignRow& row, bool ended) {
     const QString texts[] = {QString::number(row.id),
                              open ? kNotDone : QString::fromLatin1(assignStateWord(row.state)),
                              details(row)};
-    for (int column = IdColumn; column <= DetailsColumn; ++column) {
+    for (int column = IdColumn; column <= SetupDetailsColumn; ++column) {
         auto* item = new QTableWidgetItem(texts[column]);
         item->setToolTip(texts[column]);
         if (column == StateColumn && stateColour(row.state).isValid()) {
