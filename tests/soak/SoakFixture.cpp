@@ -15,15 +15,7 @@ namespace mvx::test {
 
 namespace {
 
-constexpr int kDefaultCount = 20000;
 constexpr int kOperationsPerScenario = 500;  // MVX_SOAK_COUNT's operations per flow scenario
-
-std::uint32_t seedFromEnvironment() {
-    if (const char* s = std::getenv("MVX_SOAK_SEED")) {
-        return static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10));
-    }
-    return std::random_device{}();
-}
 
 std::string where(const DeviceAddress& a) {
     return a.valid() ? addressWords(a) : std::string("nowhere");
@@ -64,7 +56,7 @@ std::vector<DeviceAddress> addressesNamedIn(const std::string& text) {
 }
 
 void FlowSoakTest::SetUp() {
-    seed_ = seedFromEnvironment();
+    seed_ = soakSeed();
     std::cout << "[soak] seed " << seed_ << " (replay with MVX_SOAK_SEED=" << seed_ << ")\n";
     RecordProperty("seed", std::to_string(seed_));
     rng_.seed(seed_ ^ 0xF10Au);
@@ -89,9 +81,7 @@ int FlowSoakTest::scenarioCount() {
     if (const char* s = std::getenv("MVX_SOAK_FLOWS")) {
         return std::max(1, std::atoi(s));
     }
-    const char* s = std::getenv("MVX_SOAK_COUNT");
-    const int count = s != nullptr ? std::max(1, std::atoi(s)) : kDefaultCount;
-    return std::max(1, count / kOperationsPerScenario);
+    return std::max(1, soakCount() / kOperationsPerScenario);
 }
 
 bool FlowSoakTest::keepGoing() {

@@ -1,6 +1,8 @@
 #include "soak/SoakRig.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <random>
 
 #include "device/ModelCatalogue.h"
 #include "protocol/Packet.h"
@@ -202,6 +204,18 @@ std::vector<std::string> SoakRig::registryFaults(const std::vector<int>& codeOrd
         }
     }
     return faults;
+}
+
+std::uint32_t soakSeed() {
+    if (const char* s = std::getenv("MVX_SOAK_SEED")) {
+        return static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10));
+    }
+    return std::random_device{}();
+}
+
+int soakCount() {
+    const char* s = std::getenv("MVX_SOAK_COUNT");
+    return s != nullptr ? std::max(1, std::atoi(s)) : 20000;
 }
 
 }  // namespace mvx::test

@@ -74,4 +74,9 @@ void allowWord(RegisterValues& regs, int address, int value);
 void allow(AllowedWrites& allowed, int id, const std::vector<SimulatedDevice*>& devices,
            const RegisterValues& regs);
 
+// The soak's seed (MVX_SOAK_SEED, else a random one) and its count of operations
+// (MVX_SOAK_COUNT, else 20000: about 4 s in the test build).
+std::uint32_t soakSeed();
+int soakCount();
+
 }  // namespace mvx::test

@@ -28,7 +28,6 @@
 namespace mvx::test {
 namespace {
 
-constexpr int kDefaultCount = 20000;  // about 4 s in a RelWithDebInfo build
 constexpr std::int64_t kMs = 1000;
 // One ping: a rate change (100 ms settle) and a timed read of 6 bytes (60 ms margin at the
 // slow rates, 1.25 ms a byte at code 207), with room for a stale reply read on top.
@@ -63,18 +62,6 @@ std::string trafficText(const std::vector<SimTraffic>& traffic) {
         text += t.bytes.size() > 24 ? " ...\n" : "\n";
     }
     return text;
-}
-
-std::uint32_t seedFromEnvironment() {
-    if (const char* s = std::getenv("MVX_SOAK_SEED")) {
-        return static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10));
-    }
-    return std::random_device{}();
-}
-
-int countFromEnvironment() {
-    const char* s = std::getenv("MVX_SOAK_COUNT");
-    return s != nullptr ? std::max(1, std::atoi(s)) : kDefaultCount;
 }
 
 // One register setter of the servo record with its address, width and range.
@@ -124,7 +111,7 @@ struct Operation {
 class SoakTest : public SimRegistryTest {
 protected:
     void SetUp() override {
-        seed_ = seedFromEnvironment();
+        seed_ = soakSeed();
         std::cout << "[soak] seed " << seed_ << " (replay with MVX_SOAK_SEED=" << seed_ << ")\n";
         RecordProperty("seed", std::to_string(seed_));
         rng_.seed(seed_);
@@ -555,7 +542,7 @@ void SoakTest::mixStep() {
 }
 
 TEST_F(SoakTest, OperationsUnderRandomFaults) {
-    const int count = countFromEnvironment();
+    const int count = soakCount();
     ASSERT_EQ(SearchEngine(*registry).search(QuickSearch), Success);
     for (int i = 0; i < count && !HasFailure(); ++i) {
         mixStep();
