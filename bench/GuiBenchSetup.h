@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <QTimer>
 #include <fstream>
 #include <utility>
 #include <vector>
@@ -68,6 +69,17 @@ inline BusDescription oneActuator() {
     device.registers = {{32, 150}};
     description.devices.push_back(device);
     return description;
+}
+
+// Moves the simulated actuator between goals 300 and 700 every 2 s, written into the device
+// directly, so that the program's own traffic is only what is measured. Starts `mover`.
+inline void moveBetweenGoals(QTimer& mover, SimulatedDevice* device) {
+    QObject::connect(&mover, &QTimer::timeout, [device, goal = 300]() mutable {
+        goal = goal == 300 ? 700 : 300;
+        device->setReg(24, 1);
+        device->setReg16(30, goal);
+    });
+    mover.start(2000);
 }
 
 }  // namespace mvx::bench

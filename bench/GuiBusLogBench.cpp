@@ -243,14 +243,8 @@ int run(int argc, char** argv) {
             return 1;
         }
         SimulatedDevice* device = program.bus.find(1, 1);
-        int goal = 300;
         QTimer mover;
-        QObject::connect(&mover, &QTimer::timeout, [&] {
-            goal = goal == 300 ? 700 : 300;
-            device->setReg(24, 1);
-            device->setReg16(30, goal);
-        });
-        mover.start(2000);
+        moveBetweenGoals(mover, device);
         QTimer drain;  // the traffic record would grow; the log is what is measured
         QObject::connect(&drain, &QTimer::timeout, [&] { program.bus.clearTraffic(); });
         drain.start(1000);

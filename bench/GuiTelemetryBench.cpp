@@ -128,16 +128,10 @@ int run(int argc, char** argv) {
         // The actuator moves between two goals; written into the simulated device directly,
         // so that the program's own bus traffic is only the sampling and the page's poll.
         SimulatedDevice* device = program.bus.find(1, 1);
-        int goal = 300;
         QTimer mover;
-        QObject::connect(&mover, &QTimer::timeout, [&] {
-            goal = goal == 300 ? 700 : 300;
-            device->setReg(24, 1);
-            device->setReg16(30, goal);
-        });
-        mover.start(2000);
+        moveBetweenGoals(mover, device);
         device->setReg(24, 1);
-        device->setReg16(30, goal);
+        device->setReg16(30, 300);
         runFor(1000);  // the windows are up and painted; sampling has begun
 
         const int readsBefore = program.telemetry->trace().readCount();

@@ -12,9 +12,6 @@ namespace {
 // Pause between looks at a held link, and after a keyed write before its read-back.
 constexpr std::int64_t kBusyPollMs = 1;
 constexpr std::int64_t kKeyedWriteSettleMs = 10;
-// Status LEN covers the error byte, the data and the checksum.
-constexpr std::uint8_t kMinStatusLen = 2;
-constexpr std::uint8_t kMaxStatusLen = kMaxParameters + 2;
 // A status packet's bytes besides its data: two header bytes, ID, LEN, error, checksum.
 constexpr std::uint32_t kStatusFrameBytes = 6;
 // The longest a device waits before it answers (return delay 254 x 2 us, and a margin).
@@ -148,7 +145,7 @@ int receivePacket(AdapterLink& link, StatusPacket& status, bool timed) {
             return failed(link, CorruptReply);
         }
     }
-    if (len < kMinStatusLen || len > kMaxStatusLen) {
+    if (len < kMinPacketLen || len > kMaxPacketLen) {
         markPurgePending(link);  // whatever else of it is still on the way goes too
         return failed(link, CorruptReply);
     }
