@@ -10,7 +10,7 @@ packages=(
     libftdi1-dev libusb-1.0-0-dev libgpiod-dev
     nlohmann-json3-dev libcli11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-svg-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core fonts-droid-fallback
+    qt6-base-dev qt6-svg-dev fonts-dejavu-core fonts-droid-fallback
     xvfb xauth
     librsvg2-bin desktop-file-utils appstream groff-base bash-completion
     locales

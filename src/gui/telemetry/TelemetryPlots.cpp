@@ -1,14 +1,10 @@
 #include "gui/telemetry/TelemetryPlots.h"
 
-#include <QAreaSeries>
-#include <QChart>
-#include <QChartView>
-#include <QGraphicsLayout>
-#include <QLegend>
-#include <QLegendMarker>
-#include <QLineSeries>
-#include <QVBoxLayout>
-#include <QValueAxis>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPolygonF>
 
 #include <algorithm>
 #include <cmath>
@@ -17,220 +13,110 @@ namespace mvx::gui {
 
 namespace {
 
-// 1, 2 or 5 times a power of ten, at least `raw`.
-double niceStep(double raw) {
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (const double factor : {1.0, 2.0, 5.0}) {
-        if (factor * power >= raw) {
-            return factor * power;
-        }
-    }
-    return 10.0 * power;
-}
-
-// The time ticks of a span: five or six of them on round seconds.
-double timeStep(double spanS) {
-    return spanS <= 10.0 ? 2.0 : spanS <= 30.0 ? 5.0 : spanS <= 120.0 ? 20.0 : 120.0;
-}
-
-QFont smaller(QFont font) {
-    font.setPointSizeF(font.pointSizeF() * 0.9);
-    return font;
-}
+// Beyond this many distinct texts the cache starts again (time labels scroll by for hours).
+constexpr qsizetype kMaxCachedTexts = 256;
+constexpr int kTickLength = 4;
+constexpr int kLabelGap = 6;
+constexpr int kMarkerSize = 9;
+const QColor kAxisColor(0x8c, 0x8c, 0x8c);
+const QColor kGridColor(0xdd, 0xdd, 0xdd);
+const QColor kGapColor(128, 128, 128, 60);
+const QString kGapName = QStringLiteral("No reads");
 
 }  // namespace
 
 TelemetryPlots::TelemetryPlots(int maxPosition, QWidget* parent) : QWidget(parent) {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    plots_.reserve(4);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumHeight(kPlotCount * kMinimumPlotHeight);
+    labelFont_ = font();
+    labelFont_.setPointSizeF(labelFont_.pointSizeF() * 0.9);
 
     // The angle axis follows the pages' conversion: position p is p x 300 / (max + 1) degrees,
     // so max + 1 raw units are 300 degrees and both axes share their ticks.
-    const double positions = maxPosition + 1;
-    Plot& position = addPlot(false);
-    position.left = addValueAxis(position, QStringLiteral("Position (raw)"), Qt::AlignLeft);
-    position.right = addValueAxis(position, QStringLiteral("Angle (°)"), Qt::AlignRight);
-    for (QValueAxis* axis : {position.left, position.right}) {
-        axis->setTickType(QValueAxis::TicksFixed);
-        axis->setTickCount(5);
-        axis->setLabelFormat(QStringLiteral("%.0f"));
-    }
-    position.left->setRange(0, positions);
-    position.right->setRange(0, 300);
-    position.right->setGridLineVisible(false);
-    addCurve(position, TelemetryTrace::GoalPosition, QStringLiteral("Goal position"), position.left,
+    Plot& position = addPlot(QStringLiteral("Position (raw)"), QStringLiteral("Angle (°)"));
+    position.left = evenScale(0, maxPosition + 1, 5, 0);
+    position.right = evenScale(0, 300, 5, 0);
+    addCurve(position, TelemetryTrace::GoalPosition, QStringLiteral("Goal position"),
              QColor(0xe6, 0x7e, 0x22), Qt::DashLine);
     addCurve(position, TelemetryTrace::PresentPosition, QStringLiteral("Present position"),
-             position.left, QColor(0x1f, 0x6f, 0xb4));
+             QColor(0x1f, 0x6f, 0xb4));
 
-    Plot& speed = addPlot(false);
-    speed.left = addValueAxis(speed, QStringLiteral("Speed (raw)"), Qt::AlignLeft);
-    addCurve(speed, TelemetryTrace::PresentSpeed, QStringLiteral("Present speed"), speed.left,
+    Plot& speed = addPlot(QStringLiteral("Speed (raw)"), {});
+    addCurve(speed, TelemetryTrace::PresentSpeed, QStringLiteral("Present speed"),
              QColor(0x2c, 0x9a, 0x3c));
 
-    Plot& load = addPlot(false);
-    load.left = addValueAxis(load, QStringLiteral("Load (raw)"), Qt::AlignLeft);
-    addCurve(load, TelemetryTrace::PresentLoad, QStringLiteral("Present load"), load.left,
+    Plot& load = addPlot(QStringLiteral("Load (raw)"), {});
+    addCurve(load, TelemetryTrace::PresentLoad, QStringLiteral("Present load"),
              QColor(0xc6, 0x28, 0x28));
 
-    Plot& supply = addPlot(true);
-    supply.left = addValueAxis(supply, QStringLiteral("Voltage (V)"), Qt::AlignLeft);
-    supply.right = addValueAxis(supply, QStringLiteral("Temp. (°C)"), Qt::AlignRight);
-    supply.right->setGridLineVisible(false);
-    addCurve(supply, TelemetryTrace::Voltage, QStringLiteral("Voltage"), supply.left,
-             QColor(0x7b, 0x3f, 0xb0));
-    addCurve(supply, TelemetryTrace::Temperature, QStringLiteral("Temperature"), supply.right,
-             QColor(0x8d, 0x5a, 0x2b));
-    supply.time->setTitleText(QStringLiteral("Time (s)"));
+    Plot& supply = addPlot(QStringLiteral("Voltage (V)"), QStringLiteral("Temp. (°C)"));
+    addCurve(supply, TelemetryTrace::Voltage, QStringLiteral("Voltage"), QColor(0x7b, 0x3f, 0xb0));
+    addCurve(supply, TelemetryTrace::Temperature, QStringLiteral("Temperature"),
+             QColor(0x8d, 0x5a, 0x2b), Qt::SolidLine, true);
 
-    for (Plot& plot : plots_) {
-        addGapShading(plot);
-        layout->addWidget(plot.view, 1);
-    }
-    // Only the first plot names the shading in its legend.
-    for (std::size_t i = 1; i < plots_.size(); ++i) {
-        for (QLegendMarker* marker : plots_[i].chart->legend()->markers(plots_[i].gaps)) {
-            marker->setVisible(false);
-        }
-    }
     TelemetryTrace empty;
     showTrace(empty, 10.0);
 }
 
-TelemetryPlots::~TelemetryPlots() = default;
-
-TelemetryPlots::Plot& TelemetryPlots::addPlot(bool lastPlot) {
-    Plot& plot = plots_.emplace_back();
-    plot.lastPlot = lastPlot;
-    plot.chart = new QChart();
-    plot.chart->setBackgroundRoundness(0);
-    plot.chart->setMargins(QMargins(0, 0, 0, 0));
-    plot.chart->layout()->setContentsMargins(0, 0, 0, 0);
-    QLegend* legend = plot.chart->legend();
-    legend->setAlignment(Qt::AlignTop);
-    legend->setFont(smaller(font()));
-    plot.view = new QChartView(plot.chart, this);
-    plot.view->setObjectName(QStringLiteral("plot%1").arg(plots_.size()));
-    plot.view->setRenderHint(QPainter::Antialiasing, false);
-    plot.view->setMinimumHeight(110);
-
-    plot.time = new QValueAxis(plot.chart);
-    plot.time->setTickType(QValueAxis::TicksDynamic);
-    plot.time->setTickAnchor(0);
-    plot.time->setLabelFormat(QStringLiteral("%.0f"));
-    plot.time->setLabelsFont(smaller(font()));
-    plot.time->setTitleFont(smaller(font()));
-    plot.time->setLabelsVisible(lastPlot);
-    plot.chart->addAxis(plot.time, Qt::AlignBottom);
-    connect(plot.chart, &QChart::geometryChanged, this, [this] { alignPlotAreas(); });
+TelemetryPlots::Plot& TelemetryPlots::addPlot(const QString& leftTitle, const QString& rightTitle) {
+    Plot& plot = plots_.at(static_cast<std::size_t>(plotsAdded_++));
+    plot.leftTitle = leftTitle;
+    plot.rightTitle = rightTitle;
     return plot;
 }
 
-QValueAxis* TelemetryPlots::addValueAxis(Plot& plot, const QString& title, Qt::Alignment side) {
-    auto* axis = new QValueAxis(plot.chart);
-    axis->setTitleText(title);
-    axis->setTitleFont(smaller(font()));
-    axis->setLabelsFont(smaller(font()));
-    axis->setTickType(QValueAxis::TicksDynamic);
-    axis->setTickAnchor(0);
-    plot.chart->addAxis(axis, side);
-    return axis;
-}
-
 void TelemetryPlots::addCurve(Plot& plot, TelemetryTrace::Quantity quantity, const QString& name,
-                              QValueAxis* axis, const QColor& color, Qt::PenStyle style) {
-    auto* series = new QLineSeries(plot.chart);
-    series->setName(name);
-    QPen pen(color);
-    pen.setWidthF(1.6);
-    pen.setStyle(style);
-    series->setPen(pen);
-    plot.chart->addSeries(series);
-    series->attachAxis(plot.time);
-    series->attachAxis(axis);
-    plot.curves.push_back({quantity, series, axis});
+                              const QColor& color, Qt::PenStyle style, bool onRight) {
+    plot.curves.push_back({quantity, name, color, style, onRight, {}});
 }
 
-void TelemetryPlots::addGapShading(Plot& plot) {
-    plot.gapTop = new QLineSeries(plot.chart);
-    plot.gapBottom = new QLineSeries(plot.chart);
-    plot.gaps = new QAreaSeries(plot.gapTop, plot.gapBottom);
-    plot.gaps->setName(QStringLiteral("No reads"));
-    plot.gaps->setPen(Qt::NoPen);
-    plot.gaps->setBrush(QColor(128, 128, 128, 60));
-    plot.chart->addSeries(plot.gaps);
-    plot.gaps->attachAxis(plot.time);
-    plot.gaps->attachAxis(plot.left);
-}
-
-void TelemetryPlots::alignPlotAreas() {
+TelemetryPlots::Margins TelemetryPlots::margins() const {
     // Room for the widest labels ("-1000", "12.5") and the axis titles, the same in every
     // plot, so that the time axes line up; the legend takes a line above each plot area.
-    const QFontMetrics labels(smaller(font()));
+    const QFontMetrics labels(labelFont_);
     const int titleHeight = labels.height();
-    const int left = labels.horizontalAdvance(QStringLiteral("-0000")) + titleHeight + 18;
-    const int right = labels.horizontalAdvance(QStringLiteral("000")) + titleHeight + 18;
     // Half a label more above and below, where the outermost value labels reach.
     const int half = labels.height() / 2 + 2;
-    const int top = labels.height() + 14 + half;
-    for (Plot& plot : plots_) {
-        const QSizeF size = plot.chart->size();
-        const int bottom = plot.lastPlot ? 2 * labels.height() + 14 : half + 4;
-        const QRectF area(left, top, size.width() - left - right, size.height() - top - bottom);
-        if (area.width() > 10 && area.height() > 10 && area != plot.chart->plotArea()) {
-            plot.chart->setPlotArea(area);
-        }
-    }
+    Margins margins;
+    margins.left = labels.horizontalAdvance(QStringLiteral("-0000")) + titleHeight + 18;
+    margins.right = labels.horizontalAdvance(QStringLiteral("000")) + titleHeight + 18;
+    margins.top = labels.height() + 14 + half;
+    margins.bottom = half + 4;
+    margins.lastBottom = 2 * labels.height() + 14;
+    return margins;
 }
 
-void TelemetryPlots::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    alignPlotAreas();
+QRect TelemetryPlots::band(int plot) const {
+    const int top = height() * plot / kPlotCount;
+    const int bottom = height() * (plot + 1) / kPlotCount;
+    return QRect(0, top, width(), bottom - top);
+}
+
+QRectF TelemetryPlots::plotArea(int plot) const {
+    const Margins m = margins();
+    const QRect b = band(plot);
+    const int bottom = plot == kPlotCount - 1 ? m.lastBottom : m.bottom;
+    return QRectF(b.left() + m.left, b.top() + m.top, std::max(b.width() - m.left - m.right, 1),
+                  std::max(b.height() - m.top - bottom, 1));
 }
 
 int TelemetryPlots::plotWidth() const {
-    const int width = static_cast<int>(plots_.front().chart->plotArea().width());
-    return std::max(width, 100);
+    const Margins m = margins();
+    return std::max(width() - m.left - m.right, 100);
 }
 
-QList<QLineSeries*> TelemetryPlots::curves(int plot) const {
-    QList<QLineSeries*> found;
-    for (const Curve& curve : plots_.at(static_cast<std::size_t>(plot)).curves) {
-        found.append(curve.series);
-    }
-    return found;
+QList<QPointF> TelemetryPlots::curvePoints(int plot, int curve) const {
+    return plots_.at(static_cast<std::size_t>(plot))
+        .curves.at(static_cast<std::size_t>(curve))
+        .points;
 }
 
-QValueAxis* TelemetryPlots::timeAxis(int plot) const {
-    return plots_.at(static_cast<std::size_t>(plot)).time;
+const PlotScale& TelemetryPlots::leftAxis(int plot) const {
+    return plots_.at(static_cast<std::size_t>(plot)).left;
 }
 
-void TelemetryPlots::fitAxis(QValueAxis* axis, const TelemetryTrace& trace,
-                             TelemetryTrace::Quantity quantity, double fromS, double toS,
-                             double minimumSpan, bool withZero) {
-    double low = 0.0;
-    double high = 0.0;
-    if (!trace.valueRange(quantity, fromS, toS, low, high)) {
-        low = withZero ? -minimumSpan / 2 : axis->min();
-        high = withZero ? minimumSpan / 2 : std::max(axis->max(), low + minimumSpan);
-    }
-    if (withZero) {
-        low = std::min(low, 0.0);
-        high = std::max(high, 0.0);
-    }
-    if (high - low < minimumSpan) {
-        const double middle = (high + low) / 2;
-        low = middle - minimumSpan / 2;
-        high = middle + minimumSpan / 2;
-    }
-    const double step = niceStep((high - low) / 4);
-    axis->setTickInterval(step);
-    // A hair wider than the ticks, so that rounding does not drop the outermost labels.
-    const double hair = step * 1e-6;
-    axis->setRange(std::floor(low / step) * step - hair, std::ceil(high / step) * step + hair);
-    axis->setLabelFormat(step < 1.0 ? QStringLiteral("%.1f") : QStringLiteral("%.0f"));
+const PlotScale& TelemetryPlots::rightAxis(int plot) const {
+    return plots_.at(static_cast<std::size_t>(plot)).right;
 }
 
 void TelemetryPlots::showTrace(const TelemetryTrace& trace, double spanS) {
@@ -239,28 +125,207 @@ void TelemetryPlots::showTrace(const TelemetryTrace& trace, double spanS) {
     // The lowest and the highest of every three pixel columns: the curves look the same as
     // with every sample, at a fraction of the drawing.
     const int buckets = plotWidth() / 3;
+    time_ = timeScale(fromS, toS);
 
-    fitAxis(plots_[1].left, trace, TelemetryTrace::PresentSpeed, fromS, toS, 40.0, true);
-    fitAxis(plots_[2].left, trace, TelemetryTrace::PresentLoad, fromS, toS, 40.0, true);
-    fitAxis(plots_[3].left, trace, TelemetryTrace::Voltage, fromS, toS, 1.0, false);
-    fitAxis(plots_[3].right, trace, TelemetryTrace::Temperature, fromS, toS, 10.0, false);
+    const auto fit = [&](PlotScale& scale, TelemetryTrace::Quantity quantity, double minimumSpan,
+                         bool withZero) {
+        double low = 0.0;
+        double high = 0.0;
+        const bool found = trace.valueRange(quantity, fromS, toS, low, high);
+        scale = fittedScale(found, low, high, minimumSpan, withZero, scale);
+    };
+    fit(plots_[1].left, TelemetryTrace::PresentSpeed, 40.0, true);
+    fit(plots_[2].left, TelemetryTrace::PresentLoad, 40.0, true);
+    fit(plots_[3].left, TelemetryTrace::Voltage, 1.0, false);
+    fit(plots_[3].right, TelemetryTrace::Temperature, 10.0, false);
 
-    const std::vector<std::pair<double, double>> stretches = trace.unsampled(fromS, toS);
     for (Plot& plot : plots_) {
-        plot.time->setTickInterval(timeStep(spanS));
-        plot.time->setRange(fromS, toS);
-        for (const Curve& curve : plot.curves) {
-            curve.series->replace(trace.points(curve.quantity, fromS, toS, buckets));
+        for (Curve& curve : plot.curves) {
+            curve.points = trace.points(curve.quantity, fromS, toS, buckets);
         }
-        const double low = plot.left->min();
-        const double high = plot.left->max();
-        QList<QPointF> top;
-        top.reserve(static_cast<qsizetype>(stretches.size() * 4));
-        for (const auto& [a, b] : stretches) {
-            top << QPointF(a, low) << QPointF(a, high) << QPointF(b, high) << QPointF(b, low);
+    }
+    unsampled_ = trace.unsampled(fromS, toS);
+    update();
+}
+
+void TelemetryPlots::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        labelFont_ = font();
+        labelFont_.setPointSizeF(labelFont_.pointSizeF() * 0.9);
+        texts_.clear();
+    }
+}
+
+const QStaticText& TelemetryPlots::staticText(const QString& text) {
+    auto found = texts_.find(text);
+    if (found != texts_.end()) {
+        return *found;
+    }
+    if (texts_.size() >= kMaxCachedTexts) {
+        texts_.clear();
+    }
+    QStaticText laidOut(text);
+    laidOut.setTextFormat(Qt::PlainText);
+    laidOut.setPerformanceHint(QStaticText::AggressiveCaching);
+    laidOut.prepare(QTransform(), labelFont_);
+    return *texts_.insert(text, laidOut);
+}
+
+void TelemetryPlots::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    painter.fillRect(event->rect(), palette().base());
+    painter.setFont(labelFont_);
+    for (int plot = 0; plot < kPlotCount; ++plot) {
+        if (band(plot).intersects(event->rect())) {
+            paintPlot(painter, plot);
         }
-        plot.gapTop->replace(top);
-        plot.gapBottom->replace({QPointF(fromS, low), QPointF(toS, low)});
+    }
+}
+
+void TelemetryPlots::paintPlot(QPainter& painter, int index) {
+    const Plot& plot = plots_.at(static_cast<std::size_t>(index));
+    const QRect b = band(index);
+    const QRectF area = plotArea(index);
+    painter.setClipRect(b);
+    paintLegend(painter, index, b);
+
+    // Grid first, curves over it, axes and labels last.
+    paintValueAxis(painter, area, plot.left, plot.leftTitle, false, true);
+    if (!plot.rightTitle.isEmpty()) {
+        paintValueAxis(painter, area, plot.right, plot.rightTitle, true, false);
+    }
+    paintTimeAxis(painter, area, index == kPlotCount - 1);
+
+    painter.setClipRect(area);
+    for (const auto& [fromS, toS] : unsampled_) {
+        const double left = area.left() + time_.fraction(fromS) * area.width();
+        const double right = area.left() + time_.fraction(toS) * area.width();
+        painter.fillRect(QRectF(left, area.top(), right - left, area.height()), kGapColor);
+    }
+    for (const Curve& curve : plot.curves) {
+        paintCurve(painter, area, curve, curve.onRight ? plot.right : plot.left);
+    }
+    painter.setClipping(false);
+}
+
+void TelemetryPlots::paintLegend(QPainter& painter, int index, const QRect& band) {
+    const Plot& plot = plots_.at(static_cast<std::size_t>(index));
+    // Only the first plot names the shading.
+    std::vector<std::pair<QString, QColor>> entries;
+    for (const Curve& curve : plot.curves) {
+        entries.emplace_back(curve.name, curve.color);
+    }
+    if (index == 0) {
+        entries.emplace_back(kGapName, kGapColor);
+    }
+    const int spacing = 12;
+    const int markerGap = 4;
+    int total = 0;
+    for (const auto& entry : entries) {
+        total += kMarkerSize + markerGap + qRound(staticText(entry.first).size().width()) + spacing;
+    }
+    total -= spacing;
+    const QFontMetrics metrics(labelFont_);
+    const int y = band.top() + 6;
+    int x = band.left() + (band.width() - total) / 2;
+    for (const auto& [name, color] : entries) {
+        const QRect marker(x, y + (metrics.height() - kMarkerSize) / 2, kMarkerSize, kMarkerSize);
+        painter.fillRect(marker, color);
+        painter.setPen(kAxisColor);
+        painter.drawRect(marker.adjusted(0, 0, -1, -1));
+        x += kMarkerSize + markerGap;
+        const QStaticText& text = staticText(name);
+        painter.setPen(palette().color(QPalette::Text));
+        painter.drawStaticText(x, y, text);
+        x += qRound(text.size().width()) + spacing;
+    }
+}
+
+void TelemetryPlots::paintValueAxis(QPainter& painter, const QRectF& area, const PlotScale& scale,
+                                    const QString& title, bool right, bool grid) {
+    const double edge = right ? area.right() : area.left();
+    const QColor text = palette().color(QPalette::Text);
+    double widest = 0.0;
+    for (const double value : scale.ticks()) {
+        const double y = std::round(area.bottom() - scale.fraction(value) * area.height());
+        if (grid) {
+            painter.setPen(kGridColor);
+            painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+        }
+        painter.setPen(kAxisColor);
+        painter.drawLine(QPointF(edge, y),
+                         QPointF(right ? edge + kTickLength : edge - kTickLength, y));
+        const QStaticText& label = staticText(scale.label(value));
+        const QSizeF size = label.size();
+        widest = std::max(widest, size.width());
+        const double x = right ? edge + kLabelGap : edge - kLabelGap - size.width();
+        painter.setPen(text);
+        painter.drawStaticText(QPointF(x, y - size.height() / 2), label);
+    }
+    painter.setPen(kAxisColor);
+    painter.drawLine(QPointF(edge, area.top()), QPointF(edge, area.bottom()));
+
+    // The title turned along the axis, beyond the labels.
+    const QStaticText& name = staticText(title);
+    const QSizeF size = name.size();
+    const double x = right ? edge + kLabelGap + widest + 4 + size.height()
+                           : edge - kLabelGap - widest - 4 - size.height();
+    painter.save();
+    painter.translate(x, area.center().y());
+    painter.rotate(right ? 90 : -90);
+    painter.setPen(text);
+    painter.drawStaticText(QPointF(-size.width() / 2, 0), name);
+    painter.restore();
+}
+
+void TelemetryPlots::paintTimeAxis(QPainter& painter, const QRectF& area, bool labelled) {
+    const QColor text = palette().color(QPalette::Text);
+    const double y = area.bottom();
+    double labelBottom = y + kLabelGap;
+    for (const double t : time_.ticks()) {
+        const double x = std::round(area.left() + time_.fraction(t) * area.width());
+        painter.setPen(kGridColor);
+        painter.drawLine(QPointF(x, area.top()), QPointF(x, y));
+        painter.setPen(kAxisColor);
+        painter.drawLine(QPointF(x, y), QPointF(x, y + kTickLength));
+        if (labelled) {
+            const QStaticText& label = staticText(time_.label(t));
+            const QSizeF size = label.size();
+            painter.setPen(text);
+            painter.drawStaticText(QPointF(x - size.width() / 2, y + kLabelGap), label);
+            labelBottom = std::max(labelBottom, y + kLabelGap + size.height());
+        }
+    }
+    painter.setPen(kAxisColor);
+    painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+    if (labelled) {
+        const QStaticText& title = staticText(QStringLiteral("Time (s)"));
+        painter.setPen(text);
+        painter.drawStaticText(QPointF(area.center().x() - title.size().width() / 2, labelBottom),
+                               title);
+    }
+}
+
+void TelemetryPlots::paintCurve(QPainter& painter, const QRectF& area, const Curve& curve,
+                                const PlotScale& scale) {
+    if (curve.points.isEmpty()) {
+        return;
+    }
+    QPolygonF line;
+    line.reserve(curve.points.size());
+    for (const QPointF& point : curve.points) {
+        line << QPointF(area.left() + time_.fraction(point.x()) * area.width(),
+                        area.bottom() - scale.fraction(point.y()) * area.height());
+    }
+    QPen pen(curve.color);
+    pen.setWidthF(1.6);
+    pen.setStyle(curve.style);
+    painter.setPen(pen);
+    if (line.size() == 1) {
+        painter.drawPoint(line.front());
+    } else {
+        painter.drawPolyline(line);
     }
 }
 

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QLineSeries>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
@@ -153,7 +152,7 @@ private slots:
         const int reads = window->trace().readCount();
         QCOMPARE(text(window, "statusLabel"),
                  QStringLiteral("Sample rate: 0.0 Hz   Samples: %1   Gaps: 0").arg(reads));
-        QVERIFY(!window->plots().curves(0).front()->points().isEmpty());
+        QVERIFY(!window->plots().curvePoints(0, 0).isEmpty());
 
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("run.csv"));
@@ -399,6 +398,7 @@ private slots:
             h.ops().tickTimers();  // the poll runs before any window's end is delivered
         }
         QVERIFY(waitFor([&] { return !h.busOpen(); }));
+        h.settle();  // the Close's result, closed on the bus already, reaches the window
         QCOMPARE(h.ops().messages, QStringList{kAccessFailed});
         QVERIFY(!samplingWhileShown);
         for (TelemetryWindow* window : {first, second}) {
