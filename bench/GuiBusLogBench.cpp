@@ -51,6 +51,7 @@
 
 #include "GuiBenchSetup.h"
 #include "buslog/BusLogEntry.h"
+#include "buslog/PackedLogEntries.h"
 #include "drivers/Clock.h"
 #include "gui/app/GuiOperations.h"
 #include "gui/app/MainWindow.h"
@@ -377,7 +378,8 @@ int run(int argc, char** argv) {
     std::printf("%-44s %8.1f ms\n", "  most CPU the GUI thread used in one gap",
                 opening.busiestMs());
     std::printf("%-44s %8.1f ms CPU\n", "  the log window's own longest event", openLongestMs);
-    std::printf("%-44s %8zu bytes + its bytes\n", "one entry", sizeof(BusLogEntry));
+    std::printf("%-44s %8zu bytes + its bytes\n", "one entry kept",
+                PackedLogEntries::recordBytes());
     const bool ran = reads > 0 && recordedS >= kRecordingS;
     const bool met = blockMs <= kBlockTargetMs && growthMb <= kMemoryTargetMb &&
                      opening.longestMs() <= kBlockTargetMs;

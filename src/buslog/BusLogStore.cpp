@@ -1,7 +1,6 @@
 #include "buslog/BusLogStore.h"
 
 #include <algorithm>
-#include <utility>
 
 namespace mvx {
 
@@ -13,7 +12,7 @@ void BusLogStore::append(BusLogEntry entry) {
     if (entries_.size() == capacity_) {
         entries_.pop_front();
     }
-    entries_.push_back(std::move(entry));
+    entries_.push_back(entry);
 }
 
 std::vector<BusLogEntry> BusLogStore::since(std::uint64_t from, std::size_t max) const {
@@ -26,8 +25,10 @@ std::vector<BusLogEntry> BusLogStore::since(std::uint64_t from, std::size_t max)
     }
     const std::size_t count = std::min<std::uint64_t>(next_ - start, max);
     out.reserve(count);
-    const auto begin = entries_.begin() + static_cast<std::ptrdiff_t>(start - first);
-    out.assign(begin, begin + static_cast<std::ptrdiff_t>(count));
+    const std::size_t begin = static_cast<std::size_t>(start - first);
+    for (std::size_t i = begin; i < begin + count; ++i) {
+        entries_.read(i, out.emplace_back());
+    }
     return out;
 }
 

@@ -38,7 +38,12 @@ int BusLogModel::columnCount(const QModelIndex& parent) const {
 }
 
 const BusLogEntry& BusLogModel::entryAt(int row) const {
-    return entries_[shown_[static_cast<std::size_t>(row)] - base_];
+    const std::uint64_t index = shown_[static_cast<std::size_t>(row)];
+    if (index != unpackedIndex_) {
+        entries_.read(static_cast<std::size_t>(index - base_), unpacked_);
+        unpackedIndex_ = index;
+    }
+    return unpacked_;
 }
 
 QVariant BusLogModel::data(const QModelIndex& index, int role) const {
@@ -111,13 +116,11 @@ void BusLogModel::append(std::vector<BusLogEntry> entries) {
         if (rows > 0) {
             beginRemoveRows({}, 0, static_cast<int>(rows) - 1);
             shown_.erase(shown_.begin(), shown_.begin() + static_cast<std::ptrdiff_t>(rows));
-            entries_.erase(entries_.begin(),
-                           entries_.begin() + static_cast<std::ptrdiff_t>(dropKept));
+            entries_.pop_front(dropKept);
             base_ = end;
             endRemoveRows();
         } else {
-            entries_.erase(entries_.begin(),
-                           entries_.begin() + static_cast<std::ptrdiff_t>(dropKept));
+            entries_.pop_front(dropKept);
             base_ = end;
         }
     }
@@ -134,7 +137,7 @@ void BusLogModel::append(std::vector<BusLogEntry> entries) {
         if (filter_.accepts(entries[i], follow_)) {
             added.push_back(index);
         }
-        entries_.push_back(std::move(entries[i]));
+        entries_.push_back(entries[i]);
     }
     if (!added.empty()) {
         const int row = rowCount();
@@ -163,8 +166,10 @@ void BusLogModel::setFilter(const BusLogFilter& filter) {
 void BusLogModel::rebuildShown() {
     shown_.clear();
     follow_ = {};
+    BusLogEntry entry;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-        if (filter_.accepts(entries_[i], follow_)) {
+        entries_.read(i, entry);
+        if (filter_.accepts(entry, follow_)) {
             shown_.push_back(base_ + i);
         }
     }

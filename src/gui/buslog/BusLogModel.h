@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "buslog/BusLogEntry.h"
+#include "buslog/PackedLogEntries.h"
 #include "gui/buslog/BusLogFilter.h"
 
 namespace mvx::gui {
@@ -36,7 +37,8 @@ public:
     void setFilter(const BusLogFilter& filter);
     const BusLogFilter& filter() const { return filter_; }
 
-    // The entry shown in `row`.
+    // The entry shown in `row`, unpacked; the reference holds until the next call. The view
+    // asks for every role of every cell of a row in turn, so the last row's entry is kept.
     const BusLogEntry& entryAt(int row) const;
     // Entries kept (shown or not).
     std::size_t kept() const { return entries_.size(); }
@@ -50,8 +52,11 @@ private:
     void rebuildShown();
 
     const std::size_t capacity_;
-    std::deque<BusLogEntry> entries_;
+    PackedLogEntries entries_;
     std::uint64_t base_ = 0;  // running index of entries_.front()
+    // The last entry unpacked, by running index (never reused, so never stale).
+    mutable std::uint64_t unpackedIndex_ = UINT64_MAX;
+    mutable BusLogEntry unpacked_;
     // Running indexes of the entries shown, ascending.
     std::deque<std::uint64_t> shown_;
     BusLogFilter filter_;
