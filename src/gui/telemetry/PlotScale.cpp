@@ -26,19 +26,12 @@ std::vector<double> PlotScale::ticks() const {
 }
 
 QString PlotScale::label(double value) const {
-    QString text = QString::number(value, 'f', std::clamp(decimals, 0, 6));
-    // -0.0 and values that round to zero read as zero.
-    bool onlyZeros = true;
-    for (const QChar c : text) {
-        if (c != QLatin1Char('-') && c != QLatin1Char('0') && c != QLatin1Char('.')) {
-            onlyZeros = false;
-            break;
-        }
+    const int places = std::clamp(decimals, 0, 6);
+    // A value that rounds to zero reads "0", never "-0".
+    if (std::abs(value) < 0.5 * std::pow(10.0, -places)) {
+        value = 0.0;
     }
-    if (onlyZeros && text.startsWith(QLatin1Char('-'))) {
-        text.remove(0, 1);
-    }
-    return text;
+    return QString::number(value, 'f', places);
 }
 
 double PlotScale::fraction(double value) const {
