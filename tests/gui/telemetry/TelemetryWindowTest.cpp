@@ -73,15 +73,23 @@ bool drainUntil(GuiHarness& h, TelemetryWindow* window, const std::function<bool
     });
 }
 
+// Ctrl+`key` on the main window. Its shortcuts work while it is the active window, and a
+// telemetry window opened before is the active one until the activation is through.
+bool pressOnMainWindow(GuiHarness& h, Qt::Key key) {
+    h.window().activateWindow();
+    if (!QTest::qWaitForWindowActive(&h.window())) {
+        return false;
+    }
+    QTest::keyClick(&h.window(), key, Qt::ControlModifier);
+    return true;
+}
+
 // The device's window, opened with Ctrl+T after selecting it in the tree.
 TelemetryWindow* openWith(GuiHarness& h, int code, int id) {
     h.clickDevice(code, id);
-    h.window().activateWindow();
-    // A telemetry window opened before may be the active one until this is through.
-    if (!QTest::qWaitForWindowActive(&h.window())) {
+    if (!pressOnMainWindow(h, Qt::Key_T)) {
         return nullptr;
     }
-    QTest::keyClick(&h.window(), Qt::Key_T, Qt::ControlModifier);
     return h.window().telemetry().find(code, id);
 }
 
@@ -117,7 +125,7 @@ private slots:
         QVERIFY(!enabled(1, 9));     // return level 0 answers pings only
         QVERIFY(!enabled(34, 100));  // a sensor
         // Disabled, the shortcut does nothing.
-        QTest::keyClick(&h.window(), Qt::Key_T, Qt::ControlModifier);
+        QVERIFY(pressOnMainWindow(h, Qt::Key_T));
         QCOMPARE(h.window().telemetry().count(), 0);
 
         TelemetryWindow* first = openWith(h, 1, 1);
@@ -441,7 +449,7 @@ private slots:
         TelemetryWindow* first = openWith(h, 1, 1);
         QPointer<TelemetryWindow> second = openWith(h, 1, 3);
         QVERIFY(drainUntil(h, first, [&] { return first->trace().readCount() >= 3; }));
-        QTest::keyClick(&h.window(), Qt::Key_C, Qt::ControlModifier);  // Close
+        QVERIFY(pressOnMainWindow(h, Qt::Key_C));  // Close
         h.settle();
         QVERIFY(!h.busOpen());
         QCOMPARE(h.registry().entryCount(), 0);
@@ -456,7 +464,7 @@ private slots:
         again.startSearched();
         QPointer<TelemetryWindow> open = openWith(again, 1, 1);
         QVERIFY(drainUntil(again, open, [&] { return open->trace().readCount() >= 3; }));
-        QTest::keyClick(&again.window(), Qt::Key_X, Qt::ControlModifier);
+        QVERIFY(pressOnMainWindow(again, Qt::Key_X));
         QVERIFY(!again.window().isVisible());
         QVERIFY(waitFor([&] { return open.isNull(); }));
     }
