@@ -1,12 +1,14 @@
 #include "gui/pages/OperationPage.h"
 
 #include <QAbstractSlider>
+#include <QLabel>
 
 #include <array>
 
 #include <string>
 
 #include "gui/app/ManagerApp.h"
+#include "gui/app/SteadyLabelHolder.h"
 #include "gui/app/ToolTipWidth.h"
 #include "gui/pages/OperationFormat.h"
 #include "gui/sheet/DeviceSheet.h"
@@ -72,6 +74,16 @@ OperationPage::OperationPage(DeviceSheet& sheet)
     ui_->propertySlider->setRange(0, 254);
     ui_->minLabel->setText(QStringLiteral("0"));
     ui_->maxLabel->setText(QStringLiteral("254"));
+    // The polled values, at their widest, so that a new value repaints only its label.
+    const QStringList fourDigits = {widthFourText(8888), QStringLiteral("---")};
+    new SteadyLabelHolder(*ui_->presentPositionLabel, fourDigits);
+    new SteadyLabelHolder(*ui_->presentSpeedLabel, fourDigits);
+    new SteadyLabelHolder(*ui_->presentLoadLabel, fourDigits);
+    new SteadyLabelHolder(*ui_->presentVoltageLabel, {voltageText(888)});
+    new SteadyLabelHolder(*ui_->presentTemperatureLabel, {temperatureText(888)});
+    for (QLabel* flag : {ui_->registeredInstructionLabel, ui_->movingLabel, ui_->lockLabel}) {
+        new SteadyLabelHolder(*flag, {QStringLiteral("888")});
+    }
 
     connect(ui_->torqueOnRadio, &QAbstractButton::clicked, this,
             [this] { simpleCommand(true, 1); });

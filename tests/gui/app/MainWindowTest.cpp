@@ -3,10 +3,12 @@
 // the reaction to failed bus operations and the about box.
 #include <QAction>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QTest>
 
+#include "gui/app/SteadyLabelHolder.h"
 #include "gui/app/ToolTipWidth.h"
 #include "protocol/ResultCode.h"
 #include "support/GuiHarness.h"
@@ -372,6 +374,42 @@ private slots:
         QString joined = wrapped;
         QCOMPARE(joined.remove('\n').remove(' '), QString(text).remove('\n').remove(' '));
         QVERIFY(wrapped.count('\n') >= text.count('\n'));
+    }
+
+    // A held label sits where it was in its layout, keeps its text, and is given room for every
+    // text of its kind (any digits), also after a font change.
+    void steadyLabelHolderTakesTheLabelsPlace() {
+        QWidget page;
+        auto* grid = new QGridLayout(&page);
+        grid->addWidget(new QLabel(QStringLiteral("Present Temperature:")), 0, 0);
+        auto* label = new QLabel(QStringLiteral("7"));
+        grid->addWidget(label, 0, 1);
+        auto* holder = new SteadyLabelHolder(*label, {QStringLiteral("888\u2103")});
+        QCOMPARE(label->parentWidget(), holder);
+        QCOMPARE(grid->itemAtPosition(0, 1)->widget(), holder);
+        QCOMPARE(label->text(), QStringLiteral("7"));
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        const auto holdsAll = [&] {
+            for (int value = 0; value <= 999; value += 37) {
+                label->setText(QString::asprintf("%3d\u2103", value));
+                const QSize needed = label->sizeHint();
+                if (needed.width() > holder->width() || needed.height() > holder->height() ||
+                    label->geometry() != holder->rect()) {
+                    return false;
+                }
+            }
+            return label->isVisible();
+        };
+        QVERIFY(holdsAll());
+        const QSize before = holder->sizeHint();
+        QFont larger = page.font();
+        larger.setPointSizeF(larger.pointSizeF() * 2);
+        page.setFont(larger);
+        QVERIFY(holder->sizeHint().width() > before.width());
+        QVERIFY(holder->sizeHint().height() > before.height());
+        grid->activate();
+        QVERIFY(holdsAll());
     }
 
     void aboutAndExit() {

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QSlider>
 #include <QStyleOptionSlider>
 #include <QTest>
@@ -79,6 +80,28 @@ int statusReads(GuiHarness& h) {
     }
     return reads;
 }
+
+// Counts the paint events of the widgets inside `root` while it lives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* root) : root_(root) { qApp->installEventFilter(this); }
+    ~PaintCounter() override { qApp->removeEventFilter(this); }
+    // The widgets painted, by object name.
+    QSet<QString> painted() const { return painted_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && watched->isWidgetType() &&
+            root_->isAncestorOf(static_cast<QWidget*>(watched))) {
+            painted_.insert(watched->objectName());
+        }
+        return false;
+    }
+
+private:
+    QWidget* root_;
+    QSet<QString> painted_;
+};
 
 }  // namespace
 
@@ -169,6 +192,33 @@ private slots:
         QCOMPARE(
             text(h, "registeredInstructionLabel") + text(h, "movingLabel") + text(h, "lockLabel"),
             QStringLiteral("000"));
+    }
+
+    // A poll repaints the values it changed and their group, not the rest of the page (every
+    // new text used to lay the page out again, and the tab widget then repaints its whole page).
+    void aPollRepaintsOnlyTheChangedValues() {
+        GuiHarness h(oneDevice(28, {}));
+        h.startSearched();
+        QCOMPARE(h.ops().tickTimers(), 1);
+        h.settle();
+        QTest::qWait(0);
+        PaintCounter counter(&h.window());
+        // Wider and narrower values than before, in turn.
+        for (const int voltage : {95, 140, 90}) {
+            h.bus().find(1, 1)->setReg(42, voltage);
+            h.bus().find(1, 1)->setReg16(36, voltage == 140 ? 1023 : 5);
+            QCOMPARE(h.ops().tickTimers(), 1);
+            h.settle();
+            QTest::qWait(0);
+        }
+        QCOMPARE(text(h, "presentVoltageLabel"), QStringLiteral("9.0v"));
+        const QSet<QString> painted = counter.painted();
+        QVERIFY(painted.contains(QStringLiteral("presentVoltageLabel")));
+        QVERIFY(painted.contains(QStringLiteral("presentPositionLabel")));
+        for (const char* name : {"movementGroup", "propertyGroup", "controlGroup", "errorGroup",
+                                 "goalLabel", "presentLoadCaption", "movingLabel"}) {
+            QVERIFY2(!painted.contains(QString::fromLatin1(name)), name);
+        }
     }
 
     void buttonsWriteAndRelabel_data() {
